@@ -1,0 +1,188 @@
+#pragma once
+// CZorvDoc: the URL list. It owns the items in list order (row order = list
+// order = saved order), keeps the pending queue the fetch workers take their
+// work from, reads and writes the list file, expands numbered URL patterns,
+// and keeps the modified flag and the title.
+//
+// Threads. Everything here runs on the UI thread except PopPending (workers)
+// and the pending count read of GetItemCount. The document lock guards the
+// pending queue only; it is never held while calling out.
+#include "model/item.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zorv {
+
+// Told about every change of the list, in the shape a Qt item model needs.
+// Begin/End calls come in pairs; rows are list positions.
+class IDocObserver {
+public:
+    virtual ~IDocObserver() = default;
+    virtual void OnBeginInsert(int /*first*/, int /*last*/) {}
+    virtual void OnEndInsert() {}
+    virtual void OnBeginRemove(int /*first*/, int /*last*/) {}
+    virtual void OnEndRemove() {}
+    // The order of rows changes (move, sort). oldToNew[i] is the new row of
+    // the item that was at row i.
+    virtual void OnBeginReorder() {}
+    virtual void OnEndReorder(const std::vector<int>& /*oldToNew*/) {}
+    virtual void OnBeginReset() {}
+    virtual void OnEndReset() {}
+    // A row's texts changed (state, note, fields).
+    virtual void OnItemChanged(int /*row*/) {}
+    virtual void OnTitleChanged() {}
+};
+
+// The fetch engine as the document sees it. Installed by the run that fetches
+// (window or headless fetch); without one, queueing only queues.
+class IFetchEngine {
+public:
+    virtual ~IFetchEngine() = default;
+    // Wakes one idle worker (the wake event).
+    virtual void Wake() = 0;
+    // Called after an item entered the pending queue.
+    virtual void CheckAutoStart() = 0;
+    // Asks every worker to leave (worker count 0).
+    virtual void StopWorkers() = 0;
+    // Cancels every running fetch and waits, bounded, until no worker holds
+    // an item of this document.
+    virtual void ReleaseItems() = 0;
+};
+
+using ItemPtr = std::shared_ptr<CItem>;
+
+class CZorvDoc {
+public:
+    CZorvDoc();
+    ~CZorvDoc();
+    CZorvDoc(const CZorvDoc&) = delete;
+    CZorvDoc& operator=(const CZorvDoc&) = delete;
+
+    void AddObserver(IDocObserver* observer);
+    void RemoveObserver(IDocObserver* observer);
+    void SetEngine(IFetchEngine* engine) { m_pEngine = engine; }
+    IFetchEngine* Engine() const { return m_pEngine; }
+
+    // ---- the list -------------------------------------------------------
+    int GetCount() const { return static_cast<int>(m_items.size()); }
+    CItem* GetItem(int row) const { return m_items[static_cast<size_t>(row)].get(); }
+    ItemPtr GetItemPtr(int row) const { return m_items[static_cast<size_t>(row)]; }
+    // Row of an item of this list, -1 when it is not (or no longer) in it.
+    int RowOf(const CItem* item) const;
+    // Appends a row for the item; false (nothing inserted) when it cannot.
+    bool AppendItem(ItemPtr item);
+    // Appends many items at once (one insertion notice); queues those in
+    // state 0 when `queue` is set.
+    void AppendItems(std::vector<ItemPtr> items, bool queue);
+    // Removes the given rows (any order, duplicates ignored): each item is
+    // taken out of the pending queue first.
+    void RemoveItems(std::vector<int> rows);
+    // Removes every row (and empties the pending queue).
+    void RemoveAllItems();
+    // Puts the rows in a new order: newOrder[k] is the old row that goes to
+    // row k (a permutation). The pending queue is put in the new list order.
+    void Reorder(const std::vector<int>& newOrder);
+    // Tells the observers that a row's texts changed.
+    void UpdateItem(const CItem* item);
+
+    // ---- adding and the pending queue -----------------------------------
+    // Validates the first line of `url`, creates the item, appends and
+    // queues it. Null when the URL is refused. Does not mark the list modified.
+    CItem* AddUrl(const std::string& url, const std::string& referer,
+                  const std::string& destination, const std::string& fileName, int level);
+    void QueuePending(CItem* item);
+    // Worker side: the head of the queue, or null.
+    ItemPtr PopPending();
+    bool RemovePending(CItem* item);
+    // Queues `item` in front of queued `before` (null: at the tail; `before`
+    // not queued: at the head). True, and nothing done, when before == item.
+    bool InsertPending(CItem* before, CItem* item);
+    // pendingOnly: number of queued items (no lock); else number of rows.
+    int GetItemCount(bool pendingOnly) const;
+    bool IsQueued(const CItem* item) const;
+    // The queued items, head first (a copy; for tests and diagnostics).
+    std::vector<CItem*> PendingItems() const;
+
+    // ---- numbered URL patterns ------------------------------------------
+    // One step of the expansion of the first pattern "*start.end.width type*"
+    // (see the .cpp); returns the member number, 0, or -1 when done.
+    static int ExpandUrlPattern(int index, std::string& out, const std::string& url);
+    // Number of URLs a text expands to (every pattern, every combination),
+    // saturating at UINT64_MAX.
+    static std::uint64_t CountExpandedUrls(const std::string& url);
+    // Calls `add` for every URL the text expands to, first pattern varying
+    // slowest; stops early when `add` returns false.
+    static void ExpandAllUrls(const std::string& url,
+                              const std::function<bool(const std::string&)>& add);
+    // The new-URL command: every expanded URL through AddUrl; the list is
+    // marked modified once per URL produced. Returns the number added.
+    int AddUrlExpanded(const std::string& url, const std::string& destination,
+                       const std::string& referer, const std::string& fileName, int level);
+
+    // ---- the list file --------------------------------------------------
+    // New list: empty, no path, not modified.
+    bool OnNewDocument();
+    // Loads `path`. On failure the list is left empty (a new list) and
+    // *error names the file and the cause.
+    bool OnOpenDocument(const QString& path, QString* error);
+    // Saves atomically to `path` (a failed save leaves the old file whole);
+    // on success the document takes the path and is not modified.
+    bool OnSaveDocument(const QString& path, QString* error);
+    // Stops the workers, empties the list without saving.
+    void OnCloseDocument();
+    // Empties the list and the queue (no worker holds an item afterwards).
+    void DeleteContents();
+
+    // The whole file image of the list / the list from a file image.
+    QByteArray SaveToBytes() const;
+    // Replaces the list with the file image (nothing changed on failure).
+    bool LoadFromBytes(const QByteArray& bytes, QString* cause);
+
+    const QString& GetPathName() const { return m_strPathName; }
+    void SetPathName(const QString& path);
+
+    // ---- modified flag and title ----------------------------------------
+    // With AutoSave on and a path known, marking modified saves at once.
+    void SetModifiedFlag(bool modified = true);
+    bool IsModified() const { return m_bModified; }
+    // The list's name (file name, or "無題"), with " *" while modified.
+    QString GetTitle() const;
+    // Last save error of an automatic save (empty when it succeeded).
+    const QString& LastAutoSaveError() const { return m_strAutoSaveError; }
+
+private:
+    void Renumber(int from);
+    void QueueLocked(CItem* item);
+    void UnqueueLocked(CItem* item);
+    void NotifyTitle();
+
+    template <typename F>
+    void ForEachObserver(F&& f)
+    {
+        for (IDocObserver* o : m_observers)
+            f(*o);
+    }
+
+    std::vector<ItemPtr> m_items;
+    std::vector<IDocObserver*> m_observers;
+    IFetchEngine* m_pEngine = nullptr;
+
+    mutable std::mutex m_lock; // the document lock: the pending queue
+    std::list<ItemPtr> m_pending;
+    std::atomic<int> m_nPending{0};
+
+    QString m_strPathName;
+    bool m_bModified = false;
+    bool m_bLoading = false; // no automatic save while a list is being replaced
+    QString m_strAutoSaveError;
+};
+
+} // namespace zorv

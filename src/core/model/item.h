@@ -1,0 +1,170 @@
+#pragma once
+// CItem: one entry of the URL list (URL, referrer, destination folder, file
+// name, state) and the operations on one entry: the URL check, the local name
+// derived from the URL, the list-file record and the sort comparators.
+//
+// Threads. The list (CZorvDoc) owns its items through shared pointers; a
+// worker that holds an item keeps it alive even if the list drops it. The UI
+// thread writes the text fields; a worker reads them through FetchParams(),
+// under the item's lock, and UI code that changes a text field of an item
+// that may be in progress holds Lock(). State, cancel flag and note are safe
+// on any thread.
+#include <QFile>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zorv {
+
+class CArchiveReader;
+class CArchiveWriter;
+
+// Item states (the value stored in m_nState and in the list file).
+enum ItemState : int {
+    STATE_NOT_FETCHED = 0,
+    STATE_FETCHED = 1,
+    STATE_FAILED = 2,
+    STATE_INVALID_URL = 3,
+    STATE_CONNECTING = 4,
+    STATE_FETCHING = 5,
+    STATE_PREPARING = 6,
+    STATE_LAUNCHING = 7,
+};
+inline constexpr int kStateCount = 8;
+
+// Column numbers shared by the display texts, the comparators and the sort
+// commands.
+enum Column : int {
+    COL_URL = 0,
+    COL_STATE = 1,
+    COL_NOTE = 2,
+    COL_DESTINATION = 3,
+    COL_FILENAME = 4,
+    COL_REFERER = 5,
+};
+inline constexpr int kColumnCount = 6;
+
+// Display text of a state ("未取得", ...); empty for a value outside 0–7.
+const std::string& StateName(int state);
+
+// Something a Cancel must interrupt: the transfer that is running for the
+// item. Abort() may be called from any thread while the transfer runs; the
+// transfer layer clears the slot (SetHandle(nullptr)) before it destroys the
+// object.
+class CTransferHandle {
+public:
+    virtual ~CTransferHandle() = default;
+    virtual void Abort() noexcept = 0;
+};
+
+// Raised when the local file cannot be created; what() names the file and
+// the cause.
+class CFileException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a fetch needs of an item, copied under the item's lock.
+struct CFetchParams {
+    std::string url;
+    std::string referer;
+    std::string localPath;
+};
+
+class CItem {
+public:
+    // Destination = DefaultDestination, every other text empty, state 0.
+    CItem();
+    // Destination empty → DefaultDestination; level < 0 → DefaultFnameLevel;
+    // file name empty → derived from the URL with the level (MakeLocalName).
+    CItem(std::string url, std::string referer, std::string destination, std::string fileName,
+          int level);
+    CItem(const CItem&) = delete;
+    CItem& operator=(const CItem&) = delete;
+
+    // TRUE for http, https and ftp URLs with a host.
+    static bool IsValidUrl(std::string_view url);
+
+    // File name from the last URL segment; `level` URL directories above it
+    // are appended to the destination as subfolders.
+    void MakeLocalName(int level);
+    // Derives a missing file name with DefaultFnameLevel; always true.
+    bool FillFileName();
+    std::string GetColumnText(int column) const;
+
+    void SetState(int state) { m_nState.store(state, std::memory_order_release); }
+    int GetState() const { return m_nState.load(std::memory_order_acquire); }
+    bool IsSettled() const
+    {
+        const int s = GetState();
+        return s >= 0 && s <= 3;
+    }
+
+    void SetNote(std::string note);
+    std::string GetNote() const;
+
+    // The transfer a Cancel must interrupt (null: none).
+    void SetHandle(CTransferHandle* handle);
+    // Sets the cancel flag, then interrupts the running transfer, if any.
+    void Cancel();
+    bool IsCancelled() const { return m_bCancelled.load(std::memory_order_acquire); }
+    void ClearCancel() { m_bCancelled.store(false, std::memory_order_release); }
+
+    // Destination, separator, file name.
+    std::string LocalPath() const;
+    CFetchParams FetchParams() const;
+    std::unique_lock<std::mutex> Lock() const { return std::unique_lock(m_lock); }
+
+    // Creates (or empties) the local file for writing. Throws CFileException.
+    std::unique_ptr<QFile> OpenLocalFile() const;
+
+    // Ascending comparator by column; a column outside 0–5 answers at random.
+    static int CompareItems(const CItem* a, const CItem* b, int column);
+    static int CompareItemsReverse(const CItem* a, const CItem* b, int column)
+    {
+        return CompareItems(b, a, column);
+    }
+
+    // The list-file record: always written as schema 3; read as schema 2 or
+    // 3 (any other schema reads nothing and keeps the defaults).
+    static constexpr int kSchema = 3;
+    void Serialize(CArchiveWriter& ar) const;
+    void Serialize(CArchiveReader& ar, int schema);
+
+    // Writes the record with `state` in place of the item's own state.
+    void SerializeWithState(CArchiveWriter& ar, int state) const;
+
+    // A number that identifies this item for the whole run, never reused.
+    std::uint64_t Serial() const { return m_nSerial; }
+
+    // Text fields (UTF-8). See the note on threads above.
+    std::string m_strReferer;
+    std::string m_strDestination;
+    std::string m_strFileName;
+    std::string m_strUrl;
+    // Failed attempts since created, loaded or reset (UI thread only).
+    unsigned m_nFailures = 0;
+
+private:
+    friend class CZorvDoc;
+
+    std::atomic<int> m_nState{STATE_NOT_FETCHED};
+    std::atomic<bool> m_bCancelled{false};
+    mutable std::mutex m_lock; // text fields written while in progress, note, handle
+    std::string m_strNote;
+    CTransferHandle* m_hTransfer = nullptr;
+    const std::uint64_t m_nSerial;
+
+    // Owned by the document (UI thread / document lock).
+    int m_nRow = -1;                           // row in the list, -1 when not in a list
+    bool m_bQueued = false;                    // under the document lock
+    std::list<std::shared_ptr<CItem>>::iterator m_queuePos{}; // valid while queued
+};
+
+} // namespace zorv

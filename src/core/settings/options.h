@@ -1,0 +1,95 @@
+#pragma once
+// COptions: every user option, kept in the "Settings" group of the settings
+// store under the value names below. One record exists per run of the program
+// (SetOptions / Options); it is written on the UI thread only.
+//
+// Fetch workers read the network fields from their own threads. They never
+// read the fields directly: NetSnapshot() copies them under the record's
+// lock, and UI code that writes a network field holds that lock
+// (LockNetwork()) so that a worker never sees a string half replaced.
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace zorv {
+
+// Proxy access types of ProxySetting.
+enum : int {
+    PROXY_SYSTEM = 0, // the system's proxy configuration (proxy environment variables)
+    PROXY_DIRECT = 1, // no proxy
+    PROXY_NAMED = 3,  // the proxies named in the record, with ProxyBypass
+};
+
+// The settings a fetch needs, copied at one moment.
+struct CNetSettings {
+    std::string HttpAgent;
+    int ProxySetting = PROXY_SYSTEM;
+    std::string ProxyHttpServer;
+    std::string ProxyHttpPort;
+    std::string ProxyFtpServer;
+    std::string ProxyFtpPort;
+    std::string ProxyBypass;
+    bool EnableCache = false;
+};
+
+class COptions {
+public:
+    static constexpr const char* kDefaultAgent = "zorv/1.0";
+    // Stored in place of an empty agent, so that "no agent" survives a restart.
+    static constexpr const char* kNoAgent = "*noname*";
+
+    // Loads every value from the settings store.
+    COptions();
+    // The built-in defaults, without reading the store.
+    struct NoLoad {};
+    explicit COptions(NoLoad) {}
+    // Writes every value back when SetSaveOnDestroy(true) was called (the
+    // window application does; the headless commands only read).
+    ~COptions();
+    COptions(const COptions&) = delete;
+    COptions& operator=(const COptions&) = delete;
+
+    void LoadSettings();
+    void SaveSettings() const;
+    void SetSaveOnDestroy(bool save) { m_bSaveOnDestroy = save; }
+
+    // Lock to hold while changing a network field on the UI thread.
+    std::unique_lock<std::mutex> LockNetwork() const { return std::unique_lock(m_netLock); }
+    // A consistent copy of the network fields; safe on any thread.
+    CNetSettings NetSnapshot() const;
+
+    // The fields, named after their stored values, in load order.
+    std::string HttpAgent = kDefaultAgent;
+    int HangUpOnIdleTimer = 30000;  // milliseconds
+    int HangUpOnIdleTimer2 = 30000; // milliseconds
+    int Connections = 1;
+    std::string DefaultDestination;
+    std::string ExecAction = "ToDo";
+    int ExecAfterFetch = 0;
+    int AutoStartIfRasActive = 0;
+    int EnableCache = 0;
+    int ProxySetting = PROXY_SYSTEM;
+    std::string ProxyHttpServer;
+    std::string ProxyHttpPort;
+    std::string ProxyFtpServer;
+    std::string ProxyFtpPort;
+    std::string ProxyBypass;
+    int StartAt = 0;
+    int StartAtHour = 0;
+    int StartAtMin = 0;
+    int AutoRemoveUrlIfSuccess = 0;
+    int AutoSave = 0;
+    int DefaultFnameLevel = 0;
+    int MaxRetry = 0;
+
+private:
+    mutable std::mutex m_netLock;
+    bool m_bSaveOnDestroy = false;
+};
+
+// The record of this run. Until one is installed, Options() is a record with
+// the built-in defaults (not loaded from the store).
+COptions& Options();
+void SetOptions(COptions* options);
+
+} // namespace zorv

@@ -1,0 +1,28 @@
+#include "settings/store.h"
+
+#include <QSettings>
+#include <mutex>
+
+namespace zorv {
+
+namespace {
+std::mutex g_storeLock;
+QString g_storeFile;
+} // namespace
+
+void SetSettingsFile(const QString& path)
+{
+    std::scoped_lock lock(g_storeLock);
+    g_storeFile = path;
+}
+
+std::unique_ptr<QSettings> OpenSettingsStore()
+{
+    std::scoped_lock lock(g_storeLock);
+    if (!g_storeFile.isEmpty())
+        return std::make_unique<QSettings>(g_storeFile, QSettings::IniFormat);
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Quillmere"), QStringLiteral("zorv"));
+}
+
+} // namespace zorv

@@ -1,0 +1,11 @@
+// main() of the core test programs: a QCoreApplication exists for the whole
+// run, so that posted events, timers and QSettings behave as in zorv.
+#include <QCoreApplication>
+#include <gmock/gmock.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,13 @@
+// main() of the GUI test programs: a QApplication (offscreen platform) exists
+// for the whole run.
+#include <QApplication>
+#include <gmock/gmock.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}
