@@ -11,6 +11,9 @@
 
 #include <QString>
 
+class QObject;
+
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -111,6 +114,21 @@ public:
     // The queued items, head first (a copy; for tests and diagnostics).
     std::vector<CItem*> PendingItems() const;
 
+    // ---- worker notices (any thread) ------------------------------------
+    // Events about item states go to `receiver` (on the UI thread); see
+    // model/events.h. Null: no events are posted.
+    void SetEventReceiver(QObject* receiver) { m_pReceiver.store(receiver); }
+    // Stores the state and posts WM_ITEM_UPDATED, WM_ADD_TRAFFIC (when bytes
+    // were read), WM_SET_MODIFIED (while the list is not modified) and, for
+    // state 7, WM_LAUNCH_ITEM, in that order. Progress notices of one item
+    // are coalesced: at most one WM_ITEM_UPDATED for state 5 waits at a time;
+    // traffic is summed until the UI takes it.
+    void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes);
+    // UI side of the coalescing: called when an item's update is handled.
+    static void UpdateHandled(CItem* item);
+    // The bytes read since the last call.
+    std::uint64_t TakeTraffic() { return m_traffic.exchange(0); }
+
     // ---- numbered URL patterns ------------------------------------------
     // One step of the expansion of the first pattern "*start.end.width type*"
     // (see the .cpp); returns the member number, 0, or -1 when done.
@@ -124,8 +142,10 @@ public:
                               const std::function<bool(const std::string&)>& add);
     // The new-URL command: every expanded URL through AddUrl; the list is
     // marked modified once per URL produced. Returns the number added.
+    // URLs that AddUrl refused are appended to *refused when given.
     int AddUrlExpanded(const std::string& url, const std::string& destination,
-                       const std::string& referer, const std::string& fileName, int level);
+                       const std::string& referer, const std::string& fileName, int level,
+                       std::vector<std::string>* refused = nullptr);
 
     // ---- the list file --------------------------------------------------
     // New list: empty, no path, not modified.
@@ -152,7 +172,7 @@ public:
     // ---- modified flag and title ----------------------------------------
     // With AutoSave on and a path known, marking modified saves at once.
     void SetModifiedFlag(bool modified = true);
-    bool IsModified() const { return m_bModified; }
+    bool IsModified() const { return m_bModified.load(); }
     // The list's name (file name, or "無題"), with " *" while modified.
     QString GetTitle() const;
     // Last save error of an automatic save (empty when it succeeded).
@@ -160,7 +180,8 @@ public:
 
 private:
     void Renumber(int from);
-    void QueueLocked(CItem* item);
+    void QueueLocked(const ItemPtr& item);
+    void QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos);
     void UnqueueLocked(CItem* item);
     void NotifyTitle();
 
@@ -180,7 +201,9 @@ private:
     std::atomic<int> m_nPending{0};
 
     QString m_strPathName;
-    bool m_bModified = false;
+    std::atomic<bool> m_bModified{false};
+    std::atomic<QObject*> m_pReceiver{nullptr};
+    std::atomic<std::uint64_t> m_traffic{0};
     bool m_bLoading = false; // no automatic save while a list is being replaced
     QString m_strAutoSaveError;
 };

@@ -156,6 +156,7 @@ private:
 
     std::atomic<int> m_nState{STATE_NOT_FETCHED};
     std::atomic<bool> m_bCancelled{false};
+    std::atomic<bool> m_bUpdatePosted{false}; // a progress notice waits for the UI
     mutable std::mutex m_lock; // text fields written while in progress, note, handle
     std::string m_strNote;
     CTransferHandle* m_hTransfer = nullptr;

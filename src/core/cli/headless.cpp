@@ -1,0 +1,245 @@
+#include "cli/headless.h"
+
+#include "model/doc.h"
+#include "settings/options.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <string>
+#include <vector>
+
+namespace zorv {
+
+namespace {
+
+// A pattern that expands into more URLs than this needs --yes.
+constexpr std::uint64_t kMaxUnconfirmedRun = 100000;
+
+std::map<QString, HeadlessCommand>& Registry()
+{
+    static std::map<QString, HeadlessCommand> commands;
+    return commands;
+}
+
+void Print(std::FILE* to, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
+}
+
+int UsageError(std::FILE* err, const QString& message)
+{
+    Print(err, QStringLiteral("zorv: %1\n").arg(message));
+    Print(err, QStringLiteral("Try 'zorv --help'.\n"));
+    return EXIT_USAGE;
+}
+
+// Opens LIST for a command: the settings of this user, automatic saving off
+// (the command saves once at its end).
+bool OpenList(CZorvDoc& doc, const QString& path, bool mayBeNew, std::FILE* err)
+{
+    if (mayBeNew && !QFileInfo::exists(path)) {
+        doc.OnNewDocument();
+        return true;
+    }
+    QString error;
+    if (!doc.OnOpenDocument(path, &error)) {
+        Print(err, QStringLiteral("zorv: cannot read list %1\n").arg(error));
+        return false;
+    }
+    return true;
+}
+
+int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
+{
+    if (args.size() != 1)
+        return UsageError(err, QStringLiteral("--list takes one list file"));
+    CZorvDoc doc;
+    if (!OpenList(doc, args[0], false, err))
+        return EXIT_USAGE;
+    std::string buf;
+    buf.reserve(1 << 16);
+    for (int i = 0; i < doc.GetCount(); ++i) {
+        const CItem* item = doc.GetItem(i);
+        buf += std::to_string(i);
+        buf += '\t';
+        buf += std::to_string(item->GetState());
+        for (const std::string* field :
+             {&item->m_strUrl, &item->m_strDestination, &item->m_strFileName, &item->m_strReferer}) {
+            buf += '\t';
+            buf += *field;
+        }
+        buf += '\n';
+        if (buf.size() >= (1 << 16) - 4096) {
+            std::fwrite(buf.data(), 1, buf.size(), out);
+            buf.clear();
+        }
+    }
+    std::fwrite(buf.data(), 1, buf.size(), out);
+    return std::fflush(out) == 0 ? EXIT_OK : EXIT_USAGE;
+}
+
+int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
+{
+    QString referer, destination, name;
+    int level = -1;
+    bool yes = false;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString& into) {
+            if (i + 1 >= args.size())
+                return false;
+            into = args[++i];
+            return true;
+        };
+        if (a == QLatin1String("--referer")) {
+            if (!value(referer))
+                return UsageError(err, QStringLiteral("--referer needs a value"));
+        } else if (a == QLatin1String("--dest")) {
+            if (!value(destination))
+                return UsageError(err, QStringLiteral("--dest needs a folder"));
+        } else if (a == QLatin1String("--name")) {
+            if (!value(name))
+                return UsageError(err, QStringLiteral("--name needs a file name"));
+        } else if (a == QLatin1String("--level")) {
+            QString text;
+            bool ok = false;
+            if (value(text))
+                level = text.toInt(&ok);
+            if (!ok || level < 0 || level > 255)
+                return UsageError(err, QStringLiteral("--level needs a number from 0 to 255"));
+        } else if (a == QLatin1String("--yes")) {
+            yes = true;
+        } else if (a == QLatin1String("--")) {
+            positional += args.mid(i + 1);
+            break;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return UsageError(err, QStringLiteral("unknown option %1").arg(a));
+        } else {
+            positional += a;
+        }
+    }
+    if (positional.size() < 2)
+        return UsageError(err, QStringLiteral("--add needs a list file and at least one URL"));
+
+    COptions& options = Options();
+    options.AutoSave = 0;
+    std::string dest = destination.isEmpty() ? options.DefaultDestination : destination.toStdString();
+    // Without a destination anywhere, files go to the current folder rather
+    // than the root of the file system.
+    if (dest.empty())
+        dest = QDir::currentPath().toStdString();
+    else
+        dest = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(dest))).toStdString();
+
+    const QString listPath = positional[0];
+    CZorvDoc doc;
+    if (!OpenList(doc, listPath, true, err))
+        return EXIT_USAGE;
+
+    bool anyRefused = false;
+    for (int i = 1; i < positional.size(); ++i) {
+        const std::string url = positional[i].toStdString();
+        const std::uint64_t count = CZorvDoc::CountExpandedUrls(url);
+        if (count > kMaxUnconfirmedRun && !yes) {
+            Print(err, QStringLiteral("zorv: %1 expands into %2 URLs (more than %3); "
+                                      "add --yes to add them all\n")
+                           .arg(positional[i])
+                           .arg(count)
+                           .arg(kMaxUnconfirmedRun));
+            anyRefused = true;
+            continue;
+        }
+        std::vector<std::string> refused;
+        doc.AddUrlExpanded(url, dest, referer.toStdString(), name.toStdString(), level, &refused);
+        for (const std::string& r : refused) {
+            Print(err, QStringLiteral("zorv: not an http, https or ftp URL, skipped: %1\n")
+                           .arg(QString::fromStdString(r)));
+        }
+        anyRefused = anyRefused || !refused.empty();
+    }
+
+    QString error;
+    if (!doc.OnSaveDocument(listPath, &error)) {
+        Print(err, QStringLiteral("zorv: cannot save list %1\n").arg(error));
+        return EXIT_USAGE;
+    }
+    return anyRefused ? EXIT_PARTIAL : EXIT_OK;
+}
+
+} // namespace
+
+void PrintUsage(std::FILE* to)
+{
+    Print(to, QStringLiteral(
+        "Usage:\n"
+        "  zorv [LIST]                 open the window with a new list, or with LIST\n"
+        "  zorv --list LIST            print the items of LIST, one per line:\n"
+        "                              index, state, URL, destination, file name, referrer\n"
+        "                              (tab-separated; states: 0 not fetched, 1 fetched,\n"
+        "                              2 failed, 3 invalid URL)\n"
+        "  zorv --add [OPTIONS] LIST URL...\n"
+        "                              add URLs to LIST (created when missing); numbered\n"
+        "                              patterns like img*1.12.2d*.jpg expand into runs\n"
+        "      --referer R             referrer sent with the requests\n"
+        "      --dest DIR              destination folder (default: the settings' default\n"
+        "                              destination, else the current folder)\n"
+        "      --name NAME             file name (default: taken from the URL)\n"
+        "      --level N               URL folder levels mirrored under DIR (0-255)\n"
+        "      --yes                   allow a pattern of more than 100,000 URLs\n"
+        "  zorv --fetch [--connections N] LIST\n"
+        "                              download the queued items of LIST\n"
+        "  zorv --help | --version\n"
+        "\n"
+        "Exit status: 0 success, 1 some URL refused or item failed, 2 usage or list error.\n"));
+}
+
+void RegisterHeadlessCommand(const QString& option, HeadlessCommand command)
+{
+    Registry()[option] = std::move(command);
+}
+
+bool IsHeadlessCommand(const QStringList& args)
+{
+    if (args.isEmpty())
+        return false;
+    const QString& a = args[0];
+    return a == QLatin1String("--list") || a == QLatin1String("--add") || a == QLatin1String("--help")
+        || a == QLatin1String("-h") || a == QLatin1String("--version") || Registry().count(a) != 0
+        || a == QLatin1String("--fetch");
+}
+
+int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
+{
+    if (args.isEmpty()) {
+        PrintUsage(err);
+        return EXIT_USAGE;
+    }
+    const QString& command = args[0];
+    const QStringList rest = args.mid(1);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        PrintUsage(out);
+        return EXIT_OK;
+    }
+    if (command == QLatin1String("--version")) {
+        Print(out, QStringLiteral("zorv %1\n").arg(QLatin1String(ZORV_VERSION)));
+        return EXIT_OK;
+    }
+    COptions options; // this user's settings, read only
+    SetOptions(&options);
+    int status;
+    if (command == QLatin1String("--list"))
+        status = RunList(rest, out, err);
+    else if (command == QLatin1String("--add"))
+        status = RunAdd(rest, out, err);
+    else if (auto it = Registry().find(command); it != Registry().end())
+        status = it->second(rest, out, err);
+    else
+        status = UsageError(err, QStringLiteral("unknown command %1").arg(command));
+    SetOptions(nullptr);
+    return status;
+}
+
+} // namespace zorv

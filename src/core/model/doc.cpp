@@ -1,0 +1,379 @@
+#include "model/doc.h"
+
+#include "model/archive.h"
+#include "model/events.h"
+#include "settings/options.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace zorv {
+
+CZorvDoc::CZorvDoc() = default;
+
+CZorvDoc::~CZorvDoc()
+{
+    if (m_pEngine) {
+        m_pEngine->StopWorkers();
+        m_pEngine->ReleaseItems();
+    }
+}
+
+void CZorvDoc::AddObserver(IDocObserver* observer)
+{
+    m_observers.push_back(observer);
+}
+
+void CZorvDoc::RemoveObserver(IDocObserver* observer)
+{
+    std::erase(m_observers, observer);
+}
+
+// ---- the list ---------------------------------------------------------------
+
+int CZorvDoc::RowOf(const CItem* item) const
+{
+    if (!item)
+        return -1;
+    const int row = item->m_nRow;
+    if (row < 0 || row >= GetCount() || m_items[static_cast<size_t>(row)].get() != item)
+        return -1;
+    return row;
+}
+
+void CZorvDoc::Renumber(int from)
+{
+    for (size_t i = static_cast<size_t>(from); i < m_items.size(); ++i)
+        m_items[i]->m_nRow = static_cast<int>(i);
+}
+
+bool CZorvDoc::AppendItem(ItemPtr item)
+{
+    if (!item || item->m_nRow >= 0 || m_items.size() >= static_cast<size_t>(INT32_MAX))
+        return false;
+    const int row = GetCount();
+    ForEachObserver([&](IDocObserver& o) { o.OnBeginInsert(row, row); });
+    item->m_nRow = row;
+    m_items.push_back(std::move(item));
+    ForEachObserver([](IDocObserver& o) { o.OnEndInsert(); });
+    return true;
+}
+
+void CZorvDoc::AppendItems(std::vector<ItemPtr> items, bool queue)
+{
+    if (items.empty())
+        return;
+    const int first = GetCount();
+    ForEachObserver([&](IDocObserver& o) {
+        o.OnBeginInsert(first, first + static_cast<int>(items.size()) - 1);
+    });
+    m_items.reserve(m_items.size() + items.size());
+    for (auto& item : items) {
+        item->m_nRow = GetCount();
+        m_items.push_back(std::move(item));
+    }
+    ForEachObserver([](IDocObserver& o) { o.OnEndInsert(); });
+    if (!queue)
+        return;
+    bool queued = false;
+    {
+        std::scoped_lock lock(m_lock);
+        for (size_t i = static_cast<size_t>(first); i < m_items.size(); ++i) {
+            if (m_items[i]->GetState() == STATE_NOT_FETCHED) {
+                QueueLocked(m_items[i]);
+                queued = true;
+            }
+        }
+    }
+    if (queued && m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+}
+
+void CZorvDoc::RemoveItems(std::vector<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::erase_if(rows, [&](int r) { return r < 0 || r >= GetCount(); });
+    if (rows.empty())
+        return;
+    for (int r : rows) {
+        RemovePending(GetItem(r));
+        GetItem(r)->m_nRow = -1;
+    }
+    // Contiguous runs, removed from the bottom up so the rows above stay put.
+    std::vector<std::pair<int, int>> runs;
+    for (int r : rows) {
+        if (!runs.empty() && runs.back().second + 1 == r)
+            runs.back().second = r;
+        else
+            runs.emplace_back(r, r);
+    }
+    constexpr size_t kMaxRunsNotified = 64;
+    if (runs.size() > kMaxRunsNotified) {
+        ForEachObserver([](IDocObserver& o) { o.OnBeginReset(); });
+        std::erase_if(m_items, [](const ItemPtr& p) { return p->m_nRow < 0; });
+        Renumber(rows.front());
+        ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
+        return;
+    }
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        const auto [first, last] = *it;
+        ForEachObserver([&](IDocObserver& o) { o.OnBeginRemove(first, last); });
+        m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+        Renumber(first);
+        ForEachObserver([](IDocObserver& o) { o.OnEndRemove(); });
+    }
+}
+
+void CZorvDoc::RemoveAllItems()
+{
+    ForEachObserver([](IDocObserver& o) { o.OnBeginReset(); });
+    {
+        std::scoped_lock lock(m_lock);
+        for (const auto& p : m_pending)
+            p->m_bQueued = false;
+        m_pending.clear();
+        m_nPending.store(0);
+    }
+    for (const auto& p : m_items)
+        p->m_nRow = -1;
+    m_items.clear();
+    ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
+}
+
+void CZorvDoc::Reorder(const std::vector<int>& newOrder)
+{
+    if (newOrder.size() != m_items.size())
+        return;
+    std::vector<int> oldToNew(m_items.size(), -1);
+    for (size_t k = 0; k < newOrder.size(); ++k) {
+        const int old = newOrder[k];
+        if (old < 0 || old >= GetCount() || oldToNew[static_cast<size_t>(old)] != -1)
+            return; // not a permutation
+        oldToNew[static_cast<size_t>(old)] = static_cast<int>(k);
+    }
+    ForEachObserver([](IDocObserver& o) { o.OnBeginReorder(); });
+    std::vector<ItemPtr> items;
+    items.reserve(m_items.size());
+    for (const int old : newOrder)
+        items.push_back(std::move(m_items[static_cast<size_t>(old)]));
+    m_items.swap(items);
+    Renumber(0);
+    {
+        // The queue keeps list order.
+        std::scoped_lock lock(m_lock);
+        m_pending.clear();
+        for (const auto& p : m_items) {
+            if (p->m_bQueued)
+                p->m_queuePos = m_pending.insert(m_pending.end(), p);
+        }
+    }
+    ForEachObserver([&](IDocObserver& o) { o.OnEndReorder(oldToNew); });
+}
+
+void CZorvDoc::UpdateItem(const CItem* item)
+{
+    const int row = RowOf(item);
+    if (row >= 0)
+        ForEachObserver([&](IDocObserver& o) { o.OnItemChanged(row); });
+}
+
+// ---- adding and the pending queue ---------------------------------------------
+
+CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
+                        const std::string& destination, const std::string& fileName, int level)
+{
+    if (level < 0)
+        level = Options().DefaultFnameLevel;
+    std::string line = url;
+    const size_t cr = line.find('\r');
+    line.resize(cr != std::string::npos ? cr : std::min(line.find('\n'), line.size()));
+    if (!CItem::IsValidUrl(line))
+        return nullptr;
+    auto item = std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);
+    CItem* raw = item.get();
+    if (!AppendItem(item))
+        return nullptr;
+    {
+        std::scoped_lock lock(m_lock);
+        QueueLocked(item);
+    }
+    if (m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+    return raw;
+}
+
+void CZorvDoc::QueueLocked(const ItemPtr& item)
+{
+    QueueBeforeLocked(item, m_pending.end());
+}
+
+void CZorvDoc::QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos)
+{
+    if (item->m_bQueued)
+        UnqueueLocked(item.get());
+    item->m_queuePos = m_pending.insert(pos, item);
+    item->m_bQueued = true;
+    m_nPending.store(static_cast<int>(m_pending.size()));
+}
+
+void CZorvDoc::UnqueueLocked(CItem* item)
+{
+    m_pending.erase(item->m_queuePos);
+    item->m_queuePos = {};
+    item->m_bQueued = false;
+    m_nPending.store(static_cast<int>(m_pending.size()));
+}
+
+void CZorvDoc::QueuePending(CItem* item)
+{
+    const int row = RowOf(item);
+    if (row < 0)
+        return;
+    {
+        std::scoped_lock lock(m_lock);
+        QueueLocked(m_items[static_cast<size_t>(row)]);
+    }
+    if (m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+}
+
+ItemPtr CZorvDoc::PopPending()
+{
+    std::scoped_lock lock(m_lock);
+    if (m_pending.empty())
+        return nullptr;
+    ItemPtr item = m_pending.front();
+    UnqueueLocked(item.get());
+    return item;
+}
+
+bool CZorvDoc::RemovePending(CItem* item)
+{
+    std::scoped_lock lock(m_lock);
+    if (!item || !item->m_bQueued)
+        return false;
+    UnqueueLocked(item);
+    return true;
+}
+
+bool CZorvDoc::InsertPending(CItem* before, CItem* item)
+{
+    if (before == item)
+        return true;
+    const int row = RowOf(item);
+    if (row < 0)
+        return false;
+    {
+        std::scoped_lock lock(m_lock);
+        const ItemPtr& p = m_items[static_cast<size_t>(row)];
+        if (p->m_bQueued)
+            UnqueueLocked(p.get());
+        if (!before)
+            QueueBeforeLocked(p, m_pending.end());
+        else if (before->m_bQueued)
+            QueueBeforeLocked(p, before->m_queuePos);
+        else
+            QueueBeforeLocked(p, m_pending.begin());
+    }
+    if (m_pEngine)
+        m_pEngine->CheckAutoStart();
+    return false;
+}
+
+int CZorvDoc::GetItemCount(bool pendingOnly) const
+{
+    return pendingOnly ? m_nPending.load() : GetCount();
+}
+
+bool CZorvDoc::IsQueued(const CItem* item) const
+{
+    std::scoped_lock lock(m_lock);
+    return item->m_bQueued;
+}
+
+std::vector<CItem*> CZorvDoc::PendingItems() const
+{
+    std::scoped_lock lock(m_lock);
+    std::vector<CItem*> out;
+    out.reserve(m_pending.size());
+    for (const auto& p : m_pending)
+        out.push_back(p.get());
+    return out;
+}
+
+// ---- worker notices -----------------------------------------------------------
+
+void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes)
+{
+    item->SetState(state);
+    QObject* receiver = m_pReceiver.load();
+    if (!receiver)
+        return;
+    const bool progress = state == STATE_FETCHING;
+    if (!progress || !item->m_bUpdatePosted.exchange(true)) {
+        QCoreApplication::postEvent(
+            receiver, new CItemEvent(WM_ITEM_UPDATED, item, state == STATE_FETCHED ? 1 : 0));
+    }
+    if (bytes != 0 && m_traffic.fetch_add(bytes) == 0)
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0));
+    if (!progress && !m_bModified.load())
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 0));
+    if (state == STATE_LAUNCHING)
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0));
+}
+
+void CZorvDoc::UpdateHandled(CItem* item)
+{
+    item->m_bUpdatePosted.store(false);
+}
+
+// ---- modified flag and title -------------------------------------------------------
+
+void CZorvDoc::SetPathName(const QString& path)
+{
+    m_strPathName = path;
+    NotifyTitle();
+}
+
+void CZorvDoc::NotifyTitle()
+{
+    ForEachObserver([](IDocObserver& o) { o.OnTitleChanged(); });
+}
+
+QString CZorvDoc::GetTitle() const
+{
+    QString title = m_strPathName.isEmpty() ? QStringLiteral("無題") : QFileInfo(m_strPathName).fileName();
+    if (IsModified())
+        title += QStringLiteral(" *");
+    return title;
+}
+
+void CZorvDoc::SetModifiedFlag(bool modified)
+{
+    if (modified && Options().AutoSave && !m_strPathName.isEmpty() && !m_bLoading) {
+        m_bModified.store(true);
+        QString error;
+        if (OnSaveDocument(m_strPathName, &error)) {
+            m_strAutoSaveError.clear();
+            modified = false;
+        } else {
+            m_strAutoSaveError = error;
+        }
+    }
+    const bool old = m_bModified.exchange(modified);
+    if (old != modified)
+        NotifyTitle();
+}
+
+} // namespace zorv

@@ -1,0 +1,295 @@
+#include "model/item.h"
+
+#include "model/archive.h"
+#include "model/paths.h"
+#include "settings/options.h"
+
+#include <QFileInfo>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+namespace zorv {
+
+namespace {
+
+std::atomic<std::uint64_t> g_nextSerial{1};
+
+const std::array<std::string, kStateCount> kStateNames = {
+    "未取得", "取得完了", "取得失敗", "不正なURL",
+    "接続中", "取得中", "取得準備中", "アプリケーション起動中",
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char c = a[i];
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (c != b[i])
+            return false;
+    }
+    return true;
+}
+
+// A URL segment that would climb out of (or stay on) its folder.
+std::string SafeSegment(std::string seg)
+{
+    if (seg == "." || seg == "..")
+        return "_";
+    return seg;
+}
+
+int CompareText(const std::string& a, const std::string& b)
+{
+    const int c = a.compare(b); // byte-wise, as unsigned char
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+} // namespace
+
+const std::string& StateName(int state)
+{
+    static const std::string empty;
+    if (state < 0 || state >= kStateCount)
+        return empty;
+    return kStateNames[static_cast<size_t>(state)];
+}
+
+CItem::CItem()
+    : m_strDestination(Options().DefaultDestination), m_nSerial(g_nextSerial.fetch_add(1))
+{
+}
+
+CItem::CItem(std::string url, std::string referer, std::string destination, std::string fileName,
+             int level)
+    : m_strReferer(std::move(referer)),
+      m_strDestination(std::move(destination)),
+      m_strFileName(std::move(fileName)),
+      m_strUrl(std::move(url)),
+      m_nSerial(g_nextSerial.fetch_add(1))
+{
+    if (m_strDestination.empty())
+        m_strDestination = Options().DefaultDestination;
+    if (level < 0)
+        level = Options().DefaultFnameLevel;
+    if (m_strFileName.empty())
+        MakeLocalName(level);
+}
+
+bool CItem::IsValidUrl(std::string_view url)
+{
+    const size_t colon = url.find("://");
+    if (colon == std::string_view::npos)
+        return false;
+    const std::string_view scheme = url.substr(0, colon);
+    if (!EqualsNoCase(scheme, "http") && !EqualsNoCase(scheme, "https") && !EqualsNoCase(scheme, "ftp"))
+        return false;
+    std::string_view authority = url.substr(colon + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    const size_t at = authority.rfind('@');
+    if (at != std::string_view::npos)
+        authority = authority.substr(at + 1);
+    std::string_view host = authority;
+    if (!host.empty() && host.front() == '[') { // IPv6 literal
+        const size_t close = host.find(']');
+        if (close == std::string_view::npos)
+            return false;
+        const std::string_view after = host.substr(close + 1);
+        host = host.substr(0, close + 1);
+        authority = after;
+    } else {
+        const size_t portSep = host.find(':');
+        authority = portSep == std::string_view::npos ? std::string_view() : host.substr(portSep);
+        host = host.substr(0, portSep);
+    }
+    if (host.empty() || host == "[]")
+        return false;
+    for (const char c : host) {
+        if (static_cast<unsigned char>(c) <= ' ')
+            return false;
+    }
+    if (!authority.empty()) { // ":port"
+        if (authority.front() != ':')
+            return false;
+        const std::string_view port = authority.substr(1);
+        if (port.size() > 5)
+            return false;
+        unsigned value = 0;
+        for (const char c : port) {
+            if (c < '0' || c > '9')
+                return false;
+            value = value * 10 + unsigned(c - '0');
+        }
+        if (value > 65535)
+            return false;
+    }
+    return true;
+}
+
+void CItem::MakeLocalName(int level)
+{
+    std::string_view rest = m_strUrl;
+    std::string sub;
+    m_strFileName.clear();
+    // Level -1 mirrors nothing and derives no name; levels below -1 act as 0.
+    const int rounds = level == -1 ? 0 : (level < -1 ? 1 : level + 1);
+    for (int i = 0; i < rounds; ++i) {
+        const size_t slash = rest.rfind('/');
+        if (slash == std::string_view::npos)
+            break;
+        std::string seg = SafeSegment(std::string(rest.substr(slash + 1)));
+        if (m_strFileName.empty())
+            m_strFileName = std::move(seg);
+        else
+            sub = kPathSeparator + seg + sub;
+        rest = rest.substr(0, slash);
+    }
+    m_strDestination += sub;
+}
+
+bool CItem::FillFileName()
+{
+    if (m_strFileName.empty())
+        MakeLocalName(Options().DefaultFnameLevel);
+    return true;
+}
+
+std::string CItem::GetColumnText(int column) const
+{
+    switch (column) {
+    case COL_URL:
+        return m_strUrl;
+    case COL_STATE:
+        return StateName(GetState());
+    case COL_NOTE:
+        return GetNote();
+    case COL_DESTINATION:
+        return m_strDestination;
+    case COL_FILENAME:
+        return m_strFileName;
+    case COL_REFERER:
+        return m_strReferer;
+    default:
+        return {};
+    }
+}
+
+void CItem::SetNote(std::string note)
+{
+    std::scoped_lock lock(m_lock);
+    m_strNote.swap(note);
+}
+
+std::string CItem::GetNote() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_strNote;
+}
+
+void CItem::SetHandle(CTransferHandle* handle)
+{
+    std::scoped_lock lock(m_lock);
+    m_hTransfer = handle;
+}
+
+void CItem::Cancel()
+{
+    m_bCancelled.store(true, std::memory_order_release);
+    std::scoped_lock lock(m_lock);
+    if (m_hTransfer) {
+        m_hTransfer->Abort();
+        m_hTransfer = nullptr;
+    }
+}
+
+std::string CItem::LocalPath() const
+{
+    std::string path = m_strDestination;
+    path += kPathSeparator;
+    path += m_strFileName;
+    return path;
+}
+
+CFetchParams CItem::FetchParams() const
+{
+    std::scoped_lock lock(m_lock);
+    return CFetchParams{m_strUrl, m_strReferer, LocalPath()};
+}
+
+std::unique_ptr<QFile> CItem::OpenLocalFile() const
+{
+    const QString path = QString::fromStdString(FetchParams().localPath);
+    auto fail = [&](const QString& cause) {
+        throw CFileException(QStringLiteral("%1 を作成できません: %2").arg(path, cause).toStdString());
+    };
+    if (m_strFileName.empty())
+        fail(QStringLiteral("ファイル名がありません"));
+    const QFileInfo info(path);
+    if (info.isDir())
+        fail(QStringLiteral("同じ名前のフォルダがあります"));
+    if (!QFileInfo(info.path()).isDir())
+        fail(QStringLiteral("フォルダ %1 がありません").arg(info.path()));
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        fail(file->errorString());
+    return file;
+}
+
+int CItem::CompareItems(const CItem* a, const CItem* b, int column)
+{
+    switch (static_cast<unsigned>(column)) {
+    case COL_URL:
+        return CompareText(a->m_strUrl, b->m_strUrl);
+    case COL_STATE: {
+        const int sa = a->GetState();
+        const int sb = b->GetState();
+        return sa < sb ? -1 : (sa > sb ? 1 : 0);
+    }
+    case COL_NOTE:
+        return CompareText(a->GetNote(), b->GetNote());
+    case COL_DESTINATION:
+        return CompareText(a->m_strDestination, b->m_strDestination);
+    case COL_FILENAME:
+        return CompareText(a->m_strFileName, b->m_strFileName);
+    case COL_REFERER:
+        return CompareText(a->m_strReferer, b->m_strReferer);
+    default:
+        return (std::rand() % 41) % 3 - 1;
+    }
+}
+
+void CItem::Serialize(CArchiveWriter& ar) const
+{
+    SerializeWithState(ar, GetState());
+}
+
+void CItem::SerializeWithState(CArchiveWriter& ar, int state) const
+{
+    ar.WriteString(m_strUrl);
+    ar.WriteI32(state);
+    ar.WriteString(m_strReferer);
+    ar.WriteString(m_strDestination);
+    ar.WriteString(m_strFileName);
+}
+
+void CItem::Serialize(CArchiveReader& ar, int schema)
+{
+    if (schema != 2 && schema != 3)
+        return;
+    m_strUrl = ar.ReadString();
+    int state = ar.ReadI32();
+    // A state no version of the program writes is shown as failed.
+    if (state < 0 || state >= kStateCount)
+        state = STATE_FAILED;
+    SetState(state);
+    m_strReferer = ar.ReadString();
+    m_strDestination = ar.ReadString();
+    if (schema == 3)
+        m_strFileName = ar.ReadString();
+}
+
+} // namespace zorv

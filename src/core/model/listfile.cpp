@@ -1,0 +1,183 @@
+// The list file: a 32-bit item count, then one object per item. The first
+// object introduces the class (tag 0xFFFF, schema, name "CItem"); every later
+// one refers back to it (tag 0x8001). Integers are little-endian.
+#include "model/archive.h"
+#include "model/doc.h"
+#include "settings/options.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <set>
+
+namespace zorv {
+
+namespace {
+
+constexpr std::uint16_t kNewClassTag = 0xFFFF;
+constexpr std::uint16_t kClassTag = 0x8000;
+constexpr char kClassName[] = "CItem";
+
+} // namespace
+
+QByteArray CZorvDoc::SaveToBytes() const
+{
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(16 + m_items.size() * 96));
+    CArchiveWriter ar(out);
+    ar.WriteI32(GetCount());
+    bool classWritten = false;
+    for (const auto& item : m_items) {
+        if (!classWritten) {
+            ar.WriteU16(kNewClassTag);
+            ar.WriteU16(CItem::kSchema);
+            ar.WriteU16(sizeof kClassName - 1);
+            ar.WriteBytes(kClassName, sizeof kClassName - 1);
+            classWritten = true;
+        } else {
+            ar.WriteU16(kClassTag | 1);
+        }
+        // An item in progress is stored as failed; the item itself keeps the
+        // state its worker gives it.
+        const int state = item->GetState();
+        item->SerializeWithState(ar, state >= 0 && state <= 3 ? state : STATE_FAILED);
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<ItemPtr> ParseList(const QByteArray& bytes)
+{
+    CArchiveReader ar(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const std::int32_t count = ar.ReadI32();
+    std::vector<ItemPtr> items;
+    if (count <= 0)
+        return items;
+    // Every object takes at least its 2-byte tag.
+    if (static_cast<std::size_t>(count) > ar.Remaining() / 2)
+        throw CArchiveError("the item count is larger than the file can hold");
+    items.reserve(static_cast<std::size_t>(count));
+
+    // Archive map indices: each new class and each object takes the next one.
+    std::uint32_t mapCount = 1;
+    std::set<std::uint32_t> itemClassIndices;
+    int schema = -1;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint16_t tag = ar.ReadU16();
+        if (tag == kNewClassTag) {
+            schema = ar.ReadU16();
+            const std::uint16_t len = ar.ReadU16();
+            if (ar.ReadRaw(len) != kClassName)
+                throw CArchiveError("the file holds an object of an unknown class");
+            itemClassIndices.insert(mapCount++);
+        } else if (!(tag & kClassTag) || !itemClassIndices.count(tag & ~kClassTag)) {
+            throw CArchiveError("the file holds an object that is not a list item");
+        }
+        auto item = std::make_shared<CItem>();
+        item->Serialize(ar, schema);
+        ++mapCount;
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+} // namespace
+
+bool CZorvDoc::LoadFromBytes(const QByteArray& bytes, QString* cause)
+{
+    std::vector<ItemPtr> items;
+    try {
+        items = ParseList(bytes);
+    } catch (const CArchiveError& e) {
+        if (cause)
+            *cause = QString::fromUtf8(e.what());
+        return false;
+    }
+    DeleteContents();
+    AppendItems(std::move(items), true);
+    return true;
+}
+
+bool CZorvDoc::OnNewDocument()
+{
+    DeleteContents();
+    m_strPathName.clear();
+    m_bModified.store(false);
+    NotifyTitle();
+    return true;
+}
+
+bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
+{
+    m_bLoading = true;
+    QString cause;
+    bool ok = false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        cause = file.errorString();
+    } else {
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            cause = file.errorString();
+        else
+            ok = LoadFromBytes(bytes, &cause);
+    }
+    if (ok) {
+        m_strPathName = path;
+    } else {
+        DeleteContents();
+        m_strPathName.clear();
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, cause);
+    }
+    m_bModified.store(false);
+    m_bLoading = false;
+    NotifyTitle();
+    return ok;
+}
+
+bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
+{
+    QSaveFile file(path);
+    const QByteArray bytes = SaveToBytes();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    m_strPathName = path;
+    m_bModified.store(false);
+    NotifyTitle();
+    return true;
+}
+
+void CZorvDoc::DeleteContents()
+{
+    {
+        std::scoped_lock lock(m_lock);
+        for (const auto& p : m_pending)
+            p->m_bQueued = false;
+        m_pending.clear();
+        m_nPending.store(0);
+    }
+    // No worker may hold an item of the old list once it is gone.
+    if (m_pEngine)
+        m_pEngine->ReleaseItems();
+    RemoveAllItems();
+}
+
+void CZorvDoc::OnCloseDocument()
+{
+    if (m_pEngine) {
+        m_pEngine->StopWorkers();
+        m_pEngine->ReleaseItems();
+    }
+    COptions& options = Options();
+    const int autoSave = options.AutoSave;
+    options.AutoSave = 0;
+    RemoveAllItems();
+    options.AutoSave = autoSave;
+}
+
+} // namespace zorv
