@@ -323,14 +323,14 @@ void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t byt
     const bool progress = state == STATE_FETCHING;
     if (!progress || !item->m_bUpdatePosted.exchange(true)) {
         QCoreApplication::postEvent(
-            receiver, new CItemEvent(WM_ITEM_UPDATED, item, state == STATE_FETCHED ? 1 : 0));
+            receiver, new CItemEvent(WM_ITEM_UPDATED, item, state == STATE_FETCHED ? 1 : 0, state));
     }
     if (bytes != 0 && m_traffic.fetch_add(bytes) == 0)
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0));
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0, state));
     if (!progress && !m_bModified.load())
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 0));
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 0, state));
     if (state == STATE_LAUNCHING)
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0));
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0, state));
 }
 
 void CZorvDoc::UpdateHandled(CItem* item)

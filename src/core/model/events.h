@@ -21,16 +21,20 @@ enum : int {
 
 class CItemEvent : public QEvent {
 public:
-    CItemEvent(int type, std::weak_ptr<CItem> item, int wParam)
-        : QEvent(static_cast<QEvent::Type>(type)), m_item(std::move(item)), m_wParam(wParam)
+    CItemEvent(int type, std::weak_ptr<CItem> item, int wParam, int state)
+        : QEvent(static_cast<QEvent::Type>(type)), m_item(std::move(item)), m_wParam(wParam),
+          m_nState(state)
     {
     }
     std::shared_ptr<CItem> Item() const { return m_item.lock(); }
     int WParam() const { return m_wParam; }
+    // The state the worker stored when it posted the event.
+    int State() const { return m_nState; }
 
 private:
     std::weak_ptr<CItem> m_item;
     int m_wParam;
+    int m_nState;
 };
 
 } // namespace zorv

@@ -1,0 +1,81 @@
+#pragma once
+// CWorkerPool: the fetch workers. Each worker is a thread that takes the next
+// queued item of the document, fetches it (FetchItem) and records the result
+// through CZorvDoc::NotifyItemState. Workers never touch a widget.
+//
+// SetWorkerCount brings the pool to n workers: new threads start at once;
+// surplus workers leave when they next ask for work (a running fetch is never
+// interrupted by it). Idle workers wait on the wake event for at most 1000 ms.
+#include "engine/fetch.h"
+#include "model/doc.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zorv {
+
+class CWorkerPool : public IFetchEngine {
+public:
+    // Installs itself as the document's engine.
+    explicit CWorkerPool(CZorvDoc& doc);
+    // Stops every worker, cancels their fetches and waits (bounded) for them.
+    ~CWorkerPool() override;
+    CWorkerPool(const CWorkerPool&) = delete;
+    CWorkerPool& operator=(const CWorkerPool&) = delete;
+
+    // Answers whether a dial-up connection is active (for the auto-start).
+    void SetDialUpTest(std::function<bool()> isActive) { m_dialUpActive = std::move(isActive); }
+    void SetLimits(const CFetchLimits& limits);
+
+    void SetWorkerCount(int n);
+    int LiveWorkers() const { return m_nLive.load(); }
+    int ActiveFetches() const { return m_nActive.load(); }
+    // The number of workers the pool is heading for.
+    int TargetWorkers() const { return m_nLive.load() - m_nQuitRequests.load(); }
+    // Cancels every item being fetched now.
+    void CancelAllFetches();
+    // Waits until no worker is alive; false on timeout.
+    bool WaitUntilStopped(std::chrono::milliseconds timeout);
+
+    // IFetchEngine
+    void Wake() override;
+    void CheckAutoStart() override;
+    void StopWorkers() override { SetWorkerCount(0); }
+    void ReleaseItems() override;
+
+private:
+    void FetchThreadProc();
+    ItemPtr GetNextItem();
+    bool TakeQuitRequest();
+
+    CZorvDoc& m_doc;
+    std::function<bool()> m_dialUpActive;
+
+    std::atomic<int> m_nLive{0};
+    std::atomic<int> m_nActive{0};
+    std::atomic<int> m_nQuitRequests{0};
+
+    // The wake event: auto-reset, wakes one waiting worker.
+    std::mutex m_wakeLock;
+    std::condition_variable m_wakeCond;
+    bool m_bWakeSignalled = false;
+
+    // The worker lock: the active items, the quit requests being raised.
+    mutable std::mutex m_workerLock;
+    std::condition_variable m_activeChanged; // an active item was released / a worker left
+    std::vector<ItemPtr> m_active;
+    CFetchLimits m_limits;
+};
+
+// Opens a fetched file as the settings say: nothing unless ExecAfterFetch is
+// on; verb "open" opens it with the desktop's default application, any other
+// verb runs the program of that name from PATH with the file as its only
+// argument (never through a shell). A failed launch is ignored.
+void LaunchFile(const std::string& path);
+
+} // namespace zorv
