@@ -1,5 +1,6 @@
 #include "cli/headless.h"
 
+
 #include "model/doc.h"
 #include "settings/options.h"
 
@@ -15,12 +16,6 @@ namespace {
 
 // A pattern that expands into more URLs than this needs --yes.
 constexpr std::uint64_t kMaxUnconfirmedRun = 100000;
-
-std::map<QString, HeadlessCommand>& Registry()
-{
-    static std::map<QString, HeadlessCommand> commands;
-    return commands;
-}
 
 void Print(std::FILE* to, const QString& text)
 {
@@ -196,19 +191,13 @@ void PrintUsage(std::FILE* to)
         "Exit status: 0 success, 1 some URL refused or item failed, 2 usage or list error.\n"));
 }
 
-void RegisterHeadlessCommand(const QString& option, HeadlessCommand command)
-{
-    Registry()[option] = std::move(command);
-}
-
 bool IsHeadlessCommand(const QStringList& args)
 {
     if (args.isEmpty())
         return false;
     const QString& a = args[0];
     return a == QLatin1String("--list") || a == QLatin1String("--add") || a == QLatin1String("--help")
-        || a == QLatin1String("-h") || a == QLatin1String("--version") || Registry().count(a) != 0
-        || a == QLatin1String("--fetch");
+        || a == QLatin1String("-h") || a == QLatin1String("--version") || a == QLatin1String("--fetch");
 }
 
 int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
@@ -234,8 +223,6 @@ int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
         status = RunList(rest, out, err);
     else if (command == QLatin1String("--add"))
         status = RunAdd(rest, out, err);
-    else if (auto it = Registry().find(command); it != Registry().end())
-        status = it->second(rest, out, err);
     else
         status = UsageError(err, QStringLiteral("unknown command %1").arg(command));
     SetOptions(nullptr);

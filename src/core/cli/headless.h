@@ -4,8 +4,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <functional>
-#include <map>
 
 namespace zorv {
 
@@ -26,10 +24,5 @@ int RunHeadless(const QStringList& args, std::FILE* out = stdout, std::FILE* err
 
 // Prints the usage text.
 void PrintUsage(std::FILE* to);
-
-// A headless command: takes the arguments after its option.
-using HeadlessCommand = std::function<int(const QStringList& args, std::FILE* out, std::FILE* err)>;
-// Commands registered by other parts of the program (the fetch command).
-void RegisterHeadlessCommand(const QString& option, HeadlessCommand command);
 
 } // namespace zorv

@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorv {
@@ -41,6 +42,10 @@ public:
     void CancelAllFetches();
     // Waits until no worker is alive; false on timeout.
     bool WaitUntilStopped(std::chrono::milliseconds timeout);
+    // Workers holding an item (taken from the queue, result not yet posted).
+    int HoldingWorkers() const { return m_nHolding.load(); }
+    // The items being fetched now, in the order they were taken.
+    std::vector<ItemPtr> ActiveItems() const;
 
     // IFetchEngine
     void Wake() override;
@@ -51,6 +56,7 @@ public:
 private:
     void FetchThreadProc();
     ItemPtr GetNextItem();
+    void ReleaseHeld(const ItemPtr& item);
     bool TakeQuitRequest();
 
     CZorvDoc& m_doc;
@@ -59,6 +65,7 @@ private:
     std::atomic<int> m_nLive{0};
     std::atomic<int> m_nActive{0};
     std::atomic<int> m_nQuitRequests{0};
+    std::atomic<int> m_nHolding{0};
 
     // The wake event: auto-reset, wakes one waiting worker.
     std::mutex m_wakeLock;
@@ -70,6 +77,11 @@ private:
     std::condition_variable m_activeChanged; // an active item was released / a worker left
     std::vector<ItemPtr> m_active;
     CFetchLimits m_limits;
+
+    // Worker threads; joined when they have left (and all of them on destruction).
+    struct Worker;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    void ReapWorkers();
 };
 
 // Opens a fetched file as the settings say: nothing unless ExecAfterFetch is
@@ -77,5 +89,8 @@ private:
 // verb runs the program of that name from PATH with the file as its only
 // argument (never through a shell). A failed launch is ignored.
 void LaunchFile(const std::string& path);
+// How the verb "open" opens a file; the window installs the desktop's
+// handler. Without one, "open" does nothing.
+void SetOpenFileHandler(std::function<void(const std::string& path)> handler);
 
 } // namespace zorv

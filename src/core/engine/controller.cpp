@@ -1,0 +1,91 @@
+#include "engine/controller.h"
+
+#include "engine/pool.h"
+#include "model/events.h"
+#include "settings/options.h"
+
+#include <numeric>
+
+namespace zorv {
+
+CFetchController::CFetchController(CZorvDoc& doc, QObject* parent)
+    : QObject(parent), m_doc(doc), m_launch(LaunchFile)
+{
+    m_doc.SetEventReceiver(this);
+}
+
+CFetchController::~CFetchController()
+{
+    m_doc.SetEventReceiver(nullptr);
+}
+
+bool CFetchController::event(QEvent* e)
+{
+    const int type = static_cast<int>(e->type());
+    if (type < WM_ITEM_UPDATED || type > WM_LAUNCH_ITEM)
+        return QObject::event(e);
+    auto* ev = static_cast<CItemEvent*>(e);
+    switch (type) {
+    case WM_ITEM_UPDATED:
+        if (ItemPtr item = ev->Item())
+            OnItemUpdated(item, ev->State(), ev->WParam() == 1);
+        break;
+    case WM_SET_MODIFIED:
+        // A worker's notice never clears the flag: the UI may have marked the
+        // list modified after the notice was posted.
+        if (ev->WParam())
+            m_doc.SetModifiedFlag(true);
+        break;
+    case WM_ADD_TRAFFIC:
+        if (const quint64 bytes = m_doc.TakeTraffic())
+            emit TrafficAdded(bytes);
+        break;
+    case WM_LAUNCH_ITEM:
+        if (ItemPtr item = ev->Item(); item && m_launch)
+            m_launch(item->LocalPath());
+        break;
+    }
+    return true;
+}
+
+void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool fetched)
+{
+    CZorvDoc::UpdateHandled(item.get());
+    const int row = m_doc.RowOf(item.get());
+    if (row < 0)
+        return; // the item left the list meanwhile
+    m_doc.UpdateItem(item.get());
+
+    // Only the notice that carried the final result acts on it, and only
+    // while the item still has that result: a failure is counted (and
+    // retried) once however many notices are queued.
+    const bool final = postedState == STATE_FETCHED || postedState == STATE_FAILED;
+    if (!final || item->GetState() != postedState)
+        return;
+    const COptions& options = Options();
+    bool retried = false;
+    if (postedState == STATE_FAILED) {
+        const unsigned before = item->m_nFailures++;
+        if (before < static_cast<unsigned>(options.MaxRetry)) {
+            retried = true;
+            item->SetState(STATE_NOT_FETCHED);
+            std::vector<int> order(static_cast<size_t>(m_doc.GetCount()));
+            std::iota(order.begin(), order.end(), 0);
+            order.erase(order.begin() + row);
+            order.push_back(row);
+            m_doc.Reorder(order);
+            m_doc.QueuePending(item.get());
+            m_doc.SetModifiedFlag(true);
+        }
+    }
+    emit ItemFinished(item, postedState, retried);
+    if (fetched && options.AutoRemoveUrlIfSuccess) {
+        const int current = m_doc.RowOf(item.get());
+        if (current >= 0) {
+            m_doc.RemoveItems({current});
+            m_doc.SetModifiedFlag(true);
+        }
+    }
+}
+
+} // namespace zorv
