@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages zorv needs to build, run and test, when missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins
+  libcurl4-openssl-dev ca-certificates
+  libcpp-httplib-dev libgtest-dev libgmock-dev
+  python3-pyftpdlib python3-dbusmock dbus
+  xvfb xauth xclip x11-apps fonts-ipafont-gothic
+  nginx curl wget aria2 time hyperfine
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
