@@ -1,0 +1,379 @@
+#!/usr/bin/env bash
+# Fetch benchmark: zorv --fetch against curl, wget, aria2c and the bare libcurl
+# reference client (bench/refclient), all downloading from one nginx on
+# 127.0.0.1 in the same run.
+#
+#   bench/fetch/run.sh [ZORV]
+#
+# Environment:
+#   ZORV        zorv executable (default: build-release/src/gui/zorv)
+#   REFCLIENT   zorv_refclient (default: next to zorv's build, then
+#               build-release/, then build-bench/)
+#   RUNS        repetitions of every command (default 3; medians are reported)
+#   OUT_DIR     where the downloads go (default /dev/shm when it has room,
+#               else a temporary folder on disk); emptied between runs
+#   BIG_MIB     size of the large file in MiB (default 1024)
+#   SMALL_COUNT number of 64 KiB files (default 2000, at most 10000)
+#   CONNECTIONS parallel connections for the small files (default 8)
+#   NGINX_WORKERS nginx worker processes (default 1: the other core is left
+#               to the client)
+#
+# Cases: (a) one large file over one connection; (b) SMALL_COUNT files of
+# 64 KiB, with CONNECTIONS connections for the tools that can (zorv, aria2c
+# -j, curl --parallel) and sequentially for the others. The CPU column is the
+# client's user + system time (the server's is not counted).
+#
+# Targets: (a) zorv faster than curl and within 1.15 x the reference client's
+# wall time; (b) zorv faster than aria2c and curl --parallel; (c) zorv's CPU
+# seconds per GiB at most curl's (large file: curl; small files: curl
+# --parallel).
+#
+# Exit status: 0 every target met, 1 a target missed or not measurable (a
+# tool missing, zorv --fetch not available, a download wrong), 2 set-up error.
+set -u -o pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+
+need_gnu_time
+ZORV_BIN=$(find_zorv "${1:-}")
+RUNS=${RUNS:-3}
+BIG_MIB=${BIG_MIB:-1024}
+SMALL_COUNT=${SMALL_COUNT:-2000}
+SMALL_SIZE=65536
+CONNECTIONS=${CONNECTIONS:-8}
+NGINX_WORKERS=${NGINX_WORKERS:-1}
+TIMEOUT_S=300
+
+[[ $RUNS =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number"
+[[ $BIG_MIB =~ ^[1-9][0-9]*$ ]] || die "BIG_MIB must be a positive number"
+[[ $SMALL_COUNT =~ ^[1-9][0-9]*$ && $SMALL_COUNT -ge 2 && $SMALL_COUNT -le 10000 ]] ||
+    die "SMALL_COUNT must be 2 to 10000"
+[[ $CONNECTIONS =~ ^[1-9][0-9]*$ ]] || die "CONNECTIONS must be a positive number"
+NGINX=$(command -v nginx || { [[ -x /usr/sbin/nginx ]] && echo /usr/sbin/nginx; }) ||
+    die "nginx not found (Debian package nginx)"
+command -v split >/dev/null && command -v diff >/dev/null && command -v cmp >/dev/null ||
+    die "coreutils split, cmp and diff are needed"
+command -v curl >/dev/null || die "curl is needed to start the benchmark (Debian package curl)"
+
+BIG_SIZE=$((BIG_MIB * 1048576))
+GIB=1073741824
+
+if [[ -z ${REFCLIENT:-} ]]; then
+    for c in "$(dirname "$ZORV_BIN")/../../bench/refclient/zorv_refclient" \
+             "$BENCH_ROOT/build-release/bench/refclient/zorv_refclient" \
+             "$BENCH_ROOT/build-bench/bench/refclient/zorv_refclient"; do
+        if [[ -x $c ]]; then REFCLIENT=$(cd "$(dirname "$c")" && pwd)/zorv_refclient; break; fi
+    done
+fi
+REFCLIENT=${REFCLIENT:-}
+
+# ---------------------------------------------------------------- folders
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/zorv-bench-fetch.XXXXXX") || die "no temporary folder"
+OUT=
+NGINX_PID=
+cleanup() {
+    if [[ -n $NGINX_PID ]]; then
+        kill "$NGINX_PID" 2>/dev/null
+        wait "$NGINX_PID" 2>/dev/null
+    fi
+    [[ -n $OUT ]] && rm -rf "$OUT"
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+need_kib=$(( (BIG_SIZE + SMALL_COUNT * SMALL_SIZE) / 1024 + 65536 ))
+if [[ -z ${OUT_DIR:-} ]]; then
+    if [[ -d /dev/shm && -w /dev/shm ]] &&
+       (( $(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > need_kib )); then
+        OUT_DIR=/dev/shm
+    else
+        OUT_DIR=$WORK
+    fi
+fi
+OUT=$(mktemp -d "$OUT_DIR/zorv-bench-out.XXXXXX") || die "cannot write to $OUT_DIR"
+(( $(df -Pk "$OUT" | awk 'NR == 2 { print $4 }') > need_kib )) ||
+    die "not enough room in $OUT_DIR (need $((need_kib / 1024)) MiB)"
+
+private_home "$WORK/home"
+WWW=$WORK/www
+mkdir -p "$WWW/small" "$WORK/nginx/tmp" "$WORK/lists"
+STDOUT=$WORK/stdout.txt
+STDERR=$WORK/stderr.txt
+
+# ---------------------------------------------------------------- files
+
+echo "creating the files to serve ..."
+# Real (non-zero) bytes: a random block of an odd size repeated, so that a
+# misplaced or missing block changes the content at any buffer boundary.
+head -c 67108859 /dev/urandom >"$WORK/block" || die "cannot read /dev/urandom"
+{ for ((i = 0; i <= BIG_SIZE / 67108859; i++)); do cat "$WORK/block"; done; } |
+    head -c "$BIG_SIZE" >"$WWW/big.bin"
+rm -f "$WORK/block"
+head -c $((SMALL_COUNT * SMALL_SIZE)) /dev/urandom |
+    split -b "$SMALL_SIZE" -d -a 4 --additional-suffix=.bin - "$WWW/small/f"
+[[ $(stat -c %s "$WWW/big.bin") -eq $BIG_SIZE && -f $WWW/small/f$(printf %04d $((SMALL_COUNT - 1))).bin ]] ||
+    die "could not create the files to serve"
+# Served from the page cache: read once now.
+cat "$WWW/big.bin" "$WWW"/small/* >/dev/null
+
+# ---------------------------------------------------------------- nginx
+
+start_nginx() {
+    local port conf=$WORK/nginx/nginx.conf user_line=
+    # A master started as root would hand the workers to "nobody", who cannot
+    # read the private folder: keep them as the current user.
+    [[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
+    for ((attempt = 0; attempt < 20; attempt++)); do
+        port=$((20000 + RANDOM % 40000))
+        cat >"$conf" <<EOF
+$user_line
+worker_processes $NGINX_WORKERS;
+daemon off;
+master_process on;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 60s;
+    keepalive_requests 1000000;
+    default_type application/octet-stream;
+    client_body_temp_path $WORK/nginx/tmp/body;
+    proxy_temp_path $WORK/nginx/tmp/proxy;
+    fastcgi_temp_path $WORK/nginx/tmp/fastcgi;
+    uwsgi_temp_path $WORK/nginx/tmp/uwsgi;
+    scgi_temp_path $WORK/nginx/tmp/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $WWW;
+    }
+}
+EOF
+        "$NGINX" -p "$WORK/nginx/" -c "$conf" -e "$WORK/nginx/error.log" </dev/null >/dev/null 2>&1 &
+        NGINX_PID=$!
+        for ((i = 0; i < 50; i++)); do
+            if ! kill -0 "$NGINX_PID" 2>/dev/null; then break; fi
+            if curl -q -sf -o /dev/null "http://127.0.0.1:$port/small/f0000.bin"; then
+                PORT=$port
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$NGINX_PID" 2>/dev/null
+        wait "$NGINX_PID" 2>/dev/null
+        NGINX_PID=
+    done
+    echo "nginx did not start; its log:" >&2
+    tail -n 5 "$WORK/nginx/error.log" >&2
+    return 1
+}
+start_nginx || die "cannot start nginx"
+
+BASE=http://127.0.0.1:$PORT
+BIG_URL=$BASE/big.bin
+SMALL_GLOB="$BASE/small/f[0000-$(printf %04d $((SMALL_COUNT - 1)))].bin"
+SMALL_PATTERN="$BASE/small/f*0.$((SMALL_COUNT - 1)).4d*.bin"
+URLFILE=$WORK/urls.txt
+for ((i = 0; i < SMALL_COUNT; i++)); do printf '%s/small/f%04d.bin\n' "$BASE" "$i"; done >"$URLFILE"
+
+# ---------------------------------------------------------------- tools
+
+have() { command -v "$1" >/dev/null 2>&1; }
+declare -A MISSING
+have wget || MISSING[wget]="wget not installed (Debian package wget)"
+have aria2c || MISSING[aria2c]="aria2c not installed (Debian package aria2)"
+[[ -n $REFCLIENT && -x $REFCLIENT ]] ||
+    MISSING[refclient]="zorv_refclient not built (ninja -C build-release zorv_refclient)"
+
+LIST=$WORK/lists/bench.zorv
+
+# Probes zorv --add and --fetch with one small file and checks the pattern's
+# expansion count; sets ZORV_OK or ZORV_WHY.
+ZORV_OK=0
+ZORV_WHY=
+probe_zorv() {
+    if [[ ! -x $ZORV_BIN ]]; then
+        ZORV_WHY="no executable at $ZORV_BIN"
+        return
+    fi
+    rm -rf "$LIST" "$OUT"/*
+    if ! "$ZORV_BIN" --add --dest "$OUT" "$LIST" "$BASE/small/f0000.bin" </dev/null >"$STDOUT" 2>"$STDERR"; then
+        ZORV_WHY="zorv --add failed: $(head -n 1 "$STDERR")"
+        return
+    fi
+    local rc=0
+    timeout 60 "$ZORV_BIN" --fetch "$LIST" </dev/null >"$STDOUT" 2>"$STDERR" || rc=$?
+    if [[ $rc -ne 0 ]]; then
+        ZORV_WHY="exit $rc: $(head -n 1 "$STDERR")"
+        return
+    fi
+    if ! cmp -s "$WWW/small/f0000.bin" "$OUT/f0000.bin"; then
+        ZORV_WHY="exit 0, but $OUT/f0000.bin is missing or wrong"
+        return
+    fi
+    rm -f "$LIST"
+    "$ZORV_BIN" --add --dest "$OUT" "$LIST" "$SMALL_PATTERN" </dev/null >"$STDOUT" 2>"$STDERR"
+    local n
+    n=$("$ZORV_BIN" --list "$LIST" </dev/null 2>/dev/null | wc -l)
+    if [[ $n -ne $SMALL_COUNT ]]; then
+        ZORV_WHY="the pattern $SMALL_PATTERN gave $n items, expected $SMALL_COUNT"
+        return
+    fi
+    ZORV_OK=1
+}
+probe_zorv
+rm -rf "$LIST" "$OUT"/*
+if [[ $ZORV_OK -ne 1 ]]; then
+    echo "zorv --fetch not available ($ZORV_WHY): zorv is left out of this run"
+    MISSING[zorv]="zorv --fetch not available"
+fi
+
+# Every command of a case: NAME|COMMAND (words split on blanks; no word holds one).
+big_cmds=(
+    "zorv|$ZORV_BIN --fetch --connections 1 $LIST"
+    "curl|curl -q -sS -f -o $OUT/big.bin $BIG_URL"
+    "wget|wget -q -O $OUT/big.bin $BIG_URL"
+    "aria2c|aria2c -q -x1 -s1 --file-allocation=none --allow-overwrite=true --auto-file-renaming=false --summary-interval=0 -d $OUT -o big.bin $BIG_URL"
+    "refclient|$REFCLIENT $BIG_URL $OUT/big.bin"
+)
+small_cmds=(
+    "zorv|$ZORV_BIN --fetch --connections $CONNECTIONS $LIST"
+    "curl-parallel|curl -q -sS -f --parallel --parallel-max $CONNECTIONS --output-dir $OUT -O $SMALL_GLOB"
+    "aria2c|aria2c -q -j$CONNECTIONS --file-allocation=none --allow-overwrite=true --auto-file-renaming=false --summary-interval=0 -d $OUT -i $URLFILE"
+    "curl|curl -q -sS -f --output-dir $OUT -O $SMALL_GLOB"
+    "wget|wget -q -P $OUT -i $URLFILE"
+    "refclient|$REFCLIENT -l $URLFILE $OUT"
+)
+
+tool_of() { local t=${1%%|*}; [[ $t == curl-parallel ]] && t=curl; echo "$t"; }
+
+# Empties the output folder; for zorv, a new list of the case's URLs.
+prepare() {
+    local case=$1 name=$2
+    rm -rf "$OUT" && mkdir -p "$OUT" || return 1
+    if [[ $name == zorv ]]; then
+        rm -f "$LIST"
+        rm -rf "$XDG_CACHE_HOME"/*
+        local url=$BIG_URL
+        [[ $case == small ]] && url=$SMALL_PATTERN
+        "$ZORV_BIN" --add --dest "$OUT" "$LIST" "$url" </dev/null >/dev/null 2>"$STDERR" || return 1
+    fi
+}
+
+# Checks the downloaded files against the served ones.
+check_output() {
+    local case=$1
+    if [[ $case == big ]]; then
+        cmp -s "$WWW/big.bin" "$OUT/big.bin" && [[ $(ls -A "$OUT" | wc -l) -eq 1 ]]
+    else
+        diff -rq "$WWW/small" "$OUT" >/dev/null
+    fi
+}
+
+declare -A WALLS CPUS STATUS
+run_case() {
+    local case=$1; shift
+    local cmds=("$@") r entry name cmd
+    for ((r = 1; r <= RUNS; r++)); do
+        for entry in "${cmds[@]}"; do
+            name=${entry%%|*}
+            cmd=${entry#*|}
+            [[ -n ${MISSING[$(tool_of "$name")]:-} || -n ${STATUS[$case:$name]:-} ]] && continue
+            if ! prepare "$case" "$name"; then
+                STATUS[$case:$name]="preparation failed: $(head -n 1 "$STDERR")"
+                continue
+            fi
+            # shellcheck disable=SC2086
+            measure "$STDOUT" "$STDERR" timeout --foreground "$TIMEOUT_S" $cmd
+            if [[ $M_RC -ne 0 ]]; then
+                STATUS[$case:$name]="exit $M_RC: $(head -n 1 "$STDERR")"
+            elif ! check_output "$case"; then
+                STATUS[$case:$name]="downloaded files differ from the served ones"
+            else
+                WALLS[$case:$name]+=" $M_WALL"
+                CPUS[$case:$name]+=" $M_CPU"
+                printf '  %-5s %-14s run %d: %8.3f s wall, %6.2f s CPU\n' "$case" "$name" "$r" "$M_WALL" "$M_CPU"
+            fi
+        done
+    done
+    rm -rf "$OUT" && mkdir -p "$OUT"
+}
+
+# ---------------------------------------------------------------- run
+
+echo
+echo "server:   nginx $("$NGINX" -v 2>&1 | sed 's,.*/,,') on 127.0.0.1:$PORT, $NGINX_WORKERS worker(s), files in page cache"
+echo "output:   $OUT ($(stat -f -c %T "$OUT"))"
+echo "machine:  $(nproc) CPUs, $(uname -sr), load average $(cut -d " " -f 1-3 /proc/loadavg)"
+echo "zorv:     $ZORV_BIN"
+echo "refclient: ${REFCLIENT:-none}"
+echo "runs:     $RUNS per command, interleaved; medians below"
+for t in "${!MISSING[@]}"; do echo "skipped:  ${MISSING[$t]}"; done
+echo
+echo "(a) one file of $BIG_MIB MiB, one connection"
+run_case big "${big_cmds[@]}"
+echo "(b) $SMALL_COUNT files of 64 KiB, $CONNECTIONS connections where the tool has them"
+run_case small "${small_cmds[@]}"
+
+# ---------------------------------------------------------------- report
+
+declare -A MED_WALL MED_CPUGIB
+echo
+printf '%-6s %-14s %9s %8s %10s %9s\n' case tool "wall s" "CPU s" "CPU s/GiB" "MiB/s"
+for case in big small; do
+    if [[ $case == big ]]; then bytes=$BIG_SIZE; list=("${big_cmds[@]}"); else bytes=$((SMALL_COUNT * SMALL_SIZE)); list=("${small_cmds[@]}"); fi
+    for entry in "${list[@]}"; do
+        name=${entry%%|*}
+        key=$case:$name
+        miss=${MISSING[$(tool_of "$name")]:-}
+        if [[ -n $miss ]]; then
+            printf '%-6s %-14s %s\n' "$case" "$name" "skipped: $miss"
+            continue
+        fi
+        if [[ -n ${STATUS[$key]:-} ]]; then
+            printf '%-6s %-14s %s\n' "$case" "$name" "FAILED: ${STATUS[$key]}"
+            continue
+        fi
+        # shellcheck disable=SC2086
+        w=$(median ${WALLS[$key]})
+        # shellcheck disable=SC2086
+        c=$(median ${CPUS[$key]})
+        cg=$(calc "$c * $GIB / $bytes")
+        MED_WALL[$key]=$w
+        MED_CPUGIB[$key]=$cg
+        printf '%-6s %-14s %9.3f %8.2f %10.2f %9.0f\n' "$case" "$name" "$w" "$c" "$cg" \
+            "$(calc "$bytes / 1048576 / $w")"
+    done
+done
+
+all=PASS
+# target LABEL NUMERATOR-KEY DENOMINATOR-KEY ARRAY OPERATOR LIMIT
+target() {
+    local label=$1 a=$2 b=$3 op=$5 limit=$6
+    local -n values=$4
+    local va=${values[$a]:-} vb=${values[$b]:-}
+    if [[ -z $va || -z $vb ]]; then
+        printf '%-52s %8s  %-7s n/a (not measured)\n' "$label" "" "$op $limit"
+        all=FAIL
+        return
+    fi
+    local ratio v
+    ratio=$(calc "$va / $vb")
+    v=$(verdict "$ratio $op $limit")
+    [[ $v == PASS ]] || all=FAIL
+    printf '%-52s %8.3f  %-7s %s\n' "$label" "$ratio" "$op $limit" "$v"
+}
+echo
+printf '%-52s %8s  %-7s %s\n' target ratio limit result
+target "(a) zorv / curl, wall" big:zorv big:curl MED_WALL "<" 1
+target "(a) zorv / reference client, wall" big:zorv big:refclient MED_WALL "<=" 1.15
+target "(b) zorv / aria2c, wall" small:zorv small:aria2c MED_WALL "<" 1
+target "(b) zorv / curl --parallel, wall" small:zorv small:curl-parallel MED_WALL "<" 1
+target "(c) zorv / curl, CPU per GiB, large file" big:zorv big:curl MED_CPUGIB "<=" 1
+target "(c) zorv / curl --parallel, CPU per GiB, small files" small:zorv small:curl-parallel MED_CPUGIB "<=" 1
+echo
+echo "fetch benchmark: $all"
+[[ $all == PASS ]]
