@@ -248,6 +248,26 @@ void CZorvDoc::QueuePending(CItem* item)
     }
 }
 
+void CZorvDoc::QueuePendingItems(const std::vector<CItem*>& items)
+{
+    int queued = 0;
+    {
+        std::scoped_lock lock(m_lock);
+        for (CItem* item : items) {
+            const int row = RowOf(item);
+            if (row < 0)
+                continue;
+            QueueLocked(m_items[static_cast<size_t>(row)]);
+            ++queued;
+        }
+    }
+    if (queued == 0 || !m_pEngine)
+        return;
+    for (int i = 0; i < queued; ++i)
+        m_pEngine->Wake();
+    m_pEngine->CheckAutoStart();
+}
+
 ItemPtr CZorvDoc::PopPending()
 {
     std::scoped_lock lock(m_lock);

@@ -102,6 +102,9 @@ public:
     CItem* AddUrl(const std::string& url, const std::string& referer,
                   const std::string& destination, const std::string& fileName, int level);
     void QueuePending(CItem* item);
+    // QueuePending for many items, in the given order, under one lock: the
+    // workers are woken once per item, the automatic start checked once.
+    void QueuePendingItems(const std::vector<CItem*>& items);
     // Worker side: the head of the queue, or null.
     ItemPtr PopPending();
     bool RemovePending(CItem* item);
