@@ -1,5 +1,6 @@
 #include "cli/headless.h"
 
+#include "cli/fetch_command.h"
 
 #include "model/doc.h"
 #include "settings/options.h"
@@ -223,6 +224,8 @@ int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
         status = RunList(rest, out, err);
     else if (command == QLatin1String("--add"))
         status = RunAdd(rest, out, err);
+    else if (command == QLatin1String("--fetch"))
+        status = RunFetch(rest, out, err);
     else
         status = UsageError(err, QStringLiteral("unknown command %1").arg(command));
     SetOptions(nullptr);

@@ -1,0 +1,228 @@
+#include "cli/fetch_command.h"
+
+#include "cli/headless.h"
+#include "cli/progress.h"
+#include "engine/controller.h"
+#include "engine/pool.h"
+#include "settings/options.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <csignal>
+#include <map>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace zorv {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+int TerminalWidth(std::FILE* f)
+{
+#ifndef _WIN32
+    winsize ws{};
+    if (ioctl(fileno(f), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+#endif
+    (void)f;
+    return 80;
+}
+
+void Write(std::FILE* to, const std::string& s)
+{
+    std::fwrite(s.data(), 1, s.size(), to);
+}
+
+// The run of one fetch command: the workers, the event handling, the display.
+class CFetchRun {
+public:
+    CFetchRun(CZorvDoc& doc, int connections, std::FILE* out, std::FILE* err)
+        : m_doc(doc), m_pool(doc), m_controller(doc), m_connections(connections), m_out(out), m_err(err),
+          m_live(isatty(fileno(out)) != 0)
+    {
+        QObject::connect(&m_controller, &CFetchController::ItemFinished, &m_controller,
+                         [this](const ItemPtr& item, int state, bool retried) { OnFinished(item, state, retried); });
+        QObject::connect(&m_controller, &CFetchController::TrafficAdded, &m_controller,
+                         [this](quint64 bytes) { m_totalBytes += bytes; });
+    }
+
+    int Run()
+    {
+        m_clock.start();
+        m_pool.SetWorkerCount(m_connections);
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [this] { OnTick(); });
+        tick.start(m_live ? 250 : 100);
+        QCoreApplication::exec();
+        ClearLive();
+        m_pool.SetWorkerCount(0);
+        m_pool.CancelAllFetches();
+        m_pool.WaitUntilStopped(std::chrono::seconds(30));
+        // Handle the results the workers posted while stopping.
+        QCoreApplication::sendPostedEvents();
+        return m_interrupted ? EXIT_INTERRUPTED : (m_failed.empty() ? EXIT_OK : EXIT_PARTIAL);
+    }
+
+private:
+    bool Idle() const { return m_doc.GetItemCount(true) == 0 && m_pool.HoldingWorkers() == 0; }
+
+    void OnTick()
+    {
+        if (g_interrupted && !m_interrupted) {
+            m_interrupted = true;
+            m_pool.SetWorkerCount(0);
+            m_pool.CancelAllFetches();
+            QCoreApplication::quit();
+            return;
+        }
+        if (m_live)
+            DrawLive();
+        if (Idle()) {
+            // Results the workers posted before going idle are handled before
+            // this check runs; a retry queues its item again.
+            QTimer::singleShot(0, [this] {
+                if (Idle())
+                    QCoreApplication::quit();
+            });
+        }
+    }
+
+    void OnFinished(const ItemPtr& item, int state, bool retried)
+    {
+        const std::string what = state == STATE_FETCHED ? "fetched" : (retried ? "retrying" : "failed");
+        if (state == STATE_FAILED && !retried)
+            m_failed[item->Serial()] = true;
+        else
+            m_failed.erase(item->Serial());
+        ClearLive();
+        Write(m_out, what + "\t" + item->m_strUrl + "\t" + item->GetNote() + "\n");
+        std::fflush(m_out);
+        if (m_live)
+            DrawLive();
+    }
+
+    void ClearLive()
+    {
+        if (m_liveLines == 0)
+            return;
+        std::string s;
+        for (int i = 0; i < m_liveLines; ++i)
+            s += "\x1b[1A\x1b[2K";
+        Write(m_out, s);
+        m_liveLines = 0;
+    }
+
+    void DrawLive()
+    {
+        ClearLive();
+        const int width = TerminalWidth(m_out) - 1;
+        const double now = m_clock.elapsed() / 1000.0;
+        std::string s;
+        std::map<std::uint64_t, std::pair<std::uint64_t, double>> seen;
+        for (const ItemPtr& item : m_pool.ActiveItems()) {
+            CProgressRow row;
+            row.name = item->m_strFileName.empty() ? item->m_strUrl : item->m_strFileName;
+            ParseProgressNote(item->GetNote(), row.done, row.total);
+            if (auto it = m_lastSeen.find(item->Serial()); it != m_lastSeen.end() && now > it->second.second)
+                row.bytesPerSecond = double(row.done - std::min(row.done, it->second.first)) / (now - it->second.second);
+            seen[item->Serial()] = {row.done, now};
+            s += FormatProgressRow(row, width) + "\n";
+            ++m_liveLines;
+        }
+        m_lastSeen.swap(seen);
+        const double speed = now > 0 ? double(m_totalBytes) / now : 0;
+        s += std::to_string(m_doc.GetItemCount(true)) + " waiting, " + std::to_string(m_pool.ActiveFetches())
+            + " running, " + FormatBytes(double(m_totalBytes)) + " at " + FormatBytes(speed) + "/s\n";
+        ++m_liveLines;
+        Write(m_out, s);
+        std::fflush(m_out);
+    }
+
+    CZorvDoc& m_doc;
+    CWorkerPool m_pool;
+    CFetchController m_controller;
+    int m_connections;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_live;
+    int m_liveLines = 0;
+    bool m_interrupted = false;
+    quint64 m_totalBytes = 0;
+    QElapsedTimer m_clock;
+    std::map<std::uint64_t, bool> m_failed; // items whose last result is a failure
+    std::map<std::uint64_t, std::pair<std::uint64_t, double>> m_lastSeen;
+};
+
+} // namespace
+
+int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
+{
+    auto usage = [&](const QString& message) {
+        const QByteArray text = QStringLiteral("zorv: %1\nTry 'zorv --help'.\n").arg(message).toUtf8();
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
+        return EXIT_USAGE;
+    };
+    COptions& options = Options();
+    int connections = options.Connections;
+    QString listPath;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--connections")) {
+            bool ok = false;
+            if (i + 1 < args.size())
+                connections = args[++i].toInt(&ok);
+            if (!ok || connections < 1 || connections > 64)
+                return usage(QStringLiteral("--connections needs a number from 1 to 64"));
+        } else if (args[i].startsWith(QLatin1String("--")) || !listPath.isEmpty()) {
+            return usage(QStringLiteral("unexpected argument %1").arg(args[i]));
+        } else {
+            listPath = args[i];
+        }
+    }
+    if (listPath.isEmpty())
+        return usage(QStringLiteral("--fetch needs a list file"));
+    connections = std::max(connections, 1);
+    options.AutoSave = 0; // saved once at the end
+
+    int status;
+    {
+        CZorvDoc doc;
+        QString error;
+        if (!doc.OnOpenDocument(listPath, &error)) {
+            const QByteArray text = QStringLiteral("zorv: cannot read list %1\n").arg(error).toUtf8();
+            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
+            return EXIT_USAGE;
+        }
+        g_interrupted = 0;
+        auto previous = std::signal(SIGINT, OnInterrupt);
+        {
+            CFetchRun run(doc, connections, out, err);
+            status = run.Run();
+        }
+        std::signal(SIGINT, previous);
+        if (!doc.OnSaveDocument(listPath, &error)) {
+            const QByteArray text = QStringLiteral("zorv: cannot save list %1\n").arg(error).toUtf8();
+            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
+            return EXIT_USAGE;
+        }
+    }
+    return status;
+}
+
+} // namespace zorv
