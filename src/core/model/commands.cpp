@@ -54,50 +54,6 @@ bool IsIdentity(const std::vector<int>& order)
     return true;
 }
 
-// The rows still in the list, as a Fenwick tree of 0/1 counts: the k-th
-// remaining row and the removal of a row in O(log n).
-class CRowSet {
-public:
-    explicit CRowSet(int n) : m_tree(static_cast<size_t>(n) + 1, 0), m_n(n)
-    {
-        for (int i = 1; i <= n; ++i) {
-            m_tree[static_cast<size_t>(i)] += 1;
-            const int parent = i + (i & -i);
-            if (parent <= n)
-                m_tree[static_cast<size_t>(parent)] += m_tree[static_cast<size_t>(i)];
-        }
-        m_top = 1;
-        while (m_top * 2 <= n)
-            m_top *= 2;
-    }
-
-    void Remove(int row)
-    {
-        for (int i = row + 1; i <= m_n; i += i & -i)
-            m_tree[static_cast<size_t>(i)] -= 1;
-    }
-
-    // The row with k remaining rows before it (k is 0-based and in range).
-    int Kth(int k) const
-    {
-        int pos = 0;
-        int rest = k + 1;
-        for (int step = m_top; step > 0; step /= 2) {
-            const int next = pos + step;
-            if (next <= m_n && m_tree[static_cast<size_t>(next)] < rest) {
-                pos = next;
-                rest -= m_tree[static_cast<size_t>(next)];
-            }
-        }
-        return pos; // 1-based pos + 1 is the row; as 0-based that is pos
-    }
-
-private:
-    std::vector<int> m_tree;
-    int m_n;
-    int m_top = 1;
-};
-
 // Applies a new row order: the queue follows it (CZorvDoc::Reorder), the list
 // is marked modified when the order changed.
 void ApplyOrder(CZorvDoc& doc, const std::vector<int>& newOrder, bool markModified)
@@ -200,21 +156,27 @@ int CancelItems(CZorvDoc& doc, const std::vector<int>& rows)
 
 // ---- moves ---------------------------------------------------------------------
 //
-// The moves are defined row by row: moving item x from row r to index t
-// deletes row r and inserts x at t, and only settled items move.
+// Moving item x from row r to index t deletes row r and inserts x at t; only
+// settled items move.
 //
 // To the top (bottom): the selected rows are walked from the top; each
 // settled one goes to the end of the block already moved to the top (to the
 // bottom of the list). So the settled selected rows end up first (last), in
-// their order, followed (preceded) by all the others in theirs.
+// their order, followed (preceded) by all the others in theirs. Selected rows
+// in progress stay where they are and are passed.
 //
-// By m < row count towards the bottom: for j from the row count down to 0
-// (row count = a virtual unselected row past the end), when row j is not
-// selected and row j − m is selected, row j − m's item moves to j. Towards the
-// top, for j from 0 up, with row j + m. Every row above (below) j is final
-// after step j, and the rows not yet final are the original rows minus those
-// already moved, in their original order. So the result is built from one end
-// while a CRowSet answers "the k-th row not yet placed".
+// By one row up: for j from 0 down the list, when row j is not selected and
+// row j + 1 is selected and settled, that item moves to j. So every run of
+// settled selected rows right below an unselected row moves up by one, and
+// the unselected row goes below the run. A run right below the top, or below
+// a selected row in progress, stays. (Down is the mirror image.)
+//
+// By m rows: m moves by one row. Picture the settled selected rows as
+// particles, the selected rows in progress as walls and the top as a wall:
+// a particle goes up one row per step unless it is packed against its wall
+// together with the particles above it. So the k-th particle below a wall at
+// row w ends at max(r − m, w + 1 + k); walls stay; the unselected rows fill
+// the remaining rows in their order. One pass, whatever m is.
 
 namespace {
 
@@ -236,67 +198,36 @@ std::vector<int> OrderToEnd(const std::vector<char>& selected, const std::vector
     return first;
 }
 
-std::vector<int> OrderDown(const std::vector<char>& selected, const std::vector<char>& settled,
-                           int m)
+std::vector<int> OrderByRows(const std::vector<char>& selected, const std::vector<char>& settled,
+                             int m, bool down)
 {
     const int count = static_cast<int>(selected.size());
-    auto movable = [&](int r) {
-        return selected[static_cast<size_t>(r)] && settled[static_cast<size_t>(r)];
-    };
-    CRowSet left(count);
-    int remaining = count;
-    std::vector<int> order(static_cast<size_t>(count));
-    int pos = count - 1;
-    // Step j = row count: the virtual row there is never selected; a moved
-    // item is appended.
-    if (m <= count) {
-        const int y = left.Kth(remaining - m);
-        if (movable(y)) {
-            order[static_cast<size_t>(pos--)] = y;
-            left.Remove(y);
-            --remaining;
+    std::vector<int> order(static_cast<size_t>(count), -1);
+    std::vector<int> holes; // unselected rows, walked from the wall side
+    // Walk from the end the rows move towards; `step` leads away from it.
+    const int begin = down ? count - 1 : 0;
+    const int step = down ? -1 : 1;
+    int wall = down ? count : -1;
+    int packed = 0; // particles since the wall
+    for (int r = begin; r >= 0 && r < count; r += step) {
+        const size_t i = static_cast<size_t>(r);
+        if (!selected[i]) {
+            holes.push_back(r);
+        } else if (!settled[i]) {
+            order[i] = r;
+            wall = r;
+            packed = 0;
+        } else {
+            const int limit = wall + step * (1 + packed);
+            const int target = down ? std::min(r + m, limit) : std::max(r - m, limit);
+            order[static_cast<size_t>(target)] = r;
+            ++packed;
         }
     }
-    while (remaining > 0) {
-        const int j = remaining - 1;
-        const int x = left.Kth(j);
-        if (!selected[static_cast<size_t>(x)] && j - m >= 0) {
-            const int y = left.Kth(j - m);
-            if (movable(y)) {
-                order[static_cast<size_t>(pos--)] = y;
-                left.Remove(y);
-                --remaining;
-                continue; // x is now row j − 1 and is looked at again
-            }
-        }
-        order[static_cast<size_t>(pos--)] = x;
-        left.Remove(x);
-        --remaining;
-    }
-    return order;
-}
-
-std::vector<int> OrderUp(const std::vector<char>& selected, const std::vector<char>& settled, int m)
-{
-    const int count = static_cast<int>(selected.size());
-    CRowSet left(count);
-    int remaining = count;
-    std::vector<int> order(static_cast<size_t>(count));
-    int pos = 0;
-    while (remaining > 0) {
-        const int x = left.Kth(0);
-        if (!selected[static_cast<size_t>(x)] && m < remaining) {
-            const int y = left.Kth(m);
-            if (selected[static_cast<size_t>(y)] && settled[static_cast<size_t>(y)]) {
-                order[static_cast<size_t>(pos++)] = y;
-                left.Remove(y);
-                --remaining;
-                continue;
-            }
-        }
-        order[static_cast<size_t>(pos++)] = x;
-        left.Remove(x);
-        --remaining;
+    size_t next = 0;
+    for (int k = begin; k >= 0 && k < count; k += step) {
+        if (order[static_cast<size_t>(k)] < 0)
+            order[static_cast<size_t>(k)] = holes[next++];
     }
     return order;
 }
@@ -322,13 +253,9 @@ CCommandResult MoveSelection(CZorvDoc& doc, const std::vector<int>& rows, int n)
     for (const int r : sel)
         settled[static_cast<size_t>(r)] = doc.GetItem(r)->IsSettled() ? 1 : 0;
 
-    std::vector<int> newOrder;
-    if (m >= count)
-        newOrder = OrderToEnd(selected, settled, down);
-    else if (down)
-        newOrder = OrderDown(selected, settled, static_cast<int>(m));
-    else
-        newOrder = OrderUp(selected, settled, static_cast<int>(m));
+    const std::vector<int> newOrder = m >= count
+                                          ? OrderToEnd(selected, settled, down)
+                                          : OrderByRows(selected, settled, static_cast<int>(m), down);
 
     if (IsIdentity(newOrder))
         return result;

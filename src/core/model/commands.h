@@ -56,12 +56,15 @@ int CancelItems(CZorvDoc& doc, const std::vector<int>& rows);
 // ---- moves ---------------------------------------------------------------------
 
 // Moves the selected settled rows by n: n < 0 towards the top, n > 0 towards
-// the bottom; |n| >= the row count means to the very top or bottom (the
-// moved rows keep their relative order there). A move by one row swaps the
-// selected block with its unselected neighbour; selected rows that cannot
-// move further keep their place, and so do rows in progress, which still
-// block the selected rows behind them. n = 0 does nothing. The pending queue
-// keeps list order. Marks the list modified when the order changed.
+// the bottom. |n| >= the row count means to the very top or bottom: the
+// settled selected rows go there in their order, passing everything else,
+// selected rows in progress included. Otherwise a move by one row takes each
+// run of settled selected rows one row past its unselected neighbour; a run
+// at the end of the list or next to a selected row in progress stays. A move
+// by |n| rows is |n| moves by one row (so two wheel notches in one event do
+// what two single notches do). Rows in progress never move. n = 0 does
+// nothing. The pending queue keeps list order. Marks the list modified when
+// the order changed.
 CCommandResult MoveSelection(CZorvDoc& doc, const std::vector<int>& rows, int n);
 
 // The four move commands of the Edit menu.

@@ -1,0 +1,58 @@
+#pragma once
+// Lists for the command tests: items named by one letter or number (the
+// last URL segment), queued, settled or in progress as a test needs.
+#include "model/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zorv::test {
+
+// A list whose items are http://host/<name>, all queued (state 0).
+inline void Fill(CZorvDoc& doc, const std::vector<std::string>& names)
+{
+    for (const auto& name : names)
+        ASSERT_NE(doc.AddUrl("http://host/" + name, "", "/tmp", name, 0), nullptr);
+}
+
+inline std::vector<std::string> Letters(const std::string& s)
+{
+    std::vector<std::string> out;
+    for (const char c : s)
+        out.emplace_back(1, c);
+    return out;
+}
+
+// The file names in list order, joined.
+inline std::string Names(const CZorvDoc& doc, const char* sep = "")
+{
+    std::string out;
+    for (int r = 0; r < doc.GetCount(); ++r) {
+        if (r && *sep)
+            out += sep;
+        out += doc.GetItem(r)->m_strFileName;
+    }
+    return out;
+}
+
+// Takes the item out of the queue and gives it a state, as a worker would.
+inline void SetWorkerState(CZorvDoc& doc, int row, int state)
+{
+    doc.RemovePending(doc.GetItem(row));
+    doc.GetItem(row)->SetState(state);
+}
+
+// The pending queue must hold the queued items in list order.
+inline void ExpectQueueInListOrder(const CZorvDoc& doc)
+{
+    std::vector<CItem*> expected;
+    for (int r = 0; r < doc.GetCount(); ++r) {
+        if (doc.IsQueued(doc.GetItem(r)))
+            expected.push_back(doc.GetItem(r));
+    }
+    EXPECT_EQ(doc.PendingItems(), expected);
+}
+
+} // namespace zorv::test
