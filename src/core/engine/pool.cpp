@@ -38,6 +38,10 @@ CWorkerPool::~CWorkerPool()
 {
     SetWorkerCount(0);
     ReleaseItems();
+    {
+        std::scoped_lock lock(m_wakeLock);
+        m_bShutdown = true;
+    }
     m_wakeCond.notify_all();
     for (auto& w : m_workers) {
         if (w->thread.joinable())
@@ -157,7 +161,7 @@ ItemPtr CWorkerPool::GetNextItem()
             m_activeChanged.notify_all();
         {
             std::unique_lock lock(m_wakeLock);
-            m_wakeCond.wait_for(lock, kIdleWait, [this] { return m_bWakeSignalled; });
+            m_wakeCond.wait_for(lock, kIdleWait, [this] { return m_bWakeSignalled || m_bShutdown; });
             m_bWakeSignalled = false; // auto-reset
         }
         if (TakeQuitRequest())

@@ -71,6 +71,7 @@ private:
     std::mutex m_wakeLock;
     std::condition_variable m_wakeCond;
     bool m_bWakeSignalled = false;
+    bool m_bShutdown = false; // the pool is being destroyed: every idle worker wakes
 
     // The worker lock: the active items, the quit requests being raised.
     mutable std::mutex m_workerLock;
