@@ -1,7 +1,11 @@
 // zorv: the window, or a headless command when the first argument asks for one.
+#include "app/app.h"
 #include "cli/headless.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -12,7 +16,20 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return zorv::RunHeadless(args);
     }
-    // The window is not built yet.
-    zorv::PrintUsage(stderr);
-    return zorv::EXIT_USAGE;
+
+    QApplication app(argc, argv);
+    // Qt has taken its own options (-platform, ...); what is left is ours.
+    args = QCoreApplication::arguments().mid(1);
+    if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(QLatin1Char('-')))) {
+        zorv::PrintUsage(stderr);
+        return zorv::EXIT_USAGE;
+    }
+    zorv::CZorvApp theApp;
+    if (!theApp.InitInstance(args)) {
+        theApp.ExitInstance();
+        return zorv::EXIT_USAGE;
+    }
+    const int rc = app.exec();
+    const int exitRc = theApp.ExitInstance();
+    return rc != 0 ? rc : exitRc;
 }

@@ -1,0 +1,65 @@
+#include "engine/ticker.h"
+
+#include <cstdio>
+
+namespace zorv {
+
+bool CSpeedMeter::Tick(std::uint64_t tickMs)
+{
+    if (!m_lastTick) {
+        m_lastTick = tickMs;
+        return false;
+    }
+    const std::uint64_t elapsed = tickMs > *m_lastTick ? tickMs - *m_lastTick : *m_lastTick - tickMs;
+    if (elapsed == 0)
+        return false; // no time to divide by: the bytes count towards the next tick
+    m_lastTick = tickMs;
+    for (int i = kSamples - 1; i > 0; --i)
+        m_history[i] = m_history[i - 1];
+    const double sample = static_cast<double>(m_traffic) / (static_cast<double>(elapsed) * 0.001) * 100;
+    m_traffic = 0;
+    m_history[0] = static_cast<std::int64_t>(sample);
+    double sum = sample;
+    for (int i = 1; i < kSamples; ++i) {
+        if (m_history[i] != -1)
+            sum += static_cast<double>(m_history[i]);
+    }
+    m_speed = sum * 9.765625e-07; // / (10 samples * 1024 bytes * 100)
+    return true;
+}
+
+std::string CSpeedMeter::FormatSpeed(double speed)
+{
+    const long whole = static_cast<long>(speed);
+    const long hundredths = static_cast<long>(speed * 100) % 100;
+    char text[64];
+    std::snprintf(text, sizeof text, "%ld.%.2ldKBps", whole, hundredths);
+    return text;
+}
+
+bool ScheduledStartDue(int prev, int now, int target)
+{
+    if (prev <= now)
+        return prev < target && target <= now;
+    return target > prev || target <= now; // the interval ran over midnight
+}
+
+bool CHangUpWatch::Tick(bool connected, bool autoDisconnect, int activeFetches,
+                        unsigned idleTimeoutMs, std::uint64_t nowMs)
+{
+    if (!connected) {
+        m_idleTick.reset();
+        return false;
+    }
+    bool offer = false;
+    if (autoDisconnect && activeFetches == 0 && idleTimeoutMs != 0 && m_idleTick &&
+        nowMs >= *m_idleTick && nowMs - *m_idleTick > idleTimeoutMs) {
+        m_idleTick.reset();
+        offer = true;
+    }
+    if (activeFetches != 0)
+        m_idleTick = nowMs;
+    return offer;
+}
+
+} // namespace zorv

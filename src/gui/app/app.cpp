@@ -1,0 +1,278 @@
+#include "app/app.h"
+
+#include "app/mainframe.h"
+#include "engine/controller.h"
+#include "engine/pool.h"
+#include "model/doc.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "settings/options.h"
+#include "settings/store.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QSettings>
+
+#include <clocale>
+#include <cstdio>
+
+namespace zorv {
+
+namespace {
+
+const QString kRecentSection = QStringLiteral("Recent File List");
+
+// Field `n` of the document template string (string 128).
+QString DocString(int n)
+{
+    return res::LoadString(res::IDR_MAINFRAME).section(QLatin1Char('\n'), n, n);
+}
+
+QString FileFilter()
+{
+    return DocString(3) + QStringLiteral(";;すべてのファイル (*)");
+}
+
+} // namespace
+
+CZorvApp::CZorvApp(std::unique_ptr<IDialUpLink> link) : m_pDialUp(std::move(link))
+{
+    if (!m_pDialUp)
+        m_pDialUp = MakeSystemDialUpLink();
+    m_ui.error = [this](const QString& text) {
+        QMessageBox::critical(m_pFrame && m_pFrame->isVisible() ? m_pFrame.get() : nullptr,
+                              res::LoadString(res::AFX_IDS_APP_TITLE), text);
+    };
+    m_ui.askSave = [this](const QString& text) {
+        return QMessageBox::question(m_pFrame.get(), res::LoadString(res::AFX_IDS_APP_TITLE), text,
+                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                     QMessageBox::Yes);
+    };
+    m_ui.chooseFile = [this](bool forSave, const QString& current) {
+        if (!forSave)
+            return QFileDialog::getOpenFileName(m_pFrame.get(), QString(), QString(), FileFilter());
+        QFileDialog dialog(m_pFrame.get(), QString(), current, FileFilter());
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(DocString(4).mid(1));
+        if (!current.isEmpty())
+            dialog.selectFile(current);
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+            ? dialog.selectedFiles().first()
+            : QString();
+    };
+}
+
+CZorvApp::~CZorvApp()
+{
+    ExitInstance();
+}
+
+void CZorvApp::LoadTranslation()
+{
+    // Qt's own texts (message-box buttons, file and font dialogs) in Japanese.
+    if (m_qtTranslator.load(QStringLiteral("qtbase_ja"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        m_bTranslatorInstalled = QCoreApplication::installTranslator(&m_qtTranslator);
+    }
+}
+
+bool CZorvApp::InitInstance(const QStringList& args)
+{
+    m_bRunning = true;
+    std::setlocale(LC_ALL, "");
+    LoadTranslation();
+    QCoreApplication::setOrganizationName(res::LoadString(res::IDS_COMPANY));
+    QCoreApplication::setApplicationName(res::LoadString(res::AFX_IDS_APP_TITLE));
+
+    // The settings record of this run; written back when it is destroyed.
+    m_pOptions = std::make_unique<COptions>();
+    m_pOptions->SetSaveOnDestroy(true);
+    SetOptions(m_pOptions.get());
+
+    LoadRecentFileList();
+
+    // The list, its fetch workers, the handling of their events, the window.
+    m_pDoc = std::make_unique<CZorvDoc>();
+    m_pPool = std::make_unique<CWorkerPool>(*m_pDoc);
+    IDialUpLink* link = m_pDialUp.get();
+    m_pPool->SetDialUpTest([link] { return link->IsConnected(); });
+    m_pController = std::make_unique<CFetchController>(*m_pDoc);
+    m_pFrame = std::make_unique<CMainFrame>(*this);
+
+    // The command line: no argument is a new list, one is a list to open.
+    if (args.isEmpty()) {
+        m_pDoc->OnNewDocument();
+    } else {
+        QString error;
+        if (!m_pDoc->OnOpenDocument(args.first(), &error)) {
+            ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
+            return false;
+        }
+        AddToRecentFileList(args.first());
+    }
+    m_pFrame->UpdateTitle();
+    m_pFrame->show();
+    return true;
+}
+
+int CZorvApp::ExitInstance()
+{
+    if (!m_bRunning)
+        return 0;
+    m_bRunning = false;
+    if (m_pFrame) {
+        // Saves the placement and the column widths, stops the timer, and
+        // closes the list: the workers are told to leave and let go of its
+        // items before any item is destroyed.
+        m_pFrame->DestroyWindow();
+        m_pFrame.reset();
+    }
+    m_pController.reset();
+    m_pPool.reset(); // joins every worker thread
+    m_pDoc.reset();
+    if (m_pOptions) {
+        SetOptions(nullptr);
+        m_pOptions.reset(); // writes every setting back
+    }
+    if (m_bTranslatorInstalled) {
+        QCoreApplication::removeTranslator(&m_qtTranslator);
+        m_bTranslatorInstalled = false;
+    }
+    return 0;
+}
+
+void CZorvApp::ReportError(const QString& text)
+{
+    std::fprintf(stderr, "zorv: %s\n", text.toLocal8Bit().constData());
+    if (m_ui.error)
+        m_ui.error(text);
+}
+
+// ---- list-file commands -------------------------------------------------------
+
+bool CZorvApp::SaveModified()
+{
+    if (!m_pDoc->IsModified())
+        return true;
+    const QString name = m_pDoc->GetPathName().isEmpty()
+        ? QStringLiteral("無題")
+        : QDir::toNativeSeparators(m_pDoc->GetPathName());
+    switch (m_ui.askSave(QStringLiteral("%1 への変更を保存しますか?").arg(name))) {
+    case QMessageBox::Yes:
+        return OnFileSave();
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CZorvApp::OnFileNew()
+{
+    if (!SaveModified())
+        return false;
+    m_pDoc->OnNewDocument();
+    return true;
+}
+
+void CZorvApp::OnFileOpen()
+{
+    const QString path = m_ui.chooseFile(false, QString());
+    if (!path.isEmpty())
+        OpenDocumentFile(path);
+}
+
+bool CZorvApp::OpenDocumentFile(const QString& path)
+{
+    if (!SaveModified())
+        return false;
+    QString error;
+    if (!m_pDoc->OnOpenDocument(path, &error)) {
+        ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
+        return false;
+    }
+    AddToRecentFileList(path);
+    return true;
+}
+
+bool CZorvApp::OnFileSave()
+{
+    const QString path = m_pDoc->GetPathName();
+    if (path.isEmpty())
+        return OnFileSaveAs();
+    QString error;
+    if (!m_pDoc->OnSaveDocument(path, &error)) {
+        ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
+        return false;
+    }
+    return true;
+}
+
+bool CZorvApp::OnFileSaveAs()
+{
+    const QString path = m_ui.chooseFile(true, m_pDoc->GetPathName());
+    if (path.isEmpty())
+        return false;
+    QString error;
+    if (!m_pDoc->OnSaveDocument(path, &error)) {
+        ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
+        return false;
+    }
+    AddToRecentFileList(path);
+    return true;
+}
+
+// ---- recent-file list -----------------------------------------------------------
+
+void CZorvApp::LoadRecentFileList()
+{
+    m_recent.clear();
+    auto store = OpenSettingsStore();
+    store->beginGroup(kRecentSection);
+    for (int i = 1; i <= res::kRecentFileCount; ++i) {
+        const QString path = store->value(QStringLiteral("File%1").arg(i)).toString();
+        if (!path.isEmpty() && !m_recent.contains(path))
+            m_recent.append(path);
+    }
+}
+
+void CZorvApp::SaveRecentFileList() const
+{
+    auto store = OpenSettingsStore();
+    store->beginGroup(kRecentSection);
+    for (int i = 1; i <= res::kRecentFileCount; ++i) {
+        const QString key = QStringLiteral("File%1").arg(i);
+        if (i <= m_recent.size())
+            store->setValue(key, m_recent[i - 1]);
+        else
+            store->remove(key);
+    }
+}
+
+void CZorvApp::AddToRecentFileList(const QString& path)
+{
+    const QString full = QFileInfo(path).absoluteFilePath();
+    m_recent.removeAll(full);
+    m_recent.prepend(full);
+    while (m_recent.size() > res::kRecentFileCount)
+        m_recent.removeLast();
+    SaveRecentFileList();
+    emit RecentFilesChanged();
+}
+
+} // namespace zorv
+
+namespace zorv {
+
+void CZorvApp::RemoveFromRecentFileList(const QString& path)
+{
+    if (m_recent.removeAll(path) == 0)
+        return;
+    SaveRecentFileList();
+    emit RecentFilesChanged();
+}
+
+} // namespace zorv

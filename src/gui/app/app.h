@@ -1,0 +1,99 @@
+#pragma once
+// CZorvApp: the window application. Start-up (InitInstance) creates, in
+// order, the settings record, the Qt translation, the document with its
+// worker pool and event controller, and the main window, then opens the list
+// named on the command line (or starts a new one). Shutdown (ExitInstance)
+// stops the workers before the list goes away and writes the settings back.
+// It also carries the list-file commands (new, open, save, save as, the
+// recent-file list) and the dropped-file opening.
+#include "app/dialup.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QStringList>
+#include <QTranslator>
+
+#include <functional>
+#include <memory>
+
+namespace zorv {
+
+class CFetchController;
+class CMainFrame;
+class COptions;
+class CWorkerPool;
+class CZorvDoc;
+
+class CZorvApp : public QObject {
+    Q_OBJECT
+public:
+    // `link` null: the system's dial-up link.
+    explicit CZorvApp(std::unique_ptr<IDialUpLink> link = nullptr);
+    ~CZorvApp() override;
+    CZorvApp(const CZorvApp&) = delete;
+    CZorvApp& operator=(const CZorvApp&) = delete;
+
+    // Start-up; `args` are the command-line arguments without the program
+    // name: none = a new list, one = the list file to open. False when the
+    // program must end (the list could not be opened: the user was told).
+    bool InitInstance(const QStringList& args);
+    // Shutdown; returns the exit code. Safe to call more than once.
+    int ExitInstance();
+
+    CZorvDoc& Doc() const { return *m_pDoc; }
+    CWorkerPool& Pool() const { return *m_pPool; }
+    CFetchController& Controller() const { return *m_pController; }
+    IDialUpLink& DialUp() const { return *m_pDialUp; }
+    CMainFrame* MainFrame() const { return m_pFrame.get(); }
+
+    // ---- list-file commands -------------------------------------------------
+    bool OnFileNew();
+    void OnFileOpen();
+    bool OnFileSave();
+    bool OnFileSaveAs();
+    // Opens a list file (after asking to save the current one); a file that
+    // cannot be opened is reported and leaves a new, empty list.
+    bool OpenDocumentFile(const QString& path);
+    // Asks whether to save a modified list; false when the user cancelled
+    // (or the save failed).
+    bool SaveModified();
+
+    // The recent-file list, newest first (at most 4 entries).
+    QStringList RecentFiles() const { return m_recent; }
+    void AddToRecentFileList(const QString& path);
+    void RemoveFromRecentFileList(const QString& path);
+
+    // How the application talks to the user. The defaults are message boxes
+    // and file dialogs; tests replace them.
+    struct CUserInterface {
+        std::function<void(const QString& text)> error;
+        // Yes, No or Cancel.
+        std::function<QMessageBox::StandardButton(const QString& text)> askSave;
+        // A file to open (forSave false) or to save to; empty: cancelled.
+        std::function<QString(bool forSave, const QString& current)> chooseFile;
+    };
+    CUserInterface& UI() { return m_ui; }
+
+signals:
+    void RecentFilesChanged();
+
+private:
+    void LoadTranslation();
+    void LoadRecentFileList();
+    void SaveRecentFileList() const;
+    void ReportError(const QString& text);
+
+    std::unique_ptr<IDialUpLink> m_pDialUp;
+    std::unique_ptr<COptions> m_pOptions;
+    std::unique_ptr<CZorvDoc> m_pDoc;
+    std::unique_ptr<CWorkerPool> m_pPool;
+    std::unique_ptr<CFetchController> m_pController;
+    std::unique_ptr<CMainFrame> m_pFrame;
+    QTranslator m_qtTranslator;
+    bool m_bTranslatorInstalled = false;
+    QStringList m_recent;
+    CUserInterface m_ui;
+    bool m_bRunning = false;
+};
+
+} // namespace zorv

@@ -1,0 +1,406 @@
+#include "app/mainframe.h"
+
+#include "app/app.h"
+#include "app/hangupdlg.h"
+#include "app/profile.h"
+#include "engine/controller.h"
+#include "engine/pool.h"
+#include "model/commands.h"
+#include "model/doc.h"
+#include "res/menus.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "settings/options.h"
+#include "view/listmodel.h"
+#include "view/zorvview.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusBar>
+
+#include <chrono>
+
+namespace zorv {
+
+namespace {
+
+const QString kPlacementSection = QStringLiteral("Settings");
+const QString kPlacementEntry = QStringLiteral("WindowPlacement");
+
+// Status-bar panes after the message pane, by their indicator ids.
+constexpr int kPaneIds[4] = {0, res::ID_INDICATOR_NUM, res::ID_INDICATOR_EXT, res::ID_INDICATOR_CAPS};
+
+std::uint64_t SteadyMilliseconds()
+{
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int SecondsOf(const QTime& t)
+{
+    return SecondsOfDay(t.hour(), t.minute(), t.second());
+}
+
+QString ShortPath(const QString& path)
+{
+    constexpr int kMax = 60;
+    const QString native = QDir::toNativeSeparators(path);
+    if (native.size() <= kMax)
+        return native;
+    return native.left(kMax / 3) + QStringLiteral("...") + native.right(kMax - kMax / 3 - 3);
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CZorvApp& app)
+    : m_app(app), m_tick(SteadyMilliseconds), m_timeOfDay([] { return QTime::currentTime(); })
+{
+    m_prevTime = m_timeOfDay();
+    setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));
+    setWindowIcon(QIcon(QStringLiteral(":/zorv/zorv.svg")));
+    setAcceptDrops(true);
+    resize(800, 480);
+
+    BuildMenus();
+    BuildAccelerators();
+    BuildStatusBar();
+    m_pView = new CZorvView(app, *this);
+    setCentralWidget(m_pView);
+    RegisterCommands();
+    m_pView->OnInitialUpdate();
+
+    connect(&m_pView->Model(), &CListModel::TitleChanged, this, &CMainFrame::UpdateTitle);
+    connect(&m_app.Controller(), &CFetchController::TrafficAdded, this, &CMainFrame::AddTraffic);
+    connect(&m_app, &CZorvApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileMenu);
+    UpdateRecentFileMenu();
+
+    RestorePlacement();
+    m_timer.setInterval(1000);
+    connect(&m_timer, &QTimer::timeout, this, &CMainFrame::OnTimer);
+    m_timer.start();
+    UpdateTitle();
+    UpdateCommandUI(true);
+}
+
+CMainFrame::~CMainFrame()
+{
+    DestroyWindow();
+}
+
+// ---- menus and accelerators ---------------------------------------------------------
+
+void CMainFrame::BuildMenus()
+{
+    std::function<void(QMenu*, const std::vector<res::CMenuEntry>&)> fill =
+        [&](QMenu* menu, const std::vector<res::CMenuEntry>& entries) {
+            for (const res::CMenuEntry& e : entries) {
+                if (e.id == 0) {
+                    menu->addSeparator();
+                } else if (e.id < 0) {
+                    QMenu* sub = menu->addMenu(e.text);
+                    fill(sub, e.popup);
+                } else {
+                    QAction* a = menu->addAction(e.text);
+                    a->setData(e.id);
+                    a->setStatusTip(res::Prompt(e.id));
+                    a->setToolTip(res::ToolTip(e.id));
+                    m_actions[e.id] = a;
+                    addAction(a); // keys work whether or not the menu is open
+                }
+            }
+            connect(menu, &QMenu::aboutToShow, this, [this] { UpdateCommandUI(true); });
+        };
+    const auto& bar = res::MainMenu();
+    for (size_t i = 0; i < bar.size(); ++i) {
+        QMenu* menu = menuBar()->addMenu(bar[i].text);
+        fill(menu, bar[i].popup);
+        if (i == 0)
+            m_pFileMenu = menu;
+        if (i == res::kEditMenuIndex)
+            m_pEditMenu = menu;
+    }
+    for (int id : {res::ID_MONITOR_CLIPBOARD, res::ID_AUTO_DISCONNECT, res::ID_VIEW_STATUS_BAR})
+        m_actions[id]->setCheckable(true);
+    // "最新のﾌｧｲﾙ" stands, disabled, in place of an empty recent-file list.
+    m_pRecentPlaceholder = m_actions[res::ID_FILE_MRU_FILE1];
+    m_actions.erase(res::ID_FILE_MRU_FILE1);
+    m_pRecentPlaceholder->setEnabled(false);
+}
+
+void CMainFrame::BuildAccelerators()
+{
+    std::map<int, QList<QKeySequence>> keys;
+    for (const res::CAccelerator& a : res::Accelerators())
+        keys[a.id].append(QKeySequence(a.key));
+    for (auto& [id, list] : keys) {
+        QAction* action = Action(id);
+        if (!action) {
+            // A key without a menu entry (copy, paste, next pane, ...).
+            action = new QAction(this);
+            action->setData(id);
+            m_actions[id] = action;
+            addAction(action);
+        }
+        action->setShortcuts(list);
+    }
+}
+
+QAction* CMainFrame::Action(int id) const
+{
+    const auto it = m_actions.find(id);
+    if (it != m_actions.end())
+        return it->second;
+    return id == res::ID_FILE_MRU_FILE1 ? m_pRecentPlaceholder : nullptr;
+}
+
+void CMainFrame::SetCommand(int id, Handler run, Updater update)
+{
+    QAction* action = Action(id);
+    if (!action)
+        return;
+    m_commands[id] = {std::move(run), std::move(update)};
+    disconnect(action, &QAction::triggered, this, nullptr);
+    connect(action, &QAction::triggered, this, [this, id] {
+        // A command whose rule disables it never runs, whatever reached it.
+        UpdateCommandUI();
+        const auto it = m_commands.find(id);
+        QAction* a = Action(id);
+        if (it == m_commands.end() || !a || !a->isEnabled() || !it->second.run)
+            return;
+        // A copy: the command may replace its own entry (the recent files).
+        const Handler run = it->second.run;
+        run();
+        UpdateCommandUI();
+    });
+}
+
+void CMainFrame::UpdateCommandUI(bool dialUp)
+{
+    if (dialUp)
+        m_bDialUpAvailable = m_app.DialUp().IsAvailable();
+    for (auto& [id, action] : m_actions) {
+        const auto it = m_commands.find(id);
+        if (it == m_commands.end()) {
+            action->setEnabled(false);
+            continue;
+        }
+        action->setEnabled(true);
+        if (it->second.update)
+            it->second.update(*action);
+    }
+}
+
+void CMainFrame::RegisterCommands()
+{
+    SetCommand(res::ID_FILE_NEW, [this] { m_app.OnFileNew(); });
+    SetCommand(res::ID_FILE_OPEN, [this] { m_app.OnFileOpen(); });
+    SetCommand(res::ID_FILE_SAVE, [this] { m_app.OnFileSave(); });
+    SetCommand(res::ID_FILE_SAVE_AS, [this] { m_app.OnFileSaveAs(); });
+    SetCommand(res::ID_APP_EXIT, [this] { close(); });
+    SetCommand(
+        res::ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(!statusBar()->isVisible()); },
+        [this](QAction& a) { a.setChecked(!statusBar()->isHidden()); });
+    SetCommand(
+        res::ID_AUTO_DISCONNECT, [this] { m_bAutoDisconnect = !m_bAutoDisconnect; },
+        [this](QAction& a) {
+            a.setEnabled(m_bDialUpAvailable);
+            a.setChecked(m_bAutoDisconnect);
+        });
+    // Keys of the accelerator table that have no command behind them: the key
+    // is taken and nothing happens.
+    for (int id : {res::ID_EDIT_COPY, res::ID_EDIT_CUT, res::ID_EDIT_PASTE, res::ID_EDIT_UNDO,
+                   res::ID_NEXT_PANE, res::ID_PREV_PANE})
+        SetCommand(id, [] {});
+}
+
+void CMainFrame::UpdateRecentFileMenu()
+{
+    for (QAction* a : m_recentActions) {
+        m_actions.erase(a->data().toInt());
+        m_commands.erase(a->data().toInt());
+        m_pFileMenu->removeAction(a);
+        a->deleteLater(); // it may be the action being triggered
+    }
+    m_recentActions.clear();
+    const QStringList files = m_app.RecentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        const int id = res::ID_FILE_MRU_FILE1 + i;
+        auto* a = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(ShortPath(files[i])), this);
+        a->setData(id);
+        a->setStatusTip(res::Prompt(id));
+        m_pFileMenu->insertAction(m_pRecentPlaceholder, a);
+        m_recentActions.push_back(a);
+        m_actions[id] = a;
+        const QString path = files[i];
+        SetCommand(id, [this, path] {
+            // A list that no longer exists leaves the recent-file list.
+            if (!m_app.OpenDocumentFile(path) && !QFileInfo::exists(path))
+                m_app.RemoveFromRecentFileList(path);
+        });
+    }
+    m_pRecentPlaceholder->setVisible(files.isEmpty());
+}
+
+// ---- status bar -------------------------------------------------------------------------
+
+void CMainFrame::BuildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    m_panes[0] = new QLabel(bar);
+    bar->addWidget(m_panes[0], 1);
+    for (int i = 1; i < 4; ++i) {
+        const QString width = res::LoadString(kPaneIds[i]);
+        auto* pane = new QLabel(width, bar);
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(width) + 8);
+        pane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        bar->addPermanentWidget(pane);
+        m_panes[i] = pane;
+    }
+}
+
+void CMainFrame::SetSelectionText(const QString& text)
+{
+    m_panes[0]->setText(text);
+}
+
+QString CMainFrame::PaneText(int pane) const
+{
+    if (pane < 0 || pane > 3)
+        return {};
+    if (pane == 0 && !statusBar()->currentMessage().isEmpty())
+        return statusBar()->currentMessage();
+    return m_panes[pane]->text();
+}
+
+// ---- timer ------------------------------------------------------------------------------
+
+void CMainFrame::SetClock(TickSource tick, TimeSource timeOfDay)
+{
+    m_tick = std::move(tick);
+    m_timeOfDay = std::move(timeOfDay);
+    m_prevTime = m_timeOfDay();
+}
+
+void CMainFrame::OnTimer()
+{
+    const std::uint64_t tick = m_tick();
+    CZorvDoc& doc = m_app.Doc();
+    CWorkerPool& pool = m_app.Pool();
+    const COptions& options = Options();
+
+    if (m_speed.Tick(tick))
+        m_panes[3]->setText(QString::fromStdString(CSpeedMeter::FormatSpeed(m_speed.Speed())));
+    const int active = pool.ActiveFetches();
+    m_panes[2]->setText(res::FormatCount(res::IDS_THREAD_STATUS, pool.LiveWorkers(), active));
+    m_panes[1]->setText(
+        res::FormatCount(res::IDS_ITEM_STATUS, doc.GetItemCount(false), doc.GetItemCount(true)));
+
+    // Offer to hang up once the dial-up connection has been idle long enough.
+    const bool connected = m_app.DialUp().IsConnected();
+    if (m_hangUpWatch.Tick(connected, m_bAutoDisconnect, active,
+                           static_cast<unsigned>(options.HangUpOnIdleTimer), tick)
+        && !m_pHangUp) {
+        m_pHangUp = new CHangUpDialog(m_app.DialUp(), static_cast<unsigned>(options.HangUpOnIdleTimer2),
+                                      m_tick, this);
+        m_pHangUp->setAttribute(Qt::WA_DeleteOnClose);
+        m_pHangUp->open(); // modal; the frame's timer keeps running
+    }
+
+    // Scheduled start: the time of day passed the start time since the last
+    // tick on which it was switched on.
+    if (options.StartAt) {
+        const QTime now = m_timeOfDay();
+        const int target = SecondsOfDay(options.StartAtHour, options.StartAtMin, 0);
+        if (ScheduledStartDue(SecondsOf(m_prevTime), SecondsOf(now), target) && pool.LiveWorkers() == 0)
+            StartFetching(pool);
+        m_prevTime = m_timeOfDay();
+    }
+    UpdateCommandUI();
+}
+
+// ---- title, placement, closing -----------------------------------------------------------
+
+void CMainFrame::UpdateTitle()
+{
+    setWindowTitle(m_app.Doc().GetTitle() + QStringLiteral(" - ") + res::LoadString(res::AFX_IDS_APP_TITLE));
+}
+
+void CMainFrame::RestorePlacement()
+{
+    const auto bytes = GetBinaryProfile(kPlacementSection, kPlacementEntry, kWindowPlacementSize);
+    if (!bytes)
+        return;
+    const auto placement = PlacementFromBytes(*bytes);
+    if (!placement)
+        return;
+    // A window closed maximized or minimized comes back in its normal state.
+    setWindowState(Qt::WindowNoState);
+    setGeometry(placement->normal);
+}
+
+void CMainFrame::SavePlacement() const
+{
+    CWindowPlacement p;
+    p.showCmd = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    p.normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    WriteBinaryProfile(kPlacementSection, kPlacementEntry, PlacementToBytes(p));
+}
+
+void CMainFrame::DestroyWindow()
+{
+    if (m_bDestroyed)
+        return;
+    m_bDestroyed = true;
+    SavePlacement();
+    m_pView->SaveColumnWidths();
+    m_timer.stop();
+    if (m_pHangUp)
+        m_pHangUp->reject();
+    // Closing the list: the workers are told to leave and let go of its items.
+    m_app.Doc().OnCloseDocument();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (!m_bDestroyed && !m_app.SaveModified()) {
+        event->ignore();
+        return;
+    }
+    DestroyWindow();
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QMimeData* data = event->mimeData();
+    if (data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+        }
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            activateWindow();
+            m_app.OpenDocumentFile(url.toLocalFile()); // the first list file dropped
+            return;
+        }
+    }
+}
+
+} // namespace zorv

@@ -1,0 +1,114 @@
+#pragma once
+// CMainFrame: the main window. The menu bar and accelerators (actions carry
+// the command ids), the status bar (message pane with the selection count,
+// items waiting, workers, transfer speed), the one-second timer (panes,
+// scheduled start, hang-up decision), the auto-disconnect toggle, the window
+// placement kept in the settings store, the title with the " *" mark, and
+// dropped list files.
+#include "app/hangupdlg.h"
+#include "engine/ticker.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTime>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+
+class QLabel;
+class QMenu;
+
+namespace zorv {
+
+class CZorvApp;
+class CZorvView;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CZorvApp& app);
+    ~CMainFrame() override;
+
+    CZorvView& View() const { return *m_pView; }
+
+    // ---- commands ----------------------------------------------------------
+    // The action of a command id (menu entry or accelerator), or null.
+    QAction* Action(int id) const;
+    // The Edit popup, also the list's context menu.
+    QMenu* EditMenu() const { return m_pEditMenu; }
+    // Connects a command to its handler and its enable/check rule. A command
+    // without a handler stays disabled.
+    using Handler = std::function<void()>;
+    using Updater = std::function<void(QAction&)>;
+    void SetCommand(int id, Handler run, Updater update = {});
+    // Applies every enable and check rule. The auto-disconnect command's rule
+    // asks the dial-up link, so it runs only with `dialUp` (menus opening).
+    void UpdateCommandUI(bool dialUp = false);
+
+    // ---- status bar ----------------------------------------------------------
+    // Pane 0's text when no prompt is shown (the selection count).
+    void SetSelectionText(const QString& text);
+    // The text a pane shows now (pane 0: the prompt while one is shown).
+    QString PaneText(int pane) const;
+
+    // ---- timer ---------------------------------------------------------------
+    using TickSource = std::function<std::uint64_t()>; // monotonic milliseconds
+    using TimeSource = std::function<QTime()>;         // local time of day
+    // Replaces the clocks (tests); the scheduled start's previous time
+    // becomes the new clock's now.
+    void SetClock(TickSource tick, TimeSource timeOfDay);
+    // One tick of the one-second timer.
+    void OnTimer();
+    void AddTraffic(quint64 bytes) { m_speed.AddTraffic(bytes); }
+    bool AutoDisconnect() const { return m_bAutoDisconnect; }
+    // The hang-up dialog while it is shown.
+    CHangUpDialog* HangUpDialog() const { return m_pHangUp; }
+
+    void UpdateTitle();
+    // Saves the placement and the column widths, stops the timer and closes
+    // the list. Runs once; closing the window runs it.
+    void DestroyWindow();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildMenus();
+    void BuildAccelerators();
+    void BuildStatusBar();
+    void RegisterCommands();
+    void UpdateRecentFileMenu();
+    void RestorePlacement();
+    void SavePlacement() const;
+
+    CZorvApp& m_app;
+    CZorvView* m_pView = nullptr;
+    QMenu* m_pFileMenu = nullptr;
+    QMenu* m_pEditMenu = nullptr;
+    std::map<int, QAction*> m_actions;
+    struct CCommand {
+        Handler run;
+        Updater update;
+    };
+    std::map<int, CCommand> m_commands;
+    QAction* m_pRecentPlaceholder = nullptr;
+    std::vector<QAction*> m_recentActions;
+    QLabel* m_panes[4] = {};
+
+    QTimer m_timer;
+    TickSource m_tick;
+    TimeSource m_timeOfDay;
+    CSpeedMeter m_speed;
+    CHangUpWatch m_hangUpWatch;
+    QTime m_prevTime;
+    bool m_bAutoDisconnect = false;
+    bool m_bDialUpAvailable = false;
+    QPointer<CHangUpDialog> m_pHangUp;
+    bool m_bDestroyed = false;
+};
+
+} // namespace zorv

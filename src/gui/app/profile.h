@@ -1,0 +1,40 @@
+#pragma once
+// Binary values beside the settings record in the settings store, and the
+// two records kept that way: the main window's placement (section
+// "Settings", entry "WindowPlacement", 44 bytes) and the list font (section
+// "ListView", entry "Font", 60 bytes). Both keep the byte layout of the
+// records they were first stored as, little-endian, so a store moves between
+// builds unchanged.
+#include <QByteArray>
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+
+namespace zorv {
+
+// Stores `data` as the binary value `entry` of `section`.
+void WriteBinaryProfile(const QString& section, const QString& entry, const QByteArray& data);
+// The binary value `entry` of `section` when it exists, is binary and holds
+// exactly `size` bytes; nothing otherwise (the caller keeps its default).
+std::optional<QByteArray> GetBinaryProfile(const QString& section, const QString& entry, int size);
+
+// ---- window placement (44 bytes) ----------------------------------------
+enum : int { SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3 };
+struct CWindowPlacement {
+    int showCmd = SW_SHOWNORMAL;
+    QRect normal; // the window's geometry in its normal state
+};
+inline constexpr int kWindowPlacementSize = 44;
+QByteArray PlacementToBytes(const CWindowPlacement& placement);
+std::optional<CWindowPlacement> PlacementFromBytes(const QByteArray& bytes);
+
+// ---- list font (60 bytes) -------------------------------------------------
+// Height (negative: character height in pixels), weight 100-900, italic,
+// underline, strike-out and the face name (at most 31 bytes of UTF-8).
+inline constexpr int kLogFontSize = 60;
+QByteArray FontToBytes(const QFont& font);
+std::optional<QFont> FontFromBytes(const QByteArray& bytes);
+
+} // namespace zorv

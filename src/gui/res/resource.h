@@ -1,0 +1,89 @@
+#pragma once
+// Command, string, dialog and control ids of the window. The numbers are
+// fixed: they are the ids the string table, the menus, the accelerators and
+// the status-bar panes are keyed by, and QActions carry them as their data.
+
+namespace zorv::res {
+
+enum : int {
+    // ---- main frame resources (menu, accelerators, icon, document strings)
+    IDR_MAINFRAME = 128,
+    IDS_COMPANY = 129,
+    IDS_OPTIONS_CAPTION = 134,
+    IDD_HANGUP = 134,
+    IDS_HANGUP_MESSAGE = 135,
+    IDS_HANGUP_REMAINING = 136,
+    IDS_DEST_CONFIRM = 137,
+    IDS_ARG_ORDER = 140,
+    IDS_SELECTION = 141,     // "%d個中%d個選択中": rows, selected rows
+    IDS_THREAD_STATUS = 142, // "最大%d接続中%dアクティブ": live workers, active fetches
+    IDS_ITEM_STATUS = 143,   // "%d個中%d個取得待ち": rows, queued items
+
+    // ---- controls of the hang-up dialog
+    IDC_HANGUP_MESSAGE = 1011,
+    IDC_HANGUP_REMAINING = 1012,
+
+    // ---- column titles (column number = id - IDS_COLUMN_FIRST)
+    IDS_COLUMN_FIRST = 1000,
+    IDS_COLUMN_URL = 1000,
+    IDS_COLUMN_STATE = 1001,
+    IDS_COLUMN_NOTE = 1002,
+    IDS_COLUMN_DESTINATION = 1003,
+    IDS_COLUMN_FILENAME = 1004,
+    IDS_COLUMN_REFERER = 1005,
+
+    // ---- commands of the list
+    ID_FETCH_START = 32772,
+    ID_FETCH_STOP = 32773,
+    ID_EDIT_DELETE = 32774,
+    ID_EDIT_RESET = 32775,
+    ID_EDIT_OPTIONS = 32776,
+    ID_EDIT_NEW = 32777,
+    ID_EDIT_EDIT = 32779,
+    ID_MONITOR_CLIPBOARD = 32780,
+    ID_SORT_URL = 32782,
+    ID_SORT_STATE = 32783,
+    ID_SORT_DESTINATION = 32784,
+    ID_SORT_REFERER = 32785,
+    ID_EDIT_INVERT_SELECTION = 32787,
+    ID_FILE_IMPORT = 32788,
+    ID_SORT_RANDOM = 32789,
+    ID_MOVE_TOP = 32791,
+    ID_MOVE_UP = 32792,
+    ID_MOVE_DOWN = 32793,
+    ID_MOVE_BOTTOM = 32794,
+    ID_AUTO_DISCONNECT = 32795,
+    ID_EDIT_CANCEL = 32796,
+    ID_VIEW_FONT = 32797,
+    ID_CHECK_DESTINATION = 32799,
+
+    // ---- the application's standard commands and strings
+    AFX_IDS_APP_TITLE = 57344,
+    AFX_IDS_IDLEMESSAGE = 57345,
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_SAVE_AS = 57604,
+    ID_FILE_PRINT_SETUP = 57606,
+    ID_FILE_MRU_FILE1 = 57616, // ... ID_FILE_MRU_FILE1 + 3
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_CUT = 57635,
+    ID_EDIT_PASTE = 57637,
+    ID_EDIT_SELECT_ALL = 57642,
+    ID_EDIT_UNDO = 57643,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_HELP_INDEX = 57666,
+    ID_HELP = 57670,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
+    ID_INDICATOR_EXT = 59136,  // pane 2: workers
+    ID_INDICATOR_CAPS = 59137, // pane 3: transfer speed
+    ID_INDICATOR_NUM = 59138,  // pane 1: items waiting
+    ID_VIEW_STATUS_BAR = 59393,
+};
+
+// Entries of the recent-file list.
+inline constexpr int kRecentFileCount = 4;
+
+} // namespace zorv::res

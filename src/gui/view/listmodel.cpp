@@ -1,0 +1,127 @@
+#include "view/listmodel.h"
+
+#include "cli/progress.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+namespace zorv {
+
+CListModel::CListModel(CZorvDoc& doc, QObject* parent) : QAbstractTableModel(parent), m_doc(doc)
+{
+    m_doc.AddObserver(this);
+}
+
+CListModel::~CListModel()
+{
+    m_doc.RemoveObserver(this);
+}
+
+int CListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_doc.GetCount();
+}
+
+int CListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant CListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_doc.GetCount())
+        return {};
+    const CItem* item = m_doc.GetItem(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return QString::fromStdString(item->GetColumnText(index.column()));
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    case ProgressRole: {
+        if (index.column() != COL_NOTE || item->GetState() != STATE_FETCHING)
+            return {};
+        std::uint64_t done = 0, total = 0;
+        if (!ParseProgressNote(item->GetNote(), done, total) || total == 0)
+            return {};
+        return std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant CListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return res::LoadString(res::IDS_COLUMN_FIRST + section);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+void CListModel::OnBeginInsert(int first, int last)
+{
+    beginInsertRows({}, first, last);
+}
+
+void CListModel::OnEndInsert()
+{
+    endInsertRows();
+    emit RowsChanged();
+}
+
+void CListModel::OnBeginRemove(int first, int last)
+{
+    beginRemoveRows({}, first, last);
+}
+
+void CListModel::OnEndRemove()
+{
+    endRemoveRows();
+    emit RowsChanged();
+}
+
+void CListModel::OnBeginReorder()
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CListModel::OnEndReorder(const std::vector<int>& oldToNew)
+{
+    // Persistent indexes (the selection, the current row) follow their items.
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& i : from) {
+        const auto row = static_cast<size_t>(i.row());
+        to.append(row < oldToNew.size() ? index(oldToNew[row], i.column()) : QModelIndex());
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emit RowsChanged();
+}
+
+void CListModel::OnBeginReset()
+{
+    beginResetModel();
+}
+
+void CListModel::OnEndReset()
+{
+    endResetModel();
+    emit RowsChanged();
+}
+
+void CListModel::OnItemChanged(int row)
+{
+    emit dataChanged(index(row, 0), index(row, kColumnCount - 1), {Qt::DisplayRole});
+}
+
+void CListModel::OnTitleChanged()
+{
+    emit TitleChanged();
+}
+
+} // namespace zorv

@@ -1,0 +1,45 @@
+#include "view/progressdelegate.h"
+
+#include "view/listmodel.h"
+
+#include <QApplication>
+#include <QPainter>
+
+namespace zorv {
+
+void CProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const
+{
+    const QVariant progress = index.data(CListModel::ProgressRole);
+    if (!progress.isValid()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+
+    // Background (and selection highlight) first, then the bar, then the text.
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+    const QRect cell = opt.rect.adjusted(1, 2, -1, -2);
+    const int filled = static_cast<int>(cell.width() * progress.toDouble());
+    painter->save();
+    painter->setPen(Qt::NoPen);
+    QColor bar(80, 160, 255, 110);
+    painter->setBrush(bar);
+    painter->drawRect(QRect(cell.left(), cell.top(), filled, cell.height()));
+    painter->setPen(QColor(80, 160, 255, 180));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(cell.adjusted(0, 0, -1, -1));
+    painter->restore();
+
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+    const QPalette::ColorRole role =
+        (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+    const QString text = opt.fontMetrics.elidedText(opt.text, opt.textElideMode, textRect.width());
+    style->drawItemText(painter, textRect, Qt::AlignLeft | Qt::AlignVCenter, opt.palette, true, text,
+                        role);
+}
+
+} // namespace zorv

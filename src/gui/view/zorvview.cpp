@@ -1,0 +1,331 @@
+#include "view/zorvview.h"
+
+#include "app/app.h"
+#include "app/mainframe.h"
+#include "app/profile.h"
+#include "engine/pool.h"
+#include "model/doc.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "settings/store.h"
+#include "view/listmodel.h"
+#include "view/progressdelegate.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSettings>
+#include <QWheelEvent>
+
+namespace zorv {
+
+namespace {
+
+const QString kListViewSection = QStringLiteral("ListView");
+const QString kFontEntry = QStringLiteral("Font");
+constexpr int kDefaultColumnWidth = 100;
+
+std::optional<QFont> SavedFont()
+{
+    const auto bytes = GetBinaryProfile(kListViewSection, kFontEntry, kLogFontSize);
+    return bytes ? FontFromBytes(*bytes) : std::nullopt;
+}
+
+} // namespace
+
+CZorvView::CZorvView(CZorvApp& app, CMainFrame& frame)
+    : QTableView(&frame), m_app(app), m_frame(frame), m_pModel(new CListModel(app.Doc(), this))
+{
+    setModel(m_pModel);
+    setItemDelegate(new CProgressDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setStretchLastSection(false);
+
+    m_chooseFont = [this](const std::optional<QFont>& initial) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont font = initial ? QFontDialog::getFont(&ok, *initial, this)
+                                   : QFontDialog::getFont(&ok, this);
+        return ok ? std::optional<QFont>(font) : std::nullopt;
+    };
+
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        UpdateSelectionText();
+        m_frame.UpdateCommandUI();
+    });
+    connect(m_pModel, &CListModel::RowsChanged, this, [this] {
+        UpdateSelectionText();
+        m_frame.UpdateCommandUI();
+    });
+    RegisterCommands();
+}
+
+CZorvView::~CZorvView() = default;
+
+void CZorvView::OnInitialUpdate()
+{
+    if (m_bInitialized)
+        return;
+    m_bInitialized = true;
+    const auto saved = SavedFont();
+    ApplyFont(saved ? *saved : font());
+    auto store = OpenSettingsStore();
+    store->beginGroup(kListViewSection);
+    for (int column = 0; column < kColumnCount; ++column) {
+        const QString title = res::LoadString(res::IDS_COLUMN_FIRST + column);
+        bool ok = false;
+        int width = store->value(title, kDefaultColumnWidth).toInt(&ok);
+        if (!ok || width < 0)
+            width = kDefaultColumnWidth;
+        setColumnWidth(column, width);
+    }
+    // Clipboard monitoring: only changes that happen while it is switched on
+    // are read, so joining here never reads what is already there.
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            &CZorvView::OnClipboardChanged);
+    UpdateSelectionText();
+}
+
+void CZorvView::SaveColumnWidths() const
+{
+    auto store = OpenSettingsStore();
+    store->beginGroup(kListViewSection);
+    for (int column = 0; column < kColumnCount; ++column)
+        store->setValue(res::LoadString(res::IDS_COLUMN_FIRST + column), columnWidth(column));
+}
+
+void CZorvView::ApplyFont(const QFont& font)
+{
+    setFont(font);
+    horizontalHeader()->setFont(font);
+    // One fixed height for every row keeps a long list cheap to lay out.
+    verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+}
+
+// ---- selection -------------------------------------------------------------------
+
+std::vector<int> CZorvView::SelectedRows() const
+{
+    const int rows = m_pModel->rowCount();
+    std::vector<char> selected(static_cast<size_t>(rows), 0);
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int r = std::max(range.top(), 0); r <= range.bottom() && r < rows; ++r)
+            selected[static_cast<size_t>(r)] = 1;
+    }
+    std::vector<int> out;
+    for (int r = 0; r < rows; ++r) {
+        if (selected[static_cast<size_t>(r)])
+            out.push_back(r);
+    }
+    return out;
+}
+
+int CZorvView::SelectedCount() const
+{
+    return static_cast<int>(SelectedRows().size());
+}
+
+void CZorvView::SelectRows(const std::vector<int>& rows)
+{
+    std::vector<int> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    QItemSelection selection;
+    const int last = m_pModel->columnCount() - 1;
+    for (size_t i = 0; i < sorted.size();) {
+        size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1)
+            ++j;
+        selection.select(m_pModel->index(sorted[i], 0), m_pModel->index(sorted[j], last));
+        i = j + 1;
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void CZorvView::UpdateSelectionText()
+{
+    m_frame.SetSelectionText(
+        res::FormatCount(res::IDS_SELECTION, m_pModel->rowCount(), SelectedCount()));
+}
+
+// ---- commands ---------------------------------------------------------------------
+
+void CZorvView::RegisterCommands()
+{
+    using namespace res;
+    auto selected = [this](bool (*rule)(int)) {
+        return [this, rule](QAction& a) { a.setEnabled(rule(SelectedCount())); };
+    };
+    m_frame.SetCommand(ID_FETCH_START, [this] { OnStart(); },
+                       [this](QAction& a) { a.setEnabled(CanStartFetching(m_app.Pool().LiveWorkers())); });
+    m_frame.SetCommand(ID_FETCH_STOP, [this] { OnStop(); },
+                       [this](QAction& a) { a.setEnabled(CanStopFetching(m_app.Pool().LiveWorkers())); });
+    m_frame.SetCommand(ID_EDIT_DELETE, [this] { OnDelete(); }, selected(CanDelete));
+    m_frame.SetCommand(ID_EDIT_RESET, [this] { OnReset(); }, selected(CanReset));
+    m_frame.SetCommand(ID_EDIT_CANCEL, [this] { OnCancel(); }, selected(CanCancel));
+    m_frame.SetCommand(ID_MOVE_TOP, [this] { OnMove(-m_pModel->rowCount()); });
+    m_frame.SetCommand(ID_MOVE_UP, [this] { OnMove(-1); });
+    m_frame.SetCommand(ID_MOVE_DOWN, [this] { OnMove(1); });
+    m_frame.SetCommand(ID_MOVE_BOTTOM, [this] { OnMove(m_pModel->rowCount()); });
+    m_frame.SetCommand(ID_EDIT_SELECT_ALL, [this] { OnSelectAll(); });
+    m_frame.SetCommand(ID_EDIT_INVERT_SELECTION, [this] { OnInvertSelection(); });
+    m_frame.SetCommand(ID_SORT_URL, [this] { OnSort(SORT_MENU_URL); });
+    m_frame.SetCommand(ID_SORT_STATE, [this] { OnSort(SORT_MENU_STATE); });
+    m_frame.SetCommand(ID_SORT_DESTINATION, [this] { OnSort(SORT_MENU_LOCALPATH); });
+    m_frame.SetCommand(ID_SORT_REFERER, [this] { OnSort(SORT_MENU_REFERER); });
+    m_frame.SetCommand(ID_SORT_RANDOM, [this] { OnSortRandom(); });
+    m_frame.SetCommand(ID_VIEW_FONT, [this] { OnFont(); });
+    m_frame.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
+                       [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
+}
+
+void CZorvView::ApplyResult(const CCommandResult& result)
+{
+    SelectRows(result.selection);
+    if (!result.selection.empty())
+        scrollTo(m_pModel->index(result.selection.front(), 0));
+    UpdateSelectionText();
+}
+
+void CZorvView::OnStart()
+{
+    StartFetching(m_app.Pool());
+}
+
+void CZorvView::OnStop()
+{
+    StopFetching(m_app.Pool());
+}
+
+void CZorvView::OnDelete()
+{
+    ApplyResult(DeleteItems(m_app.Doc(), SelectedRows()));
+}
+
+void CZorvView::OnReset()
+{
+    ApplyResult(ResetItems(m_app.Doc(), SelectedRows()));
+}
+
+void CZorvView::OnCancel()
+{
+    CancelItems(m_app.Doc(), SelectedRows());
+}
+
+void CZorvView::OnMove(int n)
+{
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    ApplyResult(MoveSelection(m_app.Doc(), rows, n));
+}
+
+void CZorvView::OnSelectAll()
+{
+    selectAll();
+}
+
+void CZorvView::OnInvertSelection()
+{
+    const int rows = m_pModel->rowCount();
+    const std::vector<int> selected = SelectedRows();
+    std::vector<int> inverted;
+    inverted.reserve(static_cast<size_t>(rows) - selected.size());
+    size_t k = 0;
+    for (int r = 0; r < rows; ++r) {
+        if (k < selected.size() && selected[k] == r)
+            ++k;
+        else
+            inverted.push_back(r);
+    }
+    SelectRows(inverted);
+}
+
+void CZorvView::OnSort(int key)
+{
+    const CCommandResult result = SortByKey(m_app.Doc(), m_sort, key, SelectedRows());
+    SelectRows(result.selection);
+    if (key >= 0 && key < kColumnCount)
+        horizontalHeader()->setSortIndicator(key, m_sort.m_bSortReverse ? Qt::DescendingOrder
+                                                                        : Qt::AscendingOrder);
+    horizontalHeader()->setSortIndicatorShown(key >= 0 && key < kColumnCount);
+}
+
+void CZorvView::OnSortRandom()
+{
+    OnSort(SORT_RANDOM);
+}
+
+void CZorvView::OnMonitorClipboard()
+{
+    m_bMonitorClipboard = !m_bMonitorClipboard;
+}
+
+void CZorvView::OnFont()
+{
+    std::optional<QFont> chosen;
+    {
+        CDialogScope scope(*this);
+        chosen = m_chooseFont(SavedFont());
+    }
+    if (!chosen)
+        return;
+    WriteBinaryProfile(kListViewSection, kFontEntry, FontToBytes(*chosen));
+    ApplyFont(*chosen);
+}
+
+// ---- context menu, Ctrl+wheel -------------------------------------------------------
+
+void CZorvView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The Edit menu of the menu bar, at the mouse.
+    m_frame.UpdateCommandUI();
+    m_frame.EditMenu()->exec(event->globalPos());
+}
+
+void CZorvView::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QTableView::wheelEvent(event);
+        return;
+    }
+    // Whole notches move the selection; a partial notch waits for the next.
+    // The wheel does not scroll meanwhile: the moved rows are kept in view.
+    if (const int n = m_wheel.Add(event->angleDelta().y()))
+        OnMove(n);
+    event->accept();
+}
+
+// ---- clipboard ------------------------------------------------------------------------
+
+void CZorvView::OnClipboardChanged()
+{
+    if (!m_bMonitorClipboard || InDialog())
+        return;
+    const QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    if (text.isEmpty())
+        return;
+    CZorvDoc& doc = m_app.Doc();
+    // Line by line (LF or CR LF); every valid URL goes to the end of the list
+    // and into the queue.
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (doc.AddUrl(line.toStdString(), {}, {}, {}, -1))
+            doc.SetModifiedFlag(true);
+    }
+}
+
+} // namespace zorv

@@ -1,0 +1,102 @@
+#pragma once
+// CZorvView: the list window. A table over the document's list (six
+// columns, any number of rows selected), the selection count in the status
+// bar, the context menu, the item commands mapped onto the core commands,
+// the Ctrl+wheel moves and clipboard monitoring.
+#include "model/commands.h"
+
+#include <QFont>
+#include <QTableView>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace zorv {
+
+class CListModel;
+class CMainFrame;
+class CZorvApp;
+
+class CZorvView : public QTableView {
+    Q_OBJECT
+public:
+    CZorvView(CZorvApp& app, CMainFrame& frame);
+    ~CZorvView() override;
+
+    CListModel& Model() const { return *m_pModel; }
+
+    // Column widths (section "ListView", value names = column titles) and
+    // the list font; joins clipboard monitoring. Runs once per view.
+    void OnInitialUpdate();
+    // Writes the column widths back; the frame calls it when it closes.
+    void SaveColumnWidths() const;
+
+    // Pane 0 of the status bar: "%d個中%d個選択中".
+    void UpdateSelectionText();
+    // Selected rows, ascending.
+    std::vector<int> SelectedRows() const;
+    int SelectedCount() const;
+    // Selects exactly `rows` (any order).
+    void SelectRows(const std::vector<int>& rows);
+
+    // ---- commands ----------------------------------------------------------
+    void OnStart();
+    void OnStop();
+    void OnDelete();
+    void OnReset();
+    void OnCancel();
+    void OnMove(int n);
+    void OnSelectAll();
+    void OnInvertSelection();
+    void OnSort(int key);
+    void OnSortRandom();
+    void OnFont();
+    void OnMonitorClipboard();
+
+    bool IsMonitoringClipboard() const { return m_bMonitorClipboard; }
+    const CSortState& SortState() const { return m_sort; }
+
+    // Clipboard capture is suspended while a dialog of the view runs (the
+    // options sheet, the URL edit dialog, the font dialog): keep one of these
+    // alive around the dialog.
+    class CDialogScope {
+    public:
+        explicit CDialogScope(CZorvView& view) : m_view(view) { ++m_view.m_nInDialog; }
+        ~CDialogScope() { --m_view.m_nInDialog; }
+        CDialogScope(const CDialogScope&) = delete;
+        CDialogScope& operator=(const CDialogScope&) = delete;
+
+    private:
+        CZorvView& m_view;
+    };
+    bool InDialog() const { return m_nInDialog > 0; }
+
+    // How the font command asks for a font: the initial font (none when no
+    // valid font is saved) → the chosen font, or nothing when cancelled.
+    // Default: QFontDialog.
+    using FontChooser = std::function<std::optional<QFont>(const std::optional<QFont>& initial)>;
+    void SetFontChooser(FontChooser chooser) { m_chooseFont = std::move(chooser); }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void RegisterCommands();
+    void ApplyResult(const CCommandResult& result);
+    void ApplyFont(const QFont& font);
+    void OnClipboardChanged();
+
+    CZorvApp& m_app;
+    CMainFrame& m_frame;
+    CListModel* m_pModel;
+    CSortState m_sort;
+    CWheelAccumulator m_wheel;
+    bool m_bMonitorClipboard = false;
+    bool m_bInitialized = false;
+    int m_nInDialog = 0;
+    FontChooser m_chooseFont;
+};
+
+} // namespace zorv
