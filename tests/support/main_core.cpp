@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <gmock/gmock.h>
 
+#include "support/tsan_suppressions.h"
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);

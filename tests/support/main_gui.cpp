@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <gmock/gmock.h>
 
+#include "support/tsan_suppressions.h"
+
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
