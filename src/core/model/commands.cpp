@@ -316,49 +316,94 @@ int CWheelAccumulator::Add(int delta)
 
 namespace {
 
+// Sorts the rows by texts, byte-wise (std::string_view compares as unsigned
+// bytes, like CItem::CompareItems). Texts of a column tend to share a long
+// prefix ("http://host/dir/..."), so each row first gets the 8 bytes after
+// the prefix common to all rows as one big-endian number (zero-padded); rows
+// with equal numbers are compared in full. Equal numbers from different texts
+// are rare, so most comparisons touch 16 contiguous bytes and no text.
+std::vector<int> SortedByText(const std::vector<std::string_view>& keys, bool descending)
+{
+    const size_t count = keys.size();
+    size_t common = count ? keys[0].size() : 0;
+    for (size_t r = 1; r < count && common > 0; ++r) {
+        const std::string_view k = keys[r];
+        size_t i = 0;
+        const size_t end = std::min(common, k.size());
+        while (i < end && k[i] == keys[0][i])
+            ++i;
+        common = i;
+    }
+    struct Entry {
+        std::uint64_t head;
+        int row;
+    };
+    std::vector<Entry> entries(count);
+    for (size_t r = 0; r < count; ++r) {
+        std::uint64_t head = 0;
+        const std::string_view k = keys[r];
+        for (size_t i = 0; i < 8; ++i) {
+            const size_t at = common + i;
+            head = (head << 8) | (at < k.size() ? static_cast<unsigned char>(k[at]) : 0u);
+        }
+        entries[r] = {head, static_cast<int>(r)};
+    }
+    auto less = [&](const Entry& a, const Entry& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        return keys[static_cast<size_t>(a.row)] < keys[static_cast<size_t>(b.row)];
+    };
+    if (descending)
+        std::stable_sort(entries.begin(), entries.end(),
+                         [&](const Entry& a, const Entry& b) { return less(b, a); });
+    else
+        std::stable_sort(entries.begin(), entries.end(), less);
+    std::vector<int> order(count);
+    for (size_t k = 0; k < count; ++k)
+        order[k] = entries[k].row;
+    return order;
+}
+
 std::vector<int> SortedOrder(const CZorvDoc& doc, int key, bool descending)
 {
     const int count = doc.GetCount();
-    std::vector<int> order(static_cast<size_t>(count));
-    std::iota(order.begin(), order.end(), 0);
-
     // The keys are read once: a comparison must see the same value every
     // time, even while a worker changes an item's state or note.
-    auto sortBy = [&](const auto& keys) {
-        if (descending) {
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                return keys[static_cast<size_t>(b)] < keys[static_cast<size_t>(a)];
-            });
-        } else {
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                return keys[static_cast<size_t>(a)] < keys[static_cast<size_t>(b)];
-            });
-        }
-    };
     if (key == COL_STATE) {
-        std::vector<int> keys(static_cast<size_t>(count));
+        struct Entry {
+            int state;
+            int row;
+        };
+        std::vector<Entry> entries(static_cast<size_t>(count));
         for (int r = 0; r < count; ++r)
-            keys[static_cast<size_t>(r)] = doc.GetItem(r)->GetState();
-        sortBy(keys);
-    } else if (key == COL_NOTE) {
-        std::vector<std::string> keys(static_cast<size_t>(count));
-        for (int r = 0; r < count; ++r)
-            keys[static_cast<size_t>(r)] = doc.GetItem(r)->GetNote();
-        sortBy(keys);
+            entries[static_cast<size_t>(r)] = {doc.GetItem(r)->GetState(), r};
+        std::stable_sort(entries.begin(), entries.end(), [descending](const Entry& a, const Entry& b) {
+            return descending ? b.state < a.state : a.state < b.state;
+        });
+        std::vector<int> order(static_cast<size_t>(count));
+        for (size_t k = 0; k < order.size(); ++k)
+            order[k] = entries[k].row;
+        return order;
+    }
+    std::vector<std::string_view> keys(static_cast<size_t>(count));
+    std::vector<std::string> notes;
+    if (key == COL_NOTE) {
+        notes.resize(static_cast<size_t>(count));
+        for (int r = 0; r < count; ++r) {
+            notes[static_cast<size_t>(r)] = doc.GetItem(r)->GetNote();
+            keys[static_cast<size_t>(r)] = notes[static_cast<size_t>(r)];
+        }
     } else {
-        // The text fields belong to the UI thread: views need no copy.
-        std::vector<std::string_view> keys(static_cast<size_t>(count));
+        // The other text fields belong to the UI thread: views need no copy.
         for (int r = 0; r < count; ++r) {
             const CItem* item = doc.GetItem(r);
-            const std::string& text = key == COL_URL           ? item->m_strUrl
-                                      : key == COL_DESTINATION ? item->m_strDestination
-                                      : key == COL_FILENAME    ? item->m_strFileName
-                                                               : item->m_strReferer;
-            keys[static_cast<size_t>(r)] = text; // compares byte-wise, as CompareItems
+            keys[static_cast<size_t>(r)] = key == COL_URL           ? item->m_strUrl
+                                           : key == COL_DESTINATION ? item->m_strDestination
+                                           : key == COL_FILENAME    ? item->m_strFileName
+                                                                    : item->m_strReferer;
         }
-        sortBy(keys);
     }
-    return order;
+    return SortedByText(keys, descending);
 }
 
 } // namespace

@@ -166,12 +166,12 @@ void CZorvDoc::Reorder(const std::vector<int>& newOrder)
     m_items.swap(items);
     Renumber(0);
     {
-        // The queue keeps list order.
+        // The queue keeps list order: its nodes are relinked in list order
+        // (no allocation; the items' queue positions stay valid).
         std::scoped_lock lock(m_lock);
-        m_pending.clear();
         for (const auto& p : m_items) {
             if (p->m_bQueued)
-                p->m_queuePos = m_pending.insert(m_pending.end(), p);
+                m_pending.splice(m_pending.end(), m_pending, p->m_queuePos);
         }
     }
     ForEachObserver([&](IDocObserver& o) { o.OnEndReorder(oldToNew); });

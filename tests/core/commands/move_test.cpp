@@ -3,7 +3,7 @@
 #include "support.h"
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <random>
 
 namespace zorv::test {
@@ -262,12 +262,11 @@ TEST(MoveLargeList, HalfOf100000RowsMovesFast)
         selection.push_back(r);
     CItem* first = doc.GetItem(0);
 
-    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t start = std::clock(); // processor time
     selection = MoveDown(doc, selection).selection;
     selection = MoveSelection(doc, selection, -3).selection;
     selection = MoveToBottom(doc, selection).selection;
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+    EXPECT_LT(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC, 0.3);
     EXPECT_EQ(doc.RowOf(first), 50000);
     EXPECT_EQ(selection.front(), 50000);
     EXPECT_EQ(selection.size(), 50000u);
