@@ -6,8 +6,12 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace zorv {
+
+struct CNetSettings;
 
 // Limits of one transfer; the defaults are the program's, tests shorten them.
 struct CFetchLimits {
@@ -40,5 +44,17 @@ private:
 // failure, and returns the result, STATE_FETCHED or STATE_FAILED. The caller
 // announces the result. Cancel() on the item ends the fetch promptly.
 int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc);
+
+// The proxy a fetch of `url` uses under the settings' ProxySetting:
+// 0 leaves the choice to libcurl (the proxy environment variables); 1 goes
+// direct even when those are set; 3 uses the named proxy of the URL's
+// protocol (the HTTP proxy also serves https; one proxy for all when the
+// HTTP and FTP entries are equal) except for the hosts in ProxyBypass.
+struct CProxyChoice {
+    bool system = true;  // libcurl's default behaviour; the fields below are unused
+    std::string proxy;   // CURLOPT_PROXY: "host:port", or empty for none
+    std::string noProxy; // CURLOPT_NOPROXY: comma-separated hosts, "*" for all
+};
+CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url);
 
 } // namespace zorv

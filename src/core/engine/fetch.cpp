@@ -1,0 +1,622 @@
+#include "engine/fetch.h"
+
+#include "engine/urlcache.h"
+#include "settings/options.h"
+
+#include <QFile>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+namespace zorv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Receive buffer of the transfer: larger than libcurl's 16 KiB default, which
+// roughly halves the loopback throughput.
+constexpr long kReceiveBuffer = 256 * 1024;
+// Body bytes are written in pieces of at least this size (smaller pieces are
+// gathered first) ...
+constexpr size_t kDirectWrite = 64 * 1024;
+// ... into a buffer of this size.
+constexpr size_t kWriteBuffer = 1024 * 1024;
+// Progress notices of one item come at most this often.
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// The transfer loop looks at the clock at least this often.
+constexpr int kPollMs = 1000;
+constexpr long kMaxRedirects = 20;
+constexpr const char* kProtocols = "http,https,ftp";
+
+void GlobalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const auto a = static_cast<unsigned char>(text[i]);
+        const auto b = static_cast<unsigned char>(prefix[i]);
+        if (std::tolower(a) != std::tolower(b))
+            return false;
+    }
+    return true;
+}
+
+std::string_view TrimLine(std::string_view s)
+{
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    return s;
+}
+
+std::string_view UrlScheme(std::string_view url)
+{
+    const auto colon = url.find(':');
+    return colon == std::string_view::npos ? std::string_view{} : url.substr(0, colon);
+}
+
+std::string ProgressText(std::uint64_t total, std::uint64_t length)
+{
+    std::string text = std::to_string(total);
+    if (length) {
+        text += '/';
+        text += std::to_string(length);
+    }
+    return text;
+}
+
+std::string DurationText(std::chrono::milliseconds d)
+{
+    if (d.count() % 1000 == 0)
+        return std::to_string(d.count() / 1000) + " 秒";
+    return std::to_string(d.count()) + " ミリ秒";
+}
+
+bool IsCertificateError(CURLcode rc)
+{
+    switch (rc) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What a Cancel interrupts: wakes the transfer loop out of curl_multi_poll.
+class CCurlTransfer final : public CTransferHandle {
+public:
+    explicit CCurlTransfer(CURLM* multi) : m_multi(multi) {}
+    void Abort() noexcept override
+    {
+        m_aborted.store(true, std::memory_order_release);
+        curl_multi_wakeup(m_multi);
+    }
+    bool Aborted() const { return m_aborted.load(std::memory_order_acquire); }
+
+private:
+    CURLM* m_multi;
+    std::atomic<bool> m_aborted{false};
+};
+
+// The state of one fetch, shared with libcurl's callbacks.
+struct CFetchState {
+    CFetchState(const ItemPtr& i, CZorvDoc& d, CURL* e) : item(i), doc(d), easy(e) {}
+
+    const ItemPtr& item;
+    CZorvDoc& doc;
+    CURL* easy;
+
+    enum class Phase { Opening, Body, Refused };
+    Phase phase = Phase::Opening;
+
+    // The response being received (HTTP): status line and header block.
+    bool http = false;            // an HTTP status line was seen
+    unsigned statusCode = 0;
+    std::string reason;           // reason phrase as sent; empty when none
+    std::string headers;          // the raw header block, CR-LF separated
+    bool hasLocation = false;
+    std::string lastModified;
+    // The last line the server sent (an FTP reply, for example).
+    std::string lastResponse;
+
+    // Why the body was refused (the status, or the local file).
+    std::string refusedNote;
+
+    std::unique_ptr<QFile> file;
+    std::vector<char> pending; // body bytes not yet written
+    std::string writeError;
+
+    std::uint64_t length = 0; // announced length, 0 when unknown
+    std::uint64_t total = 0;  // body bytes received
+    std::uint64_t notified = 0;
+    Clock::time_point lastNotice{};
+    Clock::time_point lastReceive{};
+    bool received = false; // anything at all came from the server
+
+    bool BeginBody();
+    bool Write(const char* data, size_t n);
+    bool Flush();
+    void Progress(bool force);
+};
+
+// The final response's header block is complete, or body data arrived: judge
+// the status, then create the local file.
+bool CFetchState::BeginBody()
+{
+    if (http && statusCode != 200) {
+        refusedNote = reason.empty() ? "HTTP Status " + std::to_string(statusCode)
+                                     : std::to_string(statusCode) + " " + reason;
+        phase = Phase::Refused;
+        return false;
+    }
+    curl_off_t len = -1;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len) == CURLE_OK && len > 0)
+        length = static_cast<std::uint64_t>(len);
+    try {
+        file = item->OpenLocalFile();
+    } catch (const CFileException& e) {
+        refusedNote = e.what();
+        phase = Phase::Refused;
+        return false;
+    }
+    phase = Phase::Body;
+    item->SetNote(ProgressText(0, length));
+    doc.NotifyItemState(item, STATE_FETCHING, 0);
+    lastNotice = Clock::now();
+    return true;
+}
+
+bool CFetchState::Flush()
+{
+    if (pending.empty())
+        return true;
+    const auto n = static_cast<qint64>(pending.size());
+    const bool ok = file->write(pending.data(), n) == n;
+    pending.clear();
+    if (!ok) {
+        writeError = QStringLiteral("%1 に書き込めません: %2")
+                         .arg(file->fileName(), file->errorString())
+                         .toStdString();
+    }
+    return ok;
+}
+
+bool CFetchState::Write(const char* data, size_t n)
+{
+    if (pending.empty() && n >= kDirectWrite) {
+        if (file->write(data, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
+            writeError = QStringLiteral("%1 に書き込めません: %2")
+                             .arg(file->fileName(), file->errorString())
+                             .toStdString();
+            return false;
+        }
+        return true;
+    }
+    if (pending.size() + n > kWriteBuffer && !Flush())
+        return false;
+    pending.insert(pending.end(), data, data + n);
+    return true;
+}
+
+void CFetchState::Progress(bool force)
+{
+    const auto now = force ? Clock::now() : lastReceive;
+    if (!force && now - lastNotice < kProgressInterval)
+        return;
+    lastNotice = now;
+    item->SetNote(ProgressText(total, length));
+    const std::uint64_t bytes = total - notified;
+    notified = total;
+    doc.NotifyItemState(item, STATE_FETCHING, bytes);
+}
+
+size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userdata)
+{
+    auto& st = *static_cast<CFetchState*>(userdata);
+    const size_t n = size * nitems;
+    const std::string_view line(buffer, n);
+    st.received = true;
+    st.lastReceive = Clock::now();
+
+    if (line.starts_with("HTTP/")) {
+        // A new response (after a redirect or an interim 1xx): its own block.
+        st.http = true;
+        st.headers.assign(line);
+        st.hasLocation = false;
+        st.lastModified.clear();
+        st.reason.clear();
+        st.statusCode = 0;
+        // "HTTP/1.1 404 Not Found": the reason phrase is everything after the
+        // code, exactly as sent. HTTP/2 and later have none.
+        const std::string_view status = TrimLine(line);
+        const auto sp1 = status.find(' ');
+        if (sp1 != std::string_view::npos) {
+            std::string_view rest = status.substr(sp1 + 1);
+            const auto sp2 = rest.find(' ');
+            const std::string_view code = rest.substr(0, sp2);
+            for (char c : code) {
+                if (c < '0' || c > '9')
+                    break;
+                st.statusCode = st.statusCode * 10 + static_cast<unsigned>(c - '0');
+            }
+            if (sp2 != std::string_view::npos && status.starts_with("HTTP/1."))
+                st.reason.assign(rest.substr(sp2 + 1));
+        }
+        st.lastResponse.assign(status);
+        return n;
+    }
+    if (!st.http) {
+        // FTP: every line is a server reply.
+        const std::string_view reply = TrimLine(line);
+        if (!reply.empty())
+            st.lastResponse.assign(reply);
+        return n;
+    }
+    if (st.phase != CFetchState::Phase::Opening)
+        return n; // trailers
+    st.headers.append(line);
+    if (line == "\r\n" || line == "\n") {
+        // End of a header block. Interim responses and redirects that libcurl
+        // follows are not the final response.
+        const unsigned code = st.statusCode;
+        if (code >= 100 && code < 200)
+            return n;
+        const bool redirect = code == 300 || code == 301 || code == 302 || code == 303
+                              || code == 307 || code == 308;
+        if (redirect && st.hasLocation)
+            return n;
+        return st.BeginBody() ? n : 0;
+    }
+    if (StartsWithNoCase(line, "location:"))
+        st.hasLocation = true;
+    else if (StartsWithNoCase(line, "last-modified:"))
+        st.lastModified.assign(TrimLine(line.substr(std::strlen("last-modified:"))));
+    return n;
+}
+
+size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
+{
+    auto& st = *static_cast<CFetchState*>(userdata);
+    const size_t n = size * nmemb;
+    st.received = true;
+    st.lastReceive = Clock::now();
+    if (st.phase == CFetchState::Phase::Opening && !st.BeginBody())
+        return 0;
+    if (st.phase != CFetchState::Phase::Body)
+        return 0;
+    if (!st.Write(ptr, n))
+        return 0;
+    st.total += n;
+    st.Progress(false);
+    return n;
+}
+
+// CURLOPT_NOPROXY from a bypass list as the user types it: names separated
+// by blanks (or ';' / ','); "*.example.com" means the domain and its hosts;
+// "<local>" means this machine.
+std::string NoProxyList(const std::string& bypass)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < bypass.size()) {
+        const size_t end = bypass.find_first_of(" \t;,", i);
+        std::string name = bypass.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        i = end == std::string::npos ? bypass.size() : end + 1;
+        if (name.empty())
+            continue;
+        if (name == "<local>")
+            name = "localhost,127.0.0.1,::1";
+        else if (name != "*" && name.starts_with("*."))
+            name.erase(0, 2);
+        else if (name != "*" && name.starts_with('*'))
+            name.erase(0, 1);
+        if (name.empty())
+            continue;
+        if (!out.empty())
+            out += ',';
+        out += name;
+    }
+    return out;
+}
+
+std::string ProxyAddress(const std::string& server, const std::string& port)
+{
+    if (server.empty())
+        return {};
+    return port.empty() ? server : server + ":" + port;
+}
+
+std::string LibraryError(CURLcode rc, const char* detail)
+{
+    std::string text = "libcurl error " + std::to_string(static_cast<int>(rc)) + ": ";
+    text += (detail && *detail) ? detail : curl_easy_strerror(rc);
+    return text;
+}
+
+} // namespace
+
+CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url)
+{
+    CProxyChoice choice;
+    switch (net.ProxySetting) {
+    case PROXY_DIRECT:
+        choice.system = false;
+        choice.noProxy = "*";
+        return choice;
+    case PROXY_NAMED: {
+        choice.system = false;
+        std::string scheme(UrlScheme(url));
+        for (char& c : scheme)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (net.ProxyFtpServer == net.ProxyHttpServer && net.ProxyFtpPort == net.ProxyHttpPort) {
+            // One proxy for every protocol.
+            choice.proxy = ProxyAddress(net.ProxyHttpServer, net.ProxyHttpPort);
+        } else if (scheme == "ftp") {
+            if (!net.ProxyFtpServer.empty() && !net.ProxyFtpPort.empty())
+                choice.proxy = ProxyAddress(net.ProxyFtpServer, net.ProxyFtpPort);
+        } else if (!net.ProxyHttpServer.empty() && !net.ProxyHttpPort.empty()) {
+            // http and https
+            choice.proxy = ProxyAddress(net.ProxyHttpServer, net.ProxyHttpPort);
+        }
+        choice.noProxy = choice.proxy.empty() ? "*" : NoProxyList(net.ProxyBypass);
+        return choice;
+    }
+    default:
+        return choice; // libcurl's own: the proxy environment variables
+    }
+}
+
+struct CFetchSession::Impl {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr; // holds the open connections between fetches
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    ~Impl() { Close(); }
+    void Close()
+    {
+        if (easy)
+            curl_easy_cleanup(easy);
+        if (multi)
+            curl_multi_cleanup(multi);
+        easy = nullptr;
+        multi = nullptr;
+    }
+    bool Open()
+    {
+        if (easy && multi)
+            return true;
+        Close();
+        GlobalInit();
+        multi = curl_multi_init();
+        easy = curl_easy_init();
+        if (!multi || !easy) {
+            Close();
+            return false;
+        }
+        return true;
+    }
+};
+
+CFetchSession::CFetchSession(const CFetchLimits& limits)
+    : m_limits(limits), m_impl(std::make_unique<Impl>())
+{
+}
+
+CFetchSession::~CFetchSession() = default;
+
+void CFetchSession::Reset()
+{
+    m_impl->Close();
+}
+
+int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
+{
+    const CFetchParams params = item->FetchParams();
+    const CNetSettings net = Options().NetSnapshot();
+    const CFetchLimits& limits = session.Limits();
+    CFetchSession::Impl& impl = *session.m_impl;
+
+    item->SetHandle(nullptr);
+    if (!impl.Open()) {
+        item->SetNote("libcurl を初期化できません");
+        return STATE_FAILED;
+    }
+    CURL* easy = impl.easy;
+    CURLM* multi = impl.multi;
+
+    CCurlTransfer transfer(multi);
+    item->SetHandle(&transfer);
+    doc.NotifyItemState(item, STATE_CONNECTING, 0);
+
+    CFetchState st(item, doc, easy);
+    char* errorBuffer = impl.errorBuffer;
+    errorBuffer[0] = '\0';
+
+    // The connections stay in the multi handle; reset clears only the options.
+    curl_easy_reset(easy);
+    curl_easy_setopt(easy, CURLOPT_URL, params.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &st);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
+    // A tunnel's "200 Connection established" is not the server's response.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+#ifdef _WIN32
+    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+#endif
+    // libcurl sends no User-Agent unless it is given one.
+    if (!net.HttpAgent.empty())
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, net.HttpAgent.c_str());
+    // The referrer is one header line: anything after a line break is dropped.
+    const std::string referer = params.referer.substr(0, params.referer.find_first_of("\r\n"));
+    if (!referer.empty())
+        curl_easy_setopt(easy, CURLOPT_REFERER, referer.c_str());
+    const CProxyChoice proxy = ChooseProxy(net, params.url);
+    if (!proxy.system) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.noProxy.c_str());
+    }
+
+    const Clock::time_point start = Clock::now();
+    st.lastReceive = start;
+    bool connected = false;
+    bool aborted = false;
+    bool stalled = false;
+    CURLcode rc = CURLE_OK;
+    bool multiFailed = false;
+
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+        item->SetHandle(nullptr);
+        item->SetNote("libcurl の転送を開始できません");
+        session.Reset();
+        return STATE_FAILED;
+    }
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            multiFailed = true;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
+                rc = msg->data.result;
+                done = true;
+            }
+        }
+        if (done)
+            break;
+        if (transfer.Aborted() || item->IsCancelled()) {
+            aborted = true;
+            break;
+        }
+        // Stall detection: once connected, nothing received for the stall
+        // time ends the transfer. While connecting, the connect timeout
+        // applies (the stall time is added as a backstop).
+        const auto now = Clock::now();
+        if (!connected) {
+            curl_off_t connectUs = 0;
+            if (st.received
+                || (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK
+                    && connectUs > 0)) {
+                connected = true;
+                st.lastReceive = std::max(st.lastReceive, start + std::chrono::microseconds(connectUs));
+            }
+        }
+        const auto deadline = connected ? st.lastReceive + limits.stallTimeout
+                                        : start + limits.connectTimeout + limits.stallTimeout;
+        if (now >= deadline) {
+            stalled = true;
+            break;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        const int wait = static_cast<int>(std::min<long long>(left, kPollMs));
+        if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
+            multiFailed = true;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, easy);
+
+    // A transfer that ended well without a body (an empty file) still gets
+    // its status judged and its file created.
+    if (!aborted && !stalled && !multiFailed && rc == CURLE_OK && st.phase == CFetchState::Phase::Opening)
+        st.BeginBody();
+
+    const std::string stallNote = "転送が停止しました（" + DurationText(limits.stallTimeout) + "間受信なし）";
+    int result = STATE_FAILED;
+    switch (st.phase) {
+    case CFetchState::Phase::Refused:
+        item->SetNote(st.refusedNote);
+        break;
+    case CFetchState::Phase::Opening: {
+        std::string note;
+        if (aborted) {
+            note = "キャンセルされました";
+        } else if (stalled) {
+            note = stallNote;
+        } else if (multiFailed) {
+            note = "libcurl の転送が失敗しました";
+        } else if (!st.http && !st.lastResponse.empty()
+                   && (st.lastResponse[0] == '4' || st.lastResponse[0] == '5')) {
+            // An FTP error reply ("550 ...") says best what went wrong.
+            note = st.lastResponse;
+        } else if (IsCertificateError(rc)) {
+            note = "サーバー証明書を検証できません: " + LibraryError(rc, errorBuffer);
+        } else {
+            note = LibraryError(rc, errorBuffer);
+        }
+        item->SetNote(std::move(note));
+        break;
+    }
+    case CFetchState::Phase::Body: {
+        const bool written = st.writeError.empty() && st.Flush();
+        const QString localFile = st.file->fileName();
+        st.file->close();
+        st.file.reset();
+        st.Progress(true); // the final notice, always
+        if (!written) {
+            item->SetNote(st.writeError);
+        } else if (stalled) {
+            item->SetNote(ProgressText(st.total, st.length) + " " + stallNote);
+        } else if (st.length) {
+            result = st.total == st.length ? STATE_FETCHED : STATE_FAILED;
+        } else {
+            // Without an announced length the end of the stream, whatever
+            // ended it, completes the file.
+            result = STATE_FETCHED;
+        }
+        if (net.EnableCache && st.length && written) {
+            CUrlCacheRecord rec;
+            rec.url = params.url;
+            rec.headers = st.headers;
+            rec.lastModified = st.lastModified;
+            if (!st.lastModified.empty()) {
+                const time_t t = curl_getdate(st.lastModified.c_str(), nullptr);
+                rec.lastModifiedTime = t > 0 ? static_cast<std::int64_t>(t) : 0;
+            }
+            rec.expectedSize = st.length;
+            rec.sparse = st.total != st.length;
+            CUrlCache().Store(rec, localFile); // a failed registration only ends it
+        }
+        if (result == STATE_FETCHED)
+            doc.NotifyItemState(item, STATE_LAUNCHING, 0);
+        break;
+    }
+    }
+
+    item->SetHandle(nullptr);
+    if (multiFailed)
+        session.Reset();
+    return result;
+}
+
+} // namespace zorv

@@ -1,0 +1,118 @@
+#pragma once
+// Shared set-up of the fetch tests: a list document with its own settings
+// record and URL cache folder, items added through AddUrl into a temporary
+// destination, and a log of the events the fetch posts.
+#include "engine/fetch.h"
+#include "engine/urlcache.h"
+#include "model/doc.h"
+#include "model/events.h"
+#include "settings/options.h"
+#include "support/http_server.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zorv::test {
+
+// Receives the posted events; handles them as the UI thread would.
+class CEventLog : public QObject {
+public:
+    std::vector<int> states;        // WM_ITEM_UPDATED, in order
+    std::vector<std::string> notes; // the item's note when each was handled
+    int launches = 0;
+
+    bool event(QEvent* e) override
+    {
+        if (e->type() == static_cast<QEvent::Type>(WM_ITEM_UPDATED)) {
+            auto* ev = static_cast<CItemEvent*>(e);
+            states.push_back(ev->State());
+            if (auto item = ev->Item()) {
+                notes.push_back(item->GetNote());
+                CZorvDoc::UpdateHandled(item.get());
+            }
+            return true;
+        }
+        if (e->type() == static_cast<QEvent::Type>(WM_LAUNCH_ITEM)) {
+            ++launches;
+            return true;
+        }
+        if (e->type() == static_cast<QEvent::Type>(WM_ADD_TRAFFIC)
+            || e->type() == static_cast<QEvent::Type>(WM_SET_MODIFIED))
+            return true;
+        return QObject::event(e);
+    }
+};
+
+class FetchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        // Loopback tests never go through a proxy that the environment names.
+        options.ProxySetting = PROXY_DIRECT;
+        options.HttpAgent = "zorv-test/1";
+        SetOptions(&options);
+        CUrlCache::SetFolderOverride(dir.filePath(QStringLiteral("cache")));
+        doc.SetEventReceiver(&log);
+    }
+    void TearDown() override
+    {
+        doc.SetEventReceiver(nullptr);
+        CUrlCache::SetFolderOverride({});
+        SetOptions(nullptr);
+    }
+
+    // Adds an item for `url` that downloads into dir/<name>.
+    ItemPtr Add(const std::string& url, const std::string& referer = {},
+                const std::string& name = "out.bin")
+    {
+        CItem* added = doc.AddUrl(url, referer, dir.path().toStdString(), name, 0);
+        EXPECT_NE(added, nullptr) << url;
+        return added ? doc.GetItemPtr(doc.RowOf(added)) : nullptr;
+    }
+
+    // Fetches on the test thread and delivers the posted events.
+    int Fetch(const ItemPtr& item)
+    {
+        const int result = FetchItem(session, item, doc);
+        QCoreApplication::sendPostedEvents();
+        return result;
+    }
+
+    QString LocalPath(const std::string& name = "out.bin") const
+    {
+        return dir.filePath(QString::fromStdString(name));
+    }
+    QByteArray LocalBytes(const std::string& name = "out.bin") const
+    {
+        QFile f(LocalPath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    bool LocalExists(const std::string& name = "out.bin") const { return QFile::exists(LocalPath(name)); }
+
+    static std::string Pattern(size_t n)
+    {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; ++i)
+            s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+        return s;
+    }
+
+    QTemporaryDir dir;
+    COptions options{COptions::NoLoad{}};
+    // Routes first, then http.Start(). Declared before the session, so the
+    // session's connections close before the server stops.
+    CHttpServer http;
+    CZorvDoc doc;
+    CEventLog log;
+    CFetchLimits limits;
+    CFetchSession session{limits};
+};
+
+} // namespace zorv::test

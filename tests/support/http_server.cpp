@@ -1,0 +1,330 @@
+#include "http_server.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace zorv::test {
+
+namespace {
+
+// A self-signed certificate for 127.0.0.1, written as PEM files into `dir`.
+bool MakeCertificate(const QString& dir, std::string* certPath, std::string* keyPath)
+{
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    if (!key)
+        return false;
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1")) {
+        X509_add_ext(cert, ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+    bool ok = X509_sign(cert, key, EVP_sha256()) > 0;
+
+    *certPath = (dir + QStringLiteral("/cert.pem")).toStdString();
+    *keyPath = (dir + QStringLiteral("/key.pem")).toStdString();
+    if (ok) {
+        FILE* f = std::fopen(certPath->c_str(), "w");
+        ok = f && PEM_write_X509(f, cert);
+        if (f)
+            std::fclose(f);
+    }
+    if (ok) {
+        FILE* f = std::fopen(keyPath->c_str(), "w");
+        ok = f && PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+        if (f)
+            std::fclose(f);
+    }
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return ok;
+}
+
+} // namespace
+
+std::string CRecordedRequest::Header(const std::string& name) const
+{
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string{} : it->second;
+}
+
+CHttpServer::CHttpServer(Scheme scheme) : m_scheme(scheme)
+{
+    if (scheme == Scheme::Https) {
+        m_certDir = std::make_unique<QTemporaryDir>();
+        std::string cert;
+        std::string key;
+        if (m_certDir->isValid() && MakeCertificate(m_certDir->path(), &cert, &key))
+            m_server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+    }
+    if (!m_server)
+        m_server = std::make_unique<httplib::Server>();
+    m_server->set_keep_alive_timeout(1);
+    m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        CRecordedRequest r{req.method, req.target, req.path, req.headers, req.remote_port};
+        std::scoped_lock lock(m_lock);
+        m_requests.push_back(std::move(r));
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+}
+
+CHttpServer::~CHttpServer()
+{
+    Stop();
+}
+
+void CHttpServer::Serve(const std::string& path, std::string body, httplib::Headers headers)
+{
+    m_server->Get(path, [body = std::move(body), headers = std::move(headers)](
+                            const httplib::Request&, httplib::Response& res) {
+        for (const auto& [name, value] : headers)
+            res.set_header(name.c_str(), value);
+        res.set_content(body, "application/octet-stream");
+    });
+}
+
+void CHttpServer::ServeStatus(const std::string& path, int status, std::string body)
+{
+    m_server->Get(path, [status, body = std::move(body)](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_content(body, "text/plain");
+    });
+}
+
+void CHttpServer::ServeRedirect(const std::string& path, std::string location)
+{
+    m_server->Get(path, [location = std::move(location)](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(location, 302);
+    });
+}
+
+void CHttpServer::ServeSlow(const std::string& path, std::string body, size_t piece,
+                            std::chrono::milliseconds interval, bool chunked)
+{
+    auto data = std::make_shared<std::string>(std::move(body));
+    m_server->Get(path, [this, data, piece, interval, chunked](const httplib::Request&,
+                                                               httplib::Response& res) {
+        auto sent = std::make_shared<size_t>(0);
+        auto provide = [this, data, piece, interval, sent](httplib::DataSink& sink) {
+            if (*sent >= data->size()) {
+                sink.done();
+                return true;
+            }
+            if (*sent != 0 && !Sleep(interval))
+                return false;
+            const size_t n = std::min(piece, data->size() - *sent);
+            if (!sink.write(data->data() + *sent, n))
+                return false;
+            *sent += n;
+            return true;
+        };
+        if (chunked) {
+            res.set_chunked_content_provider(
+                "application/octet-stream",
+                [provide](size_t, httplib::DataSink& sink) { return provide(sink); });
+        } else {
+            res.set_content_provider(
+                data->size(), "application/octet-stream",
+                [provide](size_t, size_t, httplib::DataSink& sink) { return provide(sink); });
+        }
+    });
+}
+
+void CHttpServer::ServeStalled(const std::string& path, std::string head, size_t length, bool chunked,
+                               std::chrono::milliseconds hold)
+{
+    m_server->Get(path, [this, head = std::move(head), length, chunked, hold](const httplib::Request&,
+                                                                             httplib::Response& res) {
+        auto provide = [this, head, hold](size_t offset, httplib::DataSink& sink) {
+            if (offset == 0 && !head.empty())
+                return sink.write(head.data(), head.size());
+            Sleep(hold);
+            return false; // drops the connection without the rest
+        };
+        if (chunked) {
+            res.set_chunked_content_provider(
+                "application/octet-stream",
+                [provide](size_t offset, httplib::DataSink& sink) { return provide(offset, sink); });
+        } else {
+            res.set_content_provider(length, "application/octet-stream",
+                                     [provide](size_t offset, size_t, httplib::DataSink& sink) {
+                                         return provide(offset, sink);
+                                     });
+        }
+    });
+}
+
+bool CHttpServer::Start()
+{
+    if (m_scheme == Scheme::Https && !dynamic_cast<httplib::SSLServer*>(m_server.get()))
+        return false;
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        return false;
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() does nothing before the accept loop runs: a quick Stop() would
+    // otherwise leave the thread serving forever.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!m_server->is_running() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return m_server->is_running();
+}
+
+void CHttpServer::Stop()
+{
+    {
+        std::scoped_lock lock(m_lock);
+        m_stopping.store(true);
+    }
+    m_stopCond.notify_all();
+    if (m_thread.joinable()) {
+        m_server->stop();
+        m_thread.join();
+    }
+}
+
+std::string CHttpServer::Url(const std::string& path) const
+{
+    return (m_scheme == Scheme::Https ? "https://" : "http://") + HostPort() + path;
+}
+
+std::string CHttpServer::HostPort() const
+{
+    return "127.0.0.1:" + std::to_string(m_port);
+}
+
+std::vector<CRecordedRequest> CHttpServer::Requests() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_requests;
+}
+
+std::vector<CRecordedRequest> CHttpServer::RequestsFor(const std::string& path) const
+{
+    std::vector<CRecordedRequest> out;
+    for (auto& r : Requests()) {
+        if (r.path == path)
+            out.push_back(r);
+    }
+    return out;
+}
+
+bool CHttpServer::Sleep(std::chrono::milliseconds d)
+{
+    std::unique_lock lock(m_lock);
+    return !m_stopCond.wait_for(lock, d, [this] { return m_stopping.load(); });
+}
+
+// ---- CScriptedServer --------------------------------------------------------------
+
+CScriptedServer::CScriptedServer() = default;
+
+CScriptedServer::~CScriptedServer()
+{
+    Stop();
+}
+
+bool CScriptedServer::Start(std::string response)
+{
+    m_response = std::move(response);
+    m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (m_listen < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+        || ::listen(m_listen, 16) != 0
+        || ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(m_listen);
+        m_listen = -1;
+        return false;
+    }
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+    return true;
+}
+
+void CScriptedServer::Stop()
+{
+    m_stopping.store(true);
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_listen >= 0)
+        ::close(m_listen);
+    m_listen = -1;
+}
+
+std::string CScriptedServer::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+std::vector<std::string> CScriptedServer::RequestHeads() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_heads;
+}
+
+void CScriptedServer::Serve()
+{
+    while (!m_stopping.load()) {
+        pollfd pfd{m_listen, POLLIN, 0};
+        if (::poll(&pfd, 1, 50) <= 0)
+            continue;
+        const int conn = ::accept(m_listen, nullptr, nullptr);
+        if (conn < 0)
+            continue;
+        std::string head;
+        char buf[4096];
+        for (int waited = 0; head.find("\r\n\r\n") == std::string::npos && waited < 100 && !m_stopping.load();) {
+            pollfd c{conn, POLLIN, 0};
+            if (::poll(&c, 1, 50) <= 0) {
+                ++waited;
+                continue;
+            }
+            const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            head.append(buf, static_cast<size_t>(n));
+        }
+        {
+            std::scoped_lock lock(m_lock);
+            m_heads.push_back(head);
+        }
+        size_t sent = 0;
+        while (sent < m_response.size()) {
+            const ssize_t n = ::send(conn, m_response.data() + sent, m_response.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+        }
+        ::shutdown(conn, SHUT_WR);
+        ::close(conn);
+    }
+}
+
+} // namespace zorv::test
