@@ -191,9 +191,10 @@ CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
 {
     if (level < 0)
         level = Options().DefaultFnameLevel;
+    // Only the first line counts, whatever its line end: a URL must never
+    // carry a line break into the list (or into `zorv --list`).
     std::string line = url;
-    const size_t cr = line.find('\r');
-    line.resize(cr != std::string::npos ? cr : std::min(line.find('\n'), line.size()));
+    line.resize(std::min(line.find_first_of("\r\n"), line.size()));
     if (!CItem::IsValidUrl(line))
         return nullptr;
     auto item = std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);
@@ -381,6 +382,9 @@ QString CZorvDoc::GetTitle() const
 
 void CZorvDoc::SetModifiedFlag(bool modified)
 {
+    // Taken before an automatic save: a save that fails leaves the list
+    // modified, and the title must then gain its mark.
+    const bool old = m_bModified.load();
     if (modified && Options().AutoSave && !m_strPathName.isEmpty() && !m_bLoading) {
         m_bModified.store(true);
         QString error;
@@ -391,7 +395,7 @@ void CZorvDoc::SetModifiedFlag(bool modified)
             m_strAutoSaveError = error;
         }
     }
-    const bool old = m_bModified.exchange(modified);
+    m_bModified.store(modified);
     if (old != modified)
         NotifyTitle();
 }

@@ -144,7 +144,8 @@ public:
     static void ExpandAllUrls(const std::string& url,
                               const std::function<bool(const std::string&)>& add);
     // The new-URL command: every expanded URL through AddUrl; the list is
-    // marked modified once per URL produced. Returns the number added.
+    // marked modified once for the whole run (with AutoSave, one save rather
+    // than one per URL). Returns the number added.
     // URLs that AddUrl refused are appended to *refused when given.
     int AddUrlExpanded(const std::string& url, const std::string& destination,
                        const std::string& referer, const std::string& fileName, int level,

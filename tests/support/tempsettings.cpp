@@ -1,0 +1,58 @@
+#include "support/tempsettings.h"
+
+#include "settings/store.h"
+
+#include <QFile>
+
+namespace zorv::test {
+
+CTempSettings::CTempSettings()
+{
+    EXPECT_TRUE(m_dir.isValid());
+    SetSettingsFile(IniFile());
+    Reload();
+}
+
+CTempSettings::~CTempSettings()
+{
+    SetOptions(nullptr);
+    m_options.reset();
+    SetSettingsFile(QString());
+}
+
+COptions& CTempSettings::Reload()
+{
+    SetOptions(nullptr);
+    m_options = std::make_unique<COptions>();
+    SetOptions(m_options.get());
+    return *m_options;
+}
+
+QByteArray Bytes(std::initializer_list<int> bytes)
+{
+    QByteArray out;
+    for (const int b : bytes)
+        out.append(static_cast<char>(b));
+    return out;
+}
+
+QByteArray ReadFileBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+bool WriteFileBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+std::string HexDump(const QByteArray& bytes)
+{
+    return bytes.toHex(' ').toUpper().toStdString();
+}
+
+} // namespace zorv::test
