@@ -54,15 +54,6 @@ bool IsIdentity(const std::vector<int>& order)
     return true;
 }
 
-// Applies a new row order: the queue follows it (CZorvDoc::Reorder), the list
-// is marked modified when the order changed.
-void ApplyOrder(CZorvDoc& doc, const std::vector<int>& newOrder, bool markModified)
-{
-    doc.Reorder(newOrder);
-    if (markModified)
-        doc.SetModifiedFlag(true);
-}
-
 } // namespace
 
 // ---- delete, reset, cancel ---------------------------------------------------
@@ -263,7 +254,8 @@ CCommandResult MoveSelection(CZorvDoc& doc, const std::vector<int>& rows, int n)
         if (newOrder[k] != static_cast<int>(k) && selected[static_cast<size_t>(newOrder[k])])
             ++result.nChanged;
     }
-    ApplyOrder(doc, newOrder, true);
+    doc.Reorder(newOrder); // the pending queue follows the rows
+    doc.SetModifiedFlag(true);
     result.selection = MapRows(newOrder, selected);
     return result;
 }
@@ -442,7 +434,8 @@ CCommandResult SortByKey(CZorvDoc& doc, CSortState& state, int key, const std::v
         if (newOrder[k] != static_cast<int>(k))
             ++result.nChanged;
     }
-    ApplyOrder(doc, newOrder, true);
+    doc.Reorder(newOrder); // the pending queue follows the rows
+    doc.SetModifiedFlag(true);
     result.selection = MapRows(newOrder, SelectionMask(doc.GetCount(), sel));
     return result;
 }

@@ -17,6 +17,15 @@ inline void Fill(CZorvDoc& doc, const std::vector<std::string>& names)
         ASSERT_NE(doc.AddUrl("http://host/" + name, "", "/tmp", name, 0), nullptr);
 }
 
+// Many queued items at once: http://h/0, http://h/1, ...
+inline void FillMany(CZorvDoc& doc, int count)
+{
+    std::vector<ItemPtr> items;
+    for (int i = 0; i < count; ++i)
+        items.push_back(std::make_shared<CItem>("http://h/" + std::to_string(i), "", "/tmp", "", 0));
+    doc.AppendItems(std::move(items), true);
+}
+
 inline std::vector<std::string> Letters(const std::string& s)
 {
     std::vector<std::string> out;
