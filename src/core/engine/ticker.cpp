@@ -7,7 +7,10 @@ namespace zorv {
 bool CSpeedMeter::Tick(std::uint64_t tickMs)
 {
     if (!m_lastTick) {
+        // No time base yet for what arrived before: the first sample covers
+        // the first whole interval only.
         m_lastTick = tickMs;
+        m_traffic = 0;
         return false;
     }
     const std::uint64_t elapsed = tickMs > *m_lastTick ? tickMs - *m_lastTick : *m_lastTick - tickMs;

@@ -19,7 +19,7 @@ public:
 
     void AddTraffic(std::uint64_t bytes) { m_traffic += bytes; }
     // A timer tick at `tickMs` (a monotonic millisecond count). The first
-    // tick only notes the time; a tick at the same millisecond as the last
+    // tick only notes the time (and drops the bytes counted before it); a tick at the same millisecond as the last
     // one keeps the traffic for the next. True when a new speed was computed.
     bool Tick(std::uint64_t tickMs);
     // KiB/s, valid after the first Tick that returned true.

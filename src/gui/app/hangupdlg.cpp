@@ -76,7 +76,14 @@ void CHangUpDialog::OnDisconnect()
     m_bDone = true;
     m_timer.stop();
     m_link.HangUp();
-    accept();
+    QDialog::done(QDialog::Accepted);
+}
+
+void CHangUpDialog::done(int result)
+{
+    m_bDone = true;
+    m_timer.stop();
+    QDialog::done(result);
 }
 
 QString CHangUpDialog::MessageText() const

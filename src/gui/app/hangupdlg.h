@@ -35,6 +35,9 @@ public:
     QPushButton* DisconnectButton() const { return m_pDisconnect; }
     QPushButton* CancelButton() const { return m_pCancel; }
 
+    // Closing the dialog, either way, ends the countdown.
+    void done(int result) override;
+
 private:
     QString FormatRemaining() const;
 

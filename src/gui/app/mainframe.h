@@ -65,6 +65,8 @@ public:
     bool AutoDisconnect() const { return m_bAutoDisconnect; }
     // The hang-up dialog while it is shown.
     CHangUpDialog* HangUpDialog() const { return m_pHangUp; }
+    // The one-second timer (tests stop it and tick by hand).
+    QTimer& Timer() { return m_timer; }
 
     void UpdateTitle();
     // Saves the placement and the column widths, stops the timer and closes

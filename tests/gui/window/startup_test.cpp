@@ -1,0 +1,297 @@
+// Start-up, the command line, the recent-file list, dropped files, closing
+// and what survives a restart.
+#include "window.h"
+
+#include "app/profile.h"
+#include "settings/options.h"
+#include "settings/store.h"
+#include "support/http_server.h"
+
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QSettings>
+#include <QUrl>
+
+namespace zorv::test {
+namespace {
+
+class StartupTest : public WindowTest {
+protected:
+    // A list file with the given URLs; items of `fetched` rows are stored as
+    // fetched, the others as not fetched.
+    QString MakeList(const QString& name, const std::vector<std::string>& urls,
+                     std::vector<int> fetched = {})
+    {
+        CZorvDoc doc;
+        for (const auto& url : urls)
+            EXPECT_NE(doc.AddUrl(url, "", settings.Dir().toStdString(), "", 0), nullptr);
+        for (int r : fetched)
+            doc.GetItem(r)->SetState(STATE_FETCHED);
+        const QString path = settings.Path(name);
+        QString error;
+        EXPECT_TRUE(doc.OnSaveDocument(path, &error)) << error.toStdString();
+        return path;
+    }
+};
+
+TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
+{
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Frame().isVisible());
+    EXPECT_EQ(Doc().GetCount(), 0);
+    EXPECT_TRUE(Doc().GetPathName().isEmpty());
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 - zorv"));
+    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("0個中0個選択中"));
+    // The status panes show their width-setting texts until the timer writes them.
+    EXPECT_EQ(Frame().PaneText(1), QStringLiteral("Item Status             "));
+    EXPECT_EQ(Frame().PaneText(2), QStringLiteral("Thread Status               "));
+    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("Traffic Status       "));
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(StartupTest, ListArgumentIsOpenedAndQueued)
+{
+    const QString path = MakeList(QStringLiteral("start.zorv"),
+                                  {"http://host/a", "http://host/b", "http://host/c"}, {1});
+    ASSERT_TRUE(Start({path}));
+    ASSERT_EQ(Doc().GetCount(), 3);
+    EXPECT_EQ(Doc().GetPathName(), path);
+    EXPECT_EQ(Doc().GetItemCount(true), 2); // the fetched item is not queued
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("start.zorv - zorv"));
+    EXPECT_EQ(View().Model().rowCount(), 3);
+    EXPECT_EQ(View().Model().index(1, COL_STATE).data().toString(), QStringLiteral("取得完了"));
+    EXPECT_EQ(app->RecentFiles(), QStringList{path});
+}
+
+TEST_F(StartupTest, UnopenableListEndsStartWithAMessage)
+{
+    const QString missing = settings.Path(QStringLiteral("missing.zorv"));
+    EXPECT_FALSE(Start({missing}));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(missing)) << errors[0].toStdString();
+
+    // A file that is not a list fails the same way.
+    Stop();
+    errors.clear();
+    const QString junk = settings.Path(QStringLiteral("junk.zorv"));
+    ASSERT_TRUE(WriteFileBytes(junk, "not a list at all"));
+    EXPECT_FALSE(Start({junk}));
+    EXPECT_EQ(errors.size(), 1);
+}
+
+TEST_F(StartupTest, SettingsAreWrittenBackAtExit)
+{
+    ASSERT_TRUE(Start());
+    Options().Connections = 7;
+    Options().DefaultDestination = "/srv/downloads";
+    Stop();
+    COptions reloaded;
+    EXPECT_EQ(reloaded.Connections, 7);
+    EXPECT_EQ(reloaded.DefaultDestination, "/srv/downloads");
+}
+
+TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
+{
+    ASSERT_TRUE(Start());
+    QStringList paths;
+    for (int i = 1; i <= 5; ++i) {
+        paths << MakeList(QStringLiteral("l%1.zorv").arg(i), {"http://host/x"});
+        ASSERT_TRUE(app->OpenDocumentFile(paths.back()));
+    }
+    const QStringList expected{paths[4], paths[3], paths[2], paths[1]};
+    EXPECT_EQ(app->RecentFiles(), expected);
+    // Opening one again brings it to the front without a duplicate.
+    ASSERT_TRUE(app->OpenDocumentFile(paths[2]));
+    EXPECT_EQ(app->RecentFiles(), (QStringList{paths[2], paths[4], paths[3], paths[1]}));
+    Stop();
+
+    {
+        auto store = OpenSettingsStore();
+        store->beginGroup(QStringLiteral("Recent File List"));
+        EXPECT_EQ(store->value(QStringLiteral("File1")).toString(), paths[2]);
+        EXPECT_EQ(store->value(QStringLiteral("File4")).toString(), paths[1]);
+    }
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(app->RecentFiles(), (QStringList{paths[2], paths[4], paths[3], paths[1]}));
+    // The File menu lists them as commands 57616...; choosing one opens it.
+    QAction& second = Act(res::ID_FILE_MRU_FILE1 + 1);
+    EXPECT_TRUE(second.text().startsWith(QStringLiteral("&2 "))) << second.text().toStdString();
+    EXPECT_TRUE(second.isVisible());
+    Run(res::ID_FILE_MRU_FILE1 + 1);
+    EXPECT_EQ(Doc().GetPathName(), paths[4]);
+
+    // A list that has gone away leaves the recent-file list when chosen.
+    ASSERT_TRUE(QFile::remove(paths[3]));
+    Run(res::ID_FILE_MRU_FILE1 + 2);
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_FALSE(app->RecentFiles().contains(paths[3]));
+}
+
+TEST_F(StartupTest, EmptyRecentFileListShowsTheDisabledPlaceholder)
+{
+    ASSERT_TRUE(Start());
+    QAction& placeholder = Act(res::ID_FILE_MRU_FILE1);
+    EXPECT_EQ(placeholder.text(), QStringLiteral("最新のﾌｧｲﾙ"));
+    EXPECT_FALSE(Enabled(res::ID_FILE_MRU_FILE1));
+}
+
+TEST_F(StartupTest, DroppedListFileIsOpened)
+{
+    const QString path = MakeList(QStringLiteral("dropped.zorv"), {"http://host/a", "http://host/b"});
+    ASSERT_TRUE(Start());
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Frame(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Frame(), &drop);
+    EXPECT_EQ(Doc().GetPathName(), path);
+    EXPECT_EQ(Doc().GetCount(), 2);
+
+    // Something that is not a local file is refused at the door.
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("http://host/list.zorv"))});
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    refused.setAccepted(false);
+    QCoreApplication::sendEvent(&Frame(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
+{
+    ASSERT_TRUE(Start());
+    Fill("ab");
+    Doc().SetModifiedFlag(true);
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 * - zorv"));
+
+    saveAnswer = QMessageBox::Cancel;
+    EXPECT_FALSE(Frame().close());
+    EXPECT_EQ(questions.size(), 1);
+    EXPECT_TRUE(Frame().isVisible());
+    EXPECT_EQ(Doc().GetCount(), 2);
+
+    // Yes saves through the file chooser before the window closes.
+    saveAnswer = QMessageBox::Yes;
+    chosenFile = settings.Path(QStringLiteral("saved.zorv"));
+    EXPECT_TRUE(Frame().close());
+    EXPECT_TRUE(QFile::exists(chosenFile));
+    CZorvDoc reread;
+    ASSERT_TRUE(reread.OnOpenDocument(chosenFile, nullptr));
+    EXPECT_EQ(reread.GetCount(), 2);
+}
+
+TEST_F(StartupTest, ClosingStopsWorkersAndCancelsARunningFetch)
+{
+    CHttpServer server;
+    server.ServeStalled("/stall", "abc", 1000000);
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(Start());
+    Options().DefaultDestination = settings.Dir().toStdString();
+    Options().Connections = 2;
+    ASSERT_NE(Doc().AddUrl(server.Url("/stall"), "", "", "", 0), nullptr);
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(WaitFor([&] { return app->Pool().ActiveFetches() == 1; }));
+
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(Frame().close());
+    // The list is gone only after no worker holds one of its items; the
+    // workers themselves are on their way out.
+    EXPECT_EQ(app->Pool().ActiveFetches(), 0);
+    EXPECT_EQ(Doc().GetCount(), 0);
+    EXPECT_TRUE(app->Pool().WaitUntilStopped(std::chrono::seconds(3)));
+    EXPECT_LT(timer.elapsed(), 3000);
+    Stop();
+}
+
+// ---- what survives a restart ---------------------------------------------------------
+
+TEST_F(StartupTest, PlacementComesBackNormalAtTheSavedPosition)
+{
+    ASSERT_TRUE(Start());
+    const QRect normal(120, 90, 640, 420);
+    Frame().setGeometry(normal);
+    ASSERT_TRUE(WaitFor([&] { return Frame().geometry() == normal; }));
+    Frame().showMaximized();
+    ASSERT_TRUE(WaitFor([&] { return Frame().isMaximized(); }));
+    Stop();
+
+    const auto bytes = GetBinaryProfile(QStringLiteral("Settings"), QStringLiteral("WindowPlacement"), 44);
+    ASSERT_TRUE(bytes);
+    const auto stored = PlacementFromBytes(*bytes);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->showCmd, SW_SHOWMAXIMIZED);
+    EXPECT_EQ(stored->normal, normal);
+
+    ASSERT_TRUE(Start());
+    EXPECT_FALSE(Frame().isMaximized());
+    EXPECT_FALSE(Frame().isMinimized());
+    EXPECT_EQ(Frame().geometry(), normal);
+}
+
+TEST_F(StartupTest, PlacementOfAnotherTypeIsIgnored)
+{
+    {
+        auto store = OpenSettingsStore();
+        store->beginGroup(QStringLiteral("Settings"));
+        store->setValue(QStringLiteral("WindowPlacement"), 1234);
+    }
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Frame().size(), QSize(800, 480)); // the default size
+}
+
+TEST_F(StartupTest, ColumnWidthsAndFontSurviveRestart)
+{
+    ASSERT_TRUE(Start());
+    QHeaderView* header = View().horizontalHeader();
+    for (int c = 0; c < kColumnCount; ++c)
+        EXPECT_EQ(header->sectionSize(c), 100) << c;
+    header->resizeSection(COL_DESTINATION, 260);
+    header->resizeSection(COL_URL, 333);
+    QFont chosen(QStringLiteral("IPAGothic"));
+    chosen.setPixelSize(19);
+    chosen.setBold(true);
+    View().SetFontChooser([&](const std::optional<QFont>&) { return chosen; });
+    Run(res::ID_VIEW_FONT);
+    Stop();
+
+    {
+        auto store = OpenSettingsStore();
+        store->beginGroup(QStringLiteral("ListView"));
+        EXPECT_EQ(store->value(QStringLiteral("ローカルパス")).toInt(), 260);
+        EXPECT_EQ(store->value(QStringLiteral("URL")).toInt(), 333);
+        EXPECT_EQ(store->value(QStringLiteral("Font")).toByteArray().size(), 60);
+    }
+    ASSERT_TRUE(Start());
+    header = View().horizontalHeader();
+    EXPECT_EQ(header->sectionSize(COL_DESTINATION), 260);
+    EXPECT_EQ(header->sectionSize(COL_URL), 333);
+    EXPECT_EQ(header->sectionSize(COL_NOTE), 100);
+    EXPECT_EQ(View().font().family(), QStringLiteral("IPAGothic"));
+    EXPECT_EQ(View().font().pixelSize(), 19);
+    EXPECT_EQ(View().font().weight(), QFont::Bold);
+}
+
+TEST_F(StartupTest, CancelledFontDialogChangesAndWritesNothing)
+{
+    ASSERT_TRUE(Start());
+    const QFont before = View().font();
+    std::optional<QFont> offered = QFont();
+    View().SetFontChooser([&](const std::optional<QFont>& initial) {
+        offered = initial;
+        return std::nullopt;
+    });
+    Run(res::ID_VIEW_FONT);
+    EXPECT_FALSE(offered) << "no saved font: the dialog starts without one";
+    EXPECT_EQ(View().font(), before);
+    auto store = OpenSettingsStore();
+    store->beginGroup(QStringLiteral("ListView"));
+    EXPECT_FALSE(store->contains(QStringLiteral("Font")));
+}
+
+} // namespace
+} // namespace zorv::test

@@ -1,0 +1,156 @@
+#pragma once
+// The window application on a private settings store, with a fake dial-up
+// link, for the window tests. Nothing here opens a message box or a file
+// dialog: errors are collected and questions answered from the fixture.
+#include "app/app.h"
+#include "app/mainframe.h"
+#include "engine/pool.h"
+#include "model/doc.h"
+#include "res/resource.h"
+#include "support/tempsettings.h"
+#include "view/listmodel.h"
+#include "view/zorvview.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace zorv::test {
+
+class CFakeDialUp : public IDialUpLink {
+public:
+    bool available = true;
+    bool connected = false;
+    int hangUps = 0;
+    bool IsAvailable() const override { return available; }
+    bool IsConnected() const override { return connected; }
+    bool HangUp() override
+    {
+        ++hangUps;
+        const bool was = connected;
+        connected = false;
+        return was;
+    }
+};
+
+// Runs the event loop until `done` holds or `ms` passed.
+inline bool WaitFor(const std::function<bool()>& done, int ms = 5000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qSleep(5);
+    }
+    return true;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void TearDown() override { Stop(); }
+
+    // Starts the application; false when InitInstance refused.
+    bool Start(const QStringList& args = {})
+    {
+        auto link = std::make_unique<CFakeDialUp>();
+        dialUp = link.get();
+        app = std::make_unique<CZorvApp>(std::move(link));
+        app->UI().error = [this](const QString& text) { errors << text; };
+        app->UI().askSave = [this](const QString& text) {
+            questions << text;
+            return saveAnswer;
+        };
+        app->UI().chooseFile = [this](bool, const QString&) { return chosenFile; };
+        if (!app->InitInstance(args))
+            return false;
+        Frame().Timer().stop(); // the tests tick by hand
+        return true;
+    }
+    void Stop()
+    {
+        if (app)
+            app->ExitInstance();
+        app.reset();
+        dialUp = nullptr;
+    }
+
+    CMainFrame& Frame() { return *app->MainFrame(); }
+    CZorvView& View() { return Frame().View(); }
+    CZorvDoc& Doc() { return app->Doc(); }
+    QAction& Act(int id)
+    {
+        QAction* a = Frame().Action(id);
+        EXPECT_NE(a, nullptr) << id;
+        return *a;
+    }
+    // Triggers a command as the menu would (its rules applied first).
+    void Run(int id)
+    {
+        Frame().UpdateCommandUI(true);
+        Act(id).trigger();
+    }
+    bool Enabled(int id)
+    {
+        Frame().UpdateCommandUI(true);
+        return Act(id).isEnabled();
+    }
+    // Makes the frame the active window so that its accelerators work.
+    void Activate()
+    {
+        Frame().activateWindow();
+        View().setFocus();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
+    }
+
+    // Items http://host/<c> with file name <c>, one per character, queued.
+    void Fill(const std::string& names)
+    {
+        for (const char c : names) {
+            const std::string n(1, c);
+            ASSERT_NE(Doc().AddUrl("http://host/" + n, "", settings.Dir().toStdString(), n, 0), nullptr);
+        }
+    }
+    // The file names in row order.
+    std::string Names()
+    {
+        std::string out;
+        for (int r = 0; r < Doc().GetCount(); ++r)
+            out += Doc().GetItem(r)->m_strFileName;
+        return out;
+    }
+    // The file names of the selected rows, in row order.
+    std::string SelectedNames()
+    {
+        std::string out;
+        for (const int r : View().SelectedRows())
+            out += Doc().GetItem(r)->m_strFileName;
+        return out;
+    }
+    // Selects the rows whose file names are in `names`.
+    void Select(const std::string& names)
+    {
+        std::vector<int> rows;
+        for (int r = 0; r < Doc().GetCount(); ++r) {
+            if (names.find(Doc().GetItem(r)->m_strFileName) != std::string::npos)
+                rows.push_back(r);
+        }
+        View().SelectRows(rows);
+    }
+
+    CTempSettings settings;
+    CFakeDialUp* dialUp = nullptr;
+    std::unique_ptr<CZorvApp> app;
+    QStringList errors;
+    QStringList questions;
+    QMessageBox::StandardButton saveAnswer = QMessageBox::No;
+    QString chosenFile;
+};
+
+} // namespace zorv::test
