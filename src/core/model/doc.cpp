@@ -123,7 +123,9 @@ void CZorvDoc::RemoveItems(std::vector<int> rows)
         return;
     }
     for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
-        const auto [first, last] = *it;
+        // (not a structured binding: clang before 16 cannot capture one)
+        const int first = it->first;
+        const int last = it->second;
         ForEachObserver([&](IDocObserver& o) { o.OnBeginRemove(first, last); });
         m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
         Renumber(first);
@@ -276,6 +278,9 @@ ItemPtr CZorvDoc::PopPending()
         return nullptr;
     ItemPtr item = m_pending.front();
     UnqueueLocked(item.get());
+    // Leaves the queue as "preparing": a command that checks the item after
+    // failing to unqueue it sees it in progress and leaves it alone.
+    item->SetState(STATE_PREPARING);
     return item;
 }
 
