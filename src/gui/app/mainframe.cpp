@@ -348,6 +348,8 @@ void CMainFrame::RestorePlacement()
 
 void CMainFrame::SavePlacement() const
 {
+    if (!m_bShown)
+        return;
     CWindowPlacement p;
     p.showCmd = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
     p.normal = normalGeometry().isValid() ? normalGeometry() : geometry();
@@ -366,6 +368,12 @@ void CMainFrame::DestroyWindow()
         m_pHangUp->reject();
     // Closing the list: the workers are told to leave and let go of its items.
     m_app.Doc().OnCloseDocument();
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    m_bShown = true;
+    QMainWindow::showEvent(event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

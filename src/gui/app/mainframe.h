@@ -74,6 +74,7 @@ public:
     void DestroyWindow();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -111,6 +112,7 @@ private:
     bool m_bDialUpAvailable = false;
     QPointer<CHangUpDialog> m_pHangUp;
     bool m_bDestroyed = false;
+    bool m_bShown = false; // a window never shown keeps the stored placement
 };
 
 } // namespace zorv

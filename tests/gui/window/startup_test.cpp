@@ -227,6 +227,10 @@ TEST_F(StartupTest, PlacementComesBackNormalAtTheSavedPosition)
     EXPECT_EQ(stored->showCmd, SW_SHOWMAXIMIZED);
     EXPECT_EQ(stored->normal, normal);
 
+    // A start that fails (the list cannot be opened) leaves it alone.
+    EXPECT_FALSE(Start({settings.Path(QStringLiteral("missing.zorv"))}));
+    Stop();
+
     ASSERT_TRUE(Start());
     EXPECT_FALSE(Frame().isMaximized());
     EXPECT_FALSE(Frame().isMinimized());
