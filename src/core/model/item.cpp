@@ -222,11 +222,16 @@ CFetchParams CItem::FetchParams() const
 
 std::unique_ptr<QFile> CItem::OpenLocalFile() const
 {
+    std::string fileName;
+    {
+        std::scoped_lock lock(m_lock);
+        fileName = m_strFileName;
+    }
     const QString path = QString::fromStdString(FetchParams().localPath);
     auto fail = [&](const QString& cause) {
         throw CFileException(QStringLiteral("%1 を作成できません: %2").arg(path, cause).toStdString());
     };
-    if (m_strFileName.empty())
+    if (fileName.empty())
         fail(QStringLiteral("ファイル名がありません"));
     const QFileInfo info(path);
     if (info.isDir())
