@@ -1,0 +1,60 @@
+#pragma once
+// A helper program for tests (a bus daemon, a mock service, a server),
+// started with fork and exec and stopped by Stop or the destructor. On Linux
+// the child also gets SIGKILL when the starting thread ends, so a crashed
+// test leaves nothing behind: start children from the main thread.
+//
+// Why not QProcess: Qt starts children with a vfork-style clone
+// (CLONE_VM | CLONE_VFORK). ThreadSanitizer's clone hook then runs its
+// "child after fork" code in the parent's memory, so once a second thread
+// exists the whole test process is marked as forked: its main thread is no
+// longer checked, and the next thread it creates kills the program
+// ("starting new threads after multi-threaded fork is not supported").
+// A plain fork keeps the child's bookkeeping in the child.
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+namespace zorv::test {
+
+class CChildProcess {
+public:
+    struct Options {
+        // "NAME=value" entries added to (or replacing in) this process's environment.
+        QStringList env;
+        // Standard output into a pipe read by ReadLine; otherwise into
+        // stdoutFile, or nowhere when that is empty.
+        bool pipeStdout = false;
+        QString stdoutFile;
+        // Standard error into this file; inherited when empty.
+        QString stderrFile;
+    };
+
+    CChildProcess() = default;
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    // Starts `program` (a path, or a name looked up on PATH). False, with
+    // the reason in *error, when it cannot be executed.
+    bool Start(const QString& program, const QStringList& args, const Options& options,
+               QString* error);
+    // The next line of the child's standard output without its line end,
+    // waiting at most `timeoutMs`; empty at the end of the output or on timeout.
+    QString ReadLine(int timeoutMs);
+    // 0 when no child runs.
+    pid_t Pid() const { return m_pid; }
+    // False once the child has ended (it is then reaped).
+    bool IsRunning();
+    // SIGCONT (a test may have stopped it), SIGTERM, then SIGKILL after
+    // 3 seconds; waits until the child is gone.
+    void Stop();
+
+private:
+    pid_t m_pid = 0;
+    int m_stdout = -1;
+    QByteArray m_buffer;
+};
+
+} // namespace zorv::test
