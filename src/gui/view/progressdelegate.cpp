@@ -24,19 +24,21 @@ void CProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
     const QRect cell = opt.rect.adjusted(1, 2, -1, -2);
     const int filled = static_cast<int>(cell.width() * progress.toDouble());
+    const bool selected = opt.state & QStyle::State_Selected;
     painter->save();
     painter->setPen(Qt::NoPen);
-    QColor bar(80, 160, 255, 110);
-    painter->setBrush(bar);
+    painter->setBrush(selected ? QColor(255, 255, 255, 90) : QColor(80, 160, 255, 110));
     painter->drawRect(QRect(cell.left(), cell.top(), filled, cell.height()));
-    painter->setPen(QColor(80, 160, 255, 180));
+    painter->setPen(selected ? QColor(255, 255, 255, 160) : QColor(80, 160, 255, 180));
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(cell.adjusted(0, 0, -1, -1));
     painter->restore();
 
-    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
-    const QPalette::ColorRole role =
-        (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+    // The same text margin as the plain cells.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QRect textRect =
+        style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
+    const QPalette::ColorRole role = selected ? QPalette::HighlightedText : QPalette::Text;
     const QString text = opt.fontMetrics.elidedText(opt.text, opt.textElideMode, textRect.width());
     style->drawItemText(painter, textRect, Qt::AlignLeft | Qt::AlignVCenter, opt.palette, true, text,
                         role);
