@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSettings>
 #include <QUrl>
 
@@ -50,6 +51,17 @@ TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
     EXPECT_EQ(Frame().PaneText(2), QStringLiteral("Thread Status               "));
     EXPECT_EQ(Frame().PaneText(3), QStringLiteral("Traffic Status       "));
     EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(StartupTest, QtDialogsSpeakJapanese)
+{
+    ASSERT_TRUE(Start());
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("はい")))
+        << box.button(QMessageBox::Yes)->text().toStdString();
+    EXPECT_TRUE(box.button(QMessageBox::No)->text().contains(QStringLiteral("いいえ")));
+    EXPECT_TRUE(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("キャンセル")));
 }
 
 TEST_F(StartupTest, ListArgumentIsOpenedAndQueued)
