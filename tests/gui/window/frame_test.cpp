@@ -153,7 +153,9 @@ TEST_F(FrameTest, EnableRulesFollowSelectionAndWorkers)
     for (int id : bySelection)
         EXPECT_TRUE(Enabled(id)) << id;
 
-    // Commands whose dialogs come later stand disabled, selection or not.
+    // The placeholder of an empty recent-file list, and the commands whose
+    // dialogs come later, stand disabled, selection or not.
+    EXPECT_FALSE(Enabled(res::ID_FILE_MRU_FILE1));
     for (int id : {res::ID_EDIT_NEW, res::ID_EDIT_EDIT, res::ID_EDIT_OPTIONS, res::ID_FILE_IMPORT,
                    res::ID_CHECK_DESTINATION, res::ID_APP_ABOUT, res::ID_HELP_INDEX})
         EXPECT_FALSE(Enabled(id)) << id;
@@ -192,19 +194,6 @@ TEST_F(FrameTest, AutoDisconnectNeedsTheDialUpLinkAndToggles)
     EXPECT_FALSE(Enabled(res::ID_AUTO_DISCONNECT));
     Run(res::ID_AUTO_DISCONNECT);
     EXPECT_FALSE(Frame().AutoDisconnect());
-}
-
-TEST_F(FrameTest, StatusBarToggleHidesAndShowsTheBar)
-{
-    ASSERT_TRUE(Start());
-    EXPECT_TRUE(Enabled(res::ID_VIEW_STATUS_BAR));
-    EXPECT_TRUE(Act(res::ID_VIEW_STATUS_BAR).isChecked());
-    Run(res::ID_VIEW_STATUS_BAR);
-    EXPECT_TRUE(Frame().statusBar()->isHidden());
-    Frame().UpdateCommandUI();
-    EXPECT_FALSE(Act(res::ID_VIEW_STATUS_BAR).isChecked());
-    Run(res::ID_VIEW_STATUS_BAR);
-    EXPECT_FALSE(Frame().statusBar()->isHidden());
 }
 
 TEST_F(FrameTest, TimerShowsCountsAndTheSpeedOverTenSeconds)

@@ -142,14 +142,6 @@ TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
     EXPECT_FALSE(app->RecentFiles().contains(paths[3]));
 }
 
-TEST_F(StartupTest, EmptyRecentFileListShowsTheDisabledPlaceholder)
-{
-    ASSERT_TRUE(Start());
-    QAction& placeholder = Act(res::ID_FILE_MRU_FILE1);
-    EXPECT_EQ(placeholder.text(), QStringLiteral("最新のﾌｧｲﾙ"));
-    EXPECT_FALSE(Enabled(res::ID_FILE_MRU_FILE1));
-}
-
 TEST_F(StartupTest, DroppedListFileIsOpened)
 {
     const QString path = MakeList(QStringLiteral("dropped.zorv"), {"http://host/a", "http://host/b"});

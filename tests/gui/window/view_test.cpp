@@ -108,16 +108,6 @@ TEST_F(ViewTest, ResetMovesFetchedItemsToTheBottomAndQueuesThem)
     EXPECT_TRUE(Doc().IsModified());
 }
 
-TEST_F(ViewTest, CancelCommandCancelsTheSelectedItems)
-{
-    Select("BC");
-    Run(res::ID_EDIT_CANCEL);
-    EXPECT_FALSE(Doc().GetItem(0)->IsCancelled());
-    EXPECT_TRUE(Doc().GetItem(1)->IsCancelled());
-    EXPECT_TRUE(Doc().GetItem(2)->IsCancelled());
-    EXPECT_EQ(Names(), "ABCDE");
-}
-
 TEST_F(ViewTest, MoveKeysMoveTheSelectionAndItFollows)
 {
     Activate();
@@ -142,15 +132,6 @@ TEST_F(ViewTest, MoveKeysMoveTheSelectionAndItFollows)
     for (CItem* item : Doc().PendingItems())
         queue += item->m_strFileName;
     EXPECT_EQ(queue, "BDCAE");
-}
-
-TEST_F(ViewTest, MenuMovesLeaveRowsInProgressInPlace)
-{
-    Doc().RemovePending(Doc().GetItem(1));
-    Doc().GetItem(1)->SetState(STATE_FETCHING);
-    Select("BD");
-    Run(res::ID_MOVE_TOP);
-    EXPECT_EQ(Names(), "DABCE");
 }
 
 TEST_F(ViewTest, CtrlWheelMovesByWholeNotches)
