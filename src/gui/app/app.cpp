@@ -130,8 +130,9 @@ int CZorvApp::ExitInstance()
         m_pFrame->DestroyWindow();
         m_pFrame.reset();
     }
+    // The workers are joined while their events still have a receiver.
+    m_pPool.reset();
     m_pController.reset();
-    m_pPool.reset(); // joins every worker thread
     m_pDoc.reset();
     if (m_pOptions) {
         SetOptions(nullptr);
