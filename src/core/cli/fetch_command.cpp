@@ -72,9 +72,7 @@ public:
         tick.start(m_live ? 250 : 100);
         QCoreApplication::exec();
         ClearLive();
-        m_pool.SetWorkerCount(0);
-        m_pool.CancelAllFetches();
-        m_pool.WaitUntilStopped(std::chrono::seconds(30));
+        m_pool.Shutdown();
         // Handle the results the workers posted while stopping.
         QCoreApplication::sendPostedEvents();
         return m_interrupted ? EXIT_INTERRUPTED : (m_failed.empty() ? EXIT_OK : EXIT_PARTIAL);
@@ -94,14 +92,21 @@ private:
         }
         if (m_live)
             DrawLive();
-        if (Idle()) {
-            // Results the workers posted before going idle are handled before
-            // this check runs; a retry queues its item again.
-            QTimer::singleShot(0, [this] {
-                if (Idle())
-                    QCoreApplication::quit();
-            });
-        }
+        QuitWhenIdle();
+    }
+
+    void QuitWhenIdle()
+    {
+        if (!Idle() || m_quitCheckPosted)
+            return;
+        // Results the workers posted before going idle are handled before
+        // this check runs; a retry queues its item again.
+        m_quitCheckPosted = true;
+        QTimer::singleShot(0, [this] {
+            m_quitCheckPosted = false;
+            if (Idle())
+                QCoreApplication::quit();
+        });
     }
 
     void OnFinished(const ItemPtr& item, int state, bool retried)
@@ -116,6 +121,7 @@ private:
         std::fflush(m_out);
         if (m_live)
             DrawLive();
+        QuitWhenIdle();
     }
 
     void ClearLive()
@@ -164,6 +170,7 @@ private:
     bool m_live;
     int m_liveLines = 0;
     bool m_interrupted = false;
+    bool m_quitCheckPosted = false;
     quint64 m_totalBytes = 0;
     QElapsedTimer m_clock;
     std::map<std::uint64_t, bool> m_failed; // items whose last result is a failure

@@ -31,6 +31,7 @@ bool CFetchController::event(QEvent* e)
             OnItemUpdated(item, ev->State(), ev->WParam() == 1);
         break;
     case WM_SET_MODIFIED:
+        m_doc.ModifiedNoticeHandled();
         // A worker's notice never clears the flag: the UI may have marked the
         // list modified after the notice was posted.
         if (ev->WParam())

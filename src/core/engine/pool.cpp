@@ -36,6 +36,13 @@ CWorkerPool::CWorkerPool(CZorvDoc& doc) : m_doc(doc)
 
 CWorkerPool::~CWorkerPool()
 {
+    Shutdown();
+    if (m_doc.Engine() == this)
+        m_doc.SetEngine(nullptr);
+}
+
+void CWorkerPool::Shutdown()
+{
     SetWorkerCount(0);
     ReleaseItems();
     {
@@ -47,8 +54,7 @@ CWorkerPool::~CWorkerPool()
         if (w->thread.joinable())
             w->thread.join();
     }
-    if (m_doc.Engine() == this)
-        m_doc.SetEngine(nullptr);
+    m_workers.clear();
 }
 
 void CWorkerPool::SetLimits(const CFetchLimits& limits)
@@ -70,6 +76,11 @@ void CWorkerPool::ReapWorkers()
 void CWorkerPool::SetWorkerCount(int n)
 {
     ReapWorkers();
+    {
+        std::scoped_lock lock(m_wakeLock);
+        if (m_bShutdown)
+            n = 0;
+    }
     n = std::max(n, 0);
     const int current = TargetWorkers();
     if (n == current)

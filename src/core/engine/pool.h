@@ -42,6 +42,10 @@ public:
     void CancelAllFetches();
     // Waits until no worker is alive; false on timeout.
     bool WaitUntilStopped(std::chrono::milliseconds timeout);
+    // Stops for good: every worker leaves at once (idle ones do not wait out
+    // their wake-up interval), running fetches are cancelled, and the threads
+    // are joined. The pool cannot be started again.
+    void Shutdown();
     // Workers holding an item (taken from the queue, result not yet posted).
     int HoldingWorkers() const { return m_nHolding.load(); }
     // The items being fetched now, in the order they were taken.

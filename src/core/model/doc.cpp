@@ -346,14 +346,21 @@ void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t byt
     QObject* receiver = m_pReceiver.load();
     if (!receiver)
         return;
-    const bool progress = state == STATE_FETCHING;
-    if (!progress || !item->m_bUpdatePosted.exchange(true)) {
+    // Every change of state gets its own notice; repeated notices of the same
+    // state (progress) wait as one, since the handler reads the item's note
+    // when it runs.
+    const int previous = item->m_nNotifiedState.exchange(state);
+    const bool waiting = item->m_bUpdatePosted.exchange(true);
+    if (previous != state || state != STATE_FETCHING || !waiting) {
         QCoreApplication::postEvent(
             receiver, new CItemEvent(WM_ITEM_UPDATED, item, state == STATE_FETCHED ? 1 : 0, state));
     }
     if (bytes != 0 && m_traffic.fetch_add(bytes) == 0)
         QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0, state));
-    if (!progress && !m_bModified.load())
+    // The workers' modified notice never marks the list (that would save it
+    // after every step with automatic saving on); one waiting notice at a
+    // time is enough.
+    if (!m_bModified.load() && !m_bModifiedNoticePosted.exchange(true))
         QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 0, state));
     if (state == STATE_LAUNCHING)
         QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0, state));
@@ -362,6 +369,11 @@ void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t byt
 void CZorvDoc::UpdateHandled(CItem* item)
 {
     item->m_bUpdatePosted.store(false);
+}
+
+void CZorvDoc::ModifiedNoticeHandled()
+{
+    m_bModifiedNoticePosted.store(false);
 }
 
 // ---- modified flag and title -------------------------------------------------------

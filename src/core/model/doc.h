@@ -123,12 +123,14 @@ public:
     void SetEventReceiver(QObject* receiver) { m_pReceiver.store(receiver); }
     // Stores the state and posts WM_ITEM_UPDATED, WM_ADD_TRAFFIC (when bytes
     // were read), WM_SET_MODIFIED (while the list is not modified) and, for
-    // state 7, WM_LAUNCH_ITEM, in that order. Progress notices of one item
-    // are coalesced: at most one WM_ITEM_UPDATED for state 5 waits at a time;
-    // traffic is summed until the UI takes it.
+    // state 7, WM_LAUNCH_ITEM, in that order. Notices are coalesced: of the
+    // progress notices (state 5 again) one per item waits at a time, of
+    // WM_SET_MODIFIED one in all, and traffic is summed until the UI takes it.
     void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes);
-    // UI side of the coalescing: called when an item's update is handled.
+    // UI side of the coalescing: called when an item's update is handled,
+    // and when a WM_SET_MODIFIED notice is handled.
     static void UpdateHandled(CItem* item);
+    void ModifiedNoticeHandled();
     // The bytes read since the last call.
     std::uint64_t TakeTraffic() { return m_traffic.exchange(0); }
 
@@ -208,6 +210,7 @@ private:
     std::atomic<bool> m_bModified{false};
     std::atomic<QObject*> m_pReceiver{nullptr};
     std::atomic<std::uint64_t> m_traffic{0};
+    std::atomic<bool> m_bModifiedNoticePosted{false};
     bool m_bLoading = false; // no automatic save while a list is being replaced
     QString m_strAutoSaveError;
 };

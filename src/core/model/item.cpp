@@ -233,15 +233,17 @@ std::unique_ptr<QFile> CItem::OpenLocalFile() const
     };
     if (fileName.empty())
         fail(QStringLiteral("ファイル名がありません"));
+    auto file = std::make_unique<QFile>(path);
+    if (file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return file;
+    // Name the likely cause rather than the system's bare error text.
     const QFileInfo info(path);
     if (info.isDir())
         fail(QStringLiteral("同じ名前のフォルダがあります"));
     if (!QFileInfo(info.path()).isDir())
         fail(QStringLiteral("フォルダ %1 がありません").arg(info.path()));
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        fail(file->errorString());
-    return file;
+    fail(file->errorString());
+    return nullptr;
 }
 
 int CItem::CompareItems(const CItem* a, const CItem* b, int column)

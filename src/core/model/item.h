@@ -157,6 +157,7 @@ private:
     std::atomic<int> m_nState{STATE_NOT_FETCHED};
     std::atomic<bool> m_bCancelled{false};
     std::atomic<bool> m_bUpdatePosted{false}; // a progress notice waits for the UI
+    std::atomic<int> m_nNotifiedState{-1};    // the state of the last worker notice
     mutable std::mutex m_lock; // text fields written while in progress, note, handle
     std::string m_strNote;
     CTransferHandle* m_hTransfer = nullptr;
