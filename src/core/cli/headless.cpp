@@ -17,6 +17,8 @@ namespace {
 
 // A pattern that expands into more URLs than this needs --yes.
 constexpr std::uint64_t kMaxUnconfirmedRun = 100000;
+// Beyond this a list no longer fits in memory: refused even with --yes.
+constexpr std::uint64_t kMaxRun = 20000000;
 
 void Print(std::FILE* to, const QString& text)
 {
@@ -139,6 +141,15 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
     for (int i = 1; i < positional.size(); ++i) {
         const std::string url = positional[i].toStdString();
         const std::uint64_t count = CZorvDoc::CountExpandedUrls(url);
+        if (count > kMaxRun) {
+            Print(err, QStringLiteral("zorv: %1 expands into %2 URLs, more than a list can hold (%3); "
+                                      "not added\n")
+                           .arg(positional[i])
+                           .arg(count)
+                           .arg(kMaxRun));
+            anyRefused = true;
+            continue;
+        }
         if (count > kMaxUnconfirmedRun && !yes) {
             Print(err, QStringLiteral("zorv: %1 expands into %2 URLs (more than %3); "
                                       "add --yes to add them all\n")

@@ -289,8 +289,9 @@ void CItem::Serialize(CArchiveReader& ar, int schema)
         return;
     m_strUrl = ar.ReadString();
     int state = ar.ReadI32();
-    // A state no version of the program writes is shown as failed.
-    if (state < 0 || state >= kStateCount)
+    // A loaded item is never in progress (no worker holds it), and a state
+    // no version of the program writes means nothing: both load as failed.
+    if (state < 0 || state > STATE_INVALID_URL)
         state = STATE_FAILED;
     SetState(state);
     m_strReferer = ar.ReadString();

@@ -180,6 +180,13 @@ TEST_F(HeadlessTest, LongPatternRunsNeedConfirmation)
     lines = Lines(Run({QStringLiteral("--list"), list}).out);
     ASSERT_EQ(lines.size(), 7 + 100001);
     EXPECT_TRUE(lines.last().startsWith(QStringLiteral("100007\t0\thttp://h/img100001.jpg\t")));
+
+    // A run no list can hold is refused even with --yes, before any work.
+    const QString huge = QStringLiteral("http://h/*-2147483648.2147483647.1d*");
+    r = Run({QStringLiteral("--add"), QStringLiteral("--yes"), list, huge});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(huge)) << r.err.toStdString();
+    EXPECT_EQ(Lines(Run({QStringLiteral("--list"), list}).out).size(), 7 + 100001);
 }
 
 TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)

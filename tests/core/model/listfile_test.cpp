@@ -140,9 +140,9 @@ TEST_F(ListFileTest, ReadsSchemaTwoAndSkipsUnknownSchemas)
 
 TEST_F(ListFileTest, StatesOnLoadAndSave)
 {
-    // Loading: states outside 0–7 become failed; state 0 items are queued
-    // in list order, the others come back as rows only.
-    const int stored[] = {0, 1, 0, 2, 3, -1, 8, INT_MAX, INT_MIN, 0};
+    // Loading: states in progress (4–7) and unknown states become failed;
+    // state 0 items are queued in list order, the others come back as rows.
+    const int stored[] = {0, 1, 0, 2, 3, -1, 8, INT_MAX, 5, 0};
     const int loaded[] = {0, 1, 0, 2, 3, 2, 2, 2, 2, 0};
     QByteArray file = I32(10);
     for (int i = 0; i < 10; ++i)
