@@ -13,6 +13,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     if (zorv::IsHeadlessCommand(args)) {
+        // The plain event dispatcher wakes once per batch of posted events
+        // where the GLib one wakes once per event: the workers post many.
+        if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+            qputenv("QT_NO_GLIB", "1");
         QCoreApplication app(argc, argv);
         return zorv::RunHeadless(args);
     }
