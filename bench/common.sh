@@ -68,3 +68,63 @@ calc() { awk "BEGIN { printf \"%.4f\", $1 }"; }
 
 # verdict CONDITION (awk expression) : PASS or FAIL.
 verdict() { awk "BEGIN { exit !($1) }" && echo PASS || echo FAIL; }
+
+# start_nginx WORK WWW WORKERS PROBE_PATH: serves WWW on 127.0.0.1 from a
+# private nginx whose files live under WORK/nginx; sets NGINX_PID and PORT.
+# PROBE_PATH is a file under WWW fetched to know that it serves.
+start_nginx() {
+    local work=$1 www=$2 workers=$3 probe=$4 port conf=$1/nginx/nginx.conf user_line= nginx
+    nginx=$(command -v nginx || { [[ -x /usr/sbin/nginx ]] && echo /usr/sbin/nginx; }) || {
+        echo "nginx not found (Debian package nginx)" >&2
+        return 1
+    }
+    mkdir -p "$work/nginx/tmp"
+    # A master started as root would hand the workers to "nobody", who cannot
+    # read the private folder: keep them as the current user.
+    [[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
+    for ((attempt = 0; attempt < 20; attempt++)); do
+        port=$((20000 + RANDOM % 40000))
+        cat >"$conf" <<NGINXCONF
+$user_line
+worker_processes $workers;
+daemon off;
+master_process on;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 60s;
+    keepalive_requests 1000000;
+    default_type application/octet-stream;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $www;
+    }
+}
+NGINXCONF
+        "$nginx" -p "$work/nginx/" -c "$conf" -e "$work/nginx/error.log" </dev/null >/dev/null 2>&1 &
+        NGINX_PID=$!
+        for ((i = 0; i < 50; i++)); do
+            kill -0 "$NGINX_PID" 2>/dev/null || break
+            if curl -q -sf -r 0-0 -o /dev/null "http://127.0.0.1:$port/$probe"; then
+                PORT=$port
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$NGINX_PID" 2>/dev/null
+        wait "$NGINX_PID" 2>/dev/null
+        NGINX_PID=
+    done
+    echo "nginx did not start; its log:" >&2
+    tail -n 5 "$work/nginx/error.log" >&2
+    return 1
+}

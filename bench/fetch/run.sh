@@ -119,58 +119,7 @@ cat "$WWW/big.bin" "$WWW"/small/* >/dev/null
 
 # ---------------------------------------------------------------- nginx
 
-start_nginx() {
-    local port conf=$WORK/nginx/nginx.conf user_line=
-    # A master started as root would hand the workers to "nobody", who cannot
-    # read the private folder: keep them as the current user.
-    [[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
-    for ((attempt = 0; attempt < 20; attempt++)); do
-        port=$((20000 + RANDOM % 40000))
-        cat >"$conf" <<EOF
-$user_line
-worker_processes $NGINX_WORKERS;
-daemon off;
-master_process on;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log warn;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_timeout 60s;
-    keepalive_requests 1000000;
-    default_type application/octet-stream;
-    client_body_temp_path $WORK/nginx/tmp/body;
-    proxy_temp_path $WORK/nginx/tmp/proxy;
-    fastcgi_temp_path $WORK/nginx/tmp/fastcgi;
-    uwsgi_temp_path $WORK/nginx/tmp/uwsgi;
-    scgi_temp_path $WORK/nginx/tmp/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $WWW;
-    }
-}
-EOF
-        "$NGINX" -p "$WORK/nginx/" -c "$conf" -e "$WORK/nginx/error.log" </dev/null >/dev/null 2>&1 &
-        NGINX_PID=$!
-        for ((i = 0; i < 50; i++)); do
-            if ! kill -0 "$NGINX_PID" 2>/dev/null; then break; fi
-            if curl -q -sf -o /dev/null "http://127.0.0.1:$port/small/f0000.bin"; then
-                PORT=$port
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$NGINX_PID" 2>/dev/null
-        wait "$NGINX_PID" 2>/dev/null
-        NGINX_PID=
-    done
-    echo "nginx did not start; its log:" >&2
-    tail -n 5 "$WORK/nginx/error.log" >&2
-    return 1
-}
-start_nginx || die "cannot start nginx"
+start_nginx "$WORK" "$WWW" "$NGINX_WORKERS" small/f0000.bin || die "cannot start nginx"
 
 BASE=http://127.0.0.1:$PORT
 BIG_URL=$BASE/big.bin

@@ -62,42 +62,8 @@ mkdir -p "$WORK/www" "$WORK/nginx/tmp"
 head -c $((SIZE_MIB * 1048576)) /dev/urandom >"$WORK/www/f1.bin" || die "cannot create the file to serve"
 for ((i = 2; i <= TRANSFERS; i++)); do ln "$WORK/www/f1.bin" "$WORK/www/f$i.bin"; done
 cat "$WORK/www/f1.bin" >/dev/null
-user_line=
-[[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
-for ((attempt = 0; attempt < 20; attempt++)); do
-    port=$((20000 + RANDOM % 40000))
-    cat >"$WORK/nginx/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-daemon off;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log warn;
-events { worker_connections 256; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    default_type application/octet-stream;
-    client_body_temp_path $WORK/nginx/tmp/body;
-    proxy_temp_path $WORK/nginx/tmp/proxy;
-    fastcgi_temp_path $WORK/nginx/tmp/fastcgi;
-    uwsgi_temp_path $WORK/nginx/tmp/uwsgi;
-    scgi_temp_path $WORK/nginx/tmp/scgi;
-    server { listen 127.0.0.1:$port; root $WORK/www; }
-}
-CONF
-    "$NGINX" -p "$WORK/nginx/" -c "$WORK/nginx/nginx.conf" -e "$WORK/nginx/error.log" </dev/null >/dev/null 2>&1 &
-    NGINX_PID=$!
-    for ((i = 0; i < 50; i++)); do
-        kill -0 "$NGINX_PID" 2>/dev/null || break
-        curl -q -sf -r 0-0 -o /dev/null "http://127.0.0.1:$port/f1.bin" && break 2
-        sleep 0.1
-    done
-    kill "$NGINX_PID" 2>/dev/null
-    wait "$NGINX_PID" 2>/dev/null
-    NGINX_PID=
-done
-[[ -n $NGINX_PID ]] || die "nginx did not start: $(tail -n 3 "$WORK/nginx/error.log" 2>/dev/null)"
+start_nginx "$WORK" "$WORK/www" 1 f1.bin || die "cannot start nginx"
+port=$PORT
 
 urls=()
 for ((i = 1; i <= TRANSFERS; i++)); do urls+=("http://127.0.0.1:$port/f$i.bin"); done
