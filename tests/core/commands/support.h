@@ -10,11 +10,11 @@
 
 namespace zorv::test {
 
-// A list whose items are http://host/<name>, all queued (state 0).
-inline void Fill(CZorvDoc& doc, const std::vector<std::string>& names)
+// A list whose items are http://host/<c>, one per character, all queued.
+inline void Fill(CZorvDoc& doc, const std::string& names)
 {
-    for (const auto& name : names)
-        ASSERT_NE(doc.AddUrl("http://host/" + name, "", "/tmp", name, 0), nullptr);
+    for (const char c : names)
+        ASSERT_NE(doc.AddUrl(std::string("http://host/") + c, "", "/tmp", std::string(1, c), 0), nullptr);
 }
 
 // Many queued items at once: http://h/0, http://h/1, ...
@@ -26,23 +26,12 @@ inline void FillMany(CZorvDoc& doc, int count)
     doc.AppendItems(std::move(items), true);
 }
 
-inline std::vector<std::string> Letters(const std::string& s)
-{
-    std::vector<std::string> out;
-    for (const char c : s)
-        out.emplace_back(1, c);
-    return out;
-}
-
 // The file names in list order, joined.
-inline std::string Names(const CZorvDoc& doc, const char* sep = "")
+inline std::string Names(const CZorvDoc& doc)
 {
     std::string out;
-    for (int r = 0; r < doc.GetCount(); ++r) {
-        if (r && *sep)
-            out += sep;
+    for (int r = 0; r < doc.GetCount(); ++r)
         out += doc.GetItem(r)->m_strFileName;
-    }
     return out;
 }
 
@@ -57,10 +46,9 @@ inline void SetWorkerState(CZorvDoc& doc, int row, int state)
 inline void ExpectQueueInListOrder(const CZorvDoc& doc)
 {
     std::vector<CItem*> expected;
-    for (int r = 0; r < doc.GetCount(); ++r) {
+    for (int r = 0; r < doc.GetCount(); ++r)
         if (doc.IsQueued(doc.GetItem(r)))
             expected.push_back(doc.GetItem(r));
-    }
     EXPECT_EQ(doc.PendingItems(), expected);
 }
 

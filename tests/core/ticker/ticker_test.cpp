@@ -4,47 +4,28 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace zorv {
 namespace {
 
-TEST(SpeedMeter, FirstTickOnlySetsTheTimeBase)
+TEST(SpeedMeter, SamplesFollowTheRealInterval)
 {
     CSpeedMeter meter;
     meter.AddTraffic(50000); // before the first tick: no time to relate it to
     EXPECT_FALSE(meter.Tick(7000));
-    meter.AddTraffic(2048);
+    meter.AddTraffic(1024);
+    EXPECT_FALSE(meter.Tick(7000)) << "same millisecond: the bytes wait";
+    meter.AddTraffic(1024);
     ASSERT_TRUE(meter.Tick(8000));
     EXPECT_EQ(meter.Sample(0), 204800);
     EXPECT_EQ(meter.Sample(1), -1);
-    EXPECT_EQ(CSpeedMeter::FormatSpeed(meter.Speed()), "0.20KBps");
-}
-
-TEST(SpeedMeter, SamplesAreScaledByTheRealInterval)
-{
-    CSpeedMeter meter;
-    meter.Tick(1000);
     meter.AddTraffic(3000);
-    ASSERT_TRUE(meter.Tick(2500)); // 3000 bytes in 1.5 s = 2000 B/s
+    ASSERT_TRUE(meter.Tick(9500)); // 3000 bytes in 1.5 s = 2000 B/s
     EXPECT_EQ(meter.Sample(0), 200000);
-    // A clock that went backwards counts by the absolute difference.
-    meter.AddTraffic(1000);
-    ASSERT_TRUE(meter.Tick(2000));
-    EXPECT_EQ(meter.Sample(0), 200000);
-    EXPECT_EQ(meter.Sample(1), 200000);
 }
 
-TEST(SpeedMeter, TickAtTheSameMillisecondKeepsTheBytes)
-{
-    CSpeedMeter meter;
-    meter.Tick(1000);
-    meter.AddTraffic(1024);
-    EXPECT_FALSE(meter.Tick(1000));
-    meter.AddTraffic(1024);
-    ASSERT_TRUE(meter.Tick(2000));
-    EXPECT_EQ(meter.Sample(0), 204800);
-}
-
-TEST(SpeedMeter, OnlyTheNewestTenSamplesCount)
+TEST(SpeedMeter, MeanOfTheNewestTenSamples)
 {
     CSpeedMeter meter;
     std::uint64_t t = 0;
@@ -59,89 +40,66 @@ TEST(SpeedMeter, OnlyTheNewestTenSamplesCount)
     EXPECT_EQ(CSpeedMeter::FormatSpeed(meter.Speed()), "10.00KBps");
     meter.Tick(t += 1000);
     EXPECT_EQ(CSpeedMeter::FormatSpeed(meter.Speed()), "0.00KBps");
-}
-
-TEST(SpeedMeter, LoopbackRatesDoNotOverflow)
-{
-    // 3 GB in one second, ten times: far beyond 32-bit sample values.
-    CSpeedMeter meter;
-    std::uint64_t t = 0;
-    meter.Tick(t);
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 10; ++i) { // 3 GB a second: far beyond 32-bit samples
         meter.AddTraffic(3'000'000'000ull);
         meter.Tick(t += 1000);
     }
-    EXPECT_EQ(meter.Sample(9), 300'000'000'000ll);
     EXPECT_EQ(CSpeedMeter::FormatSpeed(meter.Speed()), "2929687.50KBps");
+    EXPECT_EQ(CSpeedMeter::FormatSpeed(1.999), "1.99KBps") << "decimals truncated";
 }
 
-TEST(SpeedMeter, FormatKeepsTwoTruncatedDecimals)
+TEST(ScheduledStart, DueOnceWhenTheTargetIsCrossedMidnightIncluded)
 {
-    EXPECT_EQ(CSpeedMeter::FormatSpeed(0), "0.00KBps");
-    EXPECT_EQ(CSpeedMeter::FormatSpeed(1.999), "1.99KBps");
-    EXPECT_EQ(CSpeedMeter::FormatSpeed(12.05), "12.05KBps");
-    EXPECT_EQ(CSpeedMeter::FormatSpeed(0.07), "0.07KBps");
+    const auto at = [](int h, int m, int s = 0) { return SecondsOfDay(h, m, s); };
+    const struct {
+        int prev, now, target;
+        bool due;
+    } cases[] = {
+        {at(9, 59, 58), at(9, 59, 59), at(10, 0), false},
+        {at(9, 59, 59), at(10, 0, 5), at(10, 0), true},
+        {at(10, 0), at(10, 0, 1), at(10, 0), false}, // once per crossing
+        {at(8, 0), at(11, 0), at(10, 0), true},      // a long gap still crosses
+        {at(23, 59, 59), 0, 0, true},                // 00:00 is reached
+        {at(23, 0), at(0, 30), at(23, 30), true},
+        {at(23, 0), at(0, 30), at(0, 10), true},
+        {at(23, 0), at(0, 30), at(12, 0), false},
+        {at(23, 0), at(0, 30), at(23, 0), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ScheduledStartDue(c.prev, c.now, c.target), c.due) << c.prev << " " << c.now;
 }
 
-TEST(ScheduledStart, FiresWhenTheTargetIsCrossed)
+TEST(HangUpWatch, OffersAfterIdleTimeWithToggleTimeoutAndConnection)
 {
-    const int ten = SecondsOfDay(10, 0, 0);
-    EXPECT_FALSE(ScheduledStartDue(ten - 2, ten - 1, ten));
-    EXPECT_TRUE(ScheduledStartDue(ten - 1, ten, ten));
-    EXPECT_TRUE(ScheduledStartDue(ten - 1, ten + 5, ten));
-    EXPECT_FALSE(ScheduledStartDue(ten, ten + 1, ten)) << "once per crossing";
-    EXPECT_FALSE(ScheduledStartDue(ten, ten, ten));
-    // A long gap (switched on again hours later) still counts as a crossing.
-    EXPECT_TRUE(ScheduledStartDue(SecondsOfDay(8, 0, 0), SecondsOfDay(11, 0, 0), ten));
-}
-
-TEST(ScheduledStart, IntervalOverMidnightCoversBothDays)
-{
-    const int lastSecond = SecondsOfDay(23, 59, 59);
-    EXPECT_TRUE(ScheduledStartDue(lastSecond, 0, 0)) << "00:00 is reached";
-    EXPECT_TRUE(ScheduledStartDue(SecondsOfDay(23, 0, 0), SecondsOfDay(0, 30, 0), SecondsOfDay(23, 30, 0)));
-    EXPECT_TRUE(ScheduledStartDue(SecondsOfDay(23, 0, 0), SecondsOfDay(0, 30, 0), SecondsOfDay(0, 10, 0)));
-    EXPECT_FALSE(ScheduledStartDue(SecondsOfDay(23, 0, 0), SecondsOfDay(0, 30, 0), SecondsOfDay(12, 0, 0)));
-    EXPECT_FALSE(ScheduledStartDue(SecondsOfDay(23, 0, 0), SecondsOfDay(0, 30, 0), SecondsOfDay(23, 0, 0)));
-}
-
-TEST(HangUpWatch, OffersAfterTheIdleTimeoutOnceAndAgainOnlyAfterMoreFetching)
-{
-    CHangUpWatch watch;
-    EXPECT_FALSE(watch.Tick(true, true, 0, 30000, 1000)) << "never fetched: nothing to offer";
-    EXPECT_FALSE(watch.Tick(true, true, 2, 30000, 2000));
-    EXPECT_TRUE(watch.HasIdleTick());
-    EXPECT_FALSE(watch.Tick(true, true, 0, 30000, 3000));
-    EXPECT_FALSE(watch.Tick(true, true, 0, 30000, 32000)) << "30 s is not more than 30 s";
-    EXPECT_TRUE(watch.Tick(true, true, 0, 30000, 32001));
-    EXPECT_FALSE(watch.HasIdleTick());
-    EXPECT_FALSE(watch.Tick(true, true, 0, 30000, 90000));
-    // More fetching starts the count again.
-    EXPECT_FALSE(watch.Tick(true, true, 1, 30000, 100000));
-    EXPECT_TRUE(watch.Tick(true, true, 0, 30000, 130001));
-}
-
-TEST(HangUpWatch, NeedsTheToggleATimeoutAndAConnection)
-{
-    CHangUpWatch watch;
-    watch.Tick(true, false, 1, 30000, 1000);
-    EXPECT_FALSE(watch.Tick(true, false, 0, 30000, 60000)) << "toggle off";
-    EXPECT_TRUE(watch.HasIdleTick()) << "the idle time is kept all the same";
-    EXPECT_TRUE(watch.Tick(true, true, 0, 30000, 60001));
-
-    CHangUpWatch never;
-    never.Tick(true, true, 1, 0, 1000);
-    EXPECT_FALSE(never.Tick(true, true, 0, 0, 1000000)) << "timeout 0 never offers";
-
-    CHangUpWatch dropped;
-    dropped.Tick(true, true, 1, 30000, 1000);
-    EXPECT_FALSE(dropped.Tick(false, true, 0, 30000, 2000));
-    EXPECT_FALSE(dropped.HasIdleTick()) << "no connection forgets the idle time";
-    EXPECT_FALSE(dropped.Tick(true, true, 0, 30000, 60000));
-
-    CHangUpWatch stopped; // Stop with items still queued: no fetch is active
-    stopped.Tick(true, true, 3, 30000, 1000);
-    EXPECT_TRUE(stopped.Tick(true, true, 0, 30000, 31001));
+    struct Step {
+        bool connected, toggle;
+        int active;
+        unsigned timeout;
+        std::uint64_t ms;
+        bool offer;
+    };
+    const std::vector<std::vector<Step>> runs = {
+        {{true, true, 0, 30000, 1000, false}, // never fetched: nothing to offer
+         {true, true, 2, 30000, 2000, false},
+         {true, true, 0, 30000, 32000, false}, // 30 s is not more than 30 s
+         {true, true, 0, 30000, 32001, true},
+         {true, true, 0, 30000, 90000, false}, // once
+         {true, true, 1, 30000, 100000, false}, // more fetching: counting again
+         {true, true, 0, 30000, 130001, true}},
+        {{true, false, 1, 30000, 1000, false}, // toggle off: the idle time is kept
+         {true, false, 0, 30000, 60000, false},
+         {true, true, 0, 30000, 60001, true}},
+        {{true, true, 1, 0, 1000, false}, {true, true, 0, 0, 1000000, false}}, // timeout 0: never
+        {{true, true, 1, 30000, 1000, false}, // no connection forgets the idle time
+         {false, true, 0, 30000, 2000, false},
+         {true, true, 0, 30000, 60000, false}},
+    };
+    for (size_t run = 0; run < runs.size(); ++run) {
+        CHangUpWatch watch;
+        for (const Step& s : runs[run])
+            EXPECT_EQ(watch.Tick(s.connected, s.toggle, s.active, s.timeout, s.ms), s.offer)
+                << "run " << run << " at " << s.ms;
+    }
 }
 
 } // namespace

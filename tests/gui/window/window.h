@@ -20,6 +20,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zorv::test {
 
@@ -33,21 +35,17 @@ public:
     bool HangUp() override
     {
         ++hangUps;
-        const bool was = connected;
-        connected = false;
-        return was;
+        return std::exchange(connected, false);
     }
 };
 
 // Runs the event loop until `done` holds or `ms` passed.
 inline bool WaitFor(const std::function<bool()>& done, int ms = 5000)
 {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
+    for (QDeadlineTimer deadline(ms); !done(); QTest::qSleep(5)) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QTest::qSleep(5);
     }
     return true;
 }
@@ -112,12 +110,12 @@ protected:
     // Items http://host/<c> with file name <c>, one per character, queued.
     void Fill(const std::string& names)
     {
-        for (const char c : names) {
-            const std::string n(1, c);
-            ASSERT_NE(Doc().AddUrl("http://host/" + n, "", settings.Dir().toStdString(), n, 0), nullptr);
-        }
+        for (const char c : names)
+            ASSERT_NE(Doc().AddUrl(std::string("http://host/") + c, "", settings.Dir().toStdString(),
+                                   std::string(1, c), 0),
+                      nullptr);
     }
-    // The file names in row order.
+    // The file names in row order: of every row, or of the selected ones.
     std::string Names()
     {
         std::string out;
@@ -125,7 +123,6 @@ protected:
             out += Doc().GetItem(r)->m_strFileName;
         return out;
     }
-    // The file names of the selected rows, in row order.
     std::string SelectedNames()
     {
         std::string out;
@@ -137,10 +134,9 @@ protected:
     void Select(const std::string& names)
     {
         std::vector<int> rows;
-        for (int r = 0; r < Doc().GetCount(); ++r) {
+        for (int r = 0; r < Doc().GetCount(); ++r)
             if (names.find(Doc().GetItem(r)->m_strFileName) != std::string::npos)
                 rows.push_back(r);
-        }
         View().SelectRows(rows);
     }
 
