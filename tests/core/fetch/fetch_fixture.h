@@ -23,27 +23,24 @@ namespace zorv::test {
 // Receives the posted events; handles them as the UI thread would.
 class CEventLog : public QObject {
 public:
-    std::vector<int> states;        // WM_ITEM_UPDATED, in order
-    std::vector<std::string> notes; // the item's note when each was handled
+    std::vector<int> states; // WM_ITEM_UPDATED, in order
     int launches = 0;
 
     bool event(QEvent* e) override
     {
-        if (e->type() == static_cast<QEvent::Type>(WM_ITEM_UPDATED)) {
+        const int type = e->type();
+        if (type == WM_ITEM_UPDATED) {
             auto* ev = static_cast<CItemEvent*>(e);
             states.push_back(ev->State());
-            if (auto item = ev->Item()) {
-                notes.push_back(item->GetNote());
+            if (auto item = ev->Item())
                 CZorvDoc::UpdateHandled(item.get());
-            }
             return true;
         }
-        if (e->type() == static_cast<QEvent::Type>(WM_LAUNCH_ITEM)) {
+        if (type == WM_LAUNCH_ITEM) {
             ++launches;
             return true;
         }
-        if (e->type() == static_cast<QEvent::Type>(WM_ADD_TRAFFIC)
-            || e->type() == static_cast<QEvent::Type>(WM_SET_MODIFIED))
+        if (type == WM_ADD_TRAFFIC || type == WM_SET_MODIFIED)
             return true;
         return QObject::event(e);
     }

@@ -13,9 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <csignal>
-#include <thread>
 #include <utility>
 
 using namespace std::chrono_literals;
@@ -26,8 +23,6 @@ namespace {
 
 const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kNmPath = QStringLiteral("/org/freedesktop/NetworkManager");
-const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
-const QString kSettingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
 const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kEth0 = QStringLiteral("/org/freedesktop/NetworkManager/Devices/eth0");
 const QString kMockObj = QStringLiteral("/org/freedesktop");
@@ -69,8 +64,8 @@ protected:
             {QStringLiteral("type"), type},
             {QStringLiteral("id"), type + name},
             {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)}};
-        const QDBusMessage added = Call(kSettingsPath, kSettingsIface, QStringLiteral("AddConnection"),
-                                        {QVariant::fromValue(settings)});
+        const QDBusMessage added = Call(kNmPath + QStringLiteral("/Settings"), kNm + QStringLiteral(".Settings"),
+                                        QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
         const QString conn = added.arguments().value(0).value<QDBusObjectPath>().path();
         const QDBusMessage reply = Call(kMockObj, kMockIface, QStringLiteral("AddActiveConnection"),
                                         {QStringList(), conn, QStringLiteral("/"), name, state});
@@ -81,11 +76,6 @@ protected:
     {
         Call(kMockObj, kMockIface, QStringLiteral("SetProperty"),
              {active, kActiveIface, QStringLiteral("State"), QVariant::fromValue(QDBusVariant(state))});
-    }
-
-    void Remove(const QString& active)
-    {
-        Call(kMockObj, kMockIface, QStringLiteral("RemoveActiveConnection"), {kEth0, active});
     }
 
     QStringList ActivePaths()
@@ -137,9 +127,9 @@ protected:
     }
 };
 
-// Without a usable NetworkManager every answer is no, and quickly.
-void ExpectEveryAnswerNo(CRasLink& link)
+TEST_F(RasLinkBusTest, WithoutNetworkManagerEveryAnswerIsNoAndQuickly)
 {
+    CRasLink link(m_bus.Connection());
     QElapsedTimer timer;
     timer.start();
     EXPECT_FALSE(link.IsAvailable());
@@ -148,49 +138,25 @@ void ExpectEveryAnswerNo(CRasLink& link)
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
-TEST(RasLinkNoBus, EveryAnswerIsNo)
-{
-    const QString name = QStringLiteral("zorv-test-nobus");
-    {
-        QDBusConnection conn = QDBusConnection::connectToBus(
-            QStringLiteral("unix:path=/nonexistent/zorv-test-bus"), name);
-        ASSERT_FALSE(conn.isConnected());
-        CRasLink link(conn);
-        ExpectEveryAnswerNo(link);
-    }
-    QDBusConnection::disconnectFromBus(name);
-}
-
-TEST_F(RasLinkBusTest, WithoutNetworkManagerEveryAnswerIsNo)
-{
-    CRasLink link(m_bus.Connection());
-    ExpectEveryAnswerNo(link);
-}
-
-TEST_F(RasLinkTest, OnlyDialUpTypesCount)
+TEST_F(RasLinkTest, OneActivatedDialUpConnectionIsConnected)
 {
     CRasLink link(m_bus.Connection());
     EXPECT_TRUE(link.IsAvailable());
     EXPECT_FALSE(link.IsConnected());
 
-    const struct {
-        const char* type;
-        bool dialUp;
-    } cases[] = {
+    const std::pair<const char*, bool> types[] = {
         {"gsm", true},   {"cdma", true},  {"pppoe", true}, {"bluetooth", true},
         {"802-3-ethernet", false}, {"802-11-wireless", false}, {"vpn", false}, {"wireguard", false},
     };
-    for (const auto& c : cases) {
-        const QString active = AddActive(QString::fromLatin1(c.type), ACTIVATED);
-        EXPECT_EQ(link.IsConnected(), c.dialUp) << c.type;
-        Remove(active);
+    for (const auto& [type, dialUp] : types) {
+        const QString active = AddActive(QString::fromLatin1(type), ACTIVATED);
+        EXPECT_EQ(link.IsConnected(), dialUp) << type;
+        // An entry that has ended is not a second dial-up connection.
+        SetState(active, DEACTIVATED);
     }
-    EXPECT_TRUE(ActivePaths().isEmpty());
-}
+    EXPECT_FALSE(link.IsConnected());
 
-TEST_F(RasLinkTest, OnlyAnActivatedConnectionIsConnected)
-{
-    CRasLink link(m_bus.Connection());
+    // Still being set up, or being torn down, is not connected.
     const QString modem = AddActive(QStringLiteral("gsm"), ACTIVATING);
     EXPECT_FALSE(link.IsConnected());
     SetState(modem, ACTIVATED);
@@ -198,140 +164,57 @@ TEST_F(RasLinkTest, OnlyAnActivatedConnectionIsConnected)
     SetState(modem, DEACTIVATING);
     EXPECT_FALSE(link.IsConnected());
 
-    // An entry that has ended is not a second dial-up connection.
-    SetState(modem, DEACTIVATED);
-    EXPECT_FALSE(link.IsConnected());
-    AddActive(QStringLiteral("pppoe"), ACTIVATED);
-    EXPECT_TRUE(link.IsConnected());
-}
-
-TEST_F(RasLinkTest, HangUpEndsTheModemAndLeavesTheWiredConnection)
-{
-    CRasLink link(m_bus.Connection());
-    const QString wired = AddActive(QStringLiteral("802-3-ethernet"), ACTIVATED);
-    AddActive(QStringLiteral("gsm"), ACTIVATED);
-    EXPECT_TRUE(link.IsConnected());
-
-    EXPECT_TRUE(link.HangUp(5s));
-    EXPECT_EQ(ActivePaths(), QStringList{wired});
-    EXPECT_FALSE(link.IsConnected());
-    EXPECT_EQ(DeactivateCalls(), 1);
-
-    // Nothing left to hang up: nothing is asked of NetworkManager.
-    EXPECT_FALSE(link.HangUp(5s));
-    EXPECT_EQ(DeactivateCalls(), 1);
-}
-
-TEST_F(RasLinkTest, TwoDialUpConnectionsAreNoConnection)
-{
-    CRasLink link(m_bus.Connection());
-    AddActive(QStringLiteral("gsm"), ACTIVATED);
+    // Two dial-up connections at once are no connection, and nothing to hang up.
+    SetState(modem, ACTIVATED);
     AddActive(QStringLiteral("pppoe"), ACTIVATED);
     EXPECT_FALSE(link.IsConnected());
     EXPECT_FALSE(link.HangUp(5s));
-    EXPECT_EQ(ActivePaths().size(), 2);
     EXPECT_EQ(DeactivateCalls(), 0);
 }
 
-TEST_F(RasLinkTest, HangUpWaitsUntilTheConnectionIsGone)
+TEST_F(RasLinkTest, HangUpWaitsUntilTheModemIsGoneOrGivesUp)
 {
-    // As NetworkManager does: the call returns at once, the connection
-    // passes through "deactivating" and disappears a little later.
-    ScriptDeactivate(QStringLiteral(
-        "from gi.repository import GLib\n"
-        "objects[args[0]].Set('%1', 'State', dbus.UInt32(%2))\n"
-        "GLib.timeout_add(400, lambda p=args[0], nm=self: nm.RemoveActiveConnection('%3', p) or False)\n")
-                         .arg(kActiveIface).arg(DEACTIVATING).arg(kEth0));
     CRasLink link(m_bus.Connection());
+    const QString wired = AddActive(QStringLiteral("802-3-ethernet"), ACTIVATED);
     // A connection still being set up is hung up as well.
-    AddActive(QStringLiteral("gsm"), ACTIVATING);
+    const QString modem = AddActive(QStringLiteral("gsm"), ACTIVATING);
 
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_TRUE(link.HangUp(10s));
-    EXPECT_GE(timer.elapsed(), 350);
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_TRUE(ActivePaths().isEmpty());
-}
-
-TEST_F(RasLinkTest, HangUpGivesUpWhenTheConnectionStays)
-{
-    ScriptDeactivate(QString());
-    CRasLink link(m_bus.Connection());
-    const QString modem = AddActive(QStringLiteral("gsm"), ACTIVATED);
-
-    // NetworkManager accepts but the connection stays: the wait runs out.
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_FALSE(link.HangUp(300ms));
-    EXPECT_GE(timer.elapsed(), 250);
-    EXPECT_LT(timer.elapsed(), 3000);
-    EXPECT_EQ(DeactivateCalls(), 1);
-    EXPECT_EQ(ActivePaths(), QStringList{modem});
-    EXPECT_TRUE(link.IsConnected());
-
-    // NetworkManager refuses: no point in waiting at all.
-    ScriptDeactivate(QStringLiteral(
-        "raise dbus.exceptions.DBusException('not allowed', "
-        "name='org.freedesktop.NetworkManager.PermissionDenied')"));
-    timer.restart();
-    EXPECT_FALSE(link.HangUp(30s));
-    EXPECT_LT(timer.elapsed(), 3000);
-    EXPECT_EQ(DeactivateCalls(), 2);
-    EXPECT_TRUE(link.IsConnected());
-}
-
-TEST_F(RasLinkTest, UnresponsiveNetworkManagerIsNoConnection)
-{
-    CRasLink link(m_bus.Connection(), 300ms);
-    AddActive(QStringLiteral("gsm"), ACTIVATED);
-    ASSERT_TRUE(link.IsConnected());
-
-    // The name stays owned, but nothing answers any more.
-    ASSERT_EQ(::kill(static_cast<pid_t>(m_bus.MockPid()), SIGSTOP), 0);
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_FALSE(link.IsConnected());
-    EXPECT_FALSE(link.HangUp(30s));
-    EXPECT_LT(timer.elapsed(), 2000);
-    ::kill(static_cast<pid_t>(m_bus.MockPid()), SIGCONT);
-}
-
-TEST_F(RasLinkTest, AnswersOnSeveralThreadsAtOnce)
-{
-    CRasLink link(m_bus.Connection());
-    AddActive(QStringLiteral("cdma"), ACTIVATED);
-
-    std::atomic<int> yes{0};
-    auto ask = [&] {
-        for (int i = 0; i < 20; ++i)
-            yes += link.IsConnected() ? 1 : 0;
+    const struct {
+        QString deactivate; // Python code of NetworkManager's DeactivateConnection
+        std::chrono::milliseconds wait;
+        bool gone;
+        int minMs, maxMs;
+    } steps[] = {
+        // NetworkManager accepts but the connection stays: the wait runs out.
+        {QString(), 300ms, false, 250, 3000},
+        // NetworkManager refuses: no point in waiting at all.
+        {QStringLiteral("raise dbus.exceptions.DBusException('not allowed', "
+                        "name='org.freedesktop.NetworkManager.PermissionDenied')"),
+         30s, false, 0, 3000},
+        // As NetworkManager does: the call returns at once, the connection
+        // passes through "deactivating" and disappears a little later.
+        {QStringLiteral("from gi.repository import GLib\n"
+                        "objects[args[0]].Set('%1', 'State', dbus.UInt32(%2))\n"
+                        "GLib.timeout_add(400, lambda p=args[0], nm=self: "
+                        "nm.RemoveActiveConnection('%3', p) or False)\n")
+             .arg(kActiveIface).arg(DEACTIVATING).arg(kEth0),
+         10s, true, 350, 5000},
     };
-    std::thread worker(ask);
-    ask();
-    worker.join();
-    EXPECT_EQ(yes.load(), 40);
-}
-
-TEST_F(RasLinkTest, DefaultIsTheSystemBus)
-{
-    // Qt connects to the system bus once per process and keeps that
-    // connection, so only the first run in a process can point it here.
-    static bool s_ran = false;
-    if (std::exchange(s_ran, true))
-        GTEST_SKIP() << "the system bus was connected by an earlier run in this process";
-    AddActive(QStringLiteral("gsm"), ACTIVATED);
-    const QByteArray old = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    const bool hadOld = qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS");
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.Address().toLocal8Bit());
-    {
-        CRasLink link;
-        EXPECT_TRUE(link.IsConnected());
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        ScriptDeactivate(steps[i].deactivate);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(link.HangUp(steps[i].wait), steps[i].gone) << i;
+        EXPECT_GE(timer.elapsed(), steps[i].minMs) << i;
+        EXPECT_LT(timer.elapsed(), steps[i].maxMs) << i;
+        EXPECT_EQ(DeactivateCalls(), i + 1);
+        // The wired connection is never touched.
+        EXPECT_EQ(ActivePaths(), steps[i].gone ? QStringList({wired}) : QStringList({wired, modem})) << i;
     }
-    if (hadOld)
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", old);
-    else
-        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+
+    // Nothing left to hang up: nothing is asked of NetworkManager.
+    EXPECT_FALSE(link.HangUp(5s));
+    EXPECT_EQ(DeactivateCalls(), std::size(steps));
 }
 
 } // namespace
