@@ -1,14 +1,12 @@
 // zorv --fetch, run in-process against loopback HTTP and FTP servers.
 #include "cli/headless.h"
 #include "model/doc.h"
-#include "settings/store.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
+#include "support/tempsettings.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gmock/gmock.h>
@@ -16,57 +14,43 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace zorv::test {
 namespace {
 
 using ::testing::HasSubstr;
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-class FetchCommandTest : public ::testing::Test {
+class FetchCommandTest : public SettingsTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        SetSettingsFile(dir.filePath(QStringLiteral("zorv.ini")));
-        auto store = OpenSettingsStore();
-        store->beginGroup(QStringLiteral("Settings"));
-        store->setValue(QStringLiteral("ProxySetting"), 1); // loopback only, whatever the environment says
-        store->setValue(QStringLiteral("EnableCache"), 0);
-        store->sync();
-        list = dir.filePath(QStringLiteral("l.zorv"));
-        out = std::tmpfile();
-        err = std::tmpfile();
-    }
-    void TearDown() override
-    {
-        std::fclose(out);
-        std::fclose(err);
-        SetSettingsFile({});
+        settings.Options().ProxySetting = PROXY_DIRECT; // loopback only, whatever the environment says
+        settings.Options().SaveSettings();
     }
 
-    // Writes the list with one item per URL, downloading into dir.
+    // Writes the list with one item per URL, downloading into the test folder.
     void MakeList(const std::vector<std::string>& urls)
     {
         CZorvDoc doc;
         for (const auto& u : urls)
-            ASSERT_NE(doc.AddUrl(u, "", dir.path().toStdString(), "", 0), nullptr) << u;
+            ASSERT_NE(doc.AddUrl(u, "", settings.Dir().toStdString(), "", 0), nullptr) << u;
         ASSERT_TRUE(doc.OnSaveDocument(list, nullptr));
     }
     int Run(QStringList args)
     {
         args.prepend(QStringLiteral("--fetch"));
-        return RunHeadless(args, out, err);
+        return RunHeadless(args, out.get(), err.get());
     }
-    static std::string Text(std::FILE* f)
+    static std::string Text(const File& f)
     {
-        std::fflush(f);
-        std::rewind(f);
+        std::fflush(f.get());
+        std::rewind(f.get());
         std::string s;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            s.append(buf, n);
+        for (int c; (c = std::fgetc(f.get())) != EOF;)
+            s += static_cast<char>(c);
         return s;
     }
     std::vector<int> SavedStates()
@@ -79,60 +63,50 @@ protected:
         return states;
     }
 
-    QTemporaryDir dir;
-    QString list;
-    std::FILE* out = nullptr;
-    std::FILE* err = nullptr;
+    const QString list = settings.Path(QStringLiteral("l.zorv"));
+    File out{std::tmpfile(), &std::fclose};
+    File err{std::tmpfile(), &std::fclose};
 };
 
-TEST_F(FetchCommandTest, FetchesHttpAndFtpAndReportsEveryItem)
+TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
 {
     CHttpServer http;
     http.Serve("/a.bin", std::string(200000, 'a'));
     http.ServeStatus("/gone.bin", 404);
-    ASSERT_TRUE(http.Start());
-    CFtpServer ftp;
-    QString why;
-    ASSERT_TRUE(ftp.Start(&why)) << why.toStdString();
-    ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/f.txt"), QByteArray(5000, 'f')));
-    MakeList({http.Url("/a.bin"), http.Url("/gone.bin"), ftp.Url("/pub/f.txt"), ftp.Url("/pub/none.txt")});
-
-    EXPECT_EQ(Run({QStringLiteral("--connections"), QStringLiteral("3"), list}), EXIT_PARTIAL);
-
-    const std::string text = Text(out);
-    EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/a.bin") + "\t200000/200000\n"));
-    EXPECT_THAT(text, HasSubstr("failed\t" + http.Url("/gone.bin") + "\t404 Not Found\n"));
-    EXPECT_THAT(text, HasSubstr("fetched\t" + ftp.Url("/pub/f.txt") + "\t5000/5000\n"));
-    EXPECT_THAT(text, HasSubstr("failed\t" + ftp.Url("/pub/none.txt") + "\t550"));
-    EXPECT_EQ(SavedStates(), (std::vector<int>{STATE_FETCHED, STATE_FAILED, STATE_FETCHED, STATE_FAILED}));
-    QFile a(dir.filePath(QStringLiteral("a.bin")));
-    ASSERT_TRUE(a.open(QIODevice::ReadOnly));
-    EXPECT_EQ(a.readAll(), QByteArray(200000, 'a'));
-    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("gone.bin"))));
-}
-
-TEST_F(FetchCommandTest, RetriesFromTheSettingsAndSucceedsWithExitZero)
-{
-    CHttpServer http;
     std::atomic<int> calls{0};
-    // Fails the first time, then serves the file.
-    http.Raw().Get("/flaky", [&](const httplib::Request&, httplib::Response& res) {
+    http.Raw().Get("/flaky", [&](const httplib::Request&, httplib::Response& res) { // fails the first time
         if (calls.fetch_add(1) == 0)
             res.status = 503;
         else
             res.set_content("ok", "application/octet-stream");
     });
     ASSERT_TRUE(http.Start());
-    {
-        auto store = OpenSettingsStore();
-        store->setValue(QStringLiteral("Settings/MaxRetry"), 1);
-    }
-    MakeList({http.Url("/flaky")});
-    EXPECT_EQ(Run({list}), EXIT_OK);
-    const std::string text = Text(out);
+    CFtpServer ftp;
+    QString why;
+    ASSERT_TRUE(ftp.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/f.txt"), QByteArray(5000, 'f')));
+    settings.Options().MaxRetry = 1;
+    settings.Options().SaveSettings();
+
+    // Every item fetched, one after the retry the settings allow: status 0.
+    MakeList({http.Url("/a.bin"), http.Url("/flaky"), ftp.Url("/pub/f.txt")});
+    EXPECT_EQ(Run({"--connections", "3", list}), EXIT_OK);
+    std::string text = Text(out);
+    EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/a.bin") + "\t200000/200000\n"));
     EXPECT_THAT(text, HasSubstr("retrying\t" + http.Url("/flaky") + "\t503 Service Unavailable\n"));
     EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/flaky")));
-    EXPECT_EQ(SavedStates(), std::vector<int>{STATE_FETCHED});
+    EXPECT_THAT(text, HasSubstr("fetched\t" + ftp.Url("/pub/f.txt") + "\t5000/5000\n"));
+    EXPECT_EQ(SavedStates(), std::vector<int>(3, STATE_FETCHED));
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("a.bin"))), QByteArray(200000, 'a'));
+
+    // Items that still fail: status 1.
+    MakeList({http.Url("/gone.bin"), ftp.Url("/pub/none.txt")});
+    EXPECT_EQ(Run({list}), EXIT_PARTIAL);
+    text = Text(out);
+    EXPECT_THAT(text, HasSubstr("failed\t" + http.Url("/gone.bin") + "\t404 Not Found\n"));
+    EXPECT_THAT(text, HasSubstr("failed\t" + ftp.Url("/pub/none.txt") + "\t550"));
+    EXPECT_EQ(SavedStates(), std::vector<int>(2, STATE_FAILED));
+    EXPECT_FALSE(QFile::exists(settings.Path(QStringLiteral("gone.bin"))));
 }
 
 TEST_F(FetchCommandTest, InterruptCancelsSavesAndExits130)
@@ -151,9 +125,9 @@ TEST_F(FetchCommandTest, InterruptCancelsSavesAndExits130)
 
 TEST_F(FetchCommandTest, UsageAndListErrorsExitTwo)
 {
-    EXPECT_EQ(Run({dir.filePath(QStringLiteral("missing.zorv"))}), EXIT_USAGE);
+    EXPECT_EQ(Run({settings.Path(QStringLiteral("missing.zorv"))}), EXIT_USAGE);
     EXPECT_THAT(Text(err), HasSubstr("missing.zorv"));
-    EXPECT_EQ(Run({QStringLiteral("--connections"), QStringLiteral("0"), list}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--connections", "0", list}), EXIT_USAGE);
     EXPECT_EQ(Run({}), EXIT_USAGE);
 }
 
