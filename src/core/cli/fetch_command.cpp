@@ -53,8 +53,8 @@ void Write(std::FILE* to, const std::string& s)
 // The run of one fetch command: the workers, the event handling, the display.
 class CFetchRun {
 public:
-    CFetchRun(CZorvDoc& doc, int connections, std::FILE* out, std::FILE* err)
-        : m_doc(doc), m_pool(doc), m_controller(doc), m_connections(connections), m_out(out), m_err(err),
+    CFetchRun(CZorvDoc& doc, int connections, std::FILE* out)
+        : m_doc(doc), m_pool(doc), m_controller(doc), m_connections(connections), m_out(out),
           m_live(isatty(fileno(out)) != 0)
     {
         QObject::connect(&m_controller, &CFetchController::ItemFinished, &m_controller,
@@ -166,7 +166,6 @@ private:
     CFetchController m_controller;
     int m_connections;
     std::FILE* m_out;
-    std::FILE* m_err;
     bool m_live;
     int m_liveLines = 0;
     bool m_interrupted = false;
@@ -219,7 +218,7 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         g_interrupted = 0;
         auto previous = std::signal(SIGINT, OnInterrupt);
         {
-            CFetchRun run(doc, connections, out, err);
+            CFetchRun run(doc, connections, out);
             status = run.Run();
         }
         std::signal(SIGINT, previous);
