@@ -1,16 +1,10 @@
 #include "ftp_server.h"
 
-#include <QDeadlineTimer>
+#include "childprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-
-#include <csignal>
-
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace zorv::test {
 
@@ -33,13 +27,6 @@ server = FTPServer(("127.0.0.1", 0), handler)
 print(server.address[1], flush=True)
 server.serve_forever()
 )";
-
-void DieWithParent()
-{
-#ifdef __linux__
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
-}
 
 } // namespace
 
@@ -64,22 +51,17 @@ bool CFtpServer::Start(QString* error)
     }
     file.close();
 
-    m_process = std::make_unique<QProcess>();
-    m_process->setChildProcessModifier(DieWithParent);
-    m_process->setStandardErrorFile(m_work.filePath(QStringLiteral("ftpserver.err")));
-    m_process->start(QStringLiteral("/usr/bin/python3"), {script, m_root.path()});
-    if (!m_process->waitForStarted(5000)) {
-        *error = QStringLiteral("python3 does not start: ") + m_process->errorString();
+    // A plain fork and exec (not QProcess) keeps ThreadSanitizer builds working.
+    m_process = std::make_unique<CChildProcess>();
+    CChildProcess::Options options;
+    options.pipeStdout = true;
+    options.stderrFile = m_work.filePath(QStringLiteral("ftpserver.err"));
+    if (!m_process->Start(QStringLiteral("/usr/bin/python3"), {script, m_root.path()}, options, error)) {
         m_process.reset();
         return false;
     }
-    const QDeadlineTimer deadline(10000);
-    while (!m_process->canReadLine() && !deadline.hasExpired()
-           && m_process->state() == QProcess::Running)
-        m_process->waitForReadyRead(100);
     bool ok = false;
-    if (m_process->canReadLine())
-        m_port = QString::fromLatin1(m_process->readLine()).trimmed().toInt(&ok);
+    m_port = m_process->ReadLine(10000).trimmed().toInt(&ok);
     if (!ok || m_port <= 0) {
         QFile err(m_work.filePath(QStringLiteral("ftpserver.err")));
         err.open(QIODevice::ReadOnly);
@@ -94,13 +76,7 @@ void CFtpServer::Stop()
 {
     if (!m_process)
         return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
+    m_process->Stop();
     m_process.reset();
     m_port = -1;
 }

@@ -11,9 +11,10 @@
 #include <memory>
 #include <string>
 
-class QProcess;
 
 namespace zorv::test {
+
+class CChildProcess;
 
 class CFtpServer {
 public:
@@ -39,7 +40,7 @@ public:
 private:
     QTemporaryDir m_root;
     QTemporaryDir m_work; // the server's script and log
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<CChildProcess> m_process;
     int m_port = -1;
 };
 
