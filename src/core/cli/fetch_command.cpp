@@ -180,11 +180,6 @@ private:
 
 int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
 {
-    auto usage = [&](const QString& message) {
-        const QByteArray text = QStringLiteral("zorv: %1\nTry 'zorv --help'.\n").arg(message).toUtf8();
-        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
-        return EXIT_USAGE;
-    };
     COptions& options = Options();
     int connections = options.Connections;
     QString listPath;
@@ -194,27 +189,23 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
             if (i + 1 < args.size())
                 connections = args[++i].toInt(&ok);
             if (!ok || connections < 1 || connections > 64)
-                return usage(QStringLiteral("--connections needs a number from 1 to 64"));
+                return UsageError(err, QStringLiteral("--connections needs a number from 1 to 64"));
         } else if (args[i].startsWith(QLatin1String("--")) || !listPath.isEmpty()) {
-            return usage(QStringLiteral("unexpected argument %1").arg(args[i]));
+            return UsageError(err, QStringLiteral("unexpected argument %1").arg(args[i]));
         } else {
             listPath = args[i];
         }
     }
     if (listPath.isEmpty())
-        return usage(QStringLiteral("--fetch needs a list file"));
+        return UsageError(err, QStringLiteral("--fetch needs a list file"));
     connections = std::max(connections, 1);
     options.AutoSave = 0; // saved once at the end
 
     int status;
     {
         CZorvDoc doc;
-        QString error;
-        if (!doc.OnOpenDocument(listPath, &error)) {
-            const QByteArray text = QStringLiteral("zorv: cannot read list %1\n").arg(error).toUtf8();
-            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
+        if (!OpenList(doc, listPath, false, err))
             return EXIT_USAGE;
-        }
         g_interrupted = 0;
         auto previous = std::signal(SIGINT, OnInterrupt);
         {
@@ -222,11 +213,8 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
             status = run.Run();
         }
         std::signal(SIGINT, previous);
-        if (!doc.OnSaveDocument(listPath, &error)) {
-            const QByteArray text = QStringLiteral("zorv: cannot save list %1\n").arg(error).toUtf8();
-            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), err);
+        if (!SaveList(doc, listPath, err))
             return EXIT_USAGE;
-        }
     }
     return status;
 }

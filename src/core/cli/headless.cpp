@@ -20,35 +20,6 @@ constexpr std::uint64_t kMaxUnconfirmedRun = 100000;
 // Beyond this a list no longer fits in memory: refused even with --yes.
 constexpr std::uint64_t kMaxRun = 20000000;
 
-void Print(std::FILE* to, const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
-}
-
-int UsageError(std::FILE* err, const QString& message)
-{
-    Print(err, QStringLiteral("zorv: %1\n").arg(message));
-    Print(err, QStringLiteral("Try 'zorv --help'.\n"));
-    return EXIT_USAGE;
-}
-
-// Opens LIST for a command: the settings of this user, automatic saving off
-// (the command saves once at its end).
-bool OpenList(CZorvDoc& doc, const QString& path, bool mayBeNew, std::FILE* err)
-{
-    if (mayBeNew && !QFileInfo::exists(path)) {
-        doc.OnNewDocument();
-        return true;
-    }
-    QString error;
-    if (!doc.OnOpenDocument(path, &error)) {
-        Print(err, QStringLiteral("zorv: cannot read list %1\n").arg(error));
-        return false;
-    }
-    return true;
-}
-
 int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
 {
     if (args.size() != 1)
@@ -141,21 +112,11 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
     for (int i = 1; i < positional.size(); ++i) {
         const std::string url = positional[i].toStdString();
         const std::uint64_t count = CZorvDoc::CountExpandedUrls(url);
-        if (count > kMaxRun) {
-            Print(err, QStringLiteral("zorv: %1 expands into %2 URLs, more than a list can hold (%3); "
-                                      "not added\n")
-                           .arg(positional[i])
-                           .arg(count)
-                           .arg(kMaxRun));
-            anyRefused = true;
-            continue;
-        }
-        if (count > kMaxUnconfirmedRun && !yes) {
-            Print(err, QStringLiteral("zorv: %1 expands into %2 URLs (more than %3); "
-                                      "add --yes to add them all\n")
-                           .arg(positional[i])
-                           .arg(count)
-                           .arg(kMaxUnconfirmedRun));
+        if (count > kMaxRun || (count > kMaxUnconfirmedRun && !yes)) {
+            const QString why = count > kMaxRun
+                ? QStringLiteral("more than a list can hold (%1); not added").arg(kMaxRun)
+                : QStringLiteral("more than %1; add --yes to add them all").arg(kMaxUnconfirmedRun);
+            Print(err, QStringLiteral("zorv: %1 expands into %2 URLs, %3\n").arg(positional[i]).arg(count).arg(why));
             anyRefused = true;
             continue;
         }
@@ -168,15 +129,49 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
         anyRefused = anyRefused || !refused.empty();
     }
 
-    QString error;
-    if (!doc.OnSaveDocument(listPath, &error)) {
-        Print(err, QStringLiteral("zorv: cannot save list %1\n").arg(error));
+    if (!SaveList(doc, listPath, err))
         return EXIT_USAGE;
-    }
     return anyRefused ? EXIT_PARTIAL : EXIT_OK;
 }
 
 } // namespace
+
+void Print(std::FILE* to, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
+}
+
+int UsageError(std::FILE* err, const QString& message)
+{
+    Print(err, QStringLiteral("zorv: %1\n").arg(message));
+    Print(err, QStringLiteral("Try 'zorv --help'.\n"));
+    return EXIT_USAGE;
+}
+
+bool OpenList(CZorvDoc& doc, const QString& path, bool mayBeNew, std::FILE* err)
+{
+    if (mayBeNew && !QFileInfo::exists(path)) {
+        doc.OnNewDocument();
+        return true;
+    }
+    QString error;
+    if (!doc.OnOpenDocument(path, &error)) {
+        Print(err, QStringLiteral("zorv: cannot read list %1\n").arg(error));
+        return false;
+    }
+    return true;
+}
+
+bool SaveList(CZorvDoc& doc, const QString& path, std::FILE* err)
+{
+    QString error;
+    if (!doc.OnSaveDocument(path, &error)) {
+        Print(err, QStringLiteral("zorv: cannot save list %1\n").arg(error));
+        return false;
+    }
+    return true;
+}
 
 void PrintUsage(std::FILE* to)
 {

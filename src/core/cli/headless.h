@@ -25,4 +25,18 @@ int RunHeadless(const QStringList& args, std::FILE* out = stdout, std::FILE* err
 // Prints the usage text.
 void PrintUsage(std::FILE* to);
 
+// ---- shared by the commands ------------------------------------------------
+
+class CZorvDoc;
+
+// Writes `text` as UTF-8.
+void Print(std::FILE* to, const QString& text);
+// "zorv: message" and a pointer to --help on `err`; returns EXIT_USAGE.
+int UsageError(std::FILE* err, const QString& message);
+// Opens the list file (a new list when it does not exist and `mayBeNew`);
+// false, with the file and the cause on `err`, when it cannot be read.
+bool OpenList(CZorvDoc& doc, const QString& path, bool mayBeNew, std::FILE* err);
+// Saves the list; false, with the file and the cause on `err`, on failure.
+bool SaveList(CZorvDoc& doc, const QString& path, std::FILE* err);
+
 } // namespace zorv

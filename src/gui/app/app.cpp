@@ -199,11 +199,8 @@ bool CZorvApp::OpenDocumentFile(const QString& path)
     return true;
 }
 
-bool CZorvApp::OnFileSave()
+bool CZorvApp::SaveTo(const QString& path)
 {
-    const QString path = m_pDoc->GetPathName();
-    if (path.isEmpty())
-        return OnFileSaveAs();
     QString error;
     if (!m_pDoc->OnSaveDocument(path, &error)) {
         ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
@@ -212,16 +209,17 @@ bool CZorvApp::OnFileSave()
     return true;
 }
 
+bool CZorvApp::OnFileSave()
+{
+    const QString path = m_pDoc->GetPathName();
+    return path.isEmpty() ? OnFileSaveAs() : SaveTo(path);
+}
+
 bool CZorvApp::OnFileSaveAs()
 {
     const QString path = m_ui.chooseFile(true, m_pDoc->GetPathName());
-    if (path.isEmpty())
+    if (path.isEmpty() || !SaveTo(path))
         return false;
-    QString error;
-    if (!m_pDoc->OnSaveDocument(path, &error)) {
-        ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
-        return false;
-    }
     AddToRecentFileList(path);
     return true;
 }

@@ -78,6 +78,8 @@ signals:
     void RecentFilesChanged();
 
 private:
+    // Saves the list to `path`; a failure is reported to the user.
+    bool SaveTo(const QString& path);
     void LoadTranslation();
     void LoadRecentFileList();
     void SaveRecentFileList() const;

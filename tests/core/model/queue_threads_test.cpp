@@ -47,8 +47,7 @@ TEST(QueueThreads, EveryItemIsPoppedExactlyOnce)
                     ++poppedTotal;
                     // A little work per item keeps the queue busy while the
                     // UI thread changes it.
-                    for (volatile int spin = 0; spin < 3000; spin = spin + 1) {
-                    }
+                    std::this_thread::yield();
                 } else if (last) {
                     return; // the UI thread had finished and the queue is empty
                 } else {
