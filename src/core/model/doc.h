@@ -42,6 +42,10 @@ public:
     // A row's texts changed (state, note, fields).
     virtual void OnItemChanged(int /*row*/) {}
     virtual void OnTitleChanged() {}
+    // An automatic save failed; `error` names the file and the cause. Told
+    // once for a run of failures (a later successful save re-arms it); the
+    // list stays modified meanwhile.
+    virtual void OnAutoSaveFailed(const QString& /*error*/) {}
 };
 
 // The fetch engine as the document sees it. Installed by the run that fetches
