@@ -1,5 +1,6 @@
 // Fuzz target of the list-file reader. Any input must either load or fail
-// with a cause and an empty list; a list that loads must save to an image
+// with a cause and an empty list; a list that loads must be consumed exactly
+// (no negative count, nothing after the last item) and must save to an image
 // that loads again into the same list and saves to the same bytes.
 #include "model/doc.h"
 
@@ -53,6 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     CheckLoaded(doc);
+    // A list is consumed exactly: a byte more makes it something else.
+    zorv::CZorvDoc longer;
+    if (longer.LoadFromBytes(bytes + '\0', &cause))
+        Fail("bytes after the last item were accepted");
+    if (bytes.size() >= 4 && (static_cast<unsigned char>(bytes[3]) & 0x80))
+        Fail("a negative item count was accepted");
 
     const QByteArray saved = doc.SaveToBytes();
     zorv::CZorvDoc again;

@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <gmock/gmock.h>
 
+#include "support/tempsettings.h"
 #include "support/tsan_suppressions.h"
 
 int main(int argc, char** argv)
 {
+    zorv::test::UsePrivateRuntimeDir();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();

@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <gmock/gmock.h>
 
+#include "support/tempsettings.h"
 #include "support/tsan_suppressions.h"
 
 int main(int argc, char** argv)
 {
+    zorv::test::UsePrivateRuntimeDir();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

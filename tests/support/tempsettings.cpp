@@ -2,7 +2,10 @@
 
 #include "settings/store.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 namespace zorv::test {
 
@@ -53,6 +56,27 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes)
 std::string HexDump(const QByteArray& bytes)
 {
     return bytes.toHex(' ').toUpper().toStdString();
+}
+
+bool RunUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+void UsePrivateRuntimeDir()
+{
+    static QTemporaryDir dir; // 0700, removed when the run ends
+    if (dir.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
 }
 
 } // namespace zorv::test

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 
@@ -46,6 +47,13 @@ protected:
 QByteArray Bytes(std::initializer_list<int> bytes);
 QByteArray ReadFileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
+// Runs this thread's event loop (posted events, timers) until `done` holds;
+// false on timeout.
+bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+// Points XDG_RUNTIME_DIR (where list owners put their sockets) at a private
+// 0700 folder for the whole run; child processes inherit it. Call it in
+// main() before anything else.
+void UsePrivateRuntimeDir();
 // Hex dump "01 00 00 00 ..." for readable failure messages.
 std::string HexDump(const QByteArray& bytes);
 

@@ -17,6 +17,7 @@ extern "C" const char* __tsan_default_suppressions()
            "race:libQt6DBus.so\n"
            "race:libdbus-1.so\n"
            "race:libglib-2.0.so\n"
+           "race:libcpp-httplib.so\n"
            "deadlock:libdbus-1.so\n";
 }
 #endif

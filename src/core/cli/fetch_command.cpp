@@ -4,6 +4,8 @@
 #include "cli/progress.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
+#include "model/listowner.h"
+#include "model/listrequest.h"
 #include "settings/options.h"
 
 #include <QCoreApplication>
@@ -204,8 +206,21 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
     int status;
     {
         CZorvDoc doc;
-        if (!OpenList(doc, listPath, false, err))
+        // While it runs, this command holds the list: a `zorv --add` of the
+        // same list hands its URLs over, and they are fetched too.
+        CListOwner owner([&doc](const QJsonObject& request) { return AnswerListRequest(doc, request); });
+        QString error;
+        switch (owner.Own(listPath, &error, [&] { return OpenList(doc, listPath, false, err); })) {
+        case CListOwner::OwnResult::Owned:
+            break;
+        case CListOwner::OwnResult::Taken:
+            Print(err, QStringLiteral("zorv: %1 is open in another zorv; fetch it there\n").arg(listPath));
             return EXIT_USAGE;
+        case CListOwner::OwnResult::Failed:
+            if (!error.isEmpty())
+                Print(err, QStringLiteral("zorv: %1\n").arg(error));
+            return EXIT_USAGE;
+        }
         g_interrupted = 0;
         auto previous = std::signal(SIGINT, OnInterrupt);
         {
@@ -213,7 +228,8 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
             status = run.Run();
         }
         std::signal(SIGINT, previous);
-        if (!SaveList(doc, listPath, err))
+        // Saved only when something changed (a result, an added URL).
+        if (!owner.Release([&] { return !doc.IsModified() || SaveList(doc, listPath, err); }))
             return EXIT_USAGE;
     }
     return status;

@@ -3,10 +3,13 @@
 #include "cli/fetch_command.h"
 
 #include "model/doc.h"
+#include "model/listowner.h"
+#include "model/listrequest.h"
 #include "settings/options.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <string>
 #include <vector>
@@ -15,10 +18,11 @@ namespace zorv {
 
 namespace {
 
-// A pattern that expands into more URLs than this needs --yes.
-constexpr std::uint64_t kMaxUnconfirmedRun = 100000;
-// Beyond this a list no longer fits in memory: refused even with --yes.
-constexpr std::uint64_t kMaxRun = 20000000;
+// Text from the user or a server, safe to print on a terminal.
+QString Escaped(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
 
 int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
 {
@@ -47,6 +51,29 @@ int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
     }
     std::fwrite(buf.data(), 1, buf.size(), out);
     return std::fflush(out) == 0 ? EXIT_OK : EXIT_USAGE;
+}
+
+// The lines that tell what an add left out; true when it left out nothing.
+bool PrintAddReport(std::FILE* err, const CAddReport& report)
+{
+    for (const auto& [pattern, count] : report.tooLarge) {
+        const QString why = count > kMaxRun
+            ? QStringLiteral("more than a list can hold (%1); not added").arg(kMaxRun)
+            : QStringLiteral("more than %1; add --yes to add them all").arg(kMaxUnconfirmedRun);
+        Print(err, QStringLiteral("zorv: %1 expands into %2 URLs, %3\n").arg(Escaped(pattern)).arg(count).arg(why));
+    }
+    for (const std::string& r : report.refused)
+        Print(err, QStringLiteral("zorv: not an http, https or ftp URL, skipped: %1\n").arg(Escaped(r)));
+    for (const auto& [url, other] : report.clashes) {
+        Print(err, QStringLiteral("zorv: %1 would be saved to the same local file as %2; skipped "
+                                  "(give it another --name or --dest)\n")
+                       .arg(Escaped(url), Escaped(other)));
+    }
+    for (const std::string& f : report.folders)
+        Print(err, QStringLiteral("zorv: cannot create the folder %1\n").arg(Escaped(f)));
+    if (report.omitted)
+        Print(err, QStringLiteral("zorv: (%1 more not listed)\n").arg(report.omitted));
+    return report.Complete();
 }
 
 int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
@@ -95,43 +122,53 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
 
     COptions& options = Options();
     options.AutoSave = 0;
-    std::string dest = destination.isEmpty() ? options.DefaultDestination : destination.toStdString();
+    CAddRequest request;
+    const std::string dest = destination.isEmpty() ? options.DefaultDestination : destination.toStdString();
     // Without a destination anywhere, files go to the current folder rather
-    // than the root of the file system.
-    if (dest.empty())
-        dest = QDir::currentPath().toStdString();
-    else
-        dest = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(dest))).toStdString();
+    // than the root of the file system. The folder is made absolute here: a
+    // list held by another zorv may be changed by a process elsewhere.
+    request.destination = dest.empty()
+        ? QDir::currentPath().toStdString()
+        : QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(dest))).toStdString();
+    request.referer = referer.toStdString();
+    request.fileName = name.toStdString();
+    request.level = level;
+    request.confirmLarge = yes;
+    for (int i = 1; i < positional.size(); ++i)
+        request.urls.push_back(positional[i].toStdString());
 
     const QString listPath = positional[0];
-    CZorvDoc doc;
-    if (!OpenList(doc, listPath, true, err))
+    CAddReport report;
+    bool saved = true;
+    QJsonObject reply;
+    QString error;
+    const bool ok = ChangeList(listPath, request.ToJson(), &reply, [&] {
+        CZorvDoc doc;
+        if (!OpenList(doc, listPath, true, err)) {
+            saved = false;
+            return true;
+        }
+        report = AddUrls(doc, request);
+        // Nothing added, nothing written: no new empty list either.
+        if (report.added > 0)
+            saved = SaveList(doc, listPath, err);
+        return true;
+    }, &error);
+    if (!ok) {
+        Print(err, QStringLiteral("zorv: %1\n").arg(error));
         return EXIT_USAGE;
-
-    bool anyRefused = false;
-    for (int i = 1; i < positional.size(); ++i) {
-        const std::string url = positional[i].toStdString();
-        const std::uint64_t count = CZorvDoc::CountExpandedUrls(url);
-        if (count > kMaxRun || (count > kMaxUnconfirmedRun && !yes)) {
-            const QString why = count > kMaxRun
-                ? QStringLiteral("more than a list can hold (%1); not added").arg(kMaxRun)
-                : QStringLiteral("more than %1; add --yes to add them all").arg(kMaxUnconfirmedRun);
-            Print(err, QStringLiteral("zorv: %1 expands into %2 URLs, %3\n").arg(positional[i]).arg(count).arg(why));
-            anyRefused = true;
-            continue;
-        }
-        std::vector<std::string> refused;
-        doc.AddUrlExpanded(url, dest, referer.toStdString(), name.toStdString(), level, &refused);
-        for (const std::string& r : refused) {
-            Print(err, QStringLiteral("zorv: not an http, https or ftp URL, skipped: %1\n")
-                           .arg(QString::fromStdString(r)));
-        }
-        anyRefused = anyRefused || !refused.empty();
     }
-
-    if (!SaveList(doc, listPath, err))
+    if (!reply.isEmpty()) {
+        // The zorv that holds the list took the request.
+        if (!reply.value(QStringLiteral("ok")).toBool()) {
+            Print(err, QStringLiteral("zorv: %1: %2\n").arg(listPath, reply.value(QStringLiteral("error")).toString()));
+            return EXIT_USAGE;
+        }
+        report = CAddReport::FromJson(reply.value(QStringLiteral("report")).toObject());
+    }
+    if (!saved)
         return EXIT_USAGE;
-    return anyRefused ? EXIT_PARTIAL : EXIT_OK;
+    return PrintAddReport(err, report) ? EXIT_OK : EXIT_PARTIAL;
 }
 
 } // namespace

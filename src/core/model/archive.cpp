@@ -48,7 +48,7 @@ void CArchiveWriter::WriteString(const std::string& s)
 const char* CArchiveReader::Take(std::size_t n)
 {
     if (Remaining() < n)
-        throw CArchiveError("the file ends early");
+        throw CArchiveError("ファイルが途中で終わっています");
     const char* p = m_p;
     m_p += n;
     return p;
@@ -87,7 +87,7 @@ std::string CArchiveReader::ReadString()
             n = ReadU32();
     }
     if (n > Remaining())
-        throw CArchiveError("a text is longer than the rest of the file");
+        throw CArchiveError("文字列の長さがファイルの残りを超えています");
     return DecodeLegacyText(std::string_view(Take(n), n));
 }
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -188,8 +189,8 @@ void CZorvDoc::UpdateItem(const CItem* item)
 
 // ---- adding and the pending queue ---------------------------------------------
 
-CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
-                        const std::string& destination, const std::string& fileName, int level)
+ItemPtr CZorvDoc::NewItem(const std::string& url, const std::string& referer,
+                          const std::string& destination, const std::string& fileName, int level)
 {
     if (level < 0)
         level = Options().DefaultFnameLevel;
@@ -197,9 +198,20 @@ CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
     // carry a line break into the list (or into `zorv --list`).
     std::string line = url;
     line.resize(std::min(line.find_first_of("\r\n"), line.size()));
+    // Blanks around a typed or pasted URL are not part of it.
+    const size_t first = line.find_first_not_of(" \t");
+    line = first == std::string::npos ? std::string() : line.substr(first, line.find_last_not_of(" \t") + 1 - first);
     if (!CItem::IsValidUrl(line))
         return nullptr;
-    auto item = std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);
+    return std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);
+}
+
+CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
+                        const std::string& destination, const std::string& fileName, int level)
+{
+    ItemPtr item = NewItem(url, referer, destination, fileName, level);
+    if (!item)
+        return nullptr;
     CItem* raw = item.get();
     if (!AppendItem(item))
         return nullptr;
@@ -357,11 +369,13 @@ void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t byt
     }
     if (bytes != 0 && m_traffic.fetch_add(bytes) == 0)
         QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0, state));
-    // The workers' modified notice never marks the list (that would save it
-    // after every step with automatic saving on); one waiting notice at a
-    // time is enough.
-    if (!m_bModified.load() && !m_bModifiedNoticePosted.exchange(true))
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 0, state));
+    // A result (fetched, failed) marks the list modified, so that closing
+    // asks to save it and an automatic save records it; progress steps do
+    // not. One waiting notice at a time is enough: it is handled after the
+    // states stored before it.
+    const bool result = state == STATE_FETCHED || state == STATE_FAILED;
+    if (result && !m_bModified.load() && !m_bModifiedNoticePosted.exchange(true))
+        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 1, state));
     if (state == STATE_LAUNCHING)
         QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0, state));
 }
@@ -397,24 +411,81 @@ QString CZorvDoc::GetTitle() const
     return title;
 }
 
+bool CZorvDoc::AutoSaveEnabled() const
+{
+    return Options().AutoSave && !m_strPathName.isEmpty() && !m_bLoading;
+}
+
 void CZorvDoc::SetModifiedFlag(bool modified)
 {
-    // Taken before an automatic save: a save that fails leaves the list
-    // modified, and the title must then gain its mark.
     const bool old = m_bModified.load();
-    if (modified && Options().AutoSave && !m_strPathName.isEmpty() && !m_bLoading) {
-        m_bModified.store(true);
-        QString error;
-        if (OnSaveDocument(m_strPathName, &error)) {
-            m_strAutoSaveError.clear();
-            modified = false;
+    if (!modified) {
+        StopAutoSave();
+        m_bModified.store(false);
+        if (old)
+            NotifyTitle();
+        return;
+    }
+    m_bModified.store(true);
+    if (AutoSaveEnabled() && !AutoSavePending()) {
+        const auto since = std::chrono::steady_clock::now() - m_lastAutoSave;
+        if (since >= m_autoSaveInterval) {
+            // Saved before the title is told: a list that saves at once
+            // never shows the mark.
+            if (AutoSaveNow())
+                return;
         } else {
-            m_strAutoSaveError = error;
+            if (!m_pAutoSaveTimer) {
+                m_pAutoSaveTimer = std::make_unique<QTimer>();
+                m_pAutoSaveTimer->setSingleShot(true);
+                QObject::connect(m_pAutoSaveTimer.get(), &QTimer::timeout, [this] {
+                    if (m_bModified.load() && AutoSaveEnabled())
+                        AutoSaveNow();
+                });
+            }
+            m_pAutoSaveTimer->start(std::chrono::ceil<std::chrono::milliseconds>(m_autoSaveInterval - since));
         }
     }
-    m_bModified.store(modified);
-    if (old != modified)
+    if (!old)
         NotifyTitle();
+}
+
+bool CZorvDoc::AutoSavePending() const
+{
+    return m_pAutoSaveTimer && m_pAutoSaveTimer->isActive();
+}
+
+void CZorvDoc::StopAutoSave()
+{
+    if (m_pAutoSaveTimer)
+        m_pAutoSaveTimer->stop();
+}
+
+bool CZorvDoc::FlushAutoSave()
+{
+    if (!AutoSavePending())
+        return true;
+    m_pAutoSaveTimer->stop();
+    return !m_bModified.load() || !AutoSaveEnabled() || AutoSaveNow();
+}
+
+bool CZorvDoc::AutoSaveNow()
+{
+    m_lastAutoSave = std::chrono::steady_clock::now();
+    QString error;
+    if (OnSaveDocument(m_strPathName, &error)) {
+        m_strAutoSaveError.clear();
+        m_bAutoSaveFailureTold = false;
+        return true;
+    }
+    // The list stays modified (and its title says so); the observers hear of
+    // a run of failures once.
+    m_strAutoSaveError = error;
+    if (!m_bAutoSaveFailureTold) {
+        m_bAutoSaveFailureTold = true;
+        ForEachObserver([&](IDocObserver& o) { o.OnAutoSaveFailed(error); });
+    }
+    return false;
 }
 
 } // namespace zorv

@@ -12,8 +12,10 @@
 #include <QString>
 
 class QObject;
+class QTimer;
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -105,6 +107,9 @@ public:
     // queues it. Null when the URL is refused. Does not mark the list modified.
     CItem* AddUrl(const std::string& url, const std::string& referer,
                   const std::string& destination, const std::string& fileName, int level);
+    // The item AddUrl would add for `url`, not added; null when refused.
+    static ItemPtr NewItem(const std::string& url, const std::string& referer,
+                           const std::string& destination, const std::string& fileName, int level);
     void QueuePending(CItem* item);
     // QueuePending for many items, in the given order, under one lock: the
     // workers are woken once per item, the automatic start checked once.
@@ -126,7 +131,8 @@ public:
     // model/events.h. Null: no events are posted.
     void SetEventReceiver(QObject* receiver) { m_pReceiver.store(receiver); }
     // Stores the state and posts WM_ITEM_UPDATED, WM_ADD_TRAFFIC (when bytes
-    // were read), WM_SET_MODIFIED (while the list is not modified) and, for
+    // were read), WM_SET_MODIFIED (for a result, while the list is not
+    // modified) and, for
     // state 7, WM_LAUNCH_ITEM, in that order. Notices are coalesced: of the
     // progress notices (state 5 again) one per item waits at a time, of
     // WM_SET_MODIFIED one in all, and traffic is summed until the UI takes it.
@@ -180,8 +186,17 @@ public:
     void SetPathName(const QString& path);
 
     // ---- modified flag and title ----------------------------------------
-    // With AutoSave on and a path known, marking modified saves at once.
+    // With AutoSave on and a path known, marking modified saves the list:
+    // at once when the last automatic save is at least the save interval
+    // ago, else once when the interval has passed (a burst of changes, such
+    // as a run of worker results, is written once, not once per change).
     void SetModifiedFlag(bool modified = true);
+    // Writes a waiting automatic save now (before the list is closed, and at
+    // the end of a run). False when that save failed.
+    bool FlushAutoSave();
+    bool AutoSavePending() const;
+    // Shortest time between two automatic saves (1 s; tests shorten it).
+    void SetAutoSaveInterval(std::chrono::milliseconds interval) { m_autoSaveInterval = interval; }
     bool IsModified() const { return m_bModified.load(); }
     // The list's name (file name, or "無題"), with " *" while modified.
     QString GetTitle() const;
@@ -194,6 +209,9 @@ private:
     void QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos);
     void UnqueueLocked(CItem* item);
     void NotifyTitle();
+    bool AutoSaveNow();
+    void StopAutoSave();
+    bool AutoSaveEnabled() const;
 
     template <typename F>
     void ForEachObserver(F&& f)
@@ -217,6 +235,10 @@ private:
     std::atomic<bool> m_bModifiedNoticePosted{false};
     bool m_bLoading = false; // no automatic save while a list is being replaced
     QString m_strAutoSaveError;
+    bool m_bAutoSaveFailureTold = false; // observers heard of the current run of failures
+    std::chrono::milliseconds m_autoSaveInterval{1000};
+    std::chrono::steady_clock::time_point m_lastAutoSave{};
+    std::unique_ptr<QTimer> m_pAutoSaveTimer; // a waiting automatic save
 };
 
 } // namespace zorv

@@ -3,12 +3,15 @@
 // one refers back to it (tag 0x8001). Integers are little-endian.
 #include "model/archive.h"
 #include "model/doc.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QFile>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <set>
+#include <string>
 
 namespace zorv {
 
@@ -52,11 +55,14 @@ std::vector<ItemPtr> ParseList(const QByteArray& bytes)
     CArchiveReader ar(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     const std::int32_t count = ar.ReadI32();
     std::vector<ItemPtr> items;
-    if (count <= 0)
-        return items;
+    // A list is consumed exactly: a negative count or bytes after the last
+    // item mean the file is something else (a picture, a text), which must
+    // never be taken as an empty list and saved over.
+    if (count < 0)
+        throw CArchiveError("zorv のリストではありません（項目数が負です）");
     // Every object takes at least its 2-byte tag.
     if (static_cast<std::size_t>(count) > ar.Remaining() / 2)
-        throw CArchiveError("the item count is larger than the file can hold");
+        throw CArchiveError("zorv のリストではありません（項目数がファイルの大きさに合いません）");
     items.reserve(static_cast<std::size_t>(count));
 
     // Archive map indices: each new class and each object takes the next one.
@@ -69,15 +75,19 @@ std::vector<ItemPtr> ParseList(const QByteArray& bytes)
             schema = ar.ReadU16();
             const std::uint16_t len = ar.ReadU16();
             if (ar.ReadRaw(len) != kClassName)
-                throw CArchiveError("the file holds an object of an unknown class");
+                throw CArchiveError("zorv のリストではありません（未知のクラスのデータがあります）");
             itemClassIndices.insert(mapCount++);
         } else if (!(tag & kClassTag) || !itemClassIndices.count(tag & ~kClassTag)) {
-            throw CArchiveError("the file holds an object that is not a list item");
+            throw CArchiveError("zorv のリストではありません（リストの項目ではないデータがあります）");
         }
         auto item = std::make_shared<CItem>();
         item->Serialize(ar, schema);
         ++mapCount;
         items.push_back(std::move(item));
+    }
+    if (ar.Remaining() != 0) {
+        throw CArchiveError("zorv のリストではありません（最後の項目の後に " + std::to_string(ar.Remaining())
+                            + " バイト余っています）");
     }
     return items;
 }
@@ -101,6 +111,7 @@ bool CZorvDoc::LoadFromBytes(const QByteArray& bytes, QString* cause)
 
 bool CZorvDoc::OnNewDocument()
 {
+    StopAutoSave();
     DeleteContents();
     m_strPathName.clear();
     m_bModified.store(false);
@@ -110,12 +121,14 @@ bool CZorvDoc::OnNewDocument()
 
 bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
 {
+    StopAutoSave();
     m_bLoading = true;
     QString cause;
     bool ok = false;
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
-        cause = file.errorString();
+        cause = FileErrorText(errno, file.errorString());
     } else {
         const QByteArray bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
@@ -139,15 +152,33 @@ bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
 
 bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
 {
+    // Written to a temporary file beside the list and renamed over it only
+    // when every byte is written: a failed save leaves the old file whole.
+    // The explicit flush matters: a small list sits in the device's buffer
+    // after write(), and a failure to write that buffer out must be seen
+    // before the rename, not after it.
     QSaveFile file(path);
     const QByteArray bytes = SaveToBytes();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    int err = 0;
+    const auto step = [&](bool ok) {
+        if (!ok && err == 0)
+            err = errno ? errno : EIO;
+        return ok;
+    };
+    errno = 0;
+    const bool ok = step(file.open(QIODevice::WriteOnly)) && step(file.write(bytes) == bytes.size())
+        && step(file.flush()) && step(file.commit());
+    if (!ok) {
+        const QString cause = FileErrorText(err, file.errorString());
+        file.cancelWriting(); // the destructor removes the temporary file
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("%1: %2").arg(path, cause);
         return false;
     }
     m_strPathName = path;
     m_bModified.store(false);
+    m_bAutoSaveFailureTold = false;
+    StopAutoSave();
     NotifyTitle();
     return true;
 }
@@ -169,6 +200,7 @@ void CZorvDoc::DeleteContents()
 
 void CZorvDoc::OnCloseDocument()
 {
+    StopAutoSave();
     if (m_pEngine) {
         m_pEngine->StopWorkers();
         m_pEngine->ReleaseItems();

@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <cerrno>
+
 namespace zorv {
 
 bool IsValidUtf8(std::string_view s)
@@ -55,6 +57,44 @@ std::string DecodeLegacyText(std::string_view bytes)
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
     const QString text = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     return text.toStdString();
+}
+
+QString FileErrorText(int err, const QString& fallback)
+{
+    const char* text = nullptr;
+    switch (err) {
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        text = "ディスクがいっぱいです";
+        break;
+    case EFBIG:
+        text = "ファイルが大きすぎます";
+        break;
+    case EACCES:
+    case EPERM:
+        text = "アクセスが拒否されました";
+        break;
+    case ENOENT:
+        text = "ファイルまたはフォルダがありません";
+        break;
+    case EROFS:
+        text = "読み取り専用のファイルシステムです";
+        break;
+    case EISDIR:
+        text = "同じ名前のフォルダがあります";
+        break;
+    case EIO:
+        text = "入出力エラーが発生しました";
+        break;
+    default:
+        return fallback;
+    }
+    QString out = QString::fromUtf8(text);
+    if (!fallback.isEmpty())
+        out += QStringLiteral(" (%1)").arg(fallback);
+    return out;
 }
 
 } // namespace zorv

@@ -4,6 +4,8 @@
 #include "engine/controller.h"
 #include "engine/pool.h"
 #include "model/doc.h"
+#include "model/listowner.h"
+#include "model/listrequest.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "settings/options.h"
@@ -102,13 +104,17 @@ bool CZorvApp::InitInstance(const QStringList& args)
     m_pController = std::make_unique<CFetchController>(*m_pDoc);
     m_pFrame = std::make_unique<CMainFrame>(*this);
 
+    m_pOwner = std::make_unique<CListOwner>([this](const QJsonObject& r) { return AnswerRequest(r); });
+
     // The command line: no argument is a new list, one is a list to open.
     if (args.isEmpty()) {
         m_pDoc->OnNewDocument();
     } else {
         QString error;
-        if (!m_pDoc->OnOpenDocument(args.first(), &error)) {
-            ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
+        bool opened = false;
+        if (!TakeList(args.first(), [&] { return opened = m_pDoc->OnOpenDocument(args.first(), &error); })) {
+            if (!m_bHandedOff && !opened && !error.isEmpty())
+                ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
             return false;
         }
         AddToRecentFileList(args.first());
@@ -130,6 +136,8 @@ int CZorvApp::ExitInstance()
         m_pFrame->DestroyWindow();
         m_pFrame.reset();
     }
+    // Nobody can hand this list anything once the window is gone.
+    m_pOwner.reset();
     // The workers are joined while their events still have a receiver.
     m_pPool.reset();
     m_pController.reset();
@@ -156,6 +164,9 @@ void CZorvApp::ReportError(const QString& text)
 
 bool CZorvApp::SaveModified()
 {
+    // A waiting automatic save is written first: with AutoSave on, closing
+    // asks only when that save failed.
+    m_pDoc->FlushAutoSave();
     if (!m_pDoc->IsModified())
         return true;
     const QString name = m_pDoc->GetPathName().isEmpty()
@@ -176,7 +187,54 @@ bool CZorvApp::OnFileNew()
     if (!SaveModified())
         return false;
     m_pDoc->OnNewDocument();
+    m_pOwner->Release();
     return true;
+}
+
+bool CZorvApp::TakeList(const QString& path, const std::function<bool()>& load, bool raiseOther)
+{
+    QString error;
+    switch (m_pOwner->Own(path, &error, load)) {
+    case CListOwner::OwnResult::Owned:
+        return true;
+    case CListOwner::OwnResult::Failed:
+        if (!error.isEmpty())
+            ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
+        return false;
+    case CListOwner::OwnResult::Taken:
+        break;
+    }
+    if (!raiseOther) {
+        ReportError(QStringLiteral("%1 は別の zorv が開いているため、この名前では保存できません。")
+                        .arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    // Another zorv holds the list: its window comes to the front instead.
+    QJsonObject reply;
+    if (SendToOwner(path, {{QStringLiteral("command"), QStringLiteral("raise")}}, &reply) == HandOff::Answered
+        && reply.value(QStringLiteral("ok")).toBool()) {
+        m_bHandedOff = true;
+        return false;
+    }
+    ReportError(QStringLiteral("%1 は別の zorv が使用中です。%2")
+                    .arg(QDir::toNativeSeparators(path), reply.value(QStringLiteral("error")).toString()));
+    return false;
+}
+
+QJsonObject CZorvApp::AnswerRequest(const QJsonObject& request)
+{
+    if (request.value(QStringLiteral("command")).toString() == QLatin1String("raise")) {
+        if (m_pFrame) {
+            if (m_pFrame->isMinimized())
+                m_pFrame->showNormal();
+            m_pFrame->show();
+            m_pFrame->raise();
+            m_pFrame->activateWindow();
+        }
+        emit Raised();
+        return {{QStringLiteral("ok"), true}};
+    }
+    return AnswerListRequest(*m_pDoc, request);
 }
 
 void CZorvApp::OnFileOpen()
@@ -191,8 +249,11 @@ bool CZorvApp::OpenDocumentFile(const QString& path)
     if (!SaveModified())
         return false;
     QString error;
-    if (!m_pDoc->OnOpenDocument(path, &error)) {
-        ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
+    bool opened = false;
+    if (!TakeList(path, [&] { return opened = m_pDoc->OnOpenDocument(path, &error); })) {
+        m_bHandedOff = false; // this window stays
+        if (!opened && !error.isEmpty())
+            ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
         return false;
     }
     AddToRecentFileList(path);
@@ -202,6 +263,16 @@ bool CZorvApp::OpenDocumentFile(const QString& path)
 bool CZorvApp::SaveTo(const QString& path)
 {
     QString error;
+    // Saving under another name takes that list (unless another zorv holds it).
+    if (CanonicalListPath(path) != m_pOwner->OwnedPath()) {
+        bool saved = false;
+        if (!TakeList(path, [&] { return saved = m_pDoc->OnSaveDocument(path, &error); }, false)) {
+            if (!saved && !error.isEmpty())
+                ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
+            return false;
+        }
+        return true;
+    }
     if (!m_pDoc->OnSaveDocument(path, &error)) {
         ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
         return false;

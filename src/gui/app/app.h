@@ -8,6 +8,7 @@
 // recent-file list) and the dropped-file opening.
 #include "app/dialup.h"
 
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QObject>
 #include <QStringList>
@@ -19,6 +20,7 @@
 namespace zorv {
 
 class CFetchController;
+class CListOwner;
 class CMainFrame;
 class COptions;
 class CWorkerPool;
@@ -63,6 +65,12 @@ public:
     void AddToRecentFileList(const QString& path);
     void RemoveFromRecentFileList(const QString& path);
 
+    // Start-up found the list open in another zorv window and brought that
+    // window to the front: this process ends without a window of its own.
+    bool HandedOff() const { return m_bHandedOff; }
+    // The list-owner socket of the open list (see model/listowner.h).
+    CListOwner& Owner() const { return *m_pOwner; }
+
     // How the application talks to the user. The defaults are message boxes
     // and file dialogs; tests replace them.
     struct CUserInterface {
@@ -76,6 +84,8 @@ public:
 
 signals:
     void RecentFilesChanged();
+    // Another zorv asked this window to come to the front.
+    void Raised();
 
 private:
     // Saves the list to `path`; a failure is reported to the user.
@@ -84,6 +94,12 @@ private:
     void LoadRecentFileList();
     void SaveRecentFileList() const;
     void ReportError(const QString& text);
+    // Takes the list at `path` (see CListOwner::Own) and runs `load` under
+    // its lock. False when the list could not be taken: another zorv holds
+    // it (with `raiseOther` its window is brought to the front, else the
+    // user is told) or the user was told why.
+    bool TakeList(const QString& path, const std::function<bool()>& load, bool raiseOther = true);
+    QJsonObject AnswerRequest(const QJsonObject& request);
 
     std::unique_ptr<IDialUpLink> m_pDialUp;
     std::unique_ptr<COptions> m_pOptions;
@@ -96,6 +112,8 @@ private:
     QStringList m_recent;
     CUserInterface m_ui;
     bool m_bRunning = false;
+    bool m_bHandedOff = false;
+    std::unique_ptr<CListOwner> m_pOwner;
 };
 
 } // namespace zorv

@@ -31,7 +31,8 @@ int main(int argc, char** argv)
     zorv::CZorvApp theApp;
     if (!theApp.InitInstance(args)) {
         theApp.ExitInstance();
-        return zorv::EXIT_USAGE;
+        // A list already open in another window: that window came forward.
+        return theApp.HandedOff() ? zorv::EXIT_OK : zorv::EXIT_USAGE;
     }
     const int rc = app.exec();
     const int exitRc = theApp.ExitInstance();

@@ -1,14 +1,22 @@
 // The headless commands through the real executable, with a private home
 // folder (settings) and a private working folder.
+#include "support/childprocess.h"
+#include "support/http_server.h"
 #include "support/tempsettings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
+#include <QThread>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
 
 using zorv::test::ReadFileBytes;
 
@@ -31,7 +39,9 @@ protected:
         ASSERT_TRUE(m_home.isValid() && m_work.isValid());
     }
 
-    Result Run(const QStringList& args)
+    // Runs zorv with `args`; with `fileSizeKiB` > 0, files it writes cannot
+    // grow beyond that (writes fail with EFBIG, as on a full disk).
+    Result Run(const QStringList& args, int fileSizeKiB = 0)
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -42,7 +52,13 @@ protected:
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(m_work.path());
 #ifdef ZORV_EXE
-        p.start(QStringLiteral(ZORV_EXE), args);
+        if (fileSizeKiB > 0) {
+            p.start(QStringLiteral("/bin/bash"),
+                    QStringList{"-c", QStringLiteral("ulimit -f %1; trap '' XFSZ; exec \"$0\" \"$@\"").arg(fileSizeKiB),
+                                QStringLiteral(ZORV_EXE)} + args);
+        } else {
+            p.start(QStringLiteral(ZORV_EXE), args);
+        }
 #endif
         if (!p.waitForFinished(60000)) {
             ADD_FAILURE() << "zorv did not finish: " << args.join(' ').toStdString();
@@ -51,6 +67,36 @@ protected:
         }
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    // Fetches go straight to the loopback servers, whatever proxy the
+    // environment names.
+    void DirectConnections()
+    {
+        QSettings s(SettingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("Settings/ProxySetting"), 1);
+    }
+    // Starts `zorv ARGS` in the background, with the same settings.
+    void StartChild(zorv::test::CChildProcess& child, const QStringList& args)
+    {
+        zorv::test::CChildProcess::Options options;
+        options.env = {QStringLiteral("HOME=") + m_home.path(),
+                       QStringLiteral("XDG_CONFIG_HOME=") + m_home.filePath(QStringLiteral(".config"))};
+        QString error;
+#ifdef ZORV_EXE
+        ASSERT_TRUE(child.Start(QStringLiteral(ZORV_EXE), args, options, &error)) << error.toStdString();
+#endif
+    }
+    static bool WaitUntil(const std::function<bool()>& done, int ms = 20000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() > ms)
+                return false;
+            QThread::msleep(20);
+        }
+        return true;
     }
 
     // The user's settings, as the executable finds them.
@@ -127,6 +173,9 @@ TEST_F(HeadlessTest, RefusedUrlsAndLongRunsAreNamedAndSkipped)
 {
     const QString list = Work("l.zorv");
     const QString big = QStringLiteral("http://h/img*1.100001.6d*.jpg");
+    // Nothing added: no list is made.
+    EXPECT_EQ(Run({"--add", list, big}).status, 1);
+    EXPECT_FALSE(QFile::exists(list));
     Result r = Run({"--add", list, "http://h/ok1", "mailto:someone@example.com", "h/noscheme", "file:///x*1.2.1d*", big,
                     "https://h/ok*2.3.1d*"});
     EXPECT_EQ(r.status, 1);
@@ -156,21 +205,152 @@ TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)
     const QString missing = Work("missing.zorv");
     const QString damaged = Work("damaged.zorv");
     const QString folder = Work("folder.zorv");
+    const QString photo = Work("photo.jpg");
     const QByteArray damagedBytes("\x02\x00\x00\x00\xFF\xFF\x03\x00\x05\x00CIt", 13);
+    const QByteArray photoBytes("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01", 12);
     ASSERT_TRUE(zorv::test::WriteFileBytes(damaged, damagedBytes));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(photo, photoBytes));
     ASSERT_TRUE(QDir(m_work.path()).mkdir(QStringLiteral("folder.zorv")));
 
-    // --add never replaces a list it cannot read, nor writes into a file.
+    // No command replaces a file it cannot read as a list, nor writes into a file.
     const QString inFile = damaged + QStringLiteral("/sub.zorv");
-    for (const QStringList& args : {QStringList{"--list", missing}, QStringList{"--list", damaged},
-                                    QStringList{"--list", folder}, QStringList{"--add", damaged, "http://h/a"},
-                                    QStringList{"--add", folder, "http://h/a"}, QStringList{"--add", inFile, "http://h/a"}}) {
+    for (const QStringList& args :
+         {QStringList{"--list", missing}, QStringList{"--list", damaged}, QStringList{"--list", folder},
+          QStringList{"--add", damaged, "http://h/a"}, QStringList{"--add", folder, "http://h/a"},
+          QStringList{"--add", inFile, "http://h/a"}, QStringList{"--list", photo}, QStringList{"--add", photo, "http://h/a"},
+          QStringList{"--fetch", photo}, QStringList{"--fetch", damaged}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(args[1])) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty());
     }
     EXPECT_EQ(ReadFileBytes(damaged), damagedBytes);
+    EXPECT_EQ(ReadFileBytes(photo), photoBytes);
+}
+
+// A full disk while the list is saved: the command says so (naming the list
+// and the cause) with status 2, the old list stays byte for byte and no
+// temporary file is left. --fetch also fails the downloads that hit it.
+TEST_F(HeadlessTest, FullDiskLeavesTheListWhole)
+{
+    DirectConnections();
+    zorv::test::CHttpServer server;
+    server.Serve("/big", std::string(8192, 'b'));
+    ASSERT_TRUE(server.Start());
+    const QString list = Work("l.zorv");
+    QStringList add{"--add", "--dest", Work("dl"), list};
+    for (int i = 0; i < 40; ++i)
+        add << QString::fromStdString(server.Url("/big?" + std::to_string(i)));
+    ASSERT_EQ(Run(add).status, 0);
+    const QByteArray before = ReadFileBytes(list);
+    ASSERT_GT(before.size(), 2048);
+    for (const QStringList& args : {QStringList{"--add", list, "http://h/more"}, QStringList{"--fetch", list}}) {
+        const Result r = Run(args, 1);
+        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(list)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("ファイルが大きすぎます"))) << r.err.toStdString();
+        EXPECT_EQ(ReadFileBytes(list), before);
+        EXPECT_EQ(QDir(m_work.path()).entryList(QDir::Files), QStringList{"l.zorv"});
+    }
+    EXPECT_FALSE(Run({"--list", list}).out.contains(QStringLiteral("\t1\t"))) << "nothing fetched";
+}
+
+// --add makes the destination folders of what it adds (mirrored URL
+// folders too) and refuses a URL whose local file another item writes.
+TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
+{
+    const QString list = Work("l.zorv");
+    Result r = Run({"--add", "--dest", "out", "--level", "2", list, "http://h/sub/deep/f.txt"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(Work("out/sub/deep")).isDir());
+
+    struct Case {
+        QStringList args;
+        QStringList named; // both URLs of a clash, or the folder
+    };
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("blocked"), "x"));
+    const std::vector<Case> cases = {
+        {{"--name", "x.bin", "--dest", "out", list, "http://h/a", "http://h/b"}, {"http://h/b", "http://h/a"}},
+        {{"--dest", "out/sub/deep", list, "http://h/zzz/f.txt"}, {"http://h/zzz/f.txt", "http://h/sub/deep/f.txt"}},
+        {{"--dest", "blocked/in", list, "http://h/c"}, {Work("blocked/in")}},
+    };
+    for (const Case& c : cases) {
+        r = Run(QStringList{"--add"} + c.args);
+        EXPECT_EQ(r.status, 1) << c.args.join(' ').toStdString();
+        for (const QString& n : c.named)
+            EXPECT_TRUE(r.err.contains(n)) << n.toStdString() << " not in: " << r.err.toStdString();
+    }
+    const QStringList lines = Run({"--list", list}).Lines();
+    ASSERT_EQ(lines.size(), 3); // f.txt, a as x.bin, c (its folder is missing)
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("http://h/a\t")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("http://h/c\t")));
+}
+
+// While `zorv --fetch` holds a list, `zorv --add` hands its URLs to it: they
+// are fetched in the same run and kept in the list it saves.
+TEST_F(HeadlessTest, AddDuringAFetchIsHandedToIt)
+{
+    DirectConnections();
+    zorv::test::CHttpServer server;
+    server.ServeSlow("/slow", std::string(3000, 's'), 500, std::chrono::milliseconds(200));
+    server.Serve("/late", "late body");
+    ASSERT_TRUE(server.Start());
+    const QString list = Work("l.zorv");
+    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/slow"))}).status, 0);
+
+    zorv::test::CChildProcess fetch;
+    StartChild(fetch, {"--fetch", list});
+    ASSERT_TRUE(WaitUntil([&] { return !server.RequestsFor("/slow").empty(); }));
+    const Result r = Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/late"))});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return !fetch.IsRunning(); }));
+    const QStringList lines = Run({"--list", list}).Lines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("0\t1\t"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t1\t"))) << lines[1].toStdString();
+    EXPECT_EQ(ReadFileBytes(Work("dl/late")), QByteArray("late body"));
+}
+
+// With no zorv holding the list, writers take turns through a lock file
+// beside it: a live holder makes a second writer give up with status 2;
+// the socket and the lock left by a zorv that died are taken over.
+TEST_F(HeadlessTest, WritersTakeTurnsThroughTheLockFile)
+{
+    DirectConnections();
+    const QString list = Work("l.zorv");
+    ASSERT_EQ(Run({"--add", list, "http://h/a"}).status, 0);
+    const QByteArray before = ReadFileBytes(list);
+    QByteArray lockText;
+    {
+        QLockFile lock(list + QStringLiteral(".lock"));
+        ASSERT_TRUE(lock.tryLock());
+        const Result r = Run({"--add", list, "http://h/b"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("another zorv"))) << r.err.toStdString();
+        EXPECT_EQ(ReadFileBytes(list), before);
+        lockText = ReadFileBytes(list + QStringLiteral(".lock"));
+    }
+    // A fetch that is killed leaves its socket; a lock names a process that is gone.
+    zorv::test::CHttpServer server;
+    server.ServeStalled("/stalled", "xx", 100000);
+    ASSERT_TRUE(server.Start());
+    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/stalled"))}).status, 0);
+    zorv::test::CChildProcess fetch, gone;
+    StartChild(fetch, {"--fetch", list});
+    ASSERT_TRUE(WaitUntil([&] { return !server.RequestsFor("/stalled").empty(); }));
+    ::kill(fetch.Pid(), SIGKILL);
+    ASSERT_TRUE(WaitUntil([&] { return !fetch.IsRunning(); }));
+    QString error;
+    ASSERT_TRUE(gone.Start(QStringLiteral("/bin/true"), {}, {}, &error)) << error.toStdString();
+    const pid_t deadPid = gone.Pid();
+    ASSERT_TRUE(WaitUntil([&] { return !gone.IsRunning(); }));
+    lockText.replace(0, lockText.indexOf('\n'), QByteArray::number(deadPid));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(list + QStringLiteral(".lock"), lockText));
+
+    const Result r = Run({"--add", list, "http://h/b"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(Run({"--list", list}).Lines().size(), 3);
+    EXPECT_FALSE(QFile::exists(list + QStringLiteral(".lock")));
 }
 
 } // namespace

@@ -145,9 +145,11 @@ TEST_F(DocTest, RemoveItemsTakesRowsAndQueueEntries)
 
 TEST_F(DocTest, ModifiedMarkAndAutomaticSave)
 {
-    struct TitleWatcher : zorv::IDocObserver {
+    struct Watcher : zorv::IDocObserver {
         void OnTitleChanged() override { ++changes; }
+        void OnAutoSaveFailed(const QString& error) override { failures << error; }
         int changes = 0;
+        QStringList failures;
     } watch;
     const QString path = settings.Path(QStringLiteral("list.zorv"));
     CZorvDoc doc;
@@ -162,30 +164,57 @@ TEST_F(DocTest, ModifiedMarkAndAutomaticSave)
     EXPECT_FALSE(doc.IsModified());
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv"));
 
-    // AutoSave on with a path: written at once, never marked; a pattern run
-    // is written once, not once per URL.
+    // AutoSave on with a path: the first change is written at once and never
+    // marked; a pattern run is written once, not once per URL.
     settings.Options().AutoSave = 1;
+    doc.SetAutoSaveInterval(std::chrono::milliseconds(300));
     watch.changes = 0;
     EXPECT_EQ(doc.AddUrlExpanded("http://h/b*1.4.1d*", "/d", "", "", 0), 4);
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv"));
     EXPECT_EQ(ReadFileBytes(path), doc.SaveToBytes());
     EXPECT_EQ(watch.changes, 1);
 
+    // Changes within the interval wait as one save, written when it has
+    // passed (or at once by FlushAutoSave).
+    const QByteArray afterFirst = ReadFileBytes(path);
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3; ++i)
+            doc.AddUrlExpanded("http://h/c" + std::to_string(round * 3 + i), "/d", "", "", 0);
+        EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv *"));
+        EXPECT_TRUE(doc.AutoSavePending());
+        EXPECT_EQ(ReadFileBytes(path), round == 0 ? afterFirst : ReadFileBytes(path));
+        if (round == 0)
+            EXPECT_TRUE(doc.FlushAutoSave());
+        else
+            EXPECT_TRUE(zorv::test::RunUntil([&] { return !doc.IsModified(); }, 5000));
+        EXPECT_EQ(ReadFileBytes(path), doc.SaveToBytes());
+        EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv"));
+    }
+
     // AutoSave on without a path: only marked.
     CZorvDoc fresh;
     fresh.AddUrlExpanded("http://h/c", "/d", "", "", 0);
     EXPECT_EQ(fresh.GetTitle(), QStringLiteral("無題 *"));
 
-    // A failed automatic save leaves the list marked, and the title says so.
+    // Failed automatic saves leave the list marked; the observers hear of a
+    // run of failures once, and again after a save succeeded.
     const QByteArray onDisk = ReadFileBytes(path);
+    doc.SetAutoSaveInterval(std::chrono::milliseconds(0));
     doc.SetPathName(settings.Path(QStringLiteral("no/such/folder/list.zorv")));
-    watch.changes = 0;
-    doc.AddUrlExpanded("http://h/d", "/d", "", "", 0);
+    for (int i = 0; i < 2; ++i)
+        doc.AddUrlExpanded("http://h/d" + std::to_string(i), "/d", "", "", 0);
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv *"));
-    EXPECT_GE(watch.changes, 1);
-    EXPECT_FALSE(doc.LastAutoSaveError().isEmpty());
+    ASSERT_EQ(watch.failures.size(), 1);
+    EXPECT_TRUE(watch.failures[0].contains(QStringLiteral("no/such/folder/list.zorv"))) << watch.failures[0].toStdString();
+    EXPECT_EQ(doc.LastAutoSaveError(), watch.failures[0]);
     EXPECT_EQ(ReadFileBytes(path), onDisk);
+    doc.SetPathName(path);
+    doc.AddUrlExpanded("http://h/e", "/d", "", "", 0);
+    EXPECT_FALSE(doc.IsModified());
+    doc.SetPathName(settings.Path(QStringLiteral("no/such/folder/list.zorv")));
+    doc.AddUrlExpanded("http://h/f", "/d", "", "", 0);
+    EXPECT_EQ(watch.failures.size(), 2);
     doc.RemoveObserver(&watch);
 }
 

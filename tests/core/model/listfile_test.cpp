@@ -197,44 +197,58 @@ TEST_F(ListFileTest, DamagedFilesFailCleanly)
         EXPECT_TRUE(doc.GetPathName().isEmpty()) << what;
         EXPECT_FALSE(doc.IsModified()) << what;
     }
-    // A negative count is an empty list; bytes after the last item are ignored.
+    // A list is consumed exactly: files that only start like one (a JPEG's
+    // first bytes read as a negative count, a list with bytes after its last
+    // item) are not lists, and opening them never writes them.
+    for (const QByteArray& bytes : {Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'}), I32(-5) + "junk",
+                                    good + "junk", I32(0) + "x"}) {
+        CZorvDoc doc;
+        ASSERT_TRUE(zorv::test::WriteFileBytes(path, bytes));
+        QString error;
+        EXPECT_FALSE(doc.OnOpenDocument(path, &error)) << zorv::test::HexDump(bytes);
+        EXPECT_TRUE(error.contains(QStringLiteral("zorv のリストではありません"))) << error.toStdString();
+        EXPECT_EQ(ReadFileBytes(path), bytes);
+    }
     CZorvDoc doc;
-    EXPECT_TRUE(Load(doc, I32(-5) + "junk"));
+    EXPECT_TRUE(Load(doc, I32(0)));
     EXPECT_EQ(doc.GetCount(), 0);
-    EXPECT_TRUE(Load(doc, good + "junk"));
-    EXPECT_EQ(doc.GetCount(), 2);
 }
 
-// A save that fails leaves the previous file whole and no stray files.
+// A save that fails leaves the previous file whole and no stray files, both
+// for a list that fits the file's write buffer (the failure shows only when
+// the buffer is written out) and for a larger one.
 TEST_F(ListFileTest, FailedSaveKeepsThePreviousFile)
 {
-    CZorvDoc doc;
-    doc.AddUrl("http://h/old", "", "/d", "n", 0);
-    const QString path = settings.Path(QStringLiteral("list.zorv"));
-    QString error;
-    ASSERT_TRUE(doc.OnSaveDocument(path, &error)) << error.toStdString();
-    const QByteArray old = ReadFileBytes(path);
-    const QStringList before = QDir(settings.Dir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    for (const int added : {80, 1000}) {
+        CZorvDoc doc;
+        doc.AddUrl("http://h/old", "", "/d", "n", 0);
+        const QString path = settings.Path(QStringLiteral("list.zorv"));
+        QString error;
+        ASSERT_TRUE(doc.OnSaveDocument(path, &error)) << error.toStdString();
+        const QByteArray old = ReadFileBytes(path);
+        const QStringList before = QDir(settings.Dir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
 
-    // The disk fills up while the new list is written.
-    for (int i = 0; i < 1000; ++i)
-        doc.AddUrl("http://h/new/" + std::to_string(i), "", "/d", "n", 0);
-    doc.SetModifiedFlag(true);
-    ASSERT_GT(doc.SaveToBytes().size(), 8192);
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = doc.OnSaveDocument(path, &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(error.contains(path)) << error.toStdString();
-    EXPECT_EQ(ReadFileBytes(path), old);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(QDir(settings.Dir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+        // The disk fills up while the new list is written.
+        for (int i = 0; i < added; ++i)
+            doc.AddUrl("http://h/new/" + std::to_string(i), "", "/d", "n", 0);
+        doc.SetModifiedFlag(true);
+        ASSERT_GT(doc.SaveToBytes().size(), 2048);
+        struct rlimit saved {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool ok = doc.OnSaveDocument(path, &error);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(ok) << added;
+        EXPECT_TRUE(error.contains(path)) << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("ファイルが大きすぎます"))) << error.toStdString();
+        EXPECT_EQ(ReadFileBytes(path), old) << added;
+        EXPECT_TRUE(doc.IsModified());
+        EXPECT_EQ(QDir(settings.Dir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+    }
 }
 
 } // namespace

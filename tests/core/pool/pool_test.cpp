@@ -20,21 +20,6 @@
 namespace zorv::test {
 namespace {
 
-// Runs the UI thread's event loop until `done` holds; false on timeout.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    QCoreApplication::processEvents();
-    return true;
-}
-
 class PoolTest : public SettingsTest {
 protected:
     void SetUp() override
@@ -82,12 +67,14 @@ TEST_F(PoolTest, WorkerCountStartsAndStopsFetching)
     pool.SetWorkerCount(1);
     pool.SetWorkerCount(3);
     EXPECT_EQ(pool.LiveWorkers(), 3); // new workers start at once
-    ASSERT_TRUE(RunUntil([&] { return pool.ActiveFetches() == 3; }));
+    ASSERT_TRUE(RunUntil([&] { return pool.ActiveFetches() == 3 && doc.GetItem(0)->GetState() == STATE_FETCHING; }));
+    EXPECT_FALSE(doc.IsModified()); // progress does not mark the list
     // Stop while fetching: busy workers finish their item first.
     pool.SetWorkerCount(0);
     EXPECT_GT(pool.LiveWorkers(), 0);
     ASSERT_TRUE(pool.WaitUntilStopped(std::chrono::milliseconds(10000)));
     QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(doc.IsModified()); // results do
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(doc.GetItem(i)->GetState(), STATE_FETCHED) << i;
     // Nobody took the fourth item.

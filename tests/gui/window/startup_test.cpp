@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QUrl>
@@ -259,6 +260,39 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     EXPECT_EQ(View().font().family(), QStringLiteral("IPAGothic"));
     EXPECT_EQ(View().font().pixelSize(), 19);
     EXPECT_EQ(View().font().weight(), QFont::Bold);
+}
+
+// A list open in a window is held by it: `zorv LIST` brings that window to
+// the front instead of opening a second one, and `zorv --add LIST` hands its
+// URLs to it.
+TEST_F(StartupTest, SecondZorvHandsOverToTheWindow)
+{
+#ifdef ZORV_EXE
+    const QString list = MakeList(QStringLiteral("held.zorv"), {"http://h/a.bin"});
+    ASSERT_TRUE(Start({list}));
+    int raised = 0;
+    QObject::connect(app.get(), &CZorvApp::Raised, [&] { ++raised; });
+    const auto run = [&](const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), settings.Dir()); // the child's settings stay in the test folder
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.Path(QStringLiteral(".config")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ZORV_EXE), args);
+        EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 30000)) << args.join(' ').toStdString();
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        return p.exitCode();
+    };
+    EXPECT_EQ(run({list}), 0);
+    EXPECT_EQ(raised, 1);
+    EXPECT_EQ(run({"--add", "--dest", settings.Dir(), list, "http://h/b.bin"}), 0);
+    ASSERT_EQ(Doc().GetCount(), 2);
+    EXPECT_EQ(Doc().GetItem(1)->m_strUrl, "http://h/b.bin");
+    EXPECT_EQ(Doc().GetItemCount(true), 2);
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+#endif
 }
 
 } // namespace

@@ -1,0 +1,111 @@
+// The owner of a list answers the requests of other zorv processes over its
+// local socket; anything that is not a well-formed request for its list is
+// dropped without effect.
+#include "model/listowner.h"
+#include "model/listrequest.h"
+#include "support/tempsettings.h"
+
+#include <QJsonDocument>
+#include <QLocalSocket>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace zorv::test {
+namespace {
+
+class ListOwnerTest : public SettingsTest {
+protected:
+    void SetUp() override
+    {
+        list = settings.Path(QStringLiteral("l.zorv"));
+        ASSERT_TRUE(doc.OnSaveDocument(list, nullptr));
+        ASSERT_EQ(owner.Own(list, nullptr), CListOwner::OwnResult::Owned);
+    }
+
+    // Sends from another thread (the owner answers on this one).
+    HandOff Send(const QJsonObject& request, QJsonObject* reply)
+    {
+        std::atomic<bool> done{false};
+        HandOff result = HandOff::NoOwner;
+        std::thread sender([&] {
+            result = SendToOwner(list, request, reply, std::chrono::seconds(10));
+            done = true;
+        });
+        EXPECT_TRUE(RunUntil([&] { return done.load(); }));
+        sender.join();
+        return result;
+    }
+    // Writes raw bytes from another thread; true when the owner hung up
+    // without sending anything back.
+    bool DroppedRaw(const QByteArray& bytes)
+    {
+        std::atomic<bool> done{false};
+        bool dropped = false;
+        std::thread sender([&] {
+            QLocalSocket s;
+            s.connectToServer(OwnerSocketPath(list));
+            if (s.waitForConnected(2000)) {
+                s.write(bytes);
+                s.waitForBytesWritten(2000);
+                s.waitForReadyRead(5000);
+                dropped = s.bytesAvailable() == 0 && s.state() != QLocalSocket::ConnectedState;
+            }
+            done = true;
+        });
+        EXPECT_TRUE(RunUntil([&] { return done.load(); }));
+        sender.join();
+        return dropped;
+    }
+
+    QString list;
+    CZorvDoc doc;
+    CListOwner owner{[this](const QJsonObject& r) { return AnswerListRequest(doc, r); }};
+};
+
+TEST_F(ListOwnerTest, AnswersAddsAndDropsEverythingElse)
+{
+    QByteArray greeting("ZORV-LIST/1\n");
+    const auto framed = [&](const QByteArray& json) {
+        const auto n = static_cast<quint32>(json.size());
+        return greeting + QByteArray(1, char(n >> 24)) + char(n >> 16) + char(n >> 8) + char(n) + json;
+    };
+    CAddRequest add;
+    add.urls = {"http://h/a*1.2.1d*"};
+    add.destination = settings.Dir().toStdString();
+    const QByteArray addJson = QJsonDocument(add.ToJson()).toJson();
+    for (const QByteArray& bytes :
+         {QByteArray("GET / HTTP/1.0\r\n\r\n"), greeting + QByteArray("\x7F\xFF\xFF\xFF", 4), framed("not json"),
+          framed(addJson), // no list named: not for this owner
+          framed(addJson) + "and more"}) {
+        EXPECT_TRUE(DroppedRaw(bytes)) << bytes.left(40).toStdString();
+        EXPECT_EQ(doc.GetCount(), 0);
+    }
+
+    QJsonObject reply;
+    ASSERT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
+    EXPECT_TRUE(reply.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(CAddReport::FromJson(reply.value(QStringLiteral("report")).toObject()).added, 2);
+    EXPECT_EQ(doc.GetCount(), 2);
+    EXPECT_EQ(doc.GetItemCount(true), 2); // queued, as the new-URL command does
+    EXPECT_TRUE(doc.IsModified());
+
+    // The same files again clash; an unknown request is refused.
+    ASSERT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
+    EXPECT_EQ(CAddReport::FromJson(reply.value(QStringLiteral("report")).toObject()).clashes.size(), 2u);
+    ASSERT_EQ(Send({{QStringLiteral("command"), QStringLiteral("format-disk")}}, &reply), HandOff::Answered);
+    EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(doc.GetCount(), 2);
+
+    // A second owner of the same list is refused; released, nobody answers.
+    CListOwner other{{}};
+    EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Taken);
+    owner.Release();
+    EXPECT_EQ(SendToOwner(list, add.ToJson(), &reply), HandOff::NoOwner);
+    EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Owned);
+}
+
+} // namespace
+} // namespace zorv::test
