@@ -208,7 +208,12 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         CZorvDoc doc;
         // While it runs, this command holds the list: a `zorv --add` of the
         // same list hands its URLs over, and they are fetched too.
-        CListOwner owner([&doc](const QJsonObject& request) { return AnswerListRequest(doc, request); });
+        CListOwner owner([&doc](const QJsonObject& request) {
+            if (request.value(QStringLiteral("command")).toString() == QLatin1String("raise"))
+                return QJsonObject{{QStringLiteral("ok"), false},
+                                   {QStringLiteral("error"), QStringLiteral("zorv --fetch が取得中です。")}};
+            return AnswerListRequest(doc, request);
+        });
         QString error;
         switch (owner.Own(listPath, &error, [&] { return OpenList(doc, listPath, false, err); })) {
         case CListOwner::OwnResult::Owned:
