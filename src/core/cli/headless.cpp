@@ -3,6 +3,7 @@
 #include "cli/fetch_command.h"
 
 #include "model/doc.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QDir>
@@ -34,10 +35,12 @@ int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
         buf += std::to_string(i);
         buf += '\t';
         buf += std::to_string(item->GetState());
+        // One item, one line of six fields: tabs, line breaks, backslashes
+        // and other control characters in the texts are escaped.
         for (const std::string* field :
              {&item->m_strUrl, &item->m_strDestination, &item->m_strFileName, &item->m_strReferer}) {
             buf += '\t';
-            buf += *field;
+            buf += EscapeText(*field, Escape::Field);
         }
         buf += '\n';
         if (buf.size() >= (1 << 16) - 4096) {

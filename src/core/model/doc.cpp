@@ -2,6 +2,7 @@
 
 #include "model/archive.h"
 #include "model/events.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QCoreApplication>
@@ -194,9 +195,11 @@ CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
     if (level < 0)
         level = Options().DefaultFnameLevel;
     // Only the first line counts, whatever its line end: a URL must never
-    // carry a line break into the list (or into `zorv --list`).
+    // carry a line break into the list (or into `zorv --list`). White space
+    // around it is dropped before the file name is derived from it.
     std::string line = url;
     line.resize(std::min(line.find_first_of("\r\n"), line.size()));
+    line = TrimWhiteSpace(line);
     if (!CItem::IsValidUrl(line))
         return nullptr;
     auto item = std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);

@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace zorv {
 
 bool IsValidUtf8(std::string_view s)
@@ -55,6 +57,81 @@ std::string DecodeLegacyText(std::string_view bytes)
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
     const QString text = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     return text.toStdString();
+}
+
+} // namespace zorv
+
+namespace zorv {
+
+namespace {
+
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += kHex[(value >> shift) & 0xF];
+}
+
+bool IsWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+} // namespace
+
+std::string EscapeText(std::string_view text, Escape how)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (how == Escape::Field) {
+            const char* named = c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\\' ? "\\\\" : nullptr;
+            if (named) {
+                out += named;
+                continue;
+            }
+        }
+        if (c < 0x20 || c == 0x7F) {
+            AppendHex(out, "\\x", c, 2);
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80
+                   && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // A C1 control (U+0080–U+009F): some terminals act on it.
+            AppendHex(out, "\\u00", static_cast<unsigned char>(text[++i]), 2);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string MaskUrlPassword(std::string_view url)
+{
+    const size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    const size_t start = scheme + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = url.substr(0, end).rfind('@');
+    if (at == std::string_view::npos || at < start)
+        return std::string(url);
+    const size_t colon = url.substr(0, at).find(':', start);
+    if (colon == std::string_view::npos)
+        return std::string(url);
+    std::string out(url.substr(0, colon + 1));
+    out += "***";
+    out += url.substr(at);
+    return out;
+}
+
+std::string_view TrimWhiteSpace(std::string_view text)
+{
+    while (!text.empty() && IsWhiteSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsWhiteSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
 
 } // namespace zorv
