@@ -19,6 +19,7 @@ std::atomic<std::uint64_t> g_nextSerial{1};
 
 std::mutex g_fallbackLock;
 std::string g_fallbackDestination; // empty: the current folder
+std::string g_currentFolder;       // looked up once: every list item is made with it
 
 const std::array<std::string, kStateCount> kStateNames = {
     "未取得", "取得完了", "取得失敗", "不正なURL",
@@ -74,13 +75,12 @@ std::string DefaultItemDestination()
     std::string dest = Options().DefaultDestination;
     if (!dest.empty())
         return dest;
-    {
-        std::scoped_lock lock(g_fallbackLock);
-        dest = g_fallbackDestination;
-    }
-    if (dest.empty())
-        dest = QDir::toNativeSeparators(QDir::currentPath()).toStdString();
-    return dest;
+    std::scoped_lock lock(g_fallbackLock);
+    if (!g_fallbackDestination.empty())
+        return g_fallbackDestination;
+    if (g_currentFolder.empty())
+        g_currentFolder = QDir::toNativeSeparators(QDir::currentPath()).toStdString();
+    return g_currentFolder;
 }
 
 CItem::CItem()

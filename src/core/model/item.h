@@ -81,7 +81,7 @@ struct CFetchParams {
 
 // The folder an item gets when it names none and DefaultDestination is
 // empty: the window sets the user's download folder at start-up; unset (the
-// headless commands) it is the current folder at the time the item is made.
+// headless commands) it is the current folder (looked up once per run).
 void SetFallbackDestination(std::string folder);
 // DefaultDestination, or the fallback when that is empty.
 std::string DefaultItemDestination();
