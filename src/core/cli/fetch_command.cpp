@@ -6,6 +6,7 @@
 #include "engine/pool.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QCoreApplication>
@@ -104,7 +105,9 @@ private:
         // Results the workers posted before going idle are handled before
         // this check runs; a retry queues its item again.
         m_quitCheckPosted = true;
-        QTimer::singleShot(0, [this] {
+        // Tied to the run: a check still waiting when the run ends (after an
+        // interrupt) is dropped with it rather than run on a later one.
+        QTimer::singleShot(0, &m_controller, [this] {
             m_quitCheckPosted = false;
             if (Idle())
                 QCoreApplication::quit();
@@ -119,7 +122,11 @@ private:
         else
             m_failed.erase(item->Serial());
         ClearLive();
-        Write(m_out, what + "\t" + item->m_strUrl + "\t" + item->GetNote() + "\n");
+        // The URL and the note may come from anywhere (a server's reason
+        // phrase): control characters are escaped and a password hidden,
+        // since this output ends up on terminals and in logs.
+        Write(m_out, what + "\t" + EscapeText(MaskUrlPassword(item->m_strUrl)) + "\t" + EscapeText(item->GetNote())
+                         + "\n");
         std::fflush(m_out);
         if (m_live)
             DrawLive();
@@ -146,7 +153,7 @@ private:
         std::map<std::uint64_t, std::pair<std::uint64_t, double>> seen;
         for (const ItemPtr& item : m_pool.ActiveItems()) {
             CProgressRow row;
-            row.name = item->m_strFileName.empty() ? item->m_strUrl : item->m_strFileName;
+            row.name = EscapeText(item->m_strFileName.empty() ? MaskUrlPassword(item->m_strUrl) : item->m_strFileName);
             ParseProgressNote(item->GetNote(), row.done, row.total);
             if (auto it = m_lastSeen.find(item->Serial()); it != m_lastSeen.end() && now > it->second.second)
                 row.bytesPerSecond = double(row.done - std::min(row.done, it->second.first)) / (now - it->second.second);
@@ -177,6 +184,20 @@ private:
     std::map<std::uint64_t, bool> m_failed; // items whose last result is a failure
     std::map<std::uint64_t, std::pair<std::uint64_t, double>> m_lastSeen;
 };
+
+// Items of older lists have no file name: derived from the URL as the
+// destination check does, rather than failing each of them.
+void FillMissingFileNames(CZorvDoc& doc)
+{
+    bool filled = false;
+    for (int i = 0; i < doc.GetCount(); ++i) {
+        CItem* item = doc.GetItem(i);
+        if (item->m_strFileName.empty() && item->FillFileName() && !item->m_strFileName.empty())
+            filled = true;
+    }
+    if (filled)
+        doc.SetModifiedFlag(true);
+}
 
 } // namespace
 
@@ -226,6 +247,7 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
                 Print(err, QStringLiteral("zorv: %1\n").arg(error));
             return EXIT_USAGE;
         }
+        FillMissingFileNames(doc);
         g_interrupted = 0;
         auto previous = std::signal(SIGINT, OnInterrupt);
         {

@@ -5,6 +5,7 @@
 #include "model/doc.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QDir>
@@ -21,7 +22,7 @@ namespace {
 // Text from the user or a server, safe to print on a terminal.
 QString Escaped(const std::string& text)
 {
-    return QString::fromStdString(text);
+    return QString::fromStdString(EscapeText(text));
 }
 
 int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
@@ -38,10 +39,12 @@ int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
         buf += std::to_string(i);
         buf += '\t';
         buf += std::to_string(item->GetState());
+        // One item, one line of six fields: tabs, line breaks, backslashes
+        // and other control characters in the texts are escaped.
         for (const std::string* field :
              {&item->m_strUrl, &item->m_strDestination, &item->m_strFileName, &item->m_strReferer}) {
             buf += '\t';
-            buf += *field;
+            buf += EscapeText(*field, Escape::Field);
         }
         buf += '\n';
         if (buf.size() >= (1 << 16) - 4096) {
@@ -123,13 +126,12 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
     COptions& options = Options();
     options.AutoSave = 0;
     CAddRequest request;
-    const std::string dest = destination.isEmpty() ? options.DefaultDestination : destination.toStdString();
     // Without a destination anywhere, files go to the current folder rather
     // than the root of the file system. The folder is made absolute here: a
     // list held by another zorv may be changed by a process elsewhere.
-    request.destination = dest.empty()
-        ? QDir::currentPath().toStdString()
-        : QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(dest))).toStdString();
+    const std::string dest = destination.isEmpty() ? DefaultItemDestination() : destination.toStdString();
+    request.destination =
+        QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(dest))).toStdString();
     request.referer = referer.toStdString();
     request.fileName = name.toStdString();
     request.level = level;

@@ -1,6 +1,7 @@
 #include "engine/fetch.h"
 
 #include "engine/urlcache.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QFile>
@@ -10,8 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -99,6 +102,64 @@ bool IsCertificateError(CURLcode rc)
     default:
         return false;
     }
+}
+
+// The local files being written by fetches of this process.
+class CLocalFileClaim {
+public:
+    explicit CLocalFileClaim(std::string key) : m_key(std::move(key))
+    {
+        std::scoped_lock lock(Lock());
+        m_claimed = Files().insert(m_key).second;
+    }
+    ~CLocalFileClaim()
+    {
+        if (!m_claimed)
+            return;
+        std::scoped_lock lock(Lock());
+        Files().erase(m_key);
+    }
+    CLocalFileClaim(const CLocalFileClaim&) = delete;
+    CLocalFileClaim& operator=(const CLocalFileClaim&) = delete;
+    bool Claimed() const { return m_claimed; }
+
+private:
+    static std::mutex& Lock()
+    {
+        static std::mutex lock;
+        return lock;
+    }
+    static std::set<std::string>& Files()
+    {
+        static std::set<std::string> files;
+        return files;
+    }
+    std::string m_key;
+    bool m_claimed = false;
+};
+
+// A failed write of the local file, with the cause in words where the
+// system's error number says it (`err`: errno right after the write).
+std::string WriteFailure(const QFile& file, int err)
+{
+    return QStringLiteral("%1 に書き込めません: %2")
+        .arg(file.fileName(), FileErrorText(err, file.errorString()))
+        .toStdString();
+}
+
+// The URL as libcurl gets it: a blank (which the user may have typed or
+// pasted inside a URL) is sent as %20.
+std::string RequestUrl(const std::string& url)
+{
+    std::string out;
+    out.reserve(url.size());
+    for (const char c : url) {
+        if (c == ' ')
+            out += "%20";
+        else
+            out += c;
+    }
+    return out;
 }
 
 // What a Cancel interrupts: wakes the transfer loop out of curl_multi_poll.
@@ -190,23 +251,21 @@ bool CFetchState::Flush()
     if (pending.empty())
         return true;
     const auto n = static_cast<qint64>(pending.size());
+    errno = 0;
     const bool ok = file->write(pending.data(), n) == n;
+    const int err = errno;
     pending.clear();
-    if (!ok) {
-        writeError = QStringLiteral("%1 に書き込めません: %2")
-                         .arg(file->fileName(), file->errorString())
-                         .toStdString();
-    }
+    if (!ok)
+        writeError = WriteFailure(*file, err);
     return ok;
 }
 
 bool CFetchState::Write(const char* data, size_t n)
 {
     if (pending.empty() && n >= kDirectWrite) {
+        errno = 0;
         if (file->write(data, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
-            writeError = QStringLiteral("%1 に書き込めません: %2")
-                             .arg(file->fileName(), file->errorString())
-                             .toStdString();
+            writeError = WriteFailure(*file, errno);
             return false;
         }
         return true;
@@ -345,14 +404,43 @@ std::string ProxyAddress(const std::string& server, const std::string& port)
     return port.empty() ? server : server + ":" + port;
 }
 
-std::string LibraryError(CURLcode rc, const char* detail)
-{
-    std::string text = "libcurl error " + std::to_string(static_cast<int>(rc)) + ": ";
-    text += (detail && *detail) ? detail : curl_easy_strerror(rc);
-    return text;
-}
-
 } // namespace
+
+std::string ClientErrorText(int code, long osError, std::string_view detail)
+{
+    const auto rc = static_cast<CURLcode>(code);
+    const char* text = nullptr;
+    switch (rc) {
+    case CURLE_UNSUPPORTED_PROTOCOL: text = "対応していないプロトコルです"; break;
+    case CURLE_URL_MALFORMAT: text = "URL の形式が正しくありません"; break;
+    case CURLE_COULDNT_RESOLVE_PROXY: text = "プロキシサーバーが見つかりません"; break;
+    case CURLE_COULDNT_RESOLVE_HOST: text = "ホストが見つかりません"; break;
+    case CURLE_COULDNT_CONNECT:
+        text = osError == ECONNREFUSED ? "接続を拒否されました" : "サーバーに接続できません";
+        break;
+    case CURLE_REMOTE_ACCESS_DENIED: text = "サーバーがアクセスを拒否しました"; break;
+    case CURLE_PARTIAL_FILE: text = "転送が途中で切れました"; break;
+    case CURLE_WRITE_ERROR: text = "ファイルに書き込めません"; break;
+    case CURLE_OPERATION_TIMEDOUT: text = "タイムアウトしました"; break;
+    case CURLE_SSL_CONNECT_ERROR: text = "TLS の接続を確立できません"; break;
+    case CURLE_TOO_MANY_REDIRECTS: text = "リダイレクトが多すぎます"; break;
+    case CURLE_GOT_NOTHING: text = "サーバーから応答がありません"; break;
+    case CURLE_SEND_ERROR: text = "送信に失敗しました"; break;
+    case CURLE_RECV_ERROR:
+        text = osError == ECONNRESET ? "接続がリセットされました" : "受信に失敗しました";
+        break;
+    case CURLE_LOGIN_DENIED: text = "ログインが拒否されました"; break;
+    default:
+        if (IsCertificateError(rc))
+            text = "サーバー証明書を検証できません";
+        break;
+    }
+    if (text)
+        return std::string(text) + " (libcurl error " + std::to_string(code) + ")";
+    std::string out = "libcurl error " + std::to_string(code) + ": ";
+    out += detail.empty() ? std::string_view(curl_easy_strerror(rc)) : detail;
+    return out;
+}
 
 CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url)
 {
@@ -436,6 +524,18 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     CFetchSession::Impl& impl = *session.m_impl;
 
     item->SetHandle(nullptr);
+    // Nothing is written to a path built from a missing destination or name.
+    if (std::string problem = item->LocalPathProblem(); !problem.empty()) {
+        item->SetNote(std::move(problem));
+        return STATE_FAILED;
+    }
+    const CLocalFileClaim claim(CItem::LocalFileKey(params.localPath));
+    if (!claim.Claimed()) {
+        item->SetNote(QStringLiteral("%1 には別の項目が書き込み中です")
+                          .arg(QString::fromStdString(params.localPath))
+                          .toStdString());
+        return STATE_FAILED;
+    }
     if (!impl.Open()) {
         item->SetNote("libcurl を初期化できません");
         return STATE_FAILED;
@@ -453,7 +553,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
 
     // The connections stay in the multi handle; reset clears only the options.
     curl_easy_reset(easy);
-    curl_easy_setopt(easy, CURLOPT_URL, params.url.c_str());
+    const std::string requestUrl = RequestUrl(params.url);
+    curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
@@ -552,6 +653,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         st.BeginBody();
 
     const std::string stallNote = "転送が停止しました（" + DurationText(limits.stallTimeout) + "間受信なし）";
+    long osError = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
     int result = STATE_FAILED;
     switch (st.phase) {
     case CFetchState::Phase::Refused:
@@ -569,10 +672,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                    && (st.lastResponse[0] == '4' || st.lastResponse[0] == '5')) {
             // An FTP error reply ("550 ...") says best what went wrong.
             note = st.lastResponse;
-        } else if (IsCertificateError(rc)) {
-            note = "サーバー証明書を検証できません: " + LibraryError(rc, errorBuffer);
         } else {
-            note = LibraryError(rc, errorBuffer);
+            note = ClientErrorText(rc, osError, errorBuffer);
         }
         item->SetNote(std::move(note));
         break;
@@ -583,17 +684,24 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         st.file->close();
         st.file.reset();
         st.Progress(true); // the final notice, always
-        if (!written) {
+        // Only a transfer that libcurl completed is fetched: without an
+        // announced length a cut connection or a cancel would otherwise
+        // look like the end of the file.
+        const std::string progress = ProgressText(st.total, st.length);
+        if (!written)
             item->SetNote(st.writeError);
-        } else if (stalled) {
-            item->SetNote(ProgressText(st.total, st.length) + " " + stallNote);
-        } else if (st.length) {
-            result = st.total == st.length ? STATE_FETCHED : STATE_FAILED;
-        } else {
-            // Without an announced length the end of the stream, whatever
-            // ended it, completes the file.
+        else if (aborted)
+            item->SetNote(progress + " キャンセルされました");
+        else if (stalled)
+            item->SetNote(progress + " " + stallNote);
+        else if (multiFailed)
+            item->SetNote(progress + " libcurl の転送が失敗しました");
+        else if (rc != CURLE_OK)
+            item->SetNote(progress + " " + ClientErrorText(rc, osError, errorBuffer));
+        else if (st.length && st.total != st.length)
+            item->SetNote(progress + " 転送が途中で切れました");
+        else
             result = STATE_FETCHED;
-        }
         if (net.EnableCache && st.length && written) {
             CUrlCacheRecord rec;
             rec.url = params.url;

@@ -43,7 +43,25 @@ private:
 // the note) and 7 (complete) through doc.NotifyItemState, writes the note on
 // failure, and returns the result, STATE_FETCHED or STATE_FAILED. The caller
 // announces the result. Cancel() on the item ends the fetch promptly.
+//
+// Only a complete transfer is fetched: one that libcurl finished without an
+// error and, where a length was announced, with that many bytes. A cancel,
+// a stall, a cut connection (a chunked body without its last chunk, for
+// example) or a failed write fails the item, whatever is already on disk.
+//
+// Two fetches never write one local file at once: a fetch whose local file
+// another fetch of this process is writing fails at once, without any
+// network access, with a note naming the file (the file keeps the other
+// fetch's complete body; a retry fetches it again once that one is done).
+// An item without a destination folder or a file name fails the same way.
 int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc);
+
+// The note for a transfer that libcurl ended with `code` (`osError`: the
+// system's error number libcurl saw, 0 when none): the common causes in
+// Japanese with the code in parentheses ("接続を拒否されました (libcurl
+// error 7)"); any other code as "libcurl error N: " and `detail` (libcurl's
+// error buffer; its text for the code when empty).
+std::string ClientErrorText(int code, long osError, std::string_view detail);
 
 // The proxy a fetch of `url` uses under the settings' ProxySetting:
 // 0 leaves the choice to libcurl (the proxy environment variables); 1 goes

@@ -2,6 +2,7 @@
 
 #include "model/archive.h"
 #include "model/events.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QCoreApplication>
@@ -195,12 +196,11 @@ ItemPtr CZorvDoc::NewItem(const std::string& url, const std::string& referer,
     if (level < 0)
         level = Options().DefaultFnameLevel;
     // Only the first line counts, whatever its line end: a URL must never
-    // carry a line break into the list (or into `zorv --list`).
+    // carry a line break into the list (or into `zorv --list`). White space
+    // around it is dropped before the file name is derived from it.
     std::string line = url;
     line.resize(std::min(line.find_first_of("\r\n"), line.size()));
-    // Blanks around a typed or pasted URL are not part of it.
-    const size_t first = line.find_first_not_of(" \t");
-    line = first == std::string::npos ? std::string() : line.substr(first, line.find_last_not_of(" \t") + 1 - first);
+    line = TrimWhiteSpace(line);
     if (!CItem::IsValidUrl(line))
         return nullptr;
     return std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);

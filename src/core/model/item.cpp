@@ -4,6 +4,7 @@
 #include "model/paths.h"
 #include "settings/options.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <array>
@@ -15,6 +16,10 @@ namespace zorv {
 namespace {
 
 std::atomic<std::uint64_t> g_nextSerial{1};
+
+std::mutex g_fallbackLock;
+std::string g_fallbackDestination; // empty: the current folder
+std::string g_currentFolder;       // looked up once: every list item is made with it
 
 const std::array<std::string, kStateCount> kStateNames = {
     "未取得", "取得完了", "取得失敗", "不正なURL",
@@ -59,8 +64,27 @@ const std::string& StateName(int state)
     return kStateNames[static_cast<size_t>(state)];
 }
 
+void SetFallbackDestination(std::string folder)
+{
+    std::scoped_lock lock(g_fallbackLock);
+    g_fallbackDestination = std::move(folder);
+}
+
+std::string DefaultItemDestination()
+{
+    std::string dest = Options().DefaultDestination;
+    if (!dest.empty())
+        return dest;
+    std::scoped_lock lock(g_fallbackLock);
+    if (!g_fallbackDestination.empty())
+        return g_fallbackDestination;
+    if (g_currentFolder.empty())
+        g_currentFolder = QDir::toNativeSeparators(QDir::currentPath()).toStdString();
+    return g_currentFolder;
+}
+
 CItem::CItem()
-    : m_strDestination(Options().DefaultDestination), m_nSerial(g_nextSerial.fetch_add(1))
+    : m_strDestination(DefaultItemDestination()), m_nSerial(g_nextSerial.fetch_add(1))
 {
 }
 
@@ -73,7 +97,7 @@ CItem::CItem(std::string url, std::string referer, std::string destination, std:
       m_nSerial(g_nextSerial.fetch_add(1))
 {
     if (m_strDestination.empty())
-        m_strDestination = Options().DefaultDestination;
+        m_strDestination = DefaultItemDestination();
     if (level < 0)
         level = Options().DefaultFnameLevel;
     if (m_strFileName.empty())
@@ -82,6 +106,12 @@ CItem::CItem(std::string url, std::string referer, std::string destination, std:
 
 bool CItem::IsValidUrl(std::string_view url)
 {
+    // A blank is sent as %20; any other control character has no place in a
+    // URL (a line break would even end the request line).
+    for (const char c : url) {
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
+            return false;
+    }
     const size_t colon = url.find("://");
     if (colon == std::string_view::npos)
         return false;
@@ -214,25 +244,49 @@ std::string CItem::LocalPath() const
     return path;
 }
 
+std::string CItem::LocalFileKey(const std::string& localPath)
+{
+    QString path = QDir::cleanPath(QFileInfo(QString::fromStdString(localPath)).absoluteFilePath());
+#ifdef _WIN32
+    path = path.toCaseFolded();
+#endif
+    return path.toStdString();
+}
+
 CFetchParams CItem::FetchParams() const
 {
     std::scoped_lock lock(m_lock);
-    return CFetchParams{m_strUrl, m_strReferer, LocalPath()};
+    return CFetchParams{m_strUrl, m_strReferer, m_strDestination, m_strFileName, LocalPath()};
+}
+
+namespace {
+
+std::string CannotCreate(const QString& path, const QString& cause)
+{
+    return QStringLiteral("%1 を作成できません: %2").arg(path, cause).toStdString();
+}
+
+} // namespace
+
+std::string CItem::LocalPathProblem() const
+{
+    const CFetchParams params = FetchParams();
+    const QString path = QString::fromStdString(params.localPath);
+    // Never a path built from an empty destination ("/name"); the message
+    // names the file alone.
+    if (params.destination.empty())
+        return CannotCreate(QString::fromStdString(params.fileName), QStringLiteral("保存先フォルダが指定されていません"));
+    if (params.fileName.empty())
+        return CannotCreate(path, QStringLiteral("ファイル名がありません"));
+    return {};
 }
 
 std::unique_ptr<QFile> CItem::OpenLocalFile() const
 {
-    std::string fileName;
-    {
-        std::scoped_lock lock(m_lock);
-        fileName = m_strFileName;
-    }
+    if (std::string problem = LocalPathProblem(); !problem.empty())
+        throw CFileException(problem);
     const QString path = QString::fromStdString(FetchParams().localPath);
-    auto fail = [&](const QString& cause) {
-        throw CFileException(QStringLiteral("%1 を作成できません: %2").arg(path, cause).toStdString());
-    };
-    if (fileName.empty())
-        fail(QStringLiteral("ファイル名がありません"));
+    auto fail = [&](const QString& cause) { throw CFileException(CannotCreate(path, cause)); };
     auto file = std::make_unique<QFile>(path);
     if (file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return file;
@@ -240,8 +294,11 @@ std::unique_ptr<QFile> CItem::OpenLocalFile() const
     const QFileInfo info(path);
     if (info.isDir())
         fail(QStringLiteral("同じ名前のフォルダがあります"));
-    if (!QFileInfo(info.path()).isDir())
+    const QFileInfo folder(info.path());
+    if (!folder.isDir())
         fail(QStringLiteral("フォルダ %1 がありません").arg(info.path()));
+    if (!folder.isWritable() || (info.exists() && !info.isWritable()))
+        fail(QStringLiteral("書き込みの権限がありません"));
     fail(file->errorString());
     return nullptr;
 }

@@ -74,21 +74,31 @@ public:
 struct CFetchParams {
     std::string url;
     std::string referer;
+    std::string destination;
+    std::string fileName;
     std::string localPath;
 };
 
+// The folder an item gets when it names none and DefaultDestination is
+// empty: the window sets the user's download folder at start-up; unset (the
+// headless commands) it is the current folder (looked up once per run).
+void SetFallbackDestination(std::string folder);
+// DefaultDestination, or the fallback when that is empty.
+std::string DefaultItemDestination();
+
 class CItem {
 public:
-    // Destination = DefaultDestination, every other text empty, state 0.
+    // Destination = DefaultItemDestination(), every other text empty, state 0.
     CItem();
-    // Destination empty → DefaultDestination; level < 0 → DefaultFnameLevel;
+    // Destination empty → DefaultItemDestination(); level < 0 → DefaultFnameLevel;
     // file name empty → derived from the URL with the level (MakeLocalName).
     CItem(std::string url, std::string referer, std::string destination, std::string fileName,
           int level);
     CItem(const CItem&) = delete;
     CItem& operator=(const CItem&) = delete;
 
-    // TRUE for http, https and ftp URLs with a host.
+    // TRUE for http, https and ftp URLs with a host and no control
+    // character (a blank is allowed: the fetch sends it as %20).
     static bool IsValidUrl(std::string_view url);
 
     // File name from the last URL segment; `level` URL directories above it
@@ -118,9 +128,15 @@ public:
 
     // Destination, separator, file name.
     std::string LocalPath() const;
+    // The local file as one text per file: the absolute, cleaned path (case
+    // folded where the file system ignores case).
+    static std::string LocalFileKey(const std::string& localPath);
     CFetchParams FetchParams() const;
     std::unique_lock<std::mutex> Lock() const { return std::unique_lock(m_lock); }
 
+    // Why the local file cannot be named (no destination, no file name), as
+    // OpenLocalFile words it; empty when it can.
+    std::string LocalPathProblem() const;
     // Creates (or empties) the local file for writing. Throws CFileException.
     std::unique_ptr<QFile> OpenLocalFile() const;
 

@@ -105,7 +105,7 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
     owners.reserve(static_cast<size_t>(doc.GetCount()));
     for (int i = 0; i < doc.GetCount(); ++i) {
         const CItem* item = doc.GetItem(i);
-        owners.emplace(item->FetchParams().localPath, item->m_strUrl);
+        owners.emplace(CItem::LocalFileKey(item->FetchParams().localPath), item->m_strUrl);
     }
     std::vector<ItemPtr> added;
     for (const std::string& url : request.urls) {
@@ -121,7 +121,7 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
                 report.refused.push_back(u);
                 return true;
             }
-            const auto [it, isNew] = owners.emplace(item->LocalPath(), item->m_strUrl);
+            const auto [it, isNew] = owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
             if (!isNew) {
                 report.clashes.emplace_back(item->m_strUrl, it->second);
                 return true;

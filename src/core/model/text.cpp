@@ -2,7 +2,9 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace zorv {
 
@@ -91,10 +93,84 @@ QString FileErrorText(int err, const QString& fallback)
     default:
         return fallback;
     }
-    QString out = QString::fromUtf8(text);
-    if (!fallback.isEmpty())
-        out += QStringLiteral(" (%1)").arg(fallback);
+    // The system's own words for a number of this table (static texts: safe
+    // on any thread).
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(text), QString::fromLocal8Bit(std::strerror(err)));
+}
+
+} // namespace zorv
+
+namespace zorv {
+
+namespace {
+
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += kHex[(value >> shift) & 0xF];
+}
+
+bool IsWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+} // namespace
+
+std::string EscapeText(std::string_view text, Escape how)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (how == Escape::Field) {
+            const char* named = c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\\' ? "\\\\" : nullptr;
+            if (named) {
+                out += named;
+                continue;
+            }
+        }
+        if (c < 0x20 || c == 0x7F) {
+            AppendHex(out, "\\x", c, 2);
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80
+                   && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // A C1 control (U+0080–U+009F): some terminals act on it.
+            AppendHex(out, "\\u00", static_cast<unsigned char>(text[++i]), 2);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
     return out;
+}
+
+std::string MaskUrlPassword(std::string_view url)
+{
+    const size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    const size_t start = scheme + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = url.substr(0, end).rfind('@');
+    if (at == std::string_view::npos || at < start)
+        return std::string(url);
+    const size_t colon = url.substr(0, at).find(':', start);
+    if (colon == std::string_view::npos)
+        return std::string(url);
+    std::string out(url.substr(0, colon + 1));
+    out += "***";
+    out += url.substr(at);
+    return out;
+}
+
+std::string_view TrimWhiteSpace(std::string_view text)
+{
+    while (!text.empty() && IsWhiteSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsWhiteSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
 
 } // namespace zorv

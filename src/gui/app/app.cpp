@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <clocale>
 #include <cstdio>
@@ -95,6 +96,9 @@ bool CZorvApp::InitInstance(const QStringList& args)
     SetOptions(m_pOptions.get());
 
     LoadRecentFileList();
+    // New items without a destination go to the user's download folder.
+    SetFallbackDestination(
+        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)).toStdString());
 
     // The list, its fetch workers, the handling of their events, the window.
     m_pDoc = std::make_unique<CZorvDoc>();

@@ -1,6 +1,7 @@
 #include "view/listmodel.h"
 
 #include "cli/progress.h"
+#include "model/text.h"
 #include "res/resource.h"
 #include "res/strings.h"
 
@@ -34,7 +35,9 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return QString::fromStdString(item->GetColumnText(index.column()));
+        // Text from outside (a URL, a server's reply) may hold control
+        // characters: they are shown escaped; the item keeps its text.
+        return QString::fromStdString(EscapeText(item->GetColumnText(index.column())));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     case ProgressRole: {

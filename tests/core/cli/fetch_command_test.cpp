@@ -123,6 +123,56 @@ TEST_F(FetchCommandTest, InterruptCancelsSavesAndExits130)
     EXPECT_EQ(SavedStates(), std::vector<int>{STATE_FAILED});
 }
 
+TEST_F(FetchCommandTest, OutputEscapesControlCharactersAndHidesPasswords)
+{
+    CScriptedServer evil;
+    ASSERT_TRUE(evil.Start("HTTP/1.1 404 \x1b[2J\x1b]0;owned\x07\r\nContent-Length: 0\r\n\r\n"));
+    std::string url = evil.Url("/x");
+    url.insert(url.find("//") + 2, "user:secret@");
+    MakeList({url});
+    EXPECT_EQ(Run({list}), EXIT_PARTIAL);
+    std::string shown = url;
+    shown.replace(shown.find("secret"), 6, "***");
+    EXPECT_EQ(Text(out), "failed\t" + shown + "\t404 \\x1b[2J\\x1b]0;owned\\x07\n");
+}
+
+TEST_F(FetchCommandTest, FillsMissingFileNamesAndFailsItemsWithoutDestination)
+{
+    CHttpServer http;
+    http.Serve("/old.bin", "old");
+    http.Serve("/nodest.bin", "never");
+    ASSERT_TRUE(http.Start());
+    {
+        // Items of older lists have no file name; a destination can be empty.
+        CZorvDoc doc;
+        doc.AddUrl(http.Url("/old.bin"), "", settings.Dir().toStdString(), "", 0)->m_strFileName.clear();
+        doc.AddUrl(http.Url("/nodest.bin"), "", settings.Dir().toStdString(), "", 0)->m_strDestination.clear();
+        ASSERT_TRUE(doc.OnSaveDocument(list, nullptr));
+    }
+    EXPECT_EQ(Run({list}), EXIT_PARTIAL);
+    const std::string text = Text(out);
+    EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/old.bin") + "\t3/3\n"));
+    EXPECT_THAT(text, HasSubstr("failed\t" + http.Url("/nodest.bin") + "\tnodest.bin を作成できません: "
+                                                                        "保存先フォルダが指定されていません\n"));
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("old.bin"))), "old");
+    EXPECT_TRUE(http.RequestsFor("/nodest.bin").empty());
+    CZorvDoc saved;
+    ASSERT_TRUE(saved.OnOpenDocument(list, nullptr));
+    EXPECT_EQ(saved.GetItem(0)->m_strFileName, "old.bin");
+}
+
+TEST_F(FetchCommandTest, ListEscapesTabsLineBreaksAndBackslashesInItsFields)
+{
+    {
+        CZorvDoc doc;
+        CItem* item = doc.AddUrl("http://h/x.zip", "r\tx\\y\nz\x1b", "/d\r\nx", "", 0);
+        ASSERT_NE(item, nullptr);
+        ASSERT_TRUE(doc.OnSaveDocument(list, nullptr));
+    }
+    EXPECT_EQ(RunHeadless({QStringLiteral("--list"), list}, out.get(), err.get()), EXIT_OK);
+    EXPECT_EQ(Text(out), "0\t0\thttp://h/x.zip\t/d\\r\\nx\tx.zip\tr\\tx\\\\y\\nz\\x1b\n");
+}
+
 TEST_F(FetchCommandTest, UsageAndListErrorsExitTwo)
 {
     EXPECT_EQ(Run({settings.Path(QStringLiteral("missing.zorv"))}), EXIT_USAGE);

@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 
+#include <cerrno>
+#include <tuple>
 #include <utility>
 
 using ::testing::ElementsAre;
@@ -37,9 +39,9 @@ TEST_F(FetchTest, RefusedOrUnreachableUrlFailsWithANoteAndNoFile)
         {own.Url("/x"), Eq("404 Nicht gefunden, leider")}, // the reason phrase as sent
         {bare.Url("/y"), Eq("HTTP Status 500")},
         {http.Url("/gone"), Eq("410 Gone")}, // a redirect's final status is judged
-        {refused, StartsWith("libcurl error 7: ")},
-        {"http://no-such-host.invalid/file.zip", StartsWith("libcurl error 6: ")},
-        {tls.Url("/secret"), StartsWith("サーバー証明書を検証できません: libcurl error 60: ")},
+        {refused, Eq("接続を拒否されました (libcurl error 7)")},
+        {"http://no-such-host.invalid/file.zip", Eq("ホストが見つかりません (libcurl error 6)")},
+        {tls.Url("/secret"), Eq("サーバー証明書を検証できません (libcurl error 60)")},
     };
     for (const auto& [url, note] : cases) {
         log.states.clear();
@@ -69,9 +71,11 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
     http.ServeSlow("/chunked", chunked, 64 * 1024, std::chrono::milliseconds(0), true);
     http.Serve("/empty", ""); // a length of 0 counts as no length
     ASSERT_TRUE(http.Start());
-    CScriptedServer closing, shortBody;
+    CScriptedServer closing, shortBody, cutChunks;
     ASSERT_TRUE(closing.Start("HTTP/1.0 200 OK\r\n\r\nuntil close"));
     ASSERT_TRUE(shortBody.Start("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(400, 'x')));
+    // Chunks, then the connection closes before the last (empty) chunk.
+    ASSERT_TRUE(cutChunks.Start("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nabc\r\n"));
 
     const std::string n = std::to_string(big.size());
     const struct {
@@ -83,8 +87,11 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
         {http.Url("/chunked"), STATE_FETCHED, "200000", chunked},
         {http.Url("/empty"), STATE_FETCHED, "0", ""}, // the empty file is still created
         {closing.Url("/c"), STATE_FETCHED, "11", "until close"},
-        // A short body fails and keeps the partial file.
-        {shortBody.Url("/short"), STATE_FAILED, "400/1000", std::string(400, 'x')},
+        // A body cut short fails, with or without a length, and keeps the
+        // partial file.
+        {shortBody.Url("/short"), STATE_FAILED, "400/1000 転送が途中で切れました (libcurl error 18)",
+         std::string(400, 'x')},
+        {cutChunks.Url("/cut"), STATE_FAILED, "8 転送が途中で切れました (libcurl error 18)", "helloabc"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
@@ -104,6 +111,63 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
         // Every byte is counted as traffic, including the last piece.
         EXPECT_EQ(doc.TakeTraffic(), c.bytes.size()) << c.url;
     }
+}
+
+TEST(FetchNote, CommonClientErrorsAreWordedTheRestKeepLibcurlsText)
+{
+    const struct {
+        int code;
+        long osError;
+        std::string note;
+    } cases[] = {
+        {7, ECONNREFUSED, "接続を拒否されました (libcurl error 7)"},
+        {7, ETIMEDOUT, "サーバーに接続できません (libcurl error 7)"},
+        {6, 0, "ホストが見つかりません (libcurl error 6)"},
+        {28, 0, "タイムアウトしました (libcurl error 28)"},
+        {23, 0, "ファイルに書き込めません (libcurl error 23)"},
+        {35, 0, "TLS の接続を確立できません (libcurl error 35)"},
+        {56, ECONNRESET, "接続がリセットされました (libcurl error 56)"},
+        {77, 0, "サーバー証明書を検証できません (libcurl error 77)"},
+        {43, 0, "libcurl error 43: the detail"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClientErrorText(c.code, c.osError, c.code == 43 ? "the detail" : ""), c.note) << c.code;
+    // Without a detail, libcurl's own text for the code.
+    EXPECT_THAT(ClientErrorText(43, 0, ""), StartsWith("libcurl error 43: "));
+    EXPECT_GT(ClientErrorText(43, 0, "").size(), std::string("libcurl error 43: ").size());
+}
+
+TEST_F(FetchTest, BlankInsideAUrlIsSentEncodedAndTheNameKeepsIt)
+{
+    http.Serve("/a b.txt", "blank");
+    ASSERT_TRUE(http.Start());
+    ItemPtr item = Add(http.Url("/a b.txt") + " ", {}, "");
+    ASSERT_EQ(item->m_strFileName, "a b.txt");
+    EXPECT_EQ(item->m_strUrl, http.Url("/a b.txt"));
+    EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
+    EXPECT_EQ(LocalBytes("a b.txt"), QByteArray("blank"));
+    const auto requests = http.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/a%20b.txt");
+}
+
+TEST_F(FetchTest, ItemWithoutDestinationOrFileNameFailsWithoutARequest)
+{
+    http.Serve("/f.bin", "body");
+    ASSERT_TRUE(http.Start());
+    const std::string atRoot = "zorv-fetch-test-" + std::to_string(QCoreApplication::applicationPid());
+    for (const auto& [dest, name, cause] : {std::tuple<std::string, std::string, std::string>{
+                                                "", atRoot, "保存先フォルダが指定されていません"},
+                                            {dir.path().toStdString(), "", "ファイル名がありません"}}) {
+        ItemPtr item = Add(http.Url("/f.bin"));
+        item->m_strDestination = dest;
+        item->m_strFileName = name;
+        EXPECT_EQ(Fetch(item), STATE_FAILED);
+        EXPECT_THAT(item->GetNote(), ::testing::HasSubstr(cause));
+    }
+    EXPECT_TRUE(http.Requests().empty());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString("/" + atRoot)));
+    EXPECT_EQ(log.launches, 0);
 }
 
 TEST_F(FetchTest, RedirectIsFollowedWithOneRefererAndAgentLineOrNone)

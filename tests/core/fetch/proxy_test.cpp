@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 
-using ::testing::StartsWith;
 
 namespace zorv::test {
 namespace {
@@ -64,7 +63,7 @@ TEST_F(FetchTest, NamedOrEnvironmentProxyReceivesTheAbsoluteFormUnlessDirect)
     options.ProxySetting = PROXY_DIRECT;
     ItemPtr direct = Add("http://origin.invalid/direct", {}, "none.bin");
     EXPECT_EQ(Fetch(direct), STATE_FAILED);
-    EXPECT_THAT(direct->GetNote(), StartsWith("libcurl error 6: "));
+    EXPECT_EQ(direct->GetNote(), "ホストが見つかりません (libcurl error 6)");
     EXPECT_EQ(http.Requests().size(), 2u);
     session.Reset();
 }

@@ -7,7 +7,12 @@
 #include <QThread>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -47,11 +52,10 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         std::string note, stallNote; // the note after the cancel; the start of it after a stall
         QByteArray bytes;
     } cases[] = {
-        // Known length: a cancelled fetch fails and keeps what it has.
-        {"/stall", STATE_FETCHING, STATE_FAILED, "100/5000", "100/5000 ", QByteArray(100, 's')},
-        // Without a length the end of the stream, even by a cancel, completes
-        // it; unlike a cancel, a stall fails it.
-        {"/stall-chunked", STATE_FETCHING, STATE_FETCHED, "100", "100 ", QByteArray(100, 'c')},
+        // A cancelled fetch fails, with or without a known length, and keeps
+        // what it has.
+        {"/stall", STATE_FETCHING, STATE_FAILED, "100/5000 キャンセルされました", "100/5000 ", QByteArray(100, 's')},
+        {"/stall-chunked", STATE_FETCHING, STATE_FAILED, "100 キャンセルされました", "100 ", QByteArray(100, 'c')},
         // Still waiting for the response; the stall time applies once connected.
         {"/mute", STATE_CONNECTING, STATE_FAILED, "キャンセルされました", "転送が停止しました", "<missing>"},
     };
@@ -84,7 +88,7 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         EXPECT_EQ(LocalBytes("stalled-" + name), c.bytes) << c.path;
     }
     QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(log.launches, 1);
+    EXPECT_EQ(log.launches, 0);
 
     // A cancel that lands before the fetch has a transfer to interrupt.
     ItemPtr early = Add(http.Url("/mute"), {}, "early.bin");
@@ -94,6 +98,28 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
     EXPECT_LT(Clock::now() - t0, 1000ms);
     EXPECT_EQ(early->GetNote(), "キャンセルされました");
 }
+
+#ifndef _WIN32
+TEST_F(FetchTest, FailedWriteFailsTheItemWithTheCause)
+{
+    http.Serve("/big.bin", Pattern(1024 * 1024));
+    ASSERT_TRUE(http.Start());
+    // A file size limit makes the write fail (EFBIG) as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 256 * 1024;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    ItemPtr item = Add(http.Url("/big.bin"));
+    const int result = Fetch(item);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, STATE_FAILED);
+    EXPECT_EQ(item->GetNote(), LocalPath().toStdString() + " に書き込めません: ファイルが大きすぎます (File too large)");
+    EXPECT_EQ(log.launches, 0);
+}
+#endif
 
 } // namespace
 } // namespace zorv::test

@@ -37,24 +37,30 @@ TEST_F(DocTest, AddUrlTakesTheFirstLineAndRefusesOtherSchemes)
     settings.Options().DefaultFnameLevel = 1;
     CZorvDoc doc;
     // Text given, and the URL added with DefaultDestination and
-    // DefaultFnameLevel, or "refused".
+    // DefaultFnameLevel (URL, destination, file name), or "refused".
     for (const auto& [text, want] : std::vector<std::pair<const char*, const char*>>{
-             {"http://h/a/one.zip\r\nhttp://h/two.zip", "http://h/a/one.zip /def/a"},
-             {"http://h/a/one.zip\nhttp://h/two.zip\r\n", "http://h/a/one.zip /def/a"},
-             {"ftp://h/a/f.lzh\r", "ftp://h/a/f.lzh /def/a"},
+             {"http://h/a/one.zip\r\nhttp://h/two.zip", "http://h/a/one.zip|/def/a|one.zip"},
+             {"http://h/a/one.zip\nhttp://h/two.zip\r\n", "http://h/a/one.zip|/def/a|one.zip"},
+             {"ftp://h/a/f.lzh\r", "ftp://h/a/f.lzh|/def/a|f.lzh"},
+             // White space around the URL is dropped before the name is
+             // derived; a blank inside stays.
+             {" \thttp://h/a/x.zip \t", "http://h/a/x.zip|/def/a|x.zip"},
+             {"http://h/a/a b.txt ", "http://h/a/a b.txt|/def/a|a b.txt"},
+             {"http://h/a/x\x1b.zip", "refused"},
              {"\r\nhttp://h/a/late.zip", "refused"},
              {"mailto:a@b\r\nhttp://h/a/b.zip", "refused"},
              {"", "refused"}}) {
         CItem* item = doc.AddUrl(text, "", "", "", -1);
-        EXPECT_EQ(item ? item->m_strUrl + " " + item->m_strDestination : "refused", want) << text;
+        EXPECT_EQ(item ? item->m_strUrl + "|" + item->m_strDestination + "|" + item->m_strFileName : "refused", want)
+            << text;
         EXPECT_TRUE(!item || doc.PendingItems().back() == item) << text;
     }
-    EXPECT_EQ(doc.GetCount(), 3);
+    EXPECT_EQ(doc.GetCount(), 5);
     EXPECT_FALSE(doc.IsModified()); // AddUrl leaves marking to its callers
 
     // The same URL twice: two rows, two queue entries.
     EXPECT_NE(doc.AddUrl("http://h/same", "", "", "", 0), doc.AddUrl("http://h/same", "", "", "", 0));
-    EXPECT_EQ(doc.GetItemCount(true), 5);
+    EXPECT_EQ(doc.GetItemCount(true), 7);
 }
 
 TEST_F(DocTest, QueueOperations)

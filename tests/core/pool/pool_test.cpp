@@ -29,6 +29,7 @@ protected:
         server.Serve("/a.bin", std::string(10000, 'a'));
         server.ServeStatus("/missing", 404);
         server.ServeSlow("/slow.bin", std::string(4000, 's'), 1000, std::chrono::milliseconds(150));
+        server.ServeSlow("/slow2.bin", std::string(4000, 't'), 1000, std::chrono::milliseconds(150));
         server.ServeStalled("/stalled.bin", "xx", 100000);
         ASSERT_TRUE(server.Start());
         pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(20000)});
@@ -116,6 +117,28 @@ TEST_F(PoolTest, FailedItemIsRetriedMaxRetryTimesThenStaysFailed)
     EXPECT_EQ(item->GetState(), STATE_FAILED);
     EXPECT_EQ(finished, std::vector<bool>({true, true, false}));
     EXPECT_TRUE(doc.IsModified());
+}
+
+TEST_F(PoolTest, TwoItemsNeverWriteOneLocalFileAtOnce)
+{
+    // Two slow bodies into one file, two workers: the later fetch fails
+    // instead of writing into the earlier one's file.
+    CItem* items[] = {Add("/slow.bin", "same.bin"), Add("/slow2.bin", "same.bin")};
+    pool.SetWorkerCount(2);
+    ASSERT_TRUE(RunUntil([&] { return finished.size() == 2 && AllSettled(); }));
+    const QByteArray bodies[] = {QByteArray(4000, 's'), QByteArray(4000, 't')};
+    int fetched = -1;
+    for (int i = 0; i < 2; ++i) {
+        if (items[i]->GetState() == STATE_FETCHED) {
+            EXPECT_EQ(fetched, -1) << "both fetched into one file";
+            fetched = i;
+        } else {
+            EXPECT_EQ(items[i]->GetNote(),
+                      settings.Path(QStringLiteral("same.bin")).toStdString() + " には別の項目が書き込み中です");
+        }
+    }
+    ASSERT_NE(fetched, -1);
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("same.bin"))), bodies[fetched]);
 }
 
 TEST_F(PoolTest, FetchedItemsAreRemovedAfterTheirLaunch)
