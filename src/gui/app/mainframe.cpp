@@ -44,11 +44,6 @@ std::uint64_t SteadyMilliseconds()
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-int SecondsOf(const QTime& t)
-{
-    return SecondsOfDay(t.hour(), t.minute(), t.second());
-}
-
 QString ShortPath(const QString& path)
 {
     constexpr int kMax = 60;
@@ -61,7 +56,7 @@ QString ShortPath(const QString& path)
 } // namespace
 
 CMainFrame::CMainFrame(CZorvApp& app)
-    : m_app(app), m_tick(SteadyMilliseconds), m_timeOfDay([] { return QTime::currentTime(); })
+    : m_app(app), m_tick(SteadyMilliseconds), m_timeOfDay([] { return QDateTime::currentDateTime(); })
 {
     m_prevTime = m_timeOfDay();
     setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));
@@ -317,9 +312,9 @@ void CMainFrame::OnTimer()
     // Scheduled start: the time of day passed the start time since the last
     // tick on which it was switched on.
     if (options.StartAt) {
-        const QTime now = m_timeOfDay();
-        const int target = SecondsOfDay(options.StartAtHour, options.StartAtMin, 0);
-        if (ScheduledStartDue(SecondsOf(m_prevTime), SecondsOf(now), target) && pool.LiveWorkers() == 0)
+        const QDateTime now = m_timeOfDay();
+        if (ScheduledStartDue(m_prevTime, now, options.StartAtHour, options.StartAtMin)
+            && pool.LiveWorkers() == 0)
             StartFetching(pool);
         m_prevTime = m_timeOfDay();
     }

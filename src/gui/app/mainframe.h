@@ -10,7 +10,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QTime>
+#include <QDateTime>
 #include <QTimer>
 
 #include <cstdint>
@@ -55,7 +55,7 @@ public:
 
     // ---- timer ---------------------------------------------------------------
     using TickSource = std::function<std::uint64_t()>; // monotonic milliseconds
-    using TimeSource = std::function<QTime()>;         // local time of day
+    using TimeSource = std::function<QDateTime()>;     // local date and time
     // Replaces the clocks (tests); the scheduled start's previous time
     // becomes the new clock's now.
     void SetClock(TickSource tick, TimeSource timeOfDay);
@@ -107,7 +107,7 @@ private:
     TimeSource m_timeOfDay;
     CSpeedMeter m_speed;
     CHangUpWatch m_hangUpWatch;
-    QTime m_prevTime;
+    QDateTime m_prevTime;
     bool m_bAutoDisconnect = false;
     bool m_bDialUpAvailable = false;
     QPointer<CHangUpDialog> m_pHangUp;
