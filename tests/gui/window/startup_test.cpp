@@ -5,6 +5,7 @@
 #include "app/profile.h"
 #include "settings/options.h"
 #include "settings/store.h"
+#include "support/childprocess.h"
 #include "support/http_server.h"
 
 #include <QDropEvent>
@@ -90,6 +91,37 @@ TEST_F(StartupTest, UnopenableListEndsStartWithAMessage)
         EXPECT_TRUE(path == junk || errors[0].contains(path)) << errors[0].toStdString();
         Stop();
     }
+}
+
+// The real executable where no display can be opened: a mistyped option or
+// a second list is a usage error, not a failed window; Qt's own options
+// still reach the window.
+TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
+{
+#ifdef ZORV_EXE
+    CTempSettings settings;
+    CChildProcess::Options options;
+    options.env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "HOME=" + settings.Dir(),
+                   "XDG_CONFIG_HOME=" + settings.Path(QStringLiteral("config")),
+                   "XDG_RUNTIME_DIR=" + settings.Dir()};
+    options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
+    const QString list = settings.Path(QStringLiteral("l.zorv"));
+    for (const QStringList& args : {QStringList{"--fecth", list}, QStringList{"-fecth"}, QStringList{list, list},
+                                    QStringList{"--platform=offscreen"}, QStringList{"-platform"}}) {
+        CChildProcess zorv;
+        QString why;
+        ASSERT_TRUE(zorv.Start(QStringLiteral(ZORV_EXE), args, options, &why)) << why.toStdString();
+        EXPECT_EQ(zorv.Wait(30000), 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(ReadFileBytes(options.stderrFile).startsWith("Usage:")) << args.join(' ').toStdString();
+    }
+    // Qt's options are the window's: it comes up and runs until stopped.
+    CChildProcess window;
+    QString why;
+    ASSERT_TRUE(window.Start(QStringLiteral(ZORV_EXE), {"-platform", "offscreen", "-reverse"}, options, &why));
+    EXPECT_EQ(window.Wait(1500), -1) << ReadFileBytes(options.stderrFile).toStdString();
+#else
+    GTEST_SKIP() << "the zorv executable is not built";
+#endif
 }
 
 TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
