@@ -27,9 +27,26 @@
 
 #include <chrono>
 
+// The resources of the zorv_gui library (icons). A static library's
+// resources are registered only when something refers to them.
+static void InitGuiResources()
+{
+    Q_INIT_RESOURCE(zorv);
+}
+
 namespace zorv {
 
 namespace {
+
+// The window icon in drawn sizes (PNG: readable without Qt's SVG plugin).
+QIcon AppIcon()
+{
+    InitGuiResources();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/zorv/zorv-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 const QString kPlacementSection = QStringLiteral("Settings");
 const QString kPlacementEntry = QStringLiteral("WindowPlacement");
@@ -60,7 +77,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
 {
     m_prevTime = m_timeOfDay();
     setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));
-    setWindowIcon(QIcon(QStringLiteral(":/zorv/zorv.svg")));
+    setWindowIcon(AppIcon());
     setAcceptDrops(true);
     resize(800, 480);
 

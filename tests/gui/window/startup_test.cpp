@@ -51,6 +51,10 @@ TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
     EXPECT_EQ(Doc().GetCount(), 0);
     EXPECT_TRUE(Doc().GetPathName().isEmpty());
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 - zorv"));
+    const QIcon icon = Frame().windowIcon();
+    EXPECT_FALSE(icon.availableSizes().isEmpty());
+    for (int size : {16, 32, 48})
+        EXPECT_EQ(icon.pixmap(size).size(), QSize(size, size)) << size;
     // The status panes show their width-setting texts until the timer writes them.
     const QStringList panes{"0個中0個選択中", "Item Status             ", "Thread Status               ",
                             "Traffic Status       "};
