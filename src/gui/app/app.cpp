@@ -10,11 +10,13 @@
 #include "settings/store.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QSettings>
+#include <QUrl>
 
 #include <clocale>
 #include <cstdio>
@@ -101,6 +103,10 @@ bool CZorvApp::InitInstance(const QStringList& args)
     m_pPool->SetDialUpTest([link] { return link->IsConnected(); });
     m_pController = std::make_unique<CFetchController>(*m_pDoc);
     m_pFrame = std::make_unique<CMainFrame>(*this);
+    // The verb "open" of a fetched file: the desktop's default application.
+    SetOpenFileHandler([](const std::string& path) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    });
 
     // The command line: no argument is a new list, one is a list to open.
     if (args.isEmpty()) {
@@ -132,6 +138,7 @@ int CZorvApp::ExitInstance()
     }
     // The workers are joined while their events still have a receiver.
     m_pPool.reset();
+    SetOpenFileHandler({});
     m_pController.reset();
     m_pDoc.reset();
     if (m_pOptions) {

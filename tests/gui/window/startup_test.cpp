@@ -8,11 +8,14 @@
 #include "support/childprocess.h"
 #include "support/http_server.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QUrl>
 
@@ -198,6 +201,55 @@ TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
     EXPECT_EQ(reread.GetCount(), 2);
 }
 
+// Where QDesktopServices sends a URL: under the offscreen platform of the
+// tests it runs no program, so the "file" scheme is caught here.
+class CUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+// A fetched file is launched by the verb of the settings: "open" through the
+// desktop services the window installs, another verb as the program of that
+// name on PATH with the file as its argument.
+TEST_F(StartupTest, FetchedFileIsLaunchedByTheVerb)
+{
+    CHttpServer server;
+    server.Serve("/by-open.txt", "1");
+    server.Serve("/by-viewer.txt", "2");
+    ASSERT_TRUE(server.Start());
+    const QString bin = settings.Path(QStringLiteral("bin"));
+    const QString seen = settings.Path(QStringLiteral("viewer-saw.txt"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(WriteFileBytes(bin + "/zorv-test-viewer", "#!/bin/sh\nprintf %s \"$1\" > '" + seen.toUtf8() + "'\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + "/zorv-test-viewer", QFile::ReadOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8() + ":" + path);
+    CUrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    const auto restore = qScopeGuard([&] {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        qputenv("PATH", path);
+    });
+
+    ASSERT_TRUE(Start());
+    Options().ExecAfterFetch = 1;
+    const QString dir = settings.Dir();
+    Options().ExecAction = "open";
+    ASSERT_NE(Doc().AddUrl(server.Url("/by-open.txt"), "", dir.toStdString(), "", 0), nullptr);
+    Run(res::ID_FETCH_START);
+    EXPECT_TRUE(WaitFor([&] { return !catcher.urls.isEmpty(); }));
+    EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(dir + "/by-open.txt")});
+
+    Options().ExecAction = "zorv-test-viewer";
+    ASSERT_NE(Doc().AddUrl(server.Url("/by-viewer.txt"), "", dir.toStdString(), "", 0), nullptr);
+    EXPECT_TRUE(WaitFor([&] { return QFile::exists(seen) && !ReadFileBytes(seen).isEmpty(); }));
+    EXPECT_EQ(ReadFileBytes(seen), (dir + "/by-viewer.txt").toUtf8());
+    EXPECT_EQ(catcher.urls.size(), 1);
+}
+
 TEST_F(StartupTest, ClosingStopsWorkersAndCancelsARunningFetch)
 {
     CHttpServer server;
@@ -299,3 +351,5 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
 
 } // namespace
 } // namespace zorv::test
+
+#include "startup_test.moc"
