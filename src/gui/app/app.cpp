@@ -48,6 +48,12 @@ CZorvApp::CZorvApp(std::unique_ptr<IDialUpLink> link) : m_pDialUp(std::move(link
         QMessageBox::critical(m_pFrame && m_pFrame->isVisible() ? m_pFrame.get() : nullptr,
                               res::LoadString(res::AFX_IDS_APP_TITLE), text);
     };
+    m_ui.warning = [this](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, res::LoadString(res::AFX_IDS_APP_TITLE), text,
+                                    QMessageBox::Ok, m_pFrame.get());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
     m_ui.askSave = [this](const QString& text) {
         return QMessageBox::question(m_pFrame.get(), res::LoadString(res::AFX_IDS_APP_TITLE), text,
                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,

@@ -26,6 +26,7 @@
 #include <QStatusBar>
 
 #include <chrono>
+#include <cstdio>
 
 // The resources of the zorv_gui library (icons). A static library's
 // resources are registered only when something refers to them.
@@ -90,6 +91,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
     m_pView->OnInitialUpdate();
 
     connect(&m_pView->Model(), &CListModel::TitleChanged, this, &CMainFrame::UpdateTitle);
+    m_app.Doc().AddObserver(this);
     connect(&m_app.Controller(), &CFetchController::TrafficAdded, this, &CMainFrame::AddTraffic);
     connect(&m_app, &CZorvApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileMenu);
     UpdateRecentFileMenu();
@@ -105,6 +107,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
 CMainFrame::~CMainFrame()
 {
     DestroyWindow();
+    m_app.Doc().RemoveObserver(this);
 }
 
 // ---- menus and accelerators ---------------------------------------------------------
@@ -343,6 +346,21 @@ void CMainFrame::OnTimer()
 void CMainFrame::UpdateTitle()
 {
     setWindowTitle(m_app.Doc().GetTitle() + QStringLiteral(" - ") + res::LoadString(res::AFX_IDS_APP_TITLE));
+}
+
+void CMainFrame::OnAutoSaveFailed(const QString& error)
+{
+    const QString text = QStringLiteral("リストファイルを自動保存できませんでした。\n%1").arg(error);
+    std::fprintf(stderr, "zorv: %s\n", text.toLocal8Bit().constData());
+    // Shown once the document has finished the change that saved.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            UpdateTitle();
+            if (m_app.UI().warning)
+                m_app.UI().warning(text);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::RestorePlacement()

@@ -7,6 +7,7 @@
 // dropped list files.
 #include "app/hangupdlg.h"
 #include "engine/ticker.h"
+#include "model/doc.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -25,7 +26,7 @@ namespace zorv {
 class CZorvApp;
 class CZorvView;
 
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public IDocObserver {
     Q_OBJECT
 public:
     explicit CMainFrame(CZorvApp& app);
@@ -72,6 +73,10 @@ public:
     // Saves the placement and the column widths, stops the timer and closes
     // the list. Runs once; closing the window runs it.
     void DestroyWindow();
+
+    // IDocObserver: a failed automatic save is told to the user (the list
+    // stays modified, so the title keeps its " *").
+    void OnAutoSaveFailed(const QString& error) override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -201,6 +201,31 @@ TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
     EXPECT_EQ(reread.GetCount(), 2);
 }
 
+// A failed automatic save is not silent: one warning naming the file, and
+// the title keeps its mark. (The folder of the list is gone; permissions
+// would not stop a test run as root.)
+TEST_F(StartupTest, FailedAutomaticSaveIsShownAndTheListStaysModified)
+{
+    const QString folder = settings.Path(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(Start());
+    Options().AutoSave = 1;
+    Fill("a");
+    chosenFile = folder + "/l.zorv";
+    Run(res::ID_FILE_SAVE_AS);
+    ASSERT_EQ(Doc().GetPathName(), chosenFile);
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+
+    Fill("b");
+    Doc().SetModifiedFlag(true);
+    ASSERT_TRUE(WaitFor([&] { return !warnings.isEmpty(); }, 5000));
+    EXPECT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains(QStringLiteral("l.zorv"))) << warnings[0].toStdString();
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("l.zorv * - zorv"));
+    EXPECT_TRUE(errors.isEmpty());
+}
+
 // Where QDesktopServices sends a URL: under the offscreen platform of the
 // tests it runs no program, so the "file" scheme is caught here.
 class CUrlCatcher : public QObject {
