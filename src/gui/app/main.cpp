@@ -20,16 +20,18 @@ const char* const kQtOptionsWithValue[] = {
 const char* const kQtOptionsWithEquals[] = {"style", "stylesheet", "qmljsdebugger"};
 const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
 
-// True when the window's command line is well formed: Qt's options and at
-// most one list file. Decided before QApplication exists, so that a
-// mistyped option is a usage error even where no display can be opened.
-bool IsWindowCommandLine(int argc, char** argv)
+// What is wrong with the window's command line (Qt's options and at most
+// one list file); empty when nothing is. Decided before QApplication exists,
+// so that a mistyped option is a usage error even where no display can be
+// opened.
+QString WindowCommandLineError(int argc, char** argv)
 {
     int files = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] != '-') {
-            ++files;
+            if (++files > 1)
+                return QStringLiteral("more than one list file: %1").arg(QString::fromLocal8Bit(arg));
             continue;
         }
         const char* name = arg + (arg[1] == '-' ? 2 : 1);
@@ -52,10 +54,12 @@ bool IsWindowCommandLine(int argc, char** argv)
                 }
             }
         }
-        if (!known || length == 0 || i >= argc)
-            return false;
+        if (!known || length == 0)
+            return QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(arg));
+        if (i >= argc)
+            return QStringLiteral("%1 needs a value").arg(QString::fromLocal8Bit(arg));
     }
-    return files <= 1;
+    return {};
 }
 
 } // namespace
@@ -73,7 +77,8 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return zorv::RunHeadless(args);
     }
-    if (!IsWindowCommandLine(argc, argv)) {
+    if (const QString error = WindowCommandLineError(argc, argv); !error.isEmpty()) {
+        zorv::Print(stderr, QStringLiteral("zorv: %1\n").arg(error));
         zorv::PrintUsage(stderr);
         return zorv::EXIT_USAGE;
     }
