@@ -7,7 +7,6 @@
 #include "support/http_server.h"
 #include "support/tempsettings.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -125,16 +124,13 @@ protected:
 #ifndef ZORV_EXE
         GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
 #endif
-        ASSERT_TRUE(QDir().mkpath(settings.Path(QStringLiteral("home/run"))));
-        ASSERT_TRUE(QFile::setPermissions(settings.Path(QStringLiteral("home/run")),
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
     bool StartFetch(bool pipeStdout, const QStringList& args)
     {
         CChildProcess::Options options;
-        const QString home = settings.Path(QStringLiteral("home"));
-        options.env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config",
-                       "XDG_RUNTIME_DIR=" + home + "/run", "no_proxy=127.0.0.1", "NO_PROXY=127.0.0.1"};
+        const QString home = settings.Dir(); // private (0700): also the runtime folder
+        options.env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home,
+                       "no_proxy=127.0.0.1", "NO_PROXY=127.0.0.1"};
         options.pipeStdout = pipeStdout;
         options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
         QString why;
