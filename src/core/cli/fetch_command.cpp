@@ -47,9 +47,10 @@ constexpr int kStopSignals[] = {
 #endif
 };
 
-// Installs the stop handlers, and ignores SIGPIPE so that a closed standard
-// output (`zorv --fetch L | head -1`) ends the printing rather than the run;
-// puts the previous handlers back when it goes.
+// Installs the stop handlers and puts the previous ones back when it goes.
+// SIGPIPE is ignored for good, so that a closed standard output
+// (`zorv --fetch L | head -1`) ends the printing rather than the run, and
+// the last flush at exit cannot kill the process either.
 class CSignalScope {
 public:
     CSignalScope()
@@ -57,16 +58,13 @@ public:
         for (size_t i = 0; i < std::size(kStopSignals); ++i)
             m_previous[i] = std::signal(kStopSignals[i], OnInterrupt);
 #ifdef SIGPIPE
-        m_previousPipe = std::signal(SIGPIPE, SIG_IGN);
+        std::signal(SIGPIPE, SIG_IGN);
 #endif
     }
     ~CSignalScope()
     {
         for (size_t i = 0; i < std::size(kStopSignals); ++i)
             std::signal(kStopSignals[i], m_previous[i]);
-#ifdef SIGPIPE
-        std::signal(SIGPIPE, m_previousPipe);
-#endif
     }
     CSignalScope(const CSignalScope&) = delete;
     CSignalScope& operator=(const CSignalScope&) = delete;
@@ -74,9 +72,6 @@ public:
 private:
     using Handler = void (*)(int);
     Handler m_previous[std::size(kStopSignals)] = {};
-#ifdef SIGPIPE
-    Handler m_previousPipe = SIG_DFL;
-#endif
 };
 
 int TerminalWidth(std::FILE* f)
