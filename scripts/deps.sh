@@ -5,6 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins
+  libqt6svg6 # the SVG image and icon plugins (the window icon)
   libcurl4-openssl-dev ca-certificates
   libcpp-httplib-dev libgtest-dev libgmock-dev
   python3-pyftpdlib python3-dbusmock dbus

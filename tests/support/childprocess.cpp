@@ -51,6 +51,7 @@ bool CChildProcess::Start(const QString& program, const QStringList& args, const
                           QString* error)
 {
     Stop();
+    m_exitStatus = -1;
     const QString path = program.contains(QLatin1Char('/'))
         ? program : QStandardPaths::findExecutable(program);
     if (path.isEmpty()) {
@@ -106,6 +107,9 @@ bool CChildProcess::Start(const QString& program, const QStringList& args, const
         if (::getppid() != parent)
             ::_exit(127);
 #endif
+        // A child starts with the default SIGPIPE action, as from a shell,
+        // whatever this process ignores.
+        ::signal(SIGPIPE, SIG_DFL);
         ::dup2(in, 0);
         ::dup2(options.pipeStdout ? out[1] : outFile, 1);
         if (errFile >= 0)
@@ -178,9 +182,30 @@ bool CChildProcess::IsRunning()
     int status = 0;
     if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_pid = 0;
+        m_exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
         return false;
     }
     return true;
+}
+
+int CChildProcess::Wait(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (IsRunning()) {
+        if (deadline.hasExpired())
+            return -1;
+        QThread::msleep(10);
+    }
+    return m_exitStatus;
+}
+
+void CChildProcess::CloseStdout()
+{
+    if (m_stdout >= 0) {
+        ::close(m_stdout);
+        m_stdout = -1;
+    }
+    m_buffer.clear();
 }
 
 void CChildProcess::Stop()

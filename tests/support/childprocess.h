@@ -47,12 +47,19 @@ public:
     pid_t Pid() const { return m_pid; }
     // False once the child has ended (it is then reaped).
     bool IsRunning();
+    // Waits at most `timeoutMs` for the child to end: its exit code, or 128 +
+    // the signal that ended it; -1 while it still runs.
+    int Wait(int timeoutMs);
+    // Closes the reading end of the standard output pipe: the child's next
+    // writes there fail (EPIPE, or SIGPIPE when it does not ignore that).
+    void CloseStdout();
     // SIGCONT (a test may have stopped it), SIGTERM, then SIGKILL after
     // 3 seconds; waits until the child is gone.
     void Stop();
 
 private:
     pid_t m_pid = 0;
+    int m_exitStatus = -1;
     int m_stdout = -1;
     QByteArray m_buffer;
 };

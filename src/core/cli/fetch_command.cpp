@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -30,12 +31,51 @@ namespace zorv {
 
 namespace {
 
+// The signal that asked the run to stop (Ctrl+C, kill, a closed terminal),
+// 0 while none has.
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int)
+extern "C" void OnInterrupt(int signal)
 {
-    g_interrupted = 1;
+    g_interrupted = signal;
 }
+
+// The signals that stop a fetch the way Ctrl+C does: the transfers are
+// cancelled and the list is saved. The exit status is 128 + the signal.
+constexpr int kStopSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+};
+
+// Installs the stop handlers and puts the previous ones back when it goes.
+// SIGPIPE is ignored for good, so that a closed standard output
+// (`zorv --fetch L | head -1`) ends the printing rather than the run, and
+// the last flush at exit cannot kill the process either.
+class CSignalScope {
+public:
+    CSignalScope()
+    {
+        for (size_t i = 0; i < std::size(kStopSignals); ++i)
+            m_previous[i] = std::signal(kStopSignals[i], OnInterrupt);
+#ifdef SIGPIPE
+        std::signal(SIGPIPE, SIG_IGN);
+#endif
+    }
+    ~CSignalScope()
+    {
+        for (size_t i = 0; i < std::size(kStopSignals); ++i)
+            std::signal(kStopSignals[i], m_previous[i]);
+    }
+    CSignalScope(const CSignalScope&) = delete;
+    CSignalScope& operator=(const CSignalScope&) = delete;
+
+private:
+    using Handler = void (*)(int);
+    Handler m_previous[std::size(kStopSignals)] = {};
+};
 
 int TerminalWidth(std::FILE* f)
 {
@@ -48,9 +88,12 @@ int TerminalWidth(std::FILE* f)
     return 80;
 }
 
+// Once a write to `to` has failed (a closed pipe, a full disk), nothing more
+// is printed there; the run goes on.
 void Write(std::FILE* to, const std::string& s)
 {
-    std::fwrite(s.data(), 1, s.size(), to);
+    if (!std::ferror(to))
+        std::fwrite(s.data(), 1, s.size(), to);
 }
 
 // The run of one fetch command: the workers, the event handling, the display.
@@ -78,7 +121,9 @@ public:
         m_pool.Shutdown();
         // Handle the results the workers posted while stopping.
         QCoreApplication::sendPostedEvents();
-        return m_interrupted ? EXIT_INTERRUPTED : (m_failed.empty() ? EXIT_OK : EXIT_PARTIAL);
+        if (m_interrupted)
+            return 128 + m_interrupted;
+        return m_failed.empty() ? EXIT_OK : EXIT_PARTIAL;
     }
 
 private:
@@ -87,12 +132,14 @@ private:
     void OnTick()
     {
         if (g_interrupted && !m_interrupted) {
-            m_interrupted = true;
+            m_interrupted = g_interrupted;
             m_pool.SetWorkerCount(0);
             m_pool.CancelAllFetches();
             QCoreApplication::quit();
             return;
         }
+        if (m_live && std::ferror(m_out))
+            m_live = false; // the terminal went away: no more progress lines
         if (m_live)
             DrawLive();
         QuitWhenIdle();
@@ -177,7 +224,7 @@ private:
     std::FILE* m_out;
     bool m_live;
     int m_liveLines = 0;
-    bool m_interrupted = false;
+    int m_interrupted = 0; // the signal that stopped the run
     bool m_quitCheckPosted = false;
     quint64 m_totalBytes = 0;
     QElapsedTimer m_clock;
@@ -249,12 +296,12 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         }
         FillMissingFileNames(doc);
         g_interrupted = 0;
-        auto previous = std::signal(SIGINT, OnInterrupt);
+        // Held until the list is saved: a signal during the save waits for it.
+        CSignalScope stopSignals;
         {
             CFetchRun run(doc, connections, out);
             status = run.Run();
         }
-        std::signal(SIGINT, previous);
         // Saved only when something changed (a result, an added URL).
         if (!owner.Release([&] { return !doc.IsModified() || SaveList(doc, listPath, err); }))
             return EXIT_USAGE;

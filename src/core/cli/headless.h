@@ -12,7 +12,6 @@ enum : int {
     EXIT_OK = 0,
     EXIT_PARTIAL = 1, // some URL refused, some item failed
     EXIT_USAGE = 2,   // usage error, unreadable or invalid list
-    EXIT_INTERRUPTED = 130,
 };
 
 // True when `args` (without the program name) asks for a headless command.

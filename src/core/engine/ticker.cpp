@@ -40,11 +40,29 @@ std::string CSpeedMeter::FormatSpeed(double speed)
     return text;
 }
 
-bool ScheduledStartDue(int prev, int now, int target)
+bool ScheduledStartDue(const QDateTime& prev, const QDateTime& now, int hour, int minute)
 {
-    if (prev <= now)
-        return prev < target && target <= now;
-    return target > prev || target <= now; // the interval ran over midnight
+    const QTime at(hour, minute);
+    if (!prev.isValid() || !now.isValid() || !at.isValid() || now <= prev)
+        return false;
+    if (prev.secsTo(now) >= 24 * 3600)
+        return true; // a whole day passed: every time of day was crossed
+    // The start time on each local date from prev's to now's, in now's zone.
+    for (QDate day = prev.date(); day <= now.date(); day = day.addDays(1)) {
+        QDateTime start = now;
+        start.setDate(day);
+        start.setTime(at);
+        // A local time that a fall-back repeats stands for its first instant.
+        const int repeated = start.addSecs(-2 * 3600).offsetFromUtc() - start.offsetFromUtc();
+        if (repeated > 0) {
+            const QDateTime first = start.addSecs(-repeated);
+            if (first.date() == day && first.time() == at)
+                start = first;
+        }
+        if (start.isValid() && prev < start && start <= now)
+            return true;
+    }
+    return false;
 }
 
 bool CHangUpWatch::Tick(bool connected, bool autoDisconnect, int activeFetches,

@@ -4,6 +4,8 @@
 // and when to offer to hang up the dial-up connection. Plain arithmetic on
 // the values passed in, so the window and the tests drive it with their own
 // clocks.
+#include <QDateTime>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,17 +39,15 @@ private:
     double m_speed = 0;
 };
 
-// Seconds since midnight.
-inline int SecondsOfDay(int hour, int minute, int second)
-{
-    return hour * 3600 + minute * 60 + second;
-}
-
-// True when the time of day passed `target` between the tick at `prev` and
-// the tick at `now` (prev < target <= now), all in seconds of the day. A
-// tick interval that runs over midnight (now < prev) covers the end of one
-// day and the start of the next, so a target of 00:00 is reached too.
-bool ScheduledStartDue(int prev, int now, int target);
+// True when the clock passed the start time `hour`:`minute` (local time of
+// any day) going forward between the tick at `prev` and the tick at `now`:
+// prev < start <= now, compared as instants. A clock set back (an NTP
+// correction, a user's correction) is never due, and neither is a tick that
+// only repeats local times after a daylight-saving fall-back: the instants
+// still move forward, and each start time stands for its first instant. A
+// jump forward past the start time (after a suspend) is due; so is the
+// crossing of midnight for a start at 00:00.
+bool ScheduledStartDue(const QDateTime& prev, const QDateTime& now, int hour, int minute);
 
 // The hang-up decision. The idle tick is the last tick at which a fetch was
 // active while the dial-up connection existed; the hang-up is offered once

@@ -12,12 +12,14 @@
 #include "settings/store.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <clocale>
 #include <cstdio>
@@ -48,6 +50,12 @@ CZorvApp::CZorvApp(std::unique_ptr<IDialUpLink> link) : m_pDialUp(std::move(link
     m_ui.error = [this](const QString& text) {
         QMessageBox::critical(m_pFrame && m_pFrame->isVisible() ? m_pFrame.get() : nullptr,
                               res::LoadString(res::AFX_IDS_APP_TITLE), text);
+    };
+    m_ui.warning = [this](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, res::LoadString(res::AFX_IDS_APP_TITLE), text,
+                                    QMessageBox::Ok, m_pFrame.get());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
     };
     m_ui.askSave = [this](const QString& text) {
         return QMessageBox::question(m_pFrame.get(), res::LoadString(res::AFX_IDS_APP_TITLE), text,
@@ -107,6 +115,10 @@ bool CZorvApp::InitInstance(const QStringList& args)
     m_pPool->SetDialUpTest([link] { return link->IsConnected(); });
     m_pController = std::make_unique<CFetchController>(*m_pDoc);
     m_pFrame = std::make_unique<CMainFrame>(*this);
+    // The verb "open" of a fetched file: the desktop's default application.
+    SetOpenFileHandler([](const std::string& path) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    });
 
     m_pOwner = std::make_unique<CListOwner>([this](const QJsonObject& r) { return AnswerRequest(r); });
 
@@ -144,6 +156,7 @@ int CZorvApp::ExitInstance()
     m_pOwner.reset();
     // The workers are joined while their events still have a receiver.
     m_pPool.reset();
+    SetOpenFileHandler({});
     m_pController.reset();
     m_pDoc.reset();
     if (m_pOptions) {

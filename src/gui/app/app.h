@@ -75,6 +75,8 @@ public:
     // and file dialogs; tests replace them.
     struct CUserInterface {
         std::function<void(const QString& text)> error;
+        // A warning that does not wait for the user (a failed automatic save).
+        std::function<void(const QString& text)> warning;
         // Yes, No or Cancel.
         std::function<QMessageBox::StandardButton(const QString& text)> askSave;
         // A file to open (forSave false) or to save to; empty: cancelled.

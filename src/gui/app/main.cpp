@@ -6,6 +6,63 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Qt's own command-line options, taken by QApplication for the window
+// (with one dash or two): those that take the next argument as their value,
+// those that take it after "=", and plain flags.
+const char* const kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
+    "qwindowtitle", "title", "qwindowicon", "icon", "display", "style", "stylesheet", "session", "name",
+};
+const char* const kQtOptionsWithEquals[] = {"style", "stylesheet", "qmljsdebugger"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+
+// What is wrong with the window's command line (Qt's options and at most
+// one list file); empty when nothing is. Decided before QApplication exists,
+// so that a mistyped option is a usage error even where no display can be
+// opened.
+QString WindowCommandLineError(int argc, char** argv)
+{
+    int files = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-') {
+            if (++files > 1)
+                return QStringLiteral("more than one list file: %1").arg(QString::fromLocal8Bit(arg));
+            continue;
+        }
+        const char* name = arg + (arg[1] == '-' ? 2 : 1);
+        const char* eq = std::strchr(name, '=');
+        const size_t length = eq ? size_t(eq - name) : std::strlen(name);
+        const auto is = [&](const char* option) {
+            return std::strlen(option) == length && std::strncmp(option, name, length) == 0;
+        };
+        bool known = false;
+        if (eq) {
+            for (const char* option : kQtOptionsWithEquals)
+                known = known || is(option);
+        } else {
+            for (const char* flag : kQtFlags)
+                known = known || is(flag);
+            for (const char* option : kQtOptionsWithValue) {
+                if (!known && is(option)) {
+                    known = true;
+                    ++i; // the value is the next argument
+                }
+            }
+        }
+        if (!known || length == 0)
+            return QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(arg));
+        if (i >= argc)
+            return QStringLiteral("%1 needs a value").arg(QString::fromLocal8Bit(arg));
+    }
+    return {};
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -19,6 +76,11 @@ int main(int argc, char** argv)
             qputenv("QT_NO_GLIB", "1");
         QCoreApplication app(argc, argv);
         return zorv::RunHeadless(args);
+    }
+    if (const QString error = WindowCommandLineError(argc, argv); !error.isEmpty()) {
+        zorv::Print(stderr, QStringLiteral("zorv: %1\n").arg(error));
+        zorv::PrintUsage(stderr);
+        return zorv::EXIT_USAGE;
     }
 
     QApplication app(argc, argv);

@@ -26,10 +26,28 @@
 #include <QStatusBar>
 
 #include <chrono>
+#include <cstdio>
+
+// The resources of the zorv_gui library (icons). A static library's
+// resources are registered only when something refers to them.
+static void InitGuiResources()
+{
+    Q_INIT_RESOURCE(zorv);
+}
 
 namespace zorv {
 
 namespace {
+
+// The window icon in drawn sizes (PNG: readable without Qt's SVG plugin).
+QIcon AppIcon()
+{
+    InitGuiResources();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/zorv/zorv-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 const QString kPlacementSection = QStringLiteral("Settings");
 const QString kPlacementEntry = QStringLiteral("WindowPlacement");
@@ -44,11 +62,6 @@ std::uint64_t SteadyMilliseconds()
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-int SecondsOf(const QTime& t)
-{
-    return SecondsOfDay(t.hour(), t.minute(), t.second());
-}
-
 QString ShortPath(const QString& path)
 {
     constexpr int kMax = 60;
@@ -61,11 +74,11 @@ QString ShortPath(const QString& path)
 } // namespace
 
 CMainFrame::CMainFrame(CZorvApp& app)
-    : m_app(app), m_tick(SteadyMilliseconds), m_timeOfDay([] { return QTime::currentTime(); })
+    : m_app(app), m_tick(SteadyMilliseconds), m_timeOfDay([] { return QDateTime::currentDateTime(); })
 {
     m_prevTime = m_timeOfDay();
     setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));
-    setWindowIcon(QIcon(QStringLiteral(":/zorv/zorv.svg")));
+    setWindowIcon(AppIcon());
     setAcceptDrops(true);
     resize(800, 480);
 
@@ -78,6 +91,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
     m_pView->OnInitialUpdate();
 
     connect(&m_pView->Model(), &CListModel::TitleChanged, this, &CMainFrame::UpdateTitle);
+    m_app.Doc().AddObserver(this);
     connect(&m_app.Controller(), &CFetchController::TrafficAdded, this, &CMainFrame::AddTraffic);
     connect(&m_app, &CZorvApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileMenu);
     UpdateRecentFileMenu();
@@ -93,6 +107,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
 CMainFrame::~CMainFrame()
 {
     DestroyWindow();
+    m_app.Doc().RemoveObserver(this);
 }
 
 // ---- menus and accelerators ---------------------------------------------------------
@@ -317,9 +332,9 @@ void CMainFrame::OnTimer()
     // Scheduled start: the time of day passed the start time since the last
     // tick on which it was switched on.
     if (options.StartAt) {
-        const QTime now = m_timeOfDay();
-        const int target = SecondsOfDay(options.StartAtHour, options.StartAtMin, 0);
-        if (ScheduledStartDue(SecondsOf(m_prevTime), SecondsOf(now), target) && pool.LiveWorkers() == 0)
+        const QDateTime now = m_timeOfDay();
+        if (ScheduledStartDue(m_prevTime, now, options.StartAtHour, options.StartAtMin)
+            && pool.LiveWorkers() == 0)
             StartFetching(pool);
         m_prevTime = m_timeOfDay();
     }
@@ -331,6 +346,21 @@ void CMainFrame::OnTimer()
 void CMainFrame::UpdateTitle()
 {
     setWindowTitle(m_app.Doc().GetTitle() + QStringLiteral(" - ") + res::LoadString(res::AFX_IDS_APP_TITLE));
+}
+
+void CMainFrame::OnAutoSaveFailed(const QString& error)
+{
+    const QString text = QStringLiteral("リストファイルを自動保存できませんでした。\n%1").arg(error);
+    std::fprintf(stderr, "zorv: %s\n", text.toLocal8Bit().constData());
+    // Shown once the document has finished the change that saved.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            UpdateTitle();
+            if (m_app.UI().warning)
+                m_app.UI().warning(text);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::RestorePlacement()

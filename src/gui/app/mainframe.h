@@ -7,10 +7,11 @@
 // dropped list files.
 #include "app/hangupdlg.h"
 #include "engine/ticker.h"
+#include "model/doc.h"
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QTime>
+#include <QDateTime>
 #include <QTimer>
 
 #include <cstdint>
@@ -25,7 +26,7 @@ namespace zorv {
 class CZorvApp;
 class CZorvView;
 
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public IDocObserver {
     Q_OBJECT
 public:
     explicit CMainFrame(CZorvApp& app);
@@ -55,7 +56,7 @@ public:
 
     // ---- timer ---------------------------------------------------------------
     using TickSource = std::function<std::uint64_t()>; // monotonic milliseconds
-    using TimeSource = std::function<QTime()>;         // local time of day
+    using TimeSource = std::function<QDateTime()>;     // local date and time
     // Replaces the clocks (tests); the scheduled start's previous time
     // becomes the new clock's now.
     void SetClock(TickSource tick, TimeSource timeOfDay);
@@ -72,6 +73,10 @@ public:
     // Saves the placement and the column widths, stops the timer and closes
     // the list. Runs once; closing the window runs it.
     void DestroyWindow();
+
+    // IDocObserver: a failed automatic save is told to the user (the list
+    // stays modified, so the title keeps its " *").
+    void OnAutoSaveFailed(const QString& error) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -107,7 +112,7 @@ private:
     TimeSource m_timeOfDay;
     CSpeedMeter m_speed;
     CHangUpWatch m_hangUpWatch;
-    QTime m_prevTime;
+    QDateTime m_prevTime;
     bool m_bAutoDisconnect = false;
     bool m_bDialUpAvailable = false;
     QPointer<CHangUpDialog> m_pHangUp;

@@ -10,12 +10,15 @@ namespace zorv {
 void CProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const
 {
+    // No focus frame around one cell: the view frames the whole row.
+    QStyleOptionViewItem plain = option;
+    plain.state &= ~QStyle::State_HasFocus;
     const QVariant progress = index.data(CListModel::ProgressRole);
     if (!progress.isValid()) {
-        QStyledItemDelegate::paint(painter, option, index);
+        QStyledItemDelegate::paint(painter, plain, index);
         return;
     }
-    QStyleOptionViewItem opt = option;
+    QStyleOptionViewItem opt = plain;
     initStyleOption(&opt, index);
     const QWidget* widget = opt.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();

@@ -1,6 +1,7 @@
 #pragma once
 // Draws the note cell of a fetching item with a progress bar behind its
-// "received/total" text.
+// "received/total" text, and every cell without a focus frame of its own
+// (the view frames the current row).
 #include <QStyledItemDelegate>
 
 namespace zorv {

@@ -17,7 +17,9 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainter>
 #include <QSettings>
+#include <QStyleOptionFocusRect>
 #include <QWheelEvent>
 
 namespace zorv {
@@ -290,11 +292,73 @@ void CZorvView::OnFont()
 
 // ---- context menu, Ctrl+wheel -------------------------------------------------------
 
+void CZorvView::ShowContextMenu(const QPoint& globalPos)
+{
+    // The Edit menu of the menu bar.
+    m_frame.UpdateCommandUI();
+    m_frame.EditMenu()->exec(globalPos);
+}
+
+QRect CZorvView::CurrentRowRect() const
+{
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return {};
+    const int last = m_pModel->columnCount() - 1;
+    const QRect first = visualRect(m_pModel->index(current.row(), 0));
+    const QRect end = visualRect(m_pModel->index(current.row(), last));
+    return first.united(end);
+}
+
 void CZorvView::contextMenuEvent(QContextMenuEvent* event)
 {
-    // The Edit menu of the menu bar, at the mouse.
-    m_frame.UpdateCommandUI();
-    m_frame.EditMenu()->exec(event->globalPos());
+    // At the mouse; from the keyboard, under the current row (or at the
+    // view's corner without one).
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QRect row = CurrentRowRect().intersected(viewport()->rect());
+        at = viewport()->mapToGlobal(row.isEmpty() ? QPoint(0, 0) : row.bottomLeft());
+    }
+    ShowContextMenu(at);
+}
+
+void CZorvView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QPoint(), event->modifiers());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QModelIndex CZorvView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const int rows = m_pModel->rowCount();
+    if ((action == MoveHome || action == MoveEnd) && !(modifiers & Qt::ControlModifier) && rows > 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        return m_pModel->index(action == MoveHome ? 0 : rows - 1, column);
+    }
+    return QTableView::moveCursor(action, modifiers);
+}
+
+void CZorvView::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    if (!hasFocus())
+        return;
+    const QRect row = CurrentRowRect();
+    if (row.isEmpty() || !row.intersects(event->rect()))
+        return;
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = row;
+    option.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+    const bool selected = selectionModel()->isRowSelected(currentIndex().row(), QModelIndex());
+    option.backgroundColor = palette().color(selected ? QPalette::Highlight : QPalette::Base);
+    QPainter painter(viewport());
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 void CZorvView::wheelEvent(QWheelEvent* event)

@@ -81,9 +81,21 @@ public:
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    // Shift+F10 opens the context menu at the current row.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Home and End go to the first and the last row (Ctrl+Home and Ctrl+End
+    // move the selected rows).
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    // The focus frame marks the whole current row; the cells draw none.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void RegisterCommands();
+    // The Edit menu at `globalPos`.
+    void ShowContextMenu(const QPoint& globalPos);
+    // The current row's rectangle across every column, in viewport
+    // coordinates; empty when there is no current row.
+    QRect CurrentRowRect() const;
     void ApplyResult(const CCommandResult& result);
     void ApplyFont(const QFont& font);
     void OnClipboardChanged();

@@ -1,21 +1,26 @@
-// zorv --fetch, run in-process against loopback HTTP and FTP servers.
+// zorv --fetch against loopback HTTP and FTP servers: in-process, and as a
+// child process where the behaviour is the process's (signals, a closed output).
 #include "cli/headless.h"
 #include "model/doc.h"
+#include "support/childprocess.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
 #include "support/tempsettings.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
+#include <QThread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace zorv::test {
 namespace {
@@ -109,18 +114,85 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     EXPECT_FALSE(QFile::exists(settings.Path(QStringLiteral("gone.bin"))));
 }
 
-TEST_F(FetchCommandTest, InterruptCancelsSavesAndExits130)
+// The real executable as a child: signals and a closed standard output are
+// the process's own business. The child gets a private home (default
+// settings) and goes to the loopback servers directly.
+class FetchProcessTest : public FetchCommandTest {
+protected:
+    void SetUp() override
+    {
+#ifndef ZORV_EXE
+        GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
+#endif
+    }
+    bool StartFetch(bool pipeStdout, const QStringList& args)
+    {
+        CChildProcess::Options options;
+        const QString home = settings.Dir(); // private (0700): also the runtime folder
+        options.env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home,
+                       "no_proxy=127.0.0.1", "NO_PROXY=127.0.0.1"};
+        options.pipeStdout = pipeStdout;
+        options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
+        QString why;
+#ifdef ZORV_EXE
+        if (child.Start(QStringLiteral(ZORV_EXE), QStringList{"--fetch"} + args, options, &why))
+            return true;
+#endif
+        ADD_FAILURE() << why.toStdString();
+        return false;
+    }
+    static bool WaitForRequest(const CHttpServer& http, const std::string& path)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (http.RequestsFor(path).empty() && clock.elapsed() < 10000)
+            QThread::msleep(10);
+        return !http.RequestsFor(path).empty();
+    }
+    std::string Stderr() const { return ReadFileBytes(settings.Path(QStringLiteral("stderr.txt"))).toStdString(); }
+
+    CChildProcess child;
+};
+
+// Ctrl+C, kill and a closed terminal cancel the transfer, save the list and
+// exit with 128 + the signal.
+TEST_F(FetchProcessTest, StopSignalsCancelSaveAndExitBySignal)
 {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        CHttpServer http;
+        http.ServeStalled("/stalled.bin", "abc", 1000000);
+        ASSERT_TRUE(http.Start());
+        MakeList({http.Url("/stalled.bin")});
+        ASSERT_TRUE(StartFetch(false, {list}));
+        ASSERT_TRUE(WaitForRequest(http, "/stalled.bin")) << Stderr();
+        ::kill(child.Pid(), signal);
+        EXPECT_EQ(child.Wait(10000), status) << strsignal(signal) << "\n" << Stderr();
+        EXPECT_EQ(SavedStates(), std::vector<int>{STATE_FAILED}) << strsignal(signal);
+    }
+}
+
+// `zorv --fetch L | head -1`: once the reader has gone, the rest of the list
+// is still fetched and saved, and the status is that of the run.
+TEST_F(FetchProcessTest, ClosedOutputStopsThePrintingNotTheRun)
+{
+    std::atomic<bool> released{false};
     CHttpServer http;
-    http.ServeStalled("/stalled.bin", "abc", 1000000);
+    http.Serve("/first", "1");
+    http.Raw().Get("/gate", [&](const httplib::Request&, httplib::Response& res) {
+        while (!released && http.Sleep(std::chrono::milliseconds(10))) {
+        }
+        res.set_content("gate", "application/octet-stream");
+    });
+    http.Serve("/last", "3");
     ASSERT_TRUE(http.Start());
-    MakeList({http.Url("/stalled.bin")});
-    QTimer::singleShot(400, [] { std::raise(SIGINT); });
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(Run({list}), EXIT_INTERRUPTED);
-    EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_EQ(SavedStates(), std::vector<int>{STATE_FAILED});
+    MakeList({http.Url("/first"), http.Url("/gate"), http.Url("/last")});
+    ASSERT_TRUE(StartFetch(true, {"--connections", "1", list}));
+    EXPECT_THAT(child.ReadLine(10000).toStdString(), HasSubstr("fetched\t" + http.Url("/first")));
+    child.CloseStdout(); // the later lines meet a closed pipe
+    released = true;
+    EXPECT_EQ(child.Wait(20000), EXIT_OK) << Stderr();
+    EXPECT_EQ(SavedStates(), std::vector<int>(3, STATE_FETCHED));
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("last"))), QByteArray("3"));
 }
 
 TEST_F(FetchCommandTest, OutputEscapesControlCharactersAndHidesPasswords)

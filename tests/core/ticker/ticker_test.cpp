@@ -2,6 +2,8 @@
 // start crossing and the hang-up decision.
 #include "engine/ticker.h"
 
+#include <QTimeZone>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -48,25 +50,44 @@ TEST(SpeedMeter, MeanOfTheNewestTenSamples)
     EXPECT_EQ(CSpeedMeter::FormatSpeed(1.999), "1.99KBps") << "decimals truncated";
 }
 
-TEST(ScheduledStart, DueOnceWhenTheTargetIsCrossedMidnightIncluded)
+// Ticks in a zone with daylight saving; "Z" marks a UTC instant (for the
+// local times that a fall-back repeats).
+QDateTime At(const char* text)
 {
-    const auto at = [](int h, int m, int s = 0) { return SecondsOfDay(h, m, s); };
+    static const QTimeZone zone("Europe/Berlin");
+    const QString s = QString::fromLatin1(text);
+    if (s.endsWith(QLatin1Char('Z')))
+        return QDateTime::fromString(s, Qt::ISODate).toTimeZone(zone);
+    return QDateTime(QDate::fromString(s.left(10), Qt::ISODate), QTime::fromString(s.mid(11), Qt::ISODate), zone);
+}
+
+TEST(ScheduledStart, DueOnlyWhenTheClockCrossesTheStartGoingForward)
+{
     const struct {
-        int prev, now, target;
+        const char *prev, *now;
+        int hour, minute;
         bool due;
     } cases[] = {
-        {at(9, 59, 58), at(9, 59, 59), at(10, 0), false},
-        {at(9, 59, 59), at(10, 0, 5), at(10, 0), true},
-        {at(10, 0), at(10, 0, 1), at(10, 0), false}, // once per crossing
-        {at(8, 0), at(11, 0), at(10, 0), true},      // a long gap still crosses
-        {at(23, 59, 59), 0, 0, true},                // 00:00 is reached
-        {at(23, 0), at(0, 30), at(23, 30), true},
-        {at(23, 0), at(0, 30), at(0, 10), true},
-        {at(23, 0), at(0, 30), at(12, 0), false},
-        {at(23, 0), at(0, 30), at(23, 0), false},
+        {"2026-06-01 09:59:58", "2026-06-01 09:59:59", 10, 0, false},
+        {"2026-06-01 09:59:59", "2026-06-01 10:00:05", 10, 0, true},
+        {"2026-06-01 10:00:00", "2026-06-01 10:00:01", 10, 0, false}, // once per crossing
+        {"2026-06-01 08:00:00", "2026-06-01 11:00:00", 10, 0, true},  // a jump forward (suspend)
+        {"2026-06-01 11:00:00", "2026-06-04 09:00:00", 10, 0, true},  // days asleep
+        {"2026-06-01 23:59:59", "2026-06-02 00:00:00", 0, 0, true},   // midnight
+        {"2026-06-01 23:00:00", "2026-06-02 00:30:00", 23, 30, true},
+        {"2026-06-01 23:00:00", "2026-06-02 00:30:00", 0, 10, true},
+        // The clock set back: never due, whatever the start time.
+        {"2026-06-01 10:00:00", "2026-06-01 09:59:59", 12, 0, false},
+        {"2026-06-02 00:00:10", "2026-06-01 23:59:50", 0, 0, false},
+        // Daylight saving ends on 2026-10-25: 03:00 summer time (01:00 UTC)
+        // becomes 02:00 winter time, so 02:00 to 03:00 comes twice.
+        {"2026-10-25T00:59:59Z", "2026-10-25T01:00:00Z", 12, 0, false}, // 02:59:59 -> 02:00:00
+        {"2026-10-25T00:29:59Z", "2026-10-25T00:30:00Z", 2, 30, true},  // the first 02:30
+        {"2026-10-25T01:29:59Z", "2026-10-25T01:30:00Z", 2, 30, false}, // the second 02:30
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ScheduledStartDue(c.prev, c.now, c.target), c.due) << c.prev << " " << c.now;
+        EXPECT_EQ(ScheduledStartDue(At(c.prev), At(c.now), c.hour, c.minute), c.due)
+            << c.prev << " -> " << c.now << " start " << c.hour << ":" << c.minute;
 }
 
 TEST(HangUpWatch, OffersAfterIdleTimeWithToggleTimeoutAndConnection)

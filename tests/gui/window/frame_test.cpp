@@ -34,7 +34,7 @@ void Dump(const QMenu* menu, const QString& indent, QStringList& out)
 class FrameTest : public WindowTest {
 protected:
     std::uint64_t tick = 1000000;
-    QTime now = QTime(9, 0, 0);
+    QDateTime now = QDateTime(QDate(2026, 6, 1), QTime(9, 0, 0));
     void UseClock() { Frame().SetClock([this] { return tick; }, [this] { return now; }); }
     // Advances the clocks by `ms` and ticks the timer.
     void Tick(int ms = 1000)
@@ -224,7 +224,7 @@ TEST_F(FrameTest, ScheduledStartFiresOnCrossingTheStartTime)
     Options().StartAt = 1;
     Options().StartAtHour = 10;
     Options().StartAtMin = 0;
-    now = QTime(9, 59, 58);
+    now.setTime(QTime(9, 59, 58));
     UseClock();
     Tick(); // 09:59:59
     EXPECT_EQ(Live(), 0);
@@ -240,7 +240,7 @@ TEST_F(FrameTest, ScheduledStartFiresOnCrossingTheStartTime)
     // first tick compares against the last tick on which it was on, so a
     // start time in between starts the workers at once.
     Options().StartAt = 0;
-    now = QTime(11, 0, 0);
+    now.setTime(QTime(11, 0, 0));
     Tick();
     Options().StartAt = 1;
     Options().StartAtMin = 30;

@@ -5,14 +5,18 @@
 #include "app/profile.h"
 #include "settings/options.h"
 #include "settings/store.h"
+#include "support/childprocess.h"
 #include "support/http_server.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QUrl>
 
@@ -51,6 +55,10 @@ TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
     EXPECT_EQ(Doc().GetCount(), 0);
     EXPECT_TRUE(Doc().GetPathName().isEmpty());
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 - zorv"));
+    const QIcon icon = Frame().windowIcon();
+    EXPECT_FALSE(icon.availableSizes().isEmpty());
+    for (int size : {16, 32, 48})
+        EXPECT_EQ(icon.pixmap(size).size(), QSize(size, size)) << size;
     // The status panes show their width-setting texts until the timer writes them.
     const QStringList panes{"0個中0個選択中", "Item Status             ", "Thread Status               ",
                             "Traffic Status       "};
@@ -91,6 +99,38 @@ TEST_F(StartupTest, UnopenableListEndsStartWithAMessage)
         EXPECT_TRUE(path == junk || errors[0].contains(path)) << errors[0].toStdString();
         Stop();
     }
+}
+
+// The real executable where no display can be opened: a mistyped option or
+// a second list is a usage error, not a failed window; Qt's own options
+// still reach the window.
+TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
+{
+#ifdef ZORV_EXE
+    CTempSettings settings;
+    CChildProcess::Options options;
+    options.env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "HOME=" + settings.Dir(),
+                   "XDG_CONFIG_HOME=" + settings.Path(QStringLiteral("config")),
+                   "XDG_RUNTIME_DIR=" + settings.Dir()};
+    options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
+    const QString list = settings.Path(QStringLiteral("l.zorv"));
+    for (const QStringList& args : {QStringList{"--fecth", list}, QStringList{"-fecth"}, QStringList{list, list},
+                                    QStringList{"--platform=offscreen"}, QStringList{"-platform"}}) {
+        CChildProcess zorv;
+        QString why;
+        ASSERT_TRUE(zorv.Start(QStringLiteral(ZORV_EXE), args, options, &why)) << why.toStdString();
+        EXPECT_EQ(zorv.Wait(30000), 2) << args.join(' ').toStdString();
+        const QByteArray err = ReadFileBytes(options.stderrFile);
+        EXPECT_TRUE(err.startsWith("zorv: ") && err.contains("\nUsage:")) << err.toStdString();
+    }
+    // Qt's options are the window's: it comes up and runs until stopped.
+    CChildProcess window;
+    QString why;
+    ASSERT_TRUE(window.Start(QStringLiteral(ZORV_EXE), {"-platform", "offscreen", "-reverse"}, options, &why));
+    EXPECT_EQ(window.Wait(1500), -1) << ReadFileBytes(options.stderrFile).toStdString();
+#else
+    GTEST_SKIP() << "the zorv executable is not built";
+#endif
 }
 
 TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
@@ -161,6 +201,80 @@ TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
     CZorvDoc reread;
     ASSERT_TRUE(reread.OnOpenDocument(chosenFile, nullptr));
     EXPECT_EQ(reread.GetCount(), 2);
+}
+
+// A failed automatic save is not silent: one warning naming the file, and
+// the title keeps its mark. (The folder of the list is gone; permissions
+// would not stop a test run as root.)
+TEST_F(StartupTest, FailedAutomaticSaveIsShownAndTheListStaysModified)
+{
+    const QString folder = settings.Path(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(Start());
+    Options().AutoSave = 1;
+    Fill("a");
+    chosenFile = folder + "/l.zorv";
+    Run(res::ID_FILE_SAVE_AS);
+    ASSERT_EQ(Doc().GetPathName(), chosenFile);
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+
+    Fill("b");
+    Doc().SetModifiedFlag(true);
+    ASSERT_TRUE(WaitFor([&] { return !warnings.isEmpty(); }, 5000));
+    EXPECT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains(QStringLiteral("l.zorv"))) << warnings[0].toStdString();
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("l.zorv * - zorv"));
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+// Where QDesktopServices sends a URL: under the offscreen platform of the
+// tests it runs no program, so the "file" scheme is caught here.
+class CUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+// A fetched file is launched by the verb of the settings: "open" through the
+// desktop services the window installs, another verb as the program of that
+// name on PATH with the file as its argument.
+TEST_F(StartupTest, FetchedFileIsLaunchedByTheVerb)
+{
+    CHttpServer server;
+    server.Serve("/by-open.txt", "1");
+    server.Serve("/by-viewer.txt", "2");
+    ASSERT_TRUE(server.Start());
+    const QString bin = settings.Path(QStringLiteral("bin"));
+    const QString seen = settings.Path(QStringLiteral("viewer-saw.txt"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(WriteFileBytes(bin + "/zorv-test-viewer", "#!/bin/sh\nprintf %s \"$1\" > '" + seen.toUtf8() + "'\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + "/zorv-test-viewer", QFile::ReadOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8() + ":" + path);
+    CUrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    const auto restore = qScopeGuard([&] {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        qputenv("PATH", path);
+    });
+
+    ASSERT_TRUE(Start());
+    Options().ExecAfterFetch = 1;
+    const QString dir = settings.Dir();
+    Options().ExecAction = "open";
+    ASSERT_NE(Doc().AddUrl(server.Url("/by-open.txt"), "", dir.toStdString(), "", 0), nullptr);
+    Run(res::ID_FETCH_START);
+    EXPECT_TRUE(WaitFor([&] { return !catcher.urls.isEmpty(); }));
+    EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(dir + "/by-open.txt")});
+
+    Options().ExecAction = "zorv-test-viewer";
+    ASSERT_NE(Doc().AddUrl(server.Url("/by-viewer.txt"), "", dir.toStdString(), "", 0), nullptr);
+    EXPECT_TRUE(WaitFor([&] { return QFile::exists(seen) && !ReadFileBytes(seen).isEmpty(); }));
+    EXPECT_EQ(ReadFileBytes(seen), (dir + "/by-viewer.txt").toUtf8());
+    EXPECT_EQ(catcher.urls.size(), 1);
 }
 
 TEST_F(StartupTest, ClosingStopsWorkersAndCancelsARunningFetch)
@@ -297,3 +411,5 @@ TEST_F(StartupTest, SecondZorvHandsOverToTheWindow)
 
 } // namespace
 } // namespace zorv::test
+
+#include "startup_test.moc"

@@ -1,12 +1,13 @@
 // The list view: columns, selection text, the item commands through their
-// keys, actions, header clicks and the Ctrl+wheel, the context menu,
-// clipboard monitoring and the progress shown while fetching.
+// keys, actions, header clicks and the Ctrl+wheel, the context menu, the
+// row focus frame, clipboard monitoring and the progress shown while fetching.
 #include "window.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -80,6 +81,8 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
         const char* names;
         const char* selected;
     } steps[] = {
+        {"C", Qt::Key_Home, Qt::NoModifier, "ABCDE", "A"}, // the first row
+        {"C", Qt::Key_End, Qt::NoModifier, "ABCDE", "E"},  // the last row
         {"B", Qt::Key_C, Qt::ControlModifier, "ABCDE", "B"}, // no handler: taken without effect
         {"B", Qt::Key_Insert, Qt::ControlModifier, "ABCDE", "B"},
         {"", Qt::Key_A, Qt::ControlModifier, "ABCDE", "ABCDE"},
@@ -93,6 +96,8 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
     };
     for (const auto& s : steps) {
         Select(s.select);
+        if (const std::vector<int> rows = View().SelectedRows(); !rows.empty()) // as a click leaves it
+            View().selectionModel()->setCurrentIndex(View().Model().index(rows[0], 0), QItemSelectionModel::NoUpdate);
         QTest::keyClick(&View(), s.key, s.mods);
         EXPECT_EQ(Names(), s.names) << s.key;
         EXPECT_EQ(SelectedNames(), s.selected) << s.key;
@@ -156,23 +161,67 @@ TEST_F(ViewTest, HeaderClicksAndSortMenusReachTheSort)
     EXPECT_EQ(after, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
 }
 
+// The right button and Shift+F10 both open the Edit menu; from the keyboard
+// it opens under the current row.
 TEST_F(ViewTest, ContextMenuIsTheEditMenuWithItsRules)
 {
-    QMenu* shown = nullptr;
-    bool deleteEnabled = true;
-    QTimer::singleShot(50, [&] {
-        shown = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        deleteEnabled = Act(res::ID_EDIT_DELETE).isEnabled();
-        if (shown)
-            shown->close();
-    });
-    const QPoint at(30, 30);
-    QContextMenuEvent e(QContextMenuEvent::Mouse, at, View().viewport()->mapToGlobal(at));
-    QCoreApplication::sendEvent(View().viewport(), &e);
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown, Frame().EditMenu());
-    EXPECT_EQ(shown->title(), QStringLiteral("編集(&E)"));
-    EXPECT_FALSE(deleteEnabled) << "nothing selected";
+    Activate();
+    View().setCurrentIndex(View().Model().index(2, 1));
+    View().clearSelection();
+    const QRect row = View().visualRect(View().Model().index(2, 0));
+    for (const bool keyboard : {false, true}) {
+        QMenu* shown = nullptr;
+        QPoint at;
+        bool deleteEnabled = true;
+        QTimer::singleShot(50, [&] {
+            shown = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            deleteEnabled = Act(res::ID_EDIT_DELETE).isEnabled();
+            if (shown) {
+                at = shown->pos();
+                shown->close();
+            }
+        });
+        const QPoint mouse(30, 30);
+        if (keyboard) {
+            QTest::keyClick(&View(), Qt::Key_F10, Qt::ShiftModifier);
+        } else {
+            QContextMenuEvent e(QContextMenuEvent::Mouse, mouse, View().viewport()->mapToGlobal(mouse));
+            QCoreApplication::sendEvent(View().viewport(), &e);
+        }
+        ASSERT_NE(shown, nullptr) << keyboard;
+        EXPECT_EQ(shown, Frame().EditMenu());
+        EXPECT_EQ(shown->title(), QStringLiteral("編集(&E)"));
+        EXPECT_FALSE(deleteEnabled) << "nothing selected";
+        EXPECT_EQ(at, View().viewport()->mapToGlobal(keyboard ? row.bottomLeft() : mouse)) << keyboard;
+    }
+}
+
+// Records the focus frames a view's painting asks the style for.
+class CFocusFrameRecorder : public QProxyStyle {
+public:
+    mutable std::vector<QRect> frames;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        if (element == PE_FrameFocusRect)
+            frames.push_back(option->rect);
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+TEST_F(ViewTest, FocusFrameMarksTheWholeCurrentRow)
+{
+    Activate();
+    auto* recorder = new CFocusFrameRecorder; // owned by the application once set
+    View().setStyle(recorder);
+    View().setCurrentIndex(View().Model().index(3, 2));
+    QPixmap image(View().size());
+    View().render(&image);
+    const QRect first = View().visualRect(View().Model().index(3, 0));
+    const QRect last = View().visualRect(View().Model().index(3, COL_REFERER));
+    ASSERT_EQ(recorder->frames.size(), 1u);
+    EXPECT_EQ(recorder->frames[0], first.united(last));
+    View().setStyle(nullptr);
 }
 
 TEST_F(ViewTest, ClipboardIsCapturedOnlyWhileMonitoring)

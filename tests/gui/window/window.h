@@ -61,6 +61,7 @@ protected:
         dialUp = link.get();
         app = std::make_unique<CZorvApp>(std::move(link));
         app->UI().error = [this](const QString& text) { errors << text; };
+        app->UI().warning = [this](const QString& text) { warnings << text; };
         app->UI().askSave = [this](const QString& text) {
             questions << text;
             return saveAnswer;
@@ -144,6 +145,7 @@ protected:
     CFakeDialUp* dialUp = nullptr;
     std::unique_ptr<CZorvApp> app;
     QStringList errors;
+    QStringList warnings;
     QStringList questions;
     QMessageBox::StandardButton saveAnswer = QMessageBox::No;
     QString chosenFile;
