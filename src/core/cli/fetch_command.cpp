@@ -279,7 +279,7 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         CListOwner owner([&doc](const QJsonObject& request) {
             if (request.value(QStringLiteral("command")).toString() == QLatin1String("raise"))
                 return QJsonObject{{QStringLiteral("ok"), false},
-                                   {QStringLiteral("error"), QStringLiteral("zorv --fetch が取得中です。")}};
+                                   {QStringLiteral("error"), QStringLiteral("別の zorv (zorv --fetch) がこのリストを取得中です。")}};
             return AnswerListRequest(doc, request);
         });
         QString error;

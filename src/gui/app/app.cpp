@@ -233,8 +233,9 @@ bool CZorvApp::TakeList(const QString& path, const std::function<bool()>& load, 
         m_bHandedOff = true;
         return false;
     }
-    ReportError(QStringLiteral("%1 は別の zorv が使用中です。%2")
-                    .arg(QDir::toNativeSeparators(path), reply.value(QStringLiteral("error")).toString()));
+    const QString why = reply.value(QStringLiteral("error")).toString();
+    ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1\n%2")
+                    .arg(QDir::toNativeSeparators(path), why.isEmpty() ? QStringLiteral("別の zorv が使用中です。") : why));
     return false;
 }
 
