@@ -246,6 +246,14 @@ std::string CItem::LocalPath() const
 
 std::string CItem::LocalFileKey(const std::string& localPath)
 {
+#ifndef _WIN32
+    // Most paths are absolute and clean already (destinations are made
+    // absolute where items are made): no need to go through QString.
+    const std::string_view p = localPath;
+    if (p.starts_with('/') && p.find("//") == p.npos && p.find("/./") == p.npos && p.find("/../") == p.npos
+        && !p.ends_with("/.") && !p.ends_with("/.."))
+        return localPath;
+#endif
     QString path = QDir::cleanPath(QFileInfo(QString::fromStdString(localPath)).absoluteFilePath());
 #ifdef _WIN32
     path = path.toCaseFolded();

@@ -105,7 +105,7 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
     owners.reserve(static_cast<size_t>(doc.GetCount()));
     for (int i = 0; i < doc.GetCount(); ++i) {
         const CItem* item = doc.GetItem(i);
-        owners.emplace(CItem::LocalFileKey(item->FetchParams().localPath), item->m_strUrl);
+        owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
     }
     std::vector<ItemPtr> added;
     for (const std::string& url : request.urls) {
