@@ -127,9 +127,9 @@ bool CZorvApp::InitInstance(const QStringList& args)
         m_pDoc->OnNewDocument();
     } else {
         QString error;
-        bool opened = false;
-        if (!TakeList(args.first(), [&] { return opened = m_pDoc->OnOpenDocument(args.first(), &error); })) {
-            if (!m_bHandedOff && !opened && !error.isEmpty())
+        // `error` is set only by a load that failed (TakeList tells of the rest).
+        if (!TakeList(args.first(), [&] { return m_pDoc->OnOpenDocument(args.first(), &error); })) {
+            if (!error.isEmpty())
                 ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
             return false;
         }
@@ -267,10 +267,9 @@ bool CZorvApp::OpenDocumentFile(const QString& path)
     if (!SaveModified())
         return false;
     QString error;
-    bool opened = false;
-    if (!TakeList(path, [&] { return opened = m_pDoc->OnOpenDocument(path, &error); })) {
+    if (!TakeList(path, [&] { return m_pDoc->OnOpenDocument(path, &error); })) {
         m_bHandedOff = false; // this window stays
-        if (!opened && !error.isEmpty())
+        if (!error.isEmpty())
             ReportError(QStringLiteral("リストファイルを開けませんでした。\n%1").arg(error));
         return false;
     }
@@ -281,21 +280,12 @@ bool CZorvApp::OpenDocumentFile(const QString& path)
 bool CZorvApp::SaveTo(const QString& path)
 {
     QString error;
+    const auto save = [&] { return m_pDoc->OnSaveDocument(path, &error); };
     // Saving under another name takes that list (unless another zorv holds it).
-    if (CanonicalListPath(path) != m_pOwner->OwnedPath()) {
-        bool saved = false;
-        if (!TakeList(path, [&] { return saved = m_pDoc->OnSaveDocument(path, &error); }, false)) {
-            if (!saved && !error.isEmpty())
-                ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
-            return false;
-        }
-        return true;
-    }
-    if (!m_pDoc->OnSaveDocument(path, &error)) {
+    const bool saved = CanonicalListPath(path) == m_pOwner->OwnedPath() ? save() : TakeList(path, save, false);
+    if (!saved && !error.isEmpty())
         ReportError(QStringLiteral("リストファイルを保存できませんでした。\n%1").arg(error));
-        return false;
-    }
-    return true;
+    return saved;
 }
 
 bool CZorvApp::OnFileSave()

@@ -352,11 +352,11 @@ void CMainFrame::OnAutoSaveFailed(const QString& error)
 {
     const QString text = QStringLiteral("リストファイルを自動保存できませんでした。\n%1").arg(error);
     std::fprintf(stderr, "zorv: %s\n", text.toLocal8Bit().constData());
-    // Shown once the document has finished the change that saved.
+    // Shown once the document has finished the change that saved (the
+    // title's mark comes with the document's own title notice).
     QMetaObject::invokeMethod(
         this,
         [this, text] {
-            UpdateTitle();
             if (m_app.UI().warning)
                 m_app.UI().warning(text);
         },

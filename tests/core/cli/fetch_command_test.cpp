@@ -7,9 +7,7 @@
 #include "support/http_server.h"
 #include "support/tempsettings.h"
 
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -141,14 +139,6 @@ protected:
         ADD_FAILURE() << why.toStdString();
         return false;
     }
-    static bool WaitForRequest(const CHttpServer& http, const std::string& path)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (http.RequestsFor(path).empty() && clock.elapsed() < 10000)
-            QThread::msleep(10);
-        return !http.RequestsFor(path).empty();
-    }
     std::string Stderr() const { return ReadFileBytes(settings.Path(QStringLiteral("stderr.txt"))).toStdString(); }
 
     CChildProcess child;
@@ -164,7 +154,7 @@ TEST_F(FetchProcessTest, StopSignalsCancelSaveAndExitBySignal)
         ASSERT_TRUE(http.Start());
         MakeList({http.Url("/stalled.bin")});
         ASSERT_TRUE(StartFetch(false, {list}));
-        ASSERT_TRUE(WaitForRequest(http, "/stalled.bin")) << Stderr();
+        ASSERT_TRUE(RunUntil([&] { return !http.RequestsFor("/stalled.bin").empty(); })) << Stderr();
         ::kill(child.Pid(), signal);
         EXPECT_EQ(child.Wait(10000), status) << strsignal(signal) << "\n" << Stderr();
         EXPECT_EQ(SavedStates(), std::vector<int>{STATE_FAILED}) << strsignal(signal);

@@ -5,9 +5,7 @@
 #include "support/tempsettings.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLockFile>
-#include <QThread>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -16,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 
 using zorv::test::ReadFileBytes;
 
@@ -86,17 +83,6 @@ protected:
 #ifdef ZORV_EXE
         ASSERT_TRUE(child.Start(QStringLiteral(ZORV_EXE), args, options, &error)) << error.toStdString();
 #endif
-    }
-    static bool WaitUntil(const std::function<bool()>& done, int ms = 20000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done()) {
-            if (clock.elapsed() > ms)
-                return false;
-            QThread::msleep(20);
-        }
-        return true;
     }
 
     // The user's settings, as the executable finds them.
@@ -300,10 +286,10 @@ TEST_F(HeadlessTest, AddDuringAFetchIsHandedToIt)
 
     zorv::test::CChildProcess fetch;
     StartChild(fetch, {"--fetch", list});
-    ASSERT_TRUE(WaitUntil([&] { return !server.RequestsFor("/slow").empty(); }));
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !server.RequestsFor("/slow").empty(); }, 20000));
     const Result r = Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/late"))});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return !fetch.IsRunning(); }));
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !fetch.IsRunning(); }, 20000));
     const QStringList lines = Run({"--list", list}).Lines();
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("0\t1\t"))) << lines[0].toStdString();
@@ -337,13 +323,13 @@ TEST_F(HeadlessTest, WritersTakeTurnsThroughTheLockFile)
     ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/stalled"))}).status, 0);
     zorv::test::CChildProcess fetch, gone;
     StartChild(fetch, {"--fetch", list});
-    ASSERT_TRUE(WaitUntil([&] { return !server.RequestsFor("/stalled").empty(); }));
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !server.RequestsFor("/stalled").empty(); }, 20000));
     ::kill(fetch.Pid(), SIGKILL);
-    ASSERT_TRUE(WaitUntil([&] { return !fetch.IsRunning(); }));
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !fetch.IsRunning(); }, 20000));
     QString error;
     ASSERT_TRUE(gone.Start(QStringLiteral("/bin/true"), {}, {}, &error)) << error.toStdString();
     const pid_t deadPid = gone.Pid();
-    ASSERT_TRUE(WaitUntil([&] { return !gone.IsRunning(); }));
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !gone.IsRunning(); }, 20000));
     lockText.replace(0, lockText.indexOf('\n'), QByteArray::number(deadPid));
     ASSERT_TRUE(zorv::test::WriteFileBytes(list + QStringLiteral(".lock"), lockText));
 

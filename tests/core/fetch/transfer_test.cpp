@@ -1,6 +1,7 @@
 // FetchItem while the transfer stalls or is cancelled from another thread,
 // as the worker pool and the cancel command use it.
 #include "fetch_fixture.h"
+#include "support/tempsettings.h"
 
 #include <gmock/gmock.h>
 
@@ -22,21 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Delivers posted events until `pred` holds; false on timeout.
-template <typename Pred>
-bool PumpUntil(Pred pred, std::chrono::milliseconds timeout = 10s)
-{
-    const auto end = Clock::now() + timeout;
-    while (!pred()) {
-        if (Clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    QCoreApplication::sendPostedEvents();
-    return true;
-}
 
 TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
 {
@@ -65,11 +51,11 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         std::atomic<int> result{-1};
         std::thread fetch([&] { result = FetchItem(session, item, doc); });
         // Cancelled once the transfer waits in that state.
-        EXPECT_TRUE(PumpUntil([&] { return item->GetState() == c.waitFor; })) << c.path;
+        EXPECT_TRUE(RunUntil([&] { return item->GetState() == c.waitFor; })) << c.path;
         std::this_thread::sleep_for(200ms);
         auto t0 = Clock::now();
         item->Cancel();
-        EXPECT_TRUE(PumpUntil([&] { return result != -1; }, 20s)) << c.path;
+        EXPECT_TRUE(RunUntil([&] { return result != -1; }, 20000)) << c.path;
         EXPECT_LT(Clock::now() - t0, 1000ms) << c.path;
         fetch.join();
         EXPECT_EQ(result, c.result) << c.path;

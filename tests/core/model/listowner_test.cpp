@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace zorv::test {
@@ -25,26 +26,29 @@ protected:
         ASSERT_EQ(owner.Own(list, nullptr), CListOwner::OwnResult::Owned);
     }
 
-    // Sends from another thread (the owner answers on this one).
-    HandOff Send(const QJsonObject& request, QJsonObject* reply)
+    // Runs `send` on another thread while this one (the owner's) runs its
+    // event loop.
+    void OnSenderThread(const std::function<void()>& send)
     {
         std::atomic<bool> done{false};
-        HandOff result = HandOff::NoOwner;
         std::thread sender([&] {
-            result = SendToOwner(list, request, reply, std::chrono::seconds(10));
+            send();
             done = true;
         });
         EXPECT_TRUE(RunUntil([&] { return done.load(); }));
         sender.join();
+    }
+    HandOff Send(const QJsonObject& request, QJsonObject* reply)
+    {
+        HandOff result = HandOff::NoOwner;
+        OnSenderThread([&] { result = SendToOwner(list, request, reply, std::chrono::seconds(10)); });
         return result;
     }
-    // Writes raw bytes from another thread; true when the owner hung up
-    // without sending anything back.
+    // Writes raw bytes; true when the owner hung up without sending anything back.
     bool DroppedRaw(const QByteArray& bytes)
     {
-        std::atomic<bool> done{false};
         bool dropped = false;
-        std::thread sender([&] {
+        OnSenderThread([&] {
             QLocalSocket s;
             s.connectToServer(OwnerSocketPath(list));
             if (s.waitForConnected(2000)) {
@@ -53,10 +57,7 @@ protected:
                 s.waitForReadyRead(5000);
                 dropped = s.bytesAvailable() == 0 && s.state() != QLocalSocket::ConnectedState;
             }
-            done = true;
         });
-        EXPECT_TRUE(RunUntil([&] { return done.load(); }));
-        sender.join();
         return dropped;
     }
 
