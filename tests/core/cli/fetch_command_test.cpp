@@ -223,18 +223,6 @@ TEST_F(FetchCommandTest, FillsMissingFileNamesAndFailsItemsWithoutDestination)
     EXPECT_EQ(saved.GetItem(0)->m_strFileName, "old.bin");
 }
 
-TEST_F(FetchCommandTest, ListEscapesTabsLineBreaksAndBackslashesInItsFields)
-{
-    {
-        CZorvDoc doc;
-        CItem* item = doc.AddUrl("http://h/x.zip", "r\tx\\y\nz\x1b", "/d\r\nx", "", 0);
-        ASSERT_NE(item, nullptr);
-        ASSERT_TRUE(doc.OnSaveDocument(list, nullptr));
-    }
-    EXPECT_EQ(RunHeadless({QStringLiteral("--list"), list}, out.get(), err.get()), EXIT_OK);
-    EXPECT_EQ(Text(out), "0\t0\thttp://h/x.zip\t/d\\r\\nx\tx.zip\tr\\tx\\\\y\\nz\\x1b\n");
-}
-
 TEST_F(FetchCommandTest, UsageAndListErrorsExitTwo)
 {
     EXPECT_EQ(Run({settings.Path(QStringLiteral("missing.zorv"))}), EXIT_USAGE);

@@ -112,6 +112,7 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
 }
 
 // --referer, --dest (relative: from the working folder), --level and --name;
+// --list escapes tabs, line breaks and backslashes in its fields;
 // without --dest the default destination of the settings, else the working
 // folder; without --level the default level of the settings.
 TEST_F(HeadlessTest, AddThenList)
@@ -126,7 +127,7 @@ TEST_F(HeadlessTest, AddThenList)
     };
     add({"--dest", dest, "--referer", "http://ref/", list, "http://h/a/b/one.zip", "ftp://h/pub/テスト.lzh"});
     add({"--level", "2", "--dest", "rel", list, "http://h/a/b/two.zip"});
-    add({"--name", "mine.bin", "--dest", dest, list, "https://h/x/y?z=1"});
+    add({"--name", "mine.bin", "--dest", dest, "--referer", "r\tx\\y\nz", list, "https://h/x/y?z=1"});
     add({list, "http://h/a/b/c.zip"});
     {
         QSettings s(SettingsFile(), QSettings::IniFormat);
@@ -142,7 +143,7 @@ TEST_F(HeadlessTest, AddThenList)
         QStringLiteral("0\t0\thttp://h/a/b/one.zip\t%1\tone.zip\thttp://ref/").arg(dest),
         QStringLiteral("1\t0\tftp://h/pub/テスト.lzh\t%1\tテスト.lzh\thttp://ref/").arg(dest),
         QStringLiteral("2\t0\thttp://h/a/b/two.zip\t%1/a/b\ttwo.zip\t").arg(Work("rel")),
-        QStringLiteral("3\t0\thttps://h/x/y?z=1\t%1\tmine.bin\t").arg(dest),
+        QStringLiteral("3\t0\thttps://h/x/y?z=1\t%1\tmine.bin\tr\\tx\\\\y\\nz").arg(dest), // fields escaped
         QStringLiteral("4\t0\thttp://h/a/b/c.zip\t%1\tc.zip\t").arg(m_work.path()),
         QStringLiteral("5\t0\thttp://h/a/b/d.zip\t%1/b\td.zip\t").arg(def),
     };

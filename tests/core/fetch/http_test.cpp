@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 
 #include <cerrno>
-#include <tuple>
 #include <utility>
 
 using ::testing::ElementsAre;
@@ -149,25 +148,6 @@ TEST_F(FetchTest, BlankInsideAUrlIsSentEncodedAndTheNameKeepsIt)
     const auto requests = http.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "/a%20b.txt");
-}
-
-TEST_F(FetchTest, ItemWithoutDestinationOrFileNameFailsWithoutARequest)
-{
-    http.Serve("/f.bin", "body");
-    ASSERT_TRUE(http.Start());
-    const std::string atRoot = "zorv-fetch-test-" + std::to_string(QCoreApplication::applicationPid());
-    for (const auto& [dest, name, cause] : {std::tuple<std::string, std::string, std::string>{
-                                                "", atRoot, "保存先フォルダが指定されていません"},
-                                            {dir.path().toStdString(), "", "ファイル名がありません"}}) {
-        ItemPtr item = Add(http.Url("/f.bin"));
-        item->m_strDestination = dest;
-        item->m_strFileName = name;
-        EXPECT_EQ(Fetch(item), STATE_FAILED);
-        EXPECT_THAT(item->GetNote(), ::testing::HasSubstr(cause));
-    }
-    EXPECT_TRUE(http.Requests().empty());
-    EXPECT_FALSE(QFile::exists(QString::fromStdString("/" + atRoot)));
-    EXPECT_EQ(log.launches, 0);
 }
 
 TEST_F(FetchTest, RedirectIsFollowedWithOneRefererAndAgentLineOrNone)
