@@ -1,0 +1,37 @@
+#pragma once
+// Questions that core operations put to the user. The window answers them
+// with message boxes; tests answer from a script. Texts are named by their
+// string-table ids, so every text the user reads lives in one table.
+#include <string>
+
+namespace zorv {
+
+// Message-box answers, with the values they have always had.
+enum PromptAnswer : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+// String ids of the destination questions.
+enum : int {
+    IDS_DEST_CONFIRM = 137,        // caption "保存先の確認"
+    IDS_DEST_CREATE = 138,         // "このディレクトリは存在しません．作成しますか?\n\n%s"
+    IDS_DEST_CREATE_FAILED = 139,  // "このディレクトリの作成に失敗しました．続けますか?\n\n%s"
+};
+
+enum class PromptButtons { YesNoCancel, YesNo };
+enum class PromptIcon { Question, Error };
+
+struct CPrompt {
+    int captionId = 0;
+    int textId = 0;
+    std::string arg; // replaces the %s of the text (UTF-8)
+    PromptButtons buttons = PromptButtons::YesNo;
+    PromptIcon icon = PromptIcon::Question;
+};
+
+class IPrompt {
+public:
+    virtual ~IPrompt() = default;
+    // Shows the question and waits: IDYES, IDNO or (YesNoCancel only) IDCANCEL.
+    virtual int Ask(const CPrompt& prompt) = 0;
+};
+
+} // namespace zorv
