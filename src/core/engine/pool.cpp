@@ -73,6 +73,11 @@ void CWorkerPool::ReapWorkers()
     });
 }
 
+void CWorkerPool::StartFetching()
+{
+    SetWorkerCount(Options().Connections);
+}
+
 void CWorkerPool::SetWorkerCount(int n)
 {
     ReapWorkers();

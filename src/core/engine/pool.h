@@ -34,6 +34,9 @@ public:
     void SetLimits(const CFetchLimits& limits);
 
     void SetWorkerCount(int n);
+    // "取得開始": as many workers as the setting Connections. "取得停止": none.
+    void StartFetching();
+    void StopFetching() { SetWorkerCount(0); }
     int LiveWorkers() const { return m_nLive.load(); }
     int ActiveFetches() const { return m_nActive.load(); }
     // The number of workers the pool is heading for.

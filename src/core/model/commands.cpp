@@ -1,6 +1,5 @@
 #include "model/commands.h"
 
-#include "engine/pool.h"
 #include "settings/options.h"
 
 #include <algorithm>
@@ -438,18 +437,6 @@ CCommandResult SortByKey(CZorvDoc& doc, CSortState& state, int key, const std::v
     doc.SetModifiedFlag(true);
     result.selection = MapRows(newOrder, SelectionMask(doc.GetCount(), sel));
     return result;
-}
-
-// ---- start and stop --------------------------------------------------------------
-
-void StartFetching(CWorkerPool& pool)
-{
-    pool.SetWorkerCount(Options().Connections);
-}
-
-void StopFetching(CWorkerPool& pool)
-{
-    pool.SetWorkerCount(0);
 }
 
 } // namespace zorv

@@ -24,7 +24,6 @@
 
 namespace zorv {
 
-class CWorkerPool;
 
 struct CCommandResult {
     // Number of items deleted, reset or moved.
@@ -125,12 +124,6 @@ struct CSortState {
 // selection is the new rows of the selected items in `rows`.
 CCommandResult SortByKey(CZorvDoc& doc, CSortState& state, int key,
                          const std::vector<int>& rows = {}, unsigned seed = 0);
-
-// ---- start and stop --------------------------------------------------------------
-
-// "取得開始": as many workers as the setting Connections. "取得停止": none.
-void StartFetching(CWorkerPool& pool);
-void StopFetching(CWorkerPool& pool);
 
 // ---- enable rules ------------------------------------------------------------
 

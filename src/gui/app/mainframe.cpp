@@ -2,7 +2,7 @@
 
 #include "app/app.h"
 #include "app/hangupdlg.h"
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
 #include "model/commands.h"
@@ -85,7 +85,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
     BuildMenus();
     BuildAccelerators();
     BuildStatusBar();
-    m_pView = new CZorvView(app, *this);
+    m_pView = new CZorvView(*this, this);
     setCentralWidget(m_pView);
     RegisterCommands();
     m_pView->OnInitialUpdate();
@@ -174,6 +174,16 @@ QAction* CMainFrame::Action(int id) const
     if (it != m_actions.end())
         return it->second;
     return id == res::ID_FILE_MRU_FILE1 ? m_pRecentPlaceholder : nullptr;
+}
+
+CZorvDoc& CMainFrame::Doc() const
+{
+    return m_app.Doc();
+}
+
+CWorkerPool& CMainFrame::Pool() const
+{
+    return m_app.Pool();
 }
 
 void CMainFrame::SetCommand(int id, Handler run, Updater update)
@@ -335,7 +345,7 @@ void CMainFrame::OnTimer()
         const QDateTime now = m_timeOfDay();
         if (ScheduledStartDue(m_prevTime, now, options.StartAtHour, options.StartAtMin)
             && pool.LiveWorkers() == 0)
-            StartFetching(pool);
+            pool.StartFetching();
         m_prevTime = m_timeOfDay();
     }
     UpdateCommandUI();

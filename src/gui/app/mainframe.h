@@ -8,6 +8,7 @@
 #include "app/hangupdlg.h"
 #include "engine/ticker.h"
 #include "model/doc.h"
+#include "view/viewhost.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -26,7 +27,7 @@ namespace zorv {
 class CZorvApp;
 class CZorvView;
 
-class CMainFrame : public QMainWindow, public IDocObserver {
+class CMainFrame : public QMainWindow, public IDocObserver, public IViewHost {
     Q_OBJECT
 public:
     explicit CMainFrame(CZorvApp& app);
@@ -38,19 +39,19 @@ public:
     // The action of a command id (menu entry or accelerator), or null.
     QAction* Action(int id) const;
     // The Edit popup, also the list's context menu.
-    QMenu* EditMenu() const { return m_pEditMenu; }
+    QMenu* EditMenu() const override { return m_pEditMenu; }
     // Connects a command to its handler and its enable/check rule. A command
     // without a handler stays disabled.
-    using Handler = std::function<void()>;
-    using Updater = std::function<void(QAction&)>;
-    void SetCommand(int id, Handler run, Updater update = {});
+    void SetCommand(int id, Handler run, Updater update = {}) override;
     // Applies every enable and check rule. The auto-disconnect command's rule
     // asks the dial-up link, so it runs only with `dialUp` (menus opening).
-    void UpdateCommandUI(bool dialUp = false);
+    void UpdateCommandUI(bool dialUp = false) override;
+    CZorvDoc& Doc() const override;
+    CWorkerPool& Pool() const override;
 
     // ---- status bar ----------------------------------------------------------
     // Pane 0's text when no prompt is shown (the selection count).
-    void SetSelectionText(const QString& text);
+    void SetSelectionText(const QString& text) override;
     // The text a pane shows now (pane 0: the prompt while one is shown).
     QString PaneText(int pane) const;
 

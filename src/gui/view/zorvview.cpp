@@ -1,19 +1,19 @@
 #include "view/zorvview.h"
 
-#include "app/app.h"
-#include "app/mainframe.h"
-#include "app/profile.h"
 #include "engine/pool.h"
 #include "model/doc.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "settings/profile.h"
 #include "settings/store.h"
 #include "view/listmodel.h"
 #include "view/progressdelegate.h"
+#include "view/viewhost.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
@@ -33,13 +33,36 @@ constexpr int kDefaultColumnWidth = 100;
 std::optional<QFont> SavedFont()
 {
     const auto bytes = GetBinaryProfile(kListViewSection, kFontEntry, kLogFontSize);
-    return bytes ? FontFromBytes(*bytes) : std::nullopt;
+    const auto record = bytes ? LogFontFromBytes(*bytes) : std::nullopt;
+    if (!record)
+        return std::nullopt;
+    QFont font;
+    if (!record->faceName.empty())
+        font.setFamily(QString::fromStdString(record->faceName));
+    if (record->height != 0)
+        font.setPixelSize(std::abs(record->height));
+    if (record->weight >= 1 && record->weight <= 1000)
+        font.setWeight(static_cast<QFont::Weight>(record->weight));
+    font.setItalic(record->italic);
+    font.setUnderline(record->underline);
+    font.setStrikeOut(record->strikeOut);
+    return font;
+}
+
+void SaveFont(const QFont& font)
+{
+    int pixels = font.pixelSize();
+    if (pixels <= 0)
+        pixels = QFontInfo(font).pixelSize();
+    const CLogFont record{-pixels, font.weight(), font.italic(), font.underline(), font.strikeOut(),
+                          font.family().toStdString()};
+    WriteBinaryProfile(kListViewSection, kFontEntry, LogFontToBytes(record));
 }
 
 } // namespace
 
-CZorvView::CZorvView(CZorvApp& app, CMainFrame& frame)
-    : QTableView(&frame), m_app(app), m_frame(frame), m_pModel(new CListModel(app.Doc(), this))
+CZorvView::CZorvView(IViewHost& host, QWidget* parent)
+    : QTableView(parent), m_host(host), m_pModel(new CListModel(host.Doc(), this))
 {
     setModel(m_pModel);
     setItemDelegate(new CProgressDelegate(this));
@@ -67,11 +90,11 @@ CZorvView::CZorvView(CZorvApp& app, CMainFrame& frame)
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         UpdateSelectionText();
-        m_frame.UpdateCommandUI();
+        m_host.UpdateCommandUI();
     });
     connect(m_pModel, &CListModel::RowsChanged, this, [this] {
         UpdateSelectionText();
-        m_frame.UpdateCommandUI();
+        m_host.UpdateCommandUI();
     });
     RegisterCommands();
 }
@@ -160,7 +183,7 @@ void CZorvView::SelectRows(const std::vector<int>& rows)
 
 void CZorvView::UpdateSelectionText()
 {
-    m_frame.SetSelectionText(
+    m_host.SetSelectionText(
         res::FormatCount(res::IDS_SELECTION, m_pModel->rowCount(), SelectedCount()));
 }
 
@@ -172,26 +195,26 @@ void CZorvView::RegisterCommands()
     auto selected = [this](bool (*rule)(int)) {
         return [this, rule](QAction& a) { a.setEnabled(rule(SelectedCount())); };
     };
-    m_frame.SetCommand(ID_FETCH_START, [this] { OnStart(); },
-                       [this](QAction& a) { a.setEnabled(CanStartFetching(m_app.Pool().LiveWorkers())); });
-    m_frame.SetCommand(ID_FETCH_STOP, [this] { OnStop(); },
-                       [this](QAction& a) { a.setEnabled(CanStopFetching(m_app.Pool().LiveWorkers())); });
-    m_frame.SetCommand(ID_EDIT_DELETE, [this] { OnDelete(); }, selected(CanDelete));
-    m_frame.SetCommand(ID_EDIT_RESET, [this] { OnReset(); }, selected(CanReset));
-    m_frame.SetCommand(ID_EDIT_CANCEL, [this] { OnCancel(); }, selected(CanCancel));
-    m_frame.SetCommand(ID_MOVE_TOP, [this] { OnMove(-m_pModel->rowCount()); });
-    m_frame.SetCommand(ID_MOVE_UP, [this] { OnMove(-1); });
-    m_frame.SetCommand(ID_MOVE_DOWN, [this] { OnMove(1); });
-    m_frame.SetCommand(ID_MOVE_BOTTOM, [this] { OnMove(m_pModel->rowCount()); });
-    m_frame.SetCommand(ID_EDIT_SELECT_ALL, [this] { OnSelectAll(); });
-    m_frame.SetCommand(ID_EDIT_INVERT_SELECTION, [this] { OnInvertSelection(); });
-    m_frame.SetCommand(ID_SORT_URL, [this] { OnSort(SORT_MENU_URL); });
-    m_frame.SetCommand(ID_SORT_STATE, [this] { OnSort(SORT_MENU_STATE); });
-    m_frame.SetCommand(ID_SORT_DESTINATION, [this] { OnSort(SORT_MENU_LOCALPATH); });
-    m_frame.SetCommand(ID_SORT_REFERER, [this] { OnSort(SORT_MENU_REFERER); });
-    m_frame.SetCommand(ID_SORT_RANDOM, [this] { OnSortRandom(); });
-    m_frame.SetCommand(ID_VIEW_FONT, [this] { OnFont(); });
-    m_frame.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
+    m_host.SetCommand(ID_FETCH_START, [this] { OnStart(); },
+                       [this](QAction& a) { a.setEnabled(CanStartFetching(m_host.Pool().LiveWorkers())); });
+    m_host.SetCommand(ID_FETCH_STOP, [this] { OnStop(); },
+                       [this](QAction& a) { a.setEnabled(CanStopFetching(m_host.Pool().LiveWorkers())); });
+    m_host.SetCommand(ID_EDIT_DELETE, [this] { OnDelete(); }, selected(CanDelete));
+    m_host.SetCommand(ID_EDIT_RESET, [this] { OnReset(); }, selected(CanReset));
+    m_host.SetCommand(ID_EDIT_CANCEL, [this] { OnCancel(); }, selected(CanCancel));
+    m_host.SetCommand(ID_MOVE_TOP, [this] { OnMove(-m_pModel->rowCount()); });
+    m_host.SetCommand(ID_MOVE_UP, [this] { OnMove(-1); });
+    m_host.SetCommand(ID_MOVE_DOWN, [this] { OnMove(1); });
+    m_host.SetCommand(ID_MOVE_BOTTOM, [this] { OnMove(m_pModel->rowCount()); });
+    m_host.SetCommand(ID_EDIT_SELECT_ALL, [this] { OnSelectAll(); });
+    m_host.SetCommand(ID_EDIT_INVERT_SELECTION, [this] { OnInvertSelection(); });
+    m_host.SetCommand(ID_SORT_URL, [this] { OnSort(SORT_MENU_URL); });
+    m_host.SetCommand(ID_SORT_STATE, [this] { OnSort(SORT_MENU_STATE); });
+    m_host.SetCommand(ID_SORT_DESTINATION, [this] { OnSort(SORT_MENU_LOCALPATH); });
+    m_host.SetCommand(ID_SORT_REFERER, [this] { OnSort(SORT_MENU_REFERER); });
+    m_host.SetCommand(ID_SORT_RANDOM, [this] { OnSortRandom(); });
+    m_host.SetCommand(ID_VIEW_FONT, [this] { OnFont(); });
+    m_host.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
                        [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
 }
 
@@ -205,27 +228,27 @@ void CZorvView::ApplyResult(const CCommandResult& result)
 
 void CZorvView::OnStart()
 {
-    StartFetching(m_app.Pool());
+    m_host.Pool().StartFetching();
 }
 
 void CZorvView::OnStop()
 {
-    StopFetching(m_app.Pool());
+    m_host.Pool().StopFetching();
 }
 
 void CZorvView::OnDelete()
 {
-    ApplyResult(DeleteItems(m_app.Doc(), SelectedRows()));
+    ApplyResult(DeleteItems(m_host.Doc(), SelectedRows()));
 }
 
 void CZorvView::OnReset()
 {
-    ApplyResult(ResetItems(m_app.Doc(), SelectedRows()));
+    ApplyResult(ResetItems(m_host.Doc(), SelectedRows()));
 }
 
 void CZorvView::OnCancel()
 {
-    CancelItems(m_app.Doc(), SelectedRows());
+    CancelItems(m_host.Doc(), SelectedRows());
 }
 
 void CZorvView::OnMove(int n)
@@ -233,7 +256,7 @@ void CZorvView::OnMove(int n)
     const std::vector<int> rows = SelectedRows();
     if (rows.empty())
         return;
-    ApplyResult(MoveSelection(m_app.Doc(), rows, n));
+    ApplyResult(MoveSelection(m_host.Doc(), rows, n));
 }
 
 void CZorvView::OnSelectAll()
@@ -259,7 +282,7 @@ void CZorvView::OnInvertSelection()
 
 void CZorvView::OnSort(int key)
 {
-    const CCommandResult result = SortByKey(m_app.Doc(), m_sort, key, SelectedRows());
+    const CCommandResult result = SortByKey(m_host.Doc(), m_sort, key, SelectedRows());
     SelectRows(result.selection);
     if (key >= 0 && key < kColumnCount)
         horizontalHeader()->setSortIndicator(key, m_sort.m_bSortReverse ? Qt::DescendingOrder
@@ -286,7 +309,7 @@ void CZorvView::OnFont()
     }
     if (!chosen)
         return;
-    WriteBinaryProfile(kListViewSection, kFontEntry, FontToBytes(*chosen));
+    SaveFont(*chosen);
     ApplyFont(*chosen);
 }
 
@@ -295,8 +318,8 @@ void CZorvView::OnFont()
 void CZorvView::ShowContextMenu(const QPoint& globalPos)
 {
     // The Edit menu of the menu bar.
-    m_frame.UpdateCommandUI();
-    m_frame.EditMenu()->exec(globalPos);
+    m_host.UpdateCommandUI();
+    m_host.EditMenu()->exec(globalPos);
 }
 
 QRect CZorvView::CurrentRowRect() const
@@ -383,7 +406,7 @@ void CZorvView::OnClipboardChanged()
     const QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
     if (text.isEmpty())
         return;
-    CZorvDoc& doc = m_app.Doc();
+    CZorvDoc& doc = m_host.Doc();
     // Line by line (LF or CR LF); every valid URL goes to the end of the list
     // and into the queue.
     for (const QString& line : text.split(QLatin1Char('\n'))) {

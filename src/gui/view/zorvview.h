@@ -15,13 +15,12 @@
 namespace zorv {
 
 class CListModel;
-class CMainFrame;
-class CZorvApp;
+class IViewHost;
 
 class CZorvView : public QTableView {
     Q_OBJECT
 public:
-    CZorvView(CZorvApp& app, CMainFrame& frame);
+    CZorvView(IViewHost& host, QWidget* parent);
     ~CZorvView() override;
 
     CListModel& Model() const { return *m_pModel; }
@@ -100,8 +99,7 @@ private:
     void ApplyFont(const QFont& font);
     void OnClipboardChanged();
 
-    CZorvApp& m_app;
-    CMainFrame& m_frame;
+    IViewHost& m_host;
     CListModel* m_pModel;
     CSortState m_sort;
     CWheelAccumulator m_wheel;

@@ -2,7 +2,7 @@
 // and what survives a restart.
 #include "window.h"
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "settings/options.h"
 #include "settings/store.h"
 #include "support/childprocess.h"

@@ -1,11 +1,11 @@
-#include "app/profile.h"
+#include "settings/profile.h"
 
 #include "settings/store.h"
 
-#include <QFontInfo>
 #include <QSettings>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace zorv {
@@ -89,45 +89,36 @@ std::optional<CWindowPlacement> PlacementFromBytes(const QByteArray& b)
     return p;
 }
 
-QByteArray FontToBytes(const QFont& font)
+QByteArray LogFontToBytes(const CLogFont& font)
 {
     QByteArray b(kLogFontSize, '\0');
-    int pixels = font.pixelSize();
-    if (pixels <= 0)
-        pixels = QFontInfo(font).pixelSize();
-    PutInt(b, kLfHeight, -pixels);
-    PutInt(b, kLfWeight, font.weight());
-    b[kLfItalic] = font.italic() ? 1 : 0;
-    b[kLfUnderline] = font.underline() ? 1 : 0;
-    b[kLfStrikeOut] = font.strikeOut() ? 1 : 0;
+    PutInt(b, kLfHeight, font.height);
+    PutInt(b, kLfWeight, font.weight);
+    b[kLfItalic] = font.italic ? 1 : 0;
+    b[kLfUnderline] = font.underline ? 1 : 0;
+    b[kLfStrikeOut] = font.strikeOut ? 1 : 0;
     b[kLfCharSet] = static_cast<char>(kDefaultCharset);
-    QByteArray face = font.family().toUtf8();
+    const std::string& face = font.faceName;
     // Cut at a character boundary so the name stays valid UTF-8.
-    int n = std::min<int>(face.size(), kLfFaceSize - 1);
+    size_t n = std::min<size_t>(face.size(), kLfFaceSize - 1);
     while (n > 0 && n < face.size() && (static_cast<unsigned char>(face[n]) & 0xC0) == 0x80)
         --n;
-    std::memcpy(b.data() + kLfFaceName, face.constData(), static_cast<size_t>(n));
+    std::memcpy(b.data() + kLfFaceName, face.data(), n);
     return b;
 }
 
-std::optional<QFont> FontFromBytes(const QByteArray& b)
+std::optional<CLogFont> LogFontFromBytes(const QByteArray& b)
 {
     if (b.size() != kLogFontSize)
         return std::nullopt;
     const char* face = b.constData() + kLfFaceName;
-    const QString family = QString::fromUtf8(face, static_cast<qsizetype>(strnlen(face, kLfFaceSize)));
-    QFont font;
-    if (!family.isEmpty())
-        font.setFamily(family);
-    const int height = GetInt(b, kLfHeight);
-    if (height != 0)
-        font.setPixelSize(std::abs(height));
-    const int weight = GetInt(b, kLfWeight);
-    if (weight >= 1 && weight <= 1000)
-        font.setWeight(static_cast<QFont::Weight>(weight));
-    font.setItalic(b[kLfItalic] != 0);
-    font.setUnderline(b[kLfUnderline] != 0);
-    font.setStrikeOut(b[kLfStrikeOut] != 0);
+    CLogFont font;
+    font.faceName.assign(face, strnlen(face, kLfFaceSize));
+    font.height = GetInt(b, kLfHeight);
+    font.weight = GetInt(b, kLfWeight);
+    font.italic = b[kLfItalic] != 0;
+    font.underline = b[kLfUnderline] != 0;
+    font.strikeOut = b[kLfStrikeOut] != 0;
     return font;
 }
 

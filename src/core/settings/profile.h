@@ -6,11 +6,11 @@
 // records they were first stored as, little-endian, so a store moves between
 // builds unchanged.
 #include <QByteArray>
-#include <QFont>
 #include <QRect>
 #include <QString>
 
 #include <optional>
+#include <string>
 
 namespace zorv {
 
@@ -32,9 +32,18 @@ std::optional<CWindowPlacement> PlacementFromBytes(const QByteArray& bytes);
 
 // ---- list font (60 bytes) -------------------------------------------------
 // Height (negative: character height in pixels), weight 100-900, italic,
-// underline, strike-out and the face name (at most 31 bytes of UTF-8).
+// underline, strike-out and the face name (at most 31 bytes of UTF-8; a
+// longer name is cut at a character boundary).
+struct CLogFont {
+    int height = 0;
+    int weight = 0;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    std::string faceName;
+};
 inline constexpr int kLogFontSize = 60;
-QByteArray FontToBytes(const QFont& font);
-std::optional<QFont> FontFromBytes(const QByteArray& bytes);
+QByteArray LogFontToBytes(const CLogFont& font);
+std::optional<CLogFont> LogFontFromBytes(const QByteArray& bytes);
 
 } // namespace zorv

@@ -1,0 +1,39 @@
+#pragma once
+// What the list view needs of the window that holds it: the list and its
+// workers, the command table (menus, accelerators, enable rules), the
+// selection pane of the status bar and the Edit menu as context menu. The
+// main frame provides it; the view knows nothing else of the application.
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+
+namespace zorv {
+
+class CWorkerPool;
+class CZorvDoc;
+
+class IViewHost {
+public:
+    using Handler = std::function<void()>;
+    using Updater = std::function<void(QAction&)>;
+
+    virtual CZorvDoc& Doc() const = 0;
+    virtual CWorkerPool& Pool() const = 0;
+    // Connects a command to its handler and its enable/check rule.
+    virtual void SetCommand(int id, Handler run, Updater update = {}) = 0;
+    // Applies every enable and check rule (`dialUp`: the rules that ask the
+    // dial-up link too).
+    virtual void UpdateCommandUI(bool dialUp = false) = 0;
+    // Pane 0's text when no prompt is shown (the selection count).
+    virtual void SetSelectionText(const QString& text) = 0;
+    // The Edit popup, also the list's context menu.
+    virtual QMenu* EditMenu() const = 0;
+
+protected:
+    ~IViewHost() = default;
+};
+
+} // namespace zorv
