@@ -2,7 +2,9 @@
 // Questions that core operations put to the user. The window answers them
 // with message boxes; tests answer from a script. Texts are named by their
 // string-table ids, so every text the user reads lives in one table.
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace zorv {
 
@@ -32,6 +34,17 @@ public:
     virtual ~IPrompt() = default;
     // Shows the question and waits: IDYES, IDNO or (YesNoCancel only) IDCANCEL.
     virtual int Ask(const CPrompt& prompt) = 0;
+};
+
+// A prompt answered by a function (the window's message boxes, a test's
+// script).
+class CFunctionPrompt : public IPrompt {
+public:
+    explicit CFunctionPrompt(std::function<int(const CPrompt&)> ask) : m_ask(std::move(ask)) {}
+    int Ask(const CPrompt& prompt) override { return m_ask(prompt); }
+
+private:
+    std::function<int(const CPrompt&)> m_ask;
 };
 
 } // namespace zorv

@@ -10,6 +10,7 @@
 #include "res/strings.h"
 #include "settings/options.h"
 #include "settings/store.h"
+#include "ui/messagebox.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -62,6 +63,7 @@ CZorvApp::CZorvApp(std::unique_ptr<IDialUpLink> link) : m_pDialUp(std::move(link
                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                                      QMessageBox::Yes);
     };
+    m_ui.ask = [this](const CPrompt& prompt) { return AskUser(m_pFrame.get(), prompt); };
     m_ui.chooseFile = [this](bool forSave, const QString& current) {
         if (!forSave)
             return QFileDialog::getOpenFileName(m_pFrame.get(), QString(), QString(), FileFilter());

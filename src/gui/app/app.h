@@ -7,6 +7,7 @@
 // It also carries the list-file commands (new, open, save, save as, the
 // recent-file list) and the dropped-file opening.
 #include "app/dialup.h"
+#include "model/prompt.h"
 
 #include <QJsonObject>
 #include <QMessageBox>
@@ -81,6 +82,8 @@ public:
         std::function<QMessageBox::StandardButton(const QString& text)> askSave;
         // A file to open (forSave false) or to save to; empty: cancelled.
         std::function<QString(bool forSave, const QString& current)> chooseFile;
+        // A question of a core operation: IDYES, IDNO or IDCANCEL.
+        std::function<int(const CPrompt& prompt)> ask;
     };
     CUserInterface& UI() { return m_ui; }
 

@@ -74,7 +74,8 @@ QString ShortPath(const QString& path)
 } // namespace
 
 CMainFrame::CMainFrame(CZorvApp& app)
-    : m_app(app), m_tick(SteadyMilliseconds), m_timeOfDay([] { return QDateTime::currentDateTime(); })
+    : m_app(app), m_prompt([this](const CPrompt& prompt) { return m_app.UI().ask(prompt); }),
+      m_tick(SteadyMilliseconds), m_timeOfDay([] { return QDateTime::currentDateTime(); })
 {
     m_prevTime = m_timeOfDay();
     setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));

@@ -8,6 +8,7 @@
 #include "app/hangupdlg.h"
 #include "engine/ticker.h"
 #include "model/doc.h"
+#include "model/prompt.h"
 #include "view/viewhost.h"
 
 #include <QMainWindow>
@@ -48,6 +49,7 @@ public:
     void UpdateCommandUI(bool dialUp = false) override;
     CZorvDoc& Doc() const override;
     CWorkerPool& Pool() const override;
+    IPrompt& Prompt() override { return m_prompt; }
 
     // ---- status bar ----------------------------------------------------------
     // Pane 0's text when no prompt is shown (the selection count).
@@ -95,6 +97,7 @@ private:
     void SavePlacement() const;
 
     CZorvApp& m_app;
+    CFunctionPrompt m_prompt;
     CZorvView* m_pView = nullptr;
     QMenu* m_pFileMenu = nullptr;
     QMenu* m_pEditMenu = nullptr;

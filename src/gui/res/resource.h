@@ -13,11 +13,18 @@ enum : int {
     IDD_HANGUP = 134,
     IDS_HANGUP_MESSAGE = 135,
     IDS_HANGUP_REMAINING = 136,
-    IDS_DEST_CONFIRM = 137,
     IDS_ARG_ORDER = 140,
     IDS_SELECTION = 141,     // "%d個中%d個選択中": rows, selected rows
     IDS_THREAD_STATUS = 142, // "最大%d接続中%dアクティブ": live workers, active fetches
     IDS_ITEM_STATUS = 143,   // "%d個中%d個取得待ち": rows, queued items
+
+    // ---- the destination check dialog (its texts: model/prompt.h's ids)
+    IDD_DESTCHECK = 136,
+    IDC_DESTCHECK_BROWSE = 1002,
+    IDC_DESTCHECK_URLS = 1003,
+    IDC_DESTCHECK_DESTINATION = 1005,
+    IDC_DESTCHECK_FILENAME = 1006,
+    IDC_DESTCHECK_IGNORE = 5,
 
     // ---- controls of the hang-up dialog
     IDC_HANGUP_MESSAGE = 1011,

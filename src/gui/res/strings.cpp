@@ -1,6 +1,7 @@
 #include "res/strings.h"
 
 #include "model/item.h"
+#include "model/prompt.h"
 #include "res/resource.h"
 
 #include <QHash>
@@ -25,8 +26,8 @@ const QHash<int, QString>& Table()
             {132, QStringLiteral("その他のファイル(*.wrg;*.grx;*.txt)|*.wrg;*.grx;*.txt|"
                                  "すべてのファイル(*.*)|*.*||")},
             {133, QStringLiteral("不明なフォーマットもしくは無効なファイルです")},
-            {138, QStringLiteral("このディレクトリは存在しません．作成しますか?\n\n%s")},
-            {139, QStringLiteral("このディレクトリの作成に失敗しました．続けますか?\n\n%s")},
+            {IDS_DEST_CREATE, QStringLiteral("このディレクトリは存在しません．作成しますか?\n\n%s")},
+            {IDS_DEST_CREATE_FAILED, QStringLiteral("このディレクトリの作成に失敗しました．続けますか?\n\n%s")},
             {IDS_ARG_ORDER, QStringLiteral("0")},
             {IDS_SELECTION, QStringLiteral("%d個中%d個選択中")},
             {IDS_THREAD_STATUS, QStringLiteral("最大%d接続中%dアクティブ")},

@@ -14,6 +14,7 @@ namespace zorv {
 
 class CWorkerPool;
 class CZorvDoc;
+class IPrompt;
 
 class IViewHost {
 public:
@@ -31,6 +32,8 @@ public:
     virtual void SetSelectionText(const QString& text) = 0;
     // The Edit popup, also the list's context menu.
     virtual QMenu* EditMenu() const = 0;
+    // Answers the questions that core operations ask the user.
+    virtual IPrompt& Prompt() = 0;
 
 protected:
     ~IViewHost() = default;

@@ -2,8 +2,10 @@
 
 #include "engine/pool.h"
 #include "model/doc.h"
+#include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "view/destcheckdlg.h"
 #include "settings/profile.h"
 #include "settings/store.h"
 #include "view/listmodel.h"
@@ -85,6 +87,14 @@ CZorvView::CZorvView(IViewHost& host, QWidget* parent)
         const QFont font = initial ? QFontDialog::getFont(&ok, *initial, this)
                                    : QFontDialog::getFont(&ok, this);
         return ok ? std::optional<QFont>(font) : std::nullopt;
+    };
+
+    m_resolveClash = [this](std::vector<CDestEntry>& entries) {
+        CDestCheckDialog dialog(entries, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        entries = dialog.Entries();
+        return true;
     };
 
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
@@ -214,6 +224,7 @@ void CZorvView::RegisterCommands()
     m_host.SetCommand(ID_SORT_REFERER, [this] { OnSort(SORT_MENU_REFERER); });
     m_host.SetCommand(ID_SORT_RANDOM, [this] { OnSortRandom(); });
     m_host.SetCommand(ID_VIEW_FONT, [this] { OnFont(); });
+    m_host.SetCommand(ID_CHECK_DESTINATION, [this] { OnCheckDestinations(); });
     m_host.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
                        [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
 }
@@ -311,6 +322,21 @@ void CZorvView::OnFont()
         return;
     SaveFont(*chosen);
     ApplyFont(*chosen);
+}
+
+void CZorvView::OnCheckDestinations()
+{
+    class CResolver : public IDestClashResolver {
+    public:
+        explicit CResolver(const ClashResolver& f) : m_f(f) {}
+        bool ResolveClash(std::vector<CDestEntry>& entries) override { return m_f(entries); }
+
+    private:
+        const ClashResolver& m_f;
+    };
+    const CDialogScope scope(*this);
+    CResolver resolver(m_resolveClash);
+    CheckDestinations(m_host.Doc(), m_host.Prompt(), resolver);
 }
 
 // ---- context menu, Ctrl+wheel -------------------------------------------------------

@@ -4,6 +4,7 @@
 // bar, the context menu, the item commands mapped onto the core commands,
 // the Ctrl+wheel moves and clipboard monitoring.
 #include "model/commands.h"
+#include "model/destcheck.h"
 
 #include <QFont>
 #include <QTableView>
@@ -52,6 +53,9 @@ public:
     void OnSortRandom();
     void OnFont();
     void OnMonitorClipboard();
+    // "保存先のチェック...": every settled item gets an existing folder and a
+    // file name; clashing local files are shown in groups.
+    void OnCheckDestinations();
 
     bool IsMonitoringClipboard() const { return m_bMonitorClipboard; }
     const CSortState& SortState() const { return m_sort; }
@@ -76,6 +80,10 @@ public:
     // Default: QFontDialog.
     using FontChooser = std::function<std::optional<QFont>(const std::optional<QFont>& initial)>;
     void SetFontChooser(FontChooser chooser) { m_chooseFont = std::move(chooser); }
+    // How the destination check shows a clash group (see
+    // IDestClashResolver). Default: CDestCheckDialog.
+    using ClashResolver = std::function<bool(std::vector<CDestEntry>& entries)>;
+    void SetClashResolver(ClashResolver resolver) { m_resolveClash = std::move(resolver); }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -107,6 +115,7 @@ private:
     bool m_bInitialized = false;
     int m_nInDialog = 0;
     FontChooser m_chooseFont;
+    ClashResolver m_resolveClash;
 };
 
 } // namespace zorv

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <utility>
@@ -67,6 +68,10 @@ protected:
             return saveAnswer;
         };
         app->UI().chooseFile = [this](bool, const QString&) { return chosenFile; };
+        app->UI().ask = [this](const CPrompt& prompt) {
+            prompts.push_back(prompt);
+            return takeFront(answers, IDNO);
+        };
         if (!app->InitInstance(args))
             return false;
         Frame().Timer().stop(); // the tests tick by hand
@@ -149,6 +154,19 @@ protected:
     QStringList questions;
     QMessageBox::StandardButton saveAnswer = QMessageBox::No;
     QString chosenFile;
+    // Questions of core operations, and the answers given in turn (then No).
+    std::vector<CPrompt> prompts;
+    std::deque<int> answers;
+
+    template <typename T>
+    static T takeFront(std::deque<T>& queue, T otherwise)
+    {
+        if (queue.empty())
+            return otherwise;
+        T front = queue.front();
+        queue.pop_front();
+        return front;
+    }
 };
 
 } // namespace zorv::test

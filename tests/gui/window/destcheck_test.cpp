@@ -1,0 +1,123 @@
+// The destination check in the window: the command asks through the
+// window's questions and shows clash groups; the clash dialog keeps edits per
+// entry; the question box maps its buttons onto the answers.
+#include "window.h"
+
+#include "ui/messagebox.h"
+#include "view/destcheckdlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace zorv::test {
+namespace {
+
+using DestCheckTest = WindowTest;
+
+template <typename W>
+W* Child(QWidget& parent, int id)
+{
+    auto* w = parent.findChild<W*>(QString::number(id));
+    EXPECT_NE(w, nullptr) << id;
+    return w;
+}
+
+TEST_F(DestCheckTest, CommandCreatesTheFolderAndResolvesTheClash)
+{
+    ASSERT_TRUE(Start());
+    const std::string dest = settings.Dir().toStdString() + "/new/sub";
+    for (const char* url : {"http://a/x/a.html", "http://b/y/a.html"})
+        ASSERT_NE(Doc().AddUrl(url, "", dest + "/", "", 0), nullptr);
+    Doc().SetModifiedFlag(false);
+    answers = {IDYES};
+    std::vector<std::vector<CDestEntry>> shown;
+    View().SetClashResolver([&](std::vector<CDestEntry>& entries) {
+        shown.push_back(entries);
+        entries[1].fileName = "b.html";
+        return true;
+    });
+
+    Run(res::ID_CHECK_DESTINATION);
+
+    // The trailing separator went, so one question covers both items.
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].textId, IDS_DEST_CREATE);
+    EXPECT_EQ(prompts[0].arg, dest);
+    EXPECT_TRUE(QDir(QString::fromStdString(dest)).exists());
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown[0].size(), 2u);
+    EXPECT_EQ(shown[0][0].url, "http://a/x/a.html");
+    EXPECT_EQ(Doc().GetItem(1)->m_strFileName, "b.html");
+    EXPECT_EQ(Doc().GetItem(0)->m_strDestination, dest);
+    EXPECT_TRUE(Doc().IsModified());
+}
+
+TEST_F(DestCheckTest, ClashDialogKeepsEditsPerEntryAndOkHandsThemBack)
+{
+    CDestCheckDialog dialog({{"http://h/1", "/d", "f"}, {"http://h/2", "/d", "f"}, {"http://h/3", "/d", "f"}},
+                            nullptr);
+    auto* urls = Child<QComboBox>(dialog, res::IDC_DESTCHECK_URLS);
+    auto* dest = Child<QLineEdit>(dialog, res::IDC_DESTCHECK_DESTINATION);
+    auto* name = Child<QLineEdit>(dialog, res::IDC_DESTCHECK_FILENAME);
+    ASSERT_TRUE(urls && dest && name);
+    EXPECT_EQ(urls->count(), 3);
+    EXPECT_EQ(urls->currentIndex(), 2); // the last entry shows first
+
+    name->setText(QStringLiteral("three"));
+    urls->setCurrentIndex(0);
+    EXPECT_EQ(name->text(), QStringLiteral("f"));
+    name->clear();
+    dialog.SetFolderChooser([](const QString& current) { return std::optional(current + QStringLiteral("/一")); });
+    Child<QPushButton>(dialog, res::IDC_DESTCHECK_BROWSE)->click();
+    EXPECT_EQ(dest->text(), QStringLiteral("/d/一"));
+    urls->setCurrentIndex(2);
+    EXPECT_EQ(name->text(), QStringLiteral("three"));
+    Child<QPushButton>(dialog, 1)->click();
+
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const auto& e = dialog.Entries();
+    EXPECT_EQ(e[0].fileName, "");
+    EXPECT_EQ(e[0].destination, "/d/一");
+    EXPECT_EQ(e[1].fileName, "f");
+    EXPECT_EQ(e[2].fileName, "three");
+
+    CDestCheckDialog ignored({{"http://h/1", "/d", "f"}, {"http://h/2", "/d", "f"}}, nullptr);
+    Child<QPushButton>(ignored, res::IDC_DESTCHECK_IGNORE)->click();
+    EXPECT_EQ(ignored.result(), QDialog::Rejected);
+}
+
+TEST(QuestionBox, ShowsTheTableTextsAndMapsTheButtons)
+{
+    struct Case {
+        PromptButtons buttons;
+        QMessageBox::StandardButton press;
+        int answer;
+    };
+    for (const Case c : {Case{PromptButtons::YesNoCancel, QMessageBox::Cancel, IDCANCEL},
+                         Case{PromptButtons::YesNo, QMessageBox::No, IDNO},
+                         Case{PromptButtons::YesNo, QMessageBox::Yes, IDYES}}) {
+        QString caption, text;
+        bool hasCancel = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            caption = box->windowTitle();
+            text = box->text();
+            hasCancel = box->button(QMessageBox::Cancel) != nullptr;
+            box->button(c.press)->click();
+        });
+        EXPECT_EQ(AskUser(nullptr, {IDS_DEST_CONFIRM, IDS_DEST_CREATE_FAILED, "/x/y", c.buttons, PromptIcon::Error}),
+                  c.answer);
+        EXPECT_EQ(caption, QStringLiteral("保存先の確認"));
+        EXPECT_EQ(text, QStringLiteral("このディレクトリの作成に失敗しました．続けますか?\n\n/x/y"));
+        EXPECT_EQ(hasCancel, c.buttons == PromptButtons::YesNoCancel);
+    }
+}
+
+} // namespace
+} // namespace zorv::test
