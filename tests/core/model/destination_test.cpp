@@ -19,15 +19,21 @@ using namespace zorv;
 
 namespace {
 
-// Answers the folder questions from a script and records them.
+// Answers the folder questions from a script and records them as
+// "text id, argument"; the caption, buttons and icon of each are checked.
 struct CScriptedPrompt : IPrompt {
     std::deque<int> answers;
-    std::vector<CPrompt> asked;
+    std::vector<std::string> asked;
     int Ask(const CPrompt& p) override
     {
-        asked.push_back(p);
+        asked.push_back(std::to_string(p.textId) + " " + p.arg);
+        const bool create = p.textId == IDS_DEST_CREATE;
+        EXPECT_TRUE(p.captionId == IDS_DEST_CONFIRM && (create || p.textId == IDS_DEST_CREATE_FAILED)
+                    && p.buttons == (create ? PromptButtons::YesNoCancel : PromptButtons::YesNo)
+                    && p.icon == (create ? PromptIcon::Question : PromptIcon::Error))
+            << asked.back();
         if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question " << p.textId << " about " << p.arg;
+            ADD_FAILURE() << "unexpected question " << asked.back();
             return IDCANCEL;
         }
         const int a = answers.front();
@@ -42,12 +48,12 @@ using Edit = std::function<bool(std::vector<CDestEntry>&)>;
 const Edit kIgnore = [](std::vector<CDestEntry>&) { return false; };
 struct CScriptedResolver : IDestClashResolver {
     std::deque<Edit> edits;
-    std::vector<std::vector<std::string>> groups;
+    std::vector<std::string> groups; // the URLs of each, in group order
     bool ResolveClash(std::vector<CDestEntry>& entries) override
     {
         groups.emplace_back();
         for (const CDestEntry& e : entries)
-            groups.back().push_back(e.url);
+            groups.back() += e.url + " ";
         if (edits.empty()) {
             ADD_FAILURE() << "unexpected clash dialog";
             return false;
@@ -66,10 +72,11 @@ protected:
         EXPECT_TRUE(QDir().mkpath(QString::fromStdString(Path(name))));
         return Path(name);
     }
-    std::string MakeFile(const char* name)
+    // A file in the way of every folder below it.
+    std::string MakeFile()
     {
-        EXPECT_TRUE(zorv::test::WriteFileBytes(QString::fromStdString(Path(name)), "x"));
-        return Path(name);
+        EXPECT_TRUE(zorv::test::WriteFileBytes(settings.Path("file"), "x"));
+        return Path("file");
     }
     CItem* Add(const char* url, const std::string& dest, const char* fileName = "")
     {
@@ -85,13 +92,6 @@ protected:
         resolver = {};
     }
     void Check() { CheckDestinations(doc, prompt, resolver); }
-    std::vector<std::string> AskedAbout() const
-    {
-        std::vector<std::string> args;
-        for (const CPrompt& p : prompt.asked)
-            args.push_back(std::to_string(p.textId) + " " + p.arg);
-        return args;
-    }
 
     CZorvDoc doc;
     CScriptedPrompt prompt;
@@ -120,15 +120,17 @@ TEST_F(DestinationTest, EveryMissingLevelIsCreatedOnConsent)
     bool changed = false;
     EXPECT_EQ(item.CheckDestination(prompt, changed), IDYES);
     EXPECT_TRUE(IsDirectory(leaf));
-    ASSERT_EQ(prompt.asked.size(), 1u);
-    const CPrompt& q = prompt.asked[0];
-    EXPECT_EQ(std::make_tuple(q.captionId, q.textId, q.arg),
-              std::make_tuple(int(IDS_DEST_CONFIRM), int(IDS_DEST_CREATE), leaf));
-    EXPECT_TRUE(q.buttons == PromptButtons::YesNoCancel && q.icon == PromptIcon::Question);
+    EXPECT_EQ(prompt.asked, std::vector<std::string>{"138 " + leaf});
+    // An empty text is asked about and cannot be made; No then stops.
+    item.m_strDestination.clear();
+    prompt = {};
+    prompt.answers = {IDYES, IDNO};
+    EXPECT_EQ(item.CheckDestination(prompt, changed), IDCANCEL);
+    EXPECT_EQ(prompt.asked, (std::vector<std::string>{"138 ", "139 "}));
 
     // True only for a folder this call made; a file on the way, a name or a
     // path longer than the system takes fail like any other refusal.
-    MakeFile("file");
+    MakeFile();
     std::string deep = Path("deep");
     while (deep.size() < 5000)
         deep += "/" + std::string(200, 'd');
@@ -138,60 +140,29 @@ TEST_F(DestinationTest, EveryMissingLevelIsCreatedOnConsent)
     EXPECT_TRUE(CreateDirectoryTree(Path("new") + "/c"));
 }
 
-TEST_F(DestinationTest, AnswersToTheFolderQuestions)
-{
-    MakeFile("file");
-    struct Case {
-        const char* dest;
-        std::deque<int> answers;
-        int want;
-        std::vector<int> texts;
-    };
-    for (const Case& c : std::vector<Case>{{"file", {IDYES, IDNO}, IDCANCEL, {138, 139}},
-                                           {"file", {IDYES, IDYES}, IDYES, {138, 139}},
-                                           {"", {IDYES, IDYES}, IDYES, {138, 139}}, // an empty text cannot be made
-                                           {"missing", {IDNO}, IDNO, {138}},
-                                           {"missing", {IDCANCEL}, IDCANCEL, {138}}}) {
-        prompt = {};
-        prompt.answers = c.answers;
-        CItem item("http://h/a", "", "", "a", 0);
-        item.m_strDestination = *c.dest ? Path(c.dest) : "";
-        bool changed = false;
-        EXPECT_EQ(item.CheckDestination(prompt, changed), c.want) << c.dest;
-        std::vector<int> texts;
-        for (const CPrompt& p : prompt.asked)
-            texts.push_back(p.textId);
-        EXPECT_EQ(texts, c.texts) << c.dest;
-        const CPrompt& last = prompt.asked.back();
-        if (last.textId == IDS_DEST_CREATE_FAILED)
-            EXPECT_TRUE(last.buttons == PromptButtons::YesNo && last.icon == PromptIcon::Error && last.arg == item.m_strDestination);
-    }
-    EXPECT_FALSE(IsDirectory(Path("missing")));
-}
-
+// A file in the way counts as a missing folder whose creation fails.
 TEST_F(DestinationTest, CancelEndsTheWalkAndNoGoesOn)
 {
-    const std::string d = MakeDir("d"), file = MakeFile("file");
+    const std::string d = MakeDir("d"), file = MakeFile();
     // Answers; the questions asked; the groups shown (ignored).
-    struct Case {
-        std::deque<int> answers;
-        std::vector<std::string> asked;
-        size_t groups;
-    };
-    for (const Case& c : std::vector<Case>{{{IDYES, IDNO}, {"138 " + file, "139 " + file}, 0},
-                                           {{IDCANCEL}, {"138 " + file}, 0},
-                                           {{IDNO, IDNO}, {"138 " + file, "138 " + Path("m")}, 1}}) {
+    for (const auto& [answers, asked, groups] :
+         std::vector<std::tuple<std::deque<int>, std::vector<std::string>, size_t>>{
+             {{IDYES, IDNO}, {"138 " + file, "139 " + file}, 0},
+             {{IDCANCEL}, {"138 " + file}, 0},
+             {{IDNO, IDNO}, {"138 " + file, "138 " + Path("m")}, 1},
+             {{IDYES, IDYES, IDNO}, {"138 " + file, "139 " + file, "138 " + Path("m")}, 1}}) {
         Reset();
         Add("http://h/1/a.html", d);
         Add("http://h/2/x", file);
         Add("http://h/3/y", Path("m"));
         Add("http://h/4/a.html", d); // clashes with the first when walked
-        prompt.answers = c.answers;
+        prompt.answers = answers;
         resolver.edits = {kIgnore};
         Check();
-        EXPECT_EQ(AskedAbout(), c.asked);
-        EXPECT_EQ(resolver.groups.size(), c.groups);
+        EXPECT_EQ(prompt.asked, asked);
+        EXPECT_EQ(resolver.groups.size(), groups);
     }
+    EXPECT_FALSE(IsDirectory(Path("m"))); // No creates nothing
 }
 
 TEST_F(DestinationTest, ItemsOfOneLocalFileFormOneGroup)
@@ -208,9 +179,8 @@ TEST_F(DestinationTest, ItemsOfOneLocalFileFormOneGroup)
     resolver.edits = {kIgnore, kIgnore};
     Check();
     std::sort(resolver.groups.begin(), resolver.groups.end());
-    EXPECT_EQ(resolver.groups, (std::vector<std::vector<std::string>>{
-                                   {"http://h/1/a.html", "http://h/2/a.html", "http://h/3/a.html"},
-                                   {"http://h/7/資料.zip", "http://h/8/資料.zip"}}));
+    EXPECT_EQ(resolver.groups, (std::vector<std::string>{"http://h/1/a.html http://h/2/a.html http://h/3/a.html ",
+                                                         "http://h/7/資料.zip http://h/8/資料.zip "}));
     EXPECT_EQ(busy->m_strDestination, d + "/"); // not examined
     EXPECT_FALSE(doc.IsModified());
 }
@@ -220,11 +190,12 @@ TEST_F(DestinationTest, ClashAnswers)
     settings.Options().DefaultFnameLevel = 1; // an emptied name still mirrors nothing
     const std::string d = MakeDir("d"), e = MakeDir("e");
     const Edit ok = [](std::vector<CDestEntry>&) { return true; };
+    // Edits; dialogs shown; destination|file name of both items after; modified.
     struct Case {
         const char* name;
         std::deque<Edit> edits;
         size_t dialogs;
-        std::string first, second; // destination|file name after the check
+        std::string first, second;
         bool modified;
     };
     for (const Case& c : std::vector<Case>{
@@ -245,6 +216,7 @@ TEST_F(DestinationTest, ClashAnswers)
         resolver.edits = c.edits;
         Check();
         EXPECT_EQ(resolver.groups.size(), c.dialogs) << c.name;
+        EXPECT_EQ(resolver.groups.back(), "http://h/1/a.html http://h/2/a.html ") << c.name; // shown again alike
         EXPECT_EQ(first->m_strDestination + "|" + first->m_strFileName, c.first) << c.name;
         EXPECT_EQ(second->m_strDestination + "|" + second->m_strFileName, c.second) << c.name;
         EXPECT_EQ(doc.IsModified(), c.modified) << c.name;
