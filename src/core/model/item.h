@@ -24,6 +24,7 @@ namespace zorv {
 
 class CArchiveReader;
 class CArchiveWriter;
+class IPrompt;
 
 // Item states (the value stored in m_nState and in the list file).
 enum ItemState : int {
@@ -106,6 +107,14 @@ public:
     void MakeLocalName(int level);
     // Derives a missing file name with DefaultFnameLevel; always true.
     bool FillFileName();
+    // Makes sure the destination folder exists (UI thread). Trailing
+    // separators are removed first ("/" alone stays), setting `changed`
+    // (left alone otherwise). A missing folder (a file of that name counts
+    // as missing) is created only when the user agrees. Answers IDOK (it
+    // exists, nothing asked), IDYES (created, or creation failed and the
+    // user goes on), IDNO (not created, the user goes on) or IDCANCEL (the
+    // user stops). Defined in destination.cpp.
+    int CheckDestination(IPrompt& prompt, bool& changed);
     std::string GetColumnText(int column) const;
 
     void SetState(int state) { m_nState.store(state, std::memory_order_release); }
