@@ -30,6 +30,12 @@ enum : int {
     IDC_HANGUP_MESSAGE = 1011,
     IDC_HANGUP_REMAINING = 1012,
 
+    // ---- controls of the folder browser (its OK and cancel buttons carry
+    // the standard ids 1 and 2)
+    IDC_FOLDER_PROMPT = 1001,
+    IDC_FOLDER_TREE = 1003,
+    IDC_FOLDER_NEW = 1004,
+
     // ---- column titles (column number = id - IDS_COLUMN_FIRST)
     IDS_COLUMN_FIRST = 1000,
     IDS_COLUMN_URL = 1000,

@@ -1,0 +1,160 @@
+// The folder browser on the real file system: preselection, new folders,
+// renaming in place and the creation error boxes.
+#include "ui/folderdialog.h"
+
+#include "support/tempsettings.h"
+
+#include <QDir>
+#include <QFileSystemModel>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace zorv::test {
+namespace {
+
+class FolderDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        ASSERT_TRUE(QDir(tmp.path()).mkpath("a/b/c"));
+        dlg.SetMessageHandler([this](const QString& caption, const QString& text) {
+            boxes << caption + '|' + text;
+        });
+    }
+    QString Path(const QString& rel) const { return tmp.filePath(rel); }
+    void Open(const QString& path)
+    {
+        dlg.SetPath(path);
+        dlg.show();
+    }
+    QModelIndex Index(const QString& path) const { return dlg.Model()->index(path); }
+    QString Selected() const
+    {
+        const QModelIndexList rows = dlg.Tree()->selectionModel()->selectedIndexes();
+        return rows.isEmpty() ? QString() : dlg.Model()->filePath(rows.front());
+    }
+    // Every folder from "/" down to `path` is expanded in the tree.
+    bool ExpandedDownTo(const QString& path) const
+    {
+        for (QModelIndex i = Index(path); i.isValid(); i = i.parent())
+            if (!dlg.Tree()->isExpanded(i))
+                return false;
+        return Index(path).isValid();
+    }
+    // The node of a folder that the tree has read under "a" (asking the model
+    // for a path would make the node itself).
+    QModelIndex Child(const QString& name) const
+    {
+        const QModelIndex parent = Index(Path("a"));
+        for (int row = 0; row < dlg.Model()->rowCount(parent); ++row)
+            if (dlg.Model()->fileName(dlg.Model()->index(row, 0, parent)) == name)
+                return dlg.Model()->index(row, 0, parent);
+        return {};
+    }
+    QStringList Folders(const QString& rel) const
+    {
+        return QDir(Path(rel)).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    QTemporaryDir tmp;
+    CFolderDialog dlg;
+    QStringList boxes;
+};
+
+TEST_F(FolderDialogTest, PreselectionSelectsAnExistingFolderOrNothing)
+{
+    const struct {
+        const char* request;
+        const char* selected; // "" = no selection
+        const char* expanded; // deepest folder expanded
+    } cases[] = {
+        {"a/b/c", "a/b/c", "a/b"},
+        {"a/b/c/", "a/b/c", "a/b"},
+        {"a/gone/deeper", "", "a"},
+        {"a/b/c/file", "", "a/b/c"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        QFile file(Path("a/b/c/file"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        CFolderDialog local;
+        local.SetPath(Path(c.request));
+        local.show();
+        const QModelIndexList rows = local.Tree()->selectionModel()->selectedIndexes();
+        const QString selected = rows.isEmpty() ? QString() : local.Model()->filePath(rows.front());
+        EXPECT_EQ(selected, *c.selected ? Path(c.selected) : QString());
+        // Without a selection the requested path comes back as it went in.
+        EXPECT_EQ(local.GetPath(), *c.selected ? Path(c.selected) : Path(c.request));
+        for (QModelIndex i = local.Model()->index(Path(c.expanded)); i.isValid(); i = i.parent())
+            EXPECT_TRUE(local.Tree()->isExpanded(i)) << local.Model()->filePath(i).toStdString();
+        if (*c.selected)
+            EXPECT_FALSE(local.Tree()->isExpanded(local.Model()->index(Path(c.selected))));
+        EXPECT_TRUE(local.OkButton()->isEnabled());
+    }
+}
+
+TEST_F(FolderDialogTest, EmptyPathSelectsTheRootAndOpensHome)
+{
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", Path("a/b").toUtf8());
+    Open(QString());
+    qputenv("HOME", home);
+    EXPECT_EQ(Selected(), QStringLiteral("/"));
+    EXPECT_EQ(dlg.GetPath(), QStringLiteral("/"));
+    EXPECT_TRUE(ExpandedDownTo(Path("a/b")));
+}
+
+TEST_F(FolderDialogTest, NewFolderNamesInTurnAndStartsRenaming)
+{
+    Open(Path("a"));
+    for (int n = 0; n < 3; ++n)
+        dlg.NewFolderButton()->click();
+    EXPECT_EQ(Folders("a"), QStringList({"b", "新しいフォルダ", "新しいフォルダ (0)",
+                                         "新しいフォルダ (1)"}));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    // The last one is renamed in the tree once the tree has read it; the
+    // folder it was made in stays selected.
+    QLineEdit* editor = nullptr;
+    ASSERT_TRUE(RunUntil([&] {
+        return (editor = qobject_cast<QLineEdit*>(dlg.Tree()->indexWidget(Child("新しいフォルダ (1)"))));
+    }));
+    EXPECT_EQ(Selected(), Path("a"));
+
+    editor->setText(QStringLiteral("名前"));
+    QTest::keyClick(editor, Qt::Key_Return); // commits once the event loop runs
+    EXPECT_TRUE(RunUntil([&] { return Selected() == Path("a/名前"); }));
+    EXPECT_EQ(Folders("a"), QStringList({"b", "名前", "新しいフォルダ", "新しいフォルダ (0)"}));
+    EXPECT_EQ(dlg.GetPath(), Path("a/名前"));
+}
+
+TEST_F(FolderDialogTest, NewFolderFailuresShowTheirBoxes)
+{
+    // A selected folder that has gone cannot be entered (whoever runs this).
+    Open(Path("a/b/c"));
+    ASSERT_TRUE(QDir(Path("a/b")).rmdir("c"));
+    dlg.OnNewFolder();
+    EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．\n"
+                                  "(フォルダに移動できませんでした)"}));
+    if (geteuid() == 0)
+        return; // permissions do not stop the superuser
+    boxes.clear();
+    ASSERT_TRUE(QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::ExeOwner));
+    dlg.Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")),
+                                                  QItemSelectionModel::ClearAndSelect);
+    dlg.OnNewFolder();
+    QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．"}));
+    EXPECT_TRUE(Folders("a/b").isEmpty());
+}
+
+} // namespace
+} // namespace zorv::test
