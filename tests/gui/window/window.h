@@ -70,7 +70,11 @@ protected:
         app->UI().chooseFile = [this](bool, const QString&) { return chosenFile; };
         app->UI().ask = [this](const CPrompt& prompt) {
             prompts.push_back(prompt);
-            return takeFront(answers, IDNO);
+            if (answers.empty())
+                return int(IDNO);
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
         };
         if (!app->InitInstance(args))
             return false;
@@ -158,15 +162,6 @@ protected:
     std::vector<CPrompt> prompts;
     std::deque<int> answers;
 
-    template <typename T>
-    static T takeFront(std::deque<T>& queue, T otherwise)
-    {
-        if (queue.empty())
-            return otherwise;
-        T front = queue.front();
-        queue.pop_front();
-        return front;
-    }
 };
 
 } // namespace zorv::test
