@@ -24,9 +24,9 @@ const QString kRoot = QStringLiteral("/");
 // `path` (clean, absolute) and every folder above it, the root first.
 QStringList Chain(const QString& path)
 {
-    QStringList chain;
-    for (QString p = path; chain.isEmpty() || chain.front() != kRoot; p = QFileInfo(p).path())
-        chain.prepend(p);
+    QStringList chain{path};
+    for (QString up = QFileInfo(path).path(); up != chain.front(); up = QFileInfo(up).path())
+        chain.prepend(up);
     return chain;
 }
 
@@ -143,8 +143,9 @@ void CFolderDialog::Preselect()
     const QString requested = m_strPath;
     if (requested.isEmpty() || requested == kRoot) {
         SelectIndex(root);
-        if (requested.isEmpty())
-            for (const QString& folder : Chain(QDir::cleanPath(QDir::homePath())))
+        const QString home = QDir::cleanPath(QDir::homePath());
+        if (requested.isEmpty() && !QDir::isRelativePath(home))
+            for (const QString& folder : Chain(home))
                 m_pTree->expand(m_pModel->index(folder));
         return;
     }
