@@ -24,9 +24,9 @@ const QString kRoot = QStringLiteral("/");
 // `path` (clean, absolute) and every folder above it, the root first.
 QStringList Chain(const QString& path)
 {
-    QStringList chain;
-    for (QString p = path; chain.isEmpty() || chain.front() != kRoot; p = QFileInfo(p).path())
-        chain.prepend(p);
+    QStringList chain{path};
+    for (QString up = QFileInfo(path).path(); up != chain.front(); up = QFileInfo(up).path())
+        chain.prepend(up);
     return chain;
 }
 
@@ -95,7 +95,7 @@ CFolderDialog::CFolderDialog(QWidget* parent)
     connect(m_pModel, &QFileSystemModel::directoryLoaded, this, &CFolderDialog::OnDirectoryLoaded);
     connect(m_pModel, &QFileSystemModel::fileRenamed, this, &CFolderDialog::OnFileRenamed);
     connect(m_pModel, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex& parent) { OnRowsInserted(parent); });
+            &CFolderDialog::OnRowsInserted);
 }
 
 CFolderDialog::~CFolderDialog()
@@ -143,8 +143,9 @@ void CFolderDialog::Preselect()
     const QString requested = m_strPath;
     if (requested.isEmpty() || requested == kRoot) {
         SelectIndex(root);
-        if (requested.isEmpty())
-            for (const QString& folder : Chain(QDir::cleanPath(QDir::homePath())))
+        const QString home = QDir::cleanPath(QDir::homePath());
+        if (requested.isEmpty() && !QDir::isRelativePath(home))
+            for (const QString& folder : Chain(home))
                 m_pTree->expand(m_pModel->index(folder));
         return;
     }
@@ -239,26 +240,35 @@ void CFolderDialog::OnNewFolder()
     // it): a node made by hand could be dropped again by a reading that
     // started before the folder existed, closing the edit on it.
     m_strPendingEdit = dir.filePath(name);
-    OnRowsInserted(parent);
+    OnRowsInserted(parent, 0, m_pModel->rowCount(parent) - 1);
 }
 
-// The folder just made has come into the tree: it is edited at once. The
-// selection stays on the folder it was made in (so the next new folder is
-// its sibling) until a rename selects it; making the new node current closes
-// an edit still open on an earlier one (its text is kept).
-void CFolderDialog::OnRowsInserted(const QModelIndex& parent)
+// Rows came into the tree under `parent`. The folder just made is edited at
+// once: the selection stays on the folder it was made in (so the next new
+// folder is its sibling) until a rename selects it, and making the new node
+// current closes an edit still open on an earlier one (its text is kept).
+// With nothing selected, the node of the path is selected when it comes (a
+// renamed folder that a reading of its parent dropped and brought back).
+void CFolderDialog::OnRowsInserted(const QModelIndex& parent, int first, int last)
 {
-    if (m_strPendingEdit.isEmpty() || m_pModel->filePath(parent) != QFileInfo(m_strPendingEdit).path())
-        return;
-    for (int row = 0; row < m_pModel->rowCount(parent); ++row) {
+    const QString dir = m_pModel->filePath(parent);
+    const bool edit = !m_strPendingEdit.isEmpty() && QFileInfo(m_strPendingEdit).path() == dir;
+    const bool reselect = !m_pTree->selectionModel()->hasSelection() && !m_strPath.isEmpty() &&
+                          QFileInfo(m_strPath).path() == dir;
+    for (int row = first; (edit || reselect) && row <= last; ++row) {
         const QModelIndex index = m_pModel->index(row, 0, parent);
-        if (m_pModel->filePath(index) != m_strPendingEdit)
-            continue;
-        m_strPendingEdit.clear();
-        m_pTree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-        m_pTree->scrollTo(index);
-        m_pTree->edit(index);
-        return;
+        const QString path = m_pModel->filePath(index);
+        if (edit && path == m_strPendingEdit) {
+            m_strPendingEdit.clear();
+            m_pTree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            m_pTree->scrollTo(index);
+            m_pTree->edit(index);
+            return;
+        }
+        if (reselect && path == m_strPath) {
+            SelectIndex(index);
+            return;
+        }
     }
 }
 
@@ -266,7 +276,8 @@ void CFolderDialog::OnRowsInserted(const QModelIndex& parent)
 // under its new name is selected again, which refreshes the path.
 void CFolderDialog::OnFileRenamed(const QString& dir, const QString&, const QString& newName)
 {
-    const QModelIndex index = m_pModel->index(QDir(dir).filePath(newName));
+    m_strPath = QDir(dir).filePath(newName);
+    const QModelIndex index = m_pModel->index(m_strPath);
     if (index.isValid())
         SelectIndex(index);
 }

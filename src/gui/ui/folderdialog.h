@@ -62,7 +62,7 @@ private:
     void OnSelectionChanged();
     void OnDirectoryLoaded(const QString& dir);
     void OnFileRenamed(const QString& dir, const QString& oldName, const QString& newName);
-    void OnRowsInserted(const QModelIndex& parent);
+    void OnRowsInserted(const QModelIndex& parent, int first, int last);
     void SelectIndex(const QModelIndex& index);
 
     std::unique_ptr<QFileIconProvider> m_pIcons;

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <unistd.h>
 
 namespace zorv::test {
@@ -26,27 +28,29 @@ protected:
     {
         ASSERT_TRUE(tmp.isValid());
         ASSERT_TRUE(QDir(tmp.path()).mkpath("a/b/c"));
-        dlg.SetMessageHandler([this](const QString& caption, const QString& text) {
-            boxes << caption + '|' + text;
-        });
     }
     QString Path(const QString& rel) const { return tmp.filePath(rel); }
+    // A new dialog asked for `path`, shown.
     void Open(const QString& path)
     {
-        dlg.SetPath(path);
-        dlg.show();
+        dlg = std::make_unique<CFolderDialog>();
+        dlg->SetMessageHandler([this](const QString& caption, const QString& text) {
+            boxes << caption + '|' + text;
+        });
+        dlg->SetPath(path);
+        dlg->show();
     }
-    QModelIndex Index(const QString& path) const { return dlg.Model()->index(path); }
+    QModelIndex Index(const QString& path) const { return dlg->Model()->index(path); }
     QString Selected() const
     {
-        const QModelIndexList rows = dlg.Tree()->selectionModel()->selectedIndexes();
-        return rows.isEmpty() ? QString() : dlg.Model()->filePath(rows.front());
+        const QModelIndexList rows = dlg->Tree()->selectionModel()->selectedIndexes();
+        return rows.isEmpty() ? QString() : dlg->Model()->filePath(rows.front());
     }
     // Every folder from "/" down to `path` is expanded in the tree.
     bool ExpandedDownTo(const QString& path) const
     {
         for (QModelIndex i = Index(path); i.isValid(); i = i.parent())
-            if (!dlg.Tree()->isExpanded(i))
+            if (!dlg->Tree()->isExpanded(i))
                 return false;
         return Index(path).isValid();
     }
@@ -55,9 +59,9 @@ protected:
     QModelIndex Child(const QString& name) const
     {
         const QModelIndex parent = Index(Path("a"));
-        for (int row = 0; row < dlg.Model()->rowCount(parent); ++row)
-            if (dlg.Model()->fileName(dlg.Model()->index(row, 0, parent)) == name)
-                return dlg.Model()->index(row, 0, parent);
+        for (int row = 0; row < dlg->Model()->rowCount(parent); ++row)
+            if (dlg->Model()->fileName(dlg->Model()->index(row, 0, parent)) == name)
+                return dlg->Model()->index(row, 0, parent);
         return {};
     }
     QStringList Folders(const QString& rel) const
@@ -66,12 +70,14 @@ protected:
     }
 
     QTemporaryDir tmp;
-    CFolderDialog dlg;
+    std::unique_ptr<CFolderDialog> dlg;
     QStringList boxes;
 };
 
 TEST_F(FolderDialogTest, PreselectionSelectsAnExistingFolderOrNothing)
 {
+    QFile file(Path("a/b/c/file"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     const struct {
         const char* request;
         const char* selected; // "" = no selection
@@ -84,21 +90,15 @@ TEST_F(FolderDialogTest, PreselectionSelectsAnExistingFolderOrNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
-        QFile file(Path("a/b/c/file"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        CFolderDialog local;
-        local.SetPath(Path(c.request));
-        local.show();
-        const QModelIndexList rows = local.Tree()->selectionModel()->selectedIndexes();
-        const QString selected = rows.isEmpty() ? QString() : local.Model()->filePath(rows.front());
-        EXPECT_EQ(selected, *c.selected ? Path(c.selected) : QString());
+        Open(Path(c.request));
+        EXPECT_EQ(Selected(), *c.selected ? Path(c.selected) : QString());
         // Without a selection the requested path comes back as it went in.
-        EXPECT_EQ(local.GetPath(), *c.selected ? Path(c.selected) : Path(c.request));
-        for (QModelIndex i = local.Model()->index(Path(c.expanded)); i.isValid(); i = i.parent())
-            EXPECT_TRUE(local.Tree()->isExpanded(i)) << local.Model()->filePath(i).toStdString();
-        if (*c.selected)
-            EXPECT_FALSE(local.Tree()->isExpanded(local.Model()->index(Path(c.selected))));
-        EXPECT_TRUE(local.OkButton()->isEnabled());
+        EXPECT_EQ(dlg->GetPath(), *c.selected ? Path(c.selected) : Path(c.request));
+        EXPECT_TRUE(ExpandedDownTo(Path(c.expanded)));
+        if (*c.selected) {
+            EXPECT_FALSE(dlg->Tree()->isExpanded(Index(Path(c.selected))));
+        }
+        EXPECT_TRUE(dlg->OkButton()->isEnabled());
     }
 }
 
@@ -109,7 +109,7 @@ TEST_F(FolderDialogTest, EmptyPathSelectsTheRootAndOpensHome)
     Open(QString());
     qputenv("HOME", home);
     EXPECT_EQ(Selected(), QStringLiteral("/"));
-    EXPECT_EQ(dlg.GetPath(), QStringLiteral("/"));
+    EXPECT_EQ(dlg->GetPath(), QStringLiteral("/"));
     EXPECT_TRUE(ExpandedDownTo(Path("a/b")));
 }
 
@@ -117,7 +117,7 @@ TEST_F(FolderDialogTest, NewFolderNamesInTurnAndStartsRenaming)
 {
     Open(Path("a"));
     for (int n = 0; n < 3; ++n)
-        dlg.NewFolderButton()->click();
+        dlg->NewFolderButton()->click();
     EXPECT_EQ(Folders("a"), QStringList({"b", "新しいフォルダ", "新しいフォルダ (0)",
                                          "新しいフォルダ (1)"}));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
@@ -125,15 +125,15 @@ TEST_F(FolderDialogTest, NewFolderNamesInTurnAndStartsRenaming)
     // folder it was made in stays selected.
     QLineEdit* editor = nullptr;
     ASSERT_TRUE(RunUntil([&] {
-        return (editor = qobject_cast<QLineEdit*>(dlg.Tree()->indexWidget(Child("新しいフォルダ (1)"))));
+        return (editor = qobject_cast<QLineEdit*>(dlg->Tree()->indexWidget(Child("新しいフォルダ (1)"))));
     }));
     EXPECT_EQ(Selected(), Path("a"));
 
     editor->setText(QStringLiteral("名前"));
     QTest::keyClick(editor, Qt::Key_Return); // commits once the event loop runs
     EXPECT_TRUE(RunUntil([&] { return Selected() == Path("a/名前"); }));
+    EXPECT_EQ(dlg->GetPath(), Path("a/名前"));
     EXPECT_EQ(Folders("a"), QStringList({"b", "名前", "新しいフォルダ", "新しいフォルダ (0)"}));
-    EXPECT_EQ(dlg.GetPath(), Path("a/名前"));
 }
 
 TEST_F(FolderDialogTest, NewFolderFailuresShowTheirBoxes)
@@ -141,16 +141,16 @@ TEST_F(FolderDialogTest, NewFolderFailuresShowTheirBoxes)
     // A selected folder that has gone cannot be entered (whoever runs this).
     Open(Path("a/b/c"));
     ASSERT_TRUE(QDir(Path("a/b")).rmdir("c"));
-    dlg.OnNewFolder();
+    dlg->OnNewFolder();
     EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．\n"
                                   "(フォルダに移動できませんでした)"}));
     if (geteuid() == 0)
         return; // permissions do not stop the superuser
     boxes.clear();
     ASSERT_TRUE(QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::ExeOwner));
-    dlg.Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")),
+    dlg->Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")),
                                                   QItemSelectionModel::ClearAndSelect);
-    dlg.OnNewFolder();
+    dlg->OnNewFolder();
     QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．"}));
     EXPECT_TRUE(Folders("a/b").isEmpty());
