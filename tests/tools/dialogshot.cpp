@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     }
     dialog->show();
     // Let folder listings load and layouts settle.
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 60; ++i)
         QTest::qWait(50);
     if (!dialog->grab().save(out)) {
         std::fprintf(stderr, "dialogshot: cannot write %s\n", argv[2]);

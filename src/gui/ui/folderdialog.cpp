@@ -4,6 +4,7 @@
 #include "res/resource.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -93,6 +95,10 @@ CFolderDialog::CFolderDialog(QWidget* parent)
     connect(m_pTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CFolderDialog::OnSelectionChanged);
     connect(m_pModel, &QFileSystemModel::directoryLoaded, this, &CFolderDialog::OnDirectoryLoaded);
+    // Sorting a folder read in the background moves rows after it loaded.
+    connect(m_pModel, &QAbstractItemModel::layoutChanged, this, [this] { OnDirectoryLoaded(QString()); });
+    m_pTree->viewport()->installEventFilter(this);
+    m_pTree->verticalScrollBar()->installEventFilter(this);
     connect(m_pModel, &QFileSystemModel::fileRenamed, this, &CFolderDialog::OnFileRenamed);
     connect(m_pModel, &QAbstractItemModel::rowsInserted, this,
             &CFolderDialog::OnRowsInserted);
@@ -171,13 +177,27 @@ void CFolderDialog::Preselect()
         return;
     SelectIndex(index);
     m_scrollAfterLoad = chain;
+    m_bFollowSelection = true;
     m_pTree->scrollTo(index, QAbstractItemView::PositionAtCenter);
     QTimer::singleShot(0, this, [this] { OnDirectoryLoaded(QString()); });
 }
 
+bool CFolderDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+        m_bFollowSelection = false;
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CFolderDialog::OnDirectoryLoaded(const QString& dir)
 {
-    if (!dir.isEmpty() && !m_scrollAfterLoad.removeAll(dir))
+    if (!m_bFollowSelection || (!dir.isEmpty() && !m_scrollAfterLoad.removeAll(dir)))
         return;
     const QModelIndexList selected = m_pTree->selectionModel()->selectedIndexes();
     if (!selected.isEmpty())

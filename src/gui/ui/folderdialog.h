@@ -56,6 +56,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Preselect();
@@ -79,6 +80,9 @@ private:
     // Folders whose listing may still move the preselected node: the view
     // scrolls to it again each time one of them has been read.
     QStringList m_scrollAfterLoad;
+    // The view keeps the preselected folder in sight while the folders above
+    // it are read and sorted, until the user scrolls or clicks.
+    bool m_bFollowSelection = false;
     bool m_bShown = false;
     bool m_bClosing = false;
 };

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace zorv {
 
 namespace {
@@ -69,7 +71,8 @@ CDestCheckDialog::CDestCheckDialog(std::vector<CDestEntry> entries, QWidget* par
     layout->addLayout(grid);
     layout->addSpacing(6);
     layout->addLayout(buttons);
-    setMinimumWidth(440);
+    // Wide enough for the message on one line.
+    setMinimumWidth(std::max(440, message->fontMetrics().horizontalAdvance(message->text()) + 40));
 
     for (const CDestEntry& e : m_aCopies)
         m_pUrls->addItem(Q(e.url));
