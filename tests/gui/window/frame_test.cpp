@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusTipEvent>
+#include <QTextBrowser>
 
 namespace zorv::test {
 namespace {
