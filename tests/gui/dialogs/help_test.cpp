@@ -32,13 +32,12 @@ QString Page(const QString& name)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// The topics that the program's dialogs pass to ShowHelpTopic, read from the
-// sources, and those every dialog of the options and the URL edit must have.
+// The help topics named in the program's sources (every "NAME.html" text),
+// and those the options pages and the URL edit dialog must have.
 QSet<QString> NamedTopics()
 {
     QSet<QString> topics{"OptConnection.html", "OptLocal.html", "OptMisc.html", "urledit.html"};
-    const QRegularExpression call(
-        QStringLiteral(R"re(ShowHelpTopic\(\s*(?:QStringLiteral\(|QLatin1String\(|u)?"([^"]*)")re"));
+    const QRegularExpression call(QStringLiteral(R"re("([^"/]+\.html)(?:#[^"]*)?")re"));
     for (QDirIterator it(QStringLiteral(ZORV_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
                          QDirIterator::Subdirectories);
          it.hasNext();) {
