@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QIcon>
 #include <QPointer>
@@ -82,6 +83,31 @@ void CHelpWindow::ShowTopic(const QString& topic)
         m_pBrowser->setSource(url);
 }
 
+void CHelpWindow::FollowModal(QWidget* modal)
+{
+    if (!modal || modal == this || modal->isAncestorOf(this))
+        return;
+    const QRect frame = geometry();
+    setParent(modal, Qt::Window);
+    setGeometry(frame);
+    modal->installEventFilter(this);
+}
+
+bool CHelpWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // The dialog closes: stay open as a window of the application.
+    if (event->type() == QEvent::Hide && watched == parentWidget()) {
+        watched->removeEventFilter(this);
+        const QRect frame = geometry();
+        const bool visible = isVisible();
+        setParent(nullptr, Qt::Window);
+        setGeometry(frame);
+        if (visible)
+            show();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 CHelpWindow* CHelpWindow::Existing()
 {
     return g_pHelpWindow;
@@ -94,6 +120,7 @@ void ShowHelpTopic(const QString& topic)
         // A window without a parent: deleted with the application.
         qAddPostRoutine([] { delete g_pHelpWindow.data(); });
     }
+    g_pHelpWindow->FollowModal(QApplication::activeModalWidget());
     g_pHelpWindow->ShowTopic(topic);
     if (g_pHelpWindow->isMinimized())
         g_pHelpWindow->showNormal();

@@ -22,6 +22,14 @@ public:
     // The window ShowHelpTopic made, or nullptr before the first call.
     static CHelpWindow* Existing();
 
+    // Keeps the window usable while `modal` runs: a modal dialog blocks
+    // every window but its own children, so the help window becomes one
+    // for that time and a window of its own again when the dialog closes.
+    void FollowModal(QWidget* modal);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QTextBrowser* m_pBrowser;
 };
