@@ -6,10 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDialog>
-#include <QTest>
-#include <QCoreApplication>
 #include <QDateTime>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -17,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
 
