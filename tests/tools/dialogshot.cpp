@@ -2,6 +2,8 @@
 // file, so that its texts and layout can be looked at without driving the
 // whole window: dialogshot folder|destcheck|question OUT.png
 #include "model/prompt.h"
+#include "dialogs/aboutdlg.h"
+#include "dialogs/helpwindow.h"
 #include "res/strings.h"
 #include "ui/folderdialog.h"
 #include "view/destcheckdlg.h"
@@ -53,6 +55,12 @@ int main(int argc, char** argv)
                                                                              QStringLiteral("/home/user/ダウンロード/新しい写真")),
                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         dialog.reset(box);
+    } else if (kind == QLatin1String("about")) {
+        dialog = std::make_unique<CAboutDlg>();
+    } else if (kind == QLatin1String("help")) {
+        auto* help = new CHelpWindow;
+        help->ShowTopic(QStringLiteral("OptConnection.html"));
+        dialog.reset(help);
     } else {
         std::fprintf(stderr, "dialogshot: unknown dialog %s\n", argv[1]);
         return 2;

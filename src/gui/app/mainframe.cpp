@@ -2,6 +2,8 @@
 
 #include "app/app.h"
 #include "app/hangupdlg.h"
+#include "dialogs/aboutdlg.h"
+#include "dialogs/help.h"
 #include "settings/profile.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
@@ -240,6 +242,13 @@ void CMainFrame::RegisterCommands()
             a.setEnabled(m_bDialUpAvailable);
             a.setChecked(m_bAutoDisconnect);
         });
+    SetCommand(res::ID_APP_ABOUT, [this] {
+        CAboutDlg about(this);
+        about.exec();
+    });
+    // The help contents: the Help menu's "目次..." and F1 in the window.
+    SetCommand(res::ID_HELP_INDEX, [] { ShowHelpTopic(); });
+    SetCommand(res::ID_HELP, [] { ShowHelpTopic(); });
     // Keys of the accelerator table that have no command behind them: the key
     // is taken and nothing happens.
     for (int id : {res::ID_EDIT_COPY, res::ID_EDIT_CUT, res::ID_EDIT_PASTE, res::ID_EDIT_UNDO,

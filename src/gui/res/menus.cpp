@@ -108,6 +108,7 @@ const std::vector<CAccelerator>& Accelerators()
         {Shift | K::Key_Delete, ID_EDIT_CUT},
         {Ctrl | K::Key_Down, ID_MOVE_DOWN},
         {Ctrl | K::Key_End, ID_MOVE_BOTTOM},
+        {QKeyCombination(K::Key_F1), ID_HELP},
         {QKeyCombination(K::Key_F6), ID_NEXT_PANE},
         {Shift | K::Key_F6, ID_PREV_PANE},
         {Ctrl | K::Key_Home, ID_MOVE_TOP},

@@ -3,6 +3,8 @@
 #include "window.h"
 
 #include "app/hangupdlg.h"
+#include "dialogs/help.h"
+#include "dialogs/helpwindow.h"
 #include "engine/controller.h"
 #include "settings/options.h"
 #include "support/http_server.h"
@@ -11,6 +13,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusTipEvent>
+#include <QTextBrowser>
 
 namespace zorv::test {
 namespace {
@@ -134,6 +137,18 @@ TEST_F(FrameTest, MenuPromptsReplaceTheSelectionTextWhileShown)
     EXPECT_EQ(Frame().PaneText(0), QStringLiteral("3個中1個選択中"));
 }
 
+// "目次..." and Help (F1) open the help window at its contents.
+TEST_F(FrameTest, HelpCommandsOpenTheContents)
+{
+    ASSERT_TRUE(Start());
+    for (const int id : {res::ID_HELP_INDEX, res::ID_HELP}) {
+        ShowHelpTopic(QStringLiteral("OptLocal.html"));
+        Run(id);
+        EXPECT_EQ(CHelpWindow::Existing()->Browser().source().fileName(), QStringLiteral("index.html")) << id;
+    }
+    EXPECT_EQ(Act(res::ID_HELP).shortcut(), QKeySequence(Qt::Key_F1));
+}
+
 TEST_F(FrameTest, EnableRulesFollowSelectionWorkersAndTheDialUpLink)
 {
     ASSERT_TRUE(Start());
@@ -141,11 +156,11 @@ TEST_F(FrameTest, EnableRulesFollowSelectionWorkersAndTheDialUpLink)
     // The placeholder of an empty recent-file list, and the commands whose
     // dialogs come later, stand disabled, selection or not.
     const int later[] = {res::ID_FILE_MRU_FILE1, res::ID_EDIT_NEW, res::ID_EDIT_EDIT, res::ID_EDIT_OPTIONS,
-                         res::ID_FILE_IMPORT, res::ID_APP_ABOUT, res::ID_HELP_INDEX};
+                         res::ID_FILE_IMPORT};
     const int always[] = {res::ID_MOVE_TOP, res::ID_MOVE_DOWN, res::ID_EDIT_SELECT_ALL,
                           res::ID_EDIT_INVERT_SELECTION, res::ID_SORT_URL, res::ID_SORT_RANDOM,
                           res::ID_VIEW_FONT, res::ID_MONITOR_CLIPBOARD, res::ID_FILE_SAVE,
-                          res::ID_CHECK_DESTINATION};
+                          res::ID_CHECK_DESTINATION, res::ID_APP_ABOUT, res::ID_HELP_INDEX, res::ID_HELP};
     for (const bool selected : {false, true}) {
         if (selected)
             Select("a");

@@ -1,0 +1,236 @@
+// The help pages and window, and the About box.
+#include "about/modules.h"
+#include "dialogs/aboutdlg.h"
+#include "dialogs/help.h"
+#include "dialogs/helpwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QDialog>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolBar>
+
+#include <curl/curl.h>
+#include <gnu/libc-version.h>
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace zorv::test {
+namespace {
+
+QString Page(const QString& name)
+{
+    QFile file(QStringLiteral(":/help/") + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The help topics named in the program's sources (every "NAME.html" text),
+// and those the options pages and the URL edit dialog must have.
+QSet<QString> NamedTopics()
+{
+    QSet<QString> topics{"OptConnection.html", "OptLocal.html", "OptMisc.html", "urledit.html"};
+    const QRegularExpression call(QStringLiteral(R"re("([^"/]+\.html)(?:#[^"]*)?")re"));
+    for (QDirIterator it(QStringLiteral(ZORV_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        QFile source(it.next());
+        EXPECT_TRUE(source.open(QIODevice::ReadOnly)) << source.fileName().toStdString();
+        for (const auto& m : call.globalMatch(QString::fromUtf8(source.readAll())))
+            topics.insert(m.captured(1));
+    }
+    return topics;
+}
+
+// Every topic named in the code is a page of its own, and the pages form one
+// web: each link reaches an existing page (and anchor), and every page can be
+// reached from the contents.
+TEST(HelpPages, TopicsExistAndEveryLinkResolves)
+{
+    for (const QString& topic : NamedTopics())
+        EXPECT_EQ(HelpTopicUrl(topic), QUrl("qrc:/help/" + topic)) << topic.toStdString();
+
+    const QRegularExpression href(QStringLiteral(R"re(href\s*=\s*"([^"]*)")re"));
+    QStringList queue{QString::fromLatin1(kHelpContents)};
+    QSet<QString> seen(queue.begin(), queue.end());
+    while (!queue.isEmpty()) {
+        const QString page = queue.takeFirst();
+        const QString html = Page(page);
+        ASSERT_FALSE(html.isEmpty()) << page.toStdString();
+        EXPECT_TRUE(html.contains(QRegularExpression("<title>[^<]+</title>"))) << page.toStdString();
+        for (const auto& m : href.globalMatch(html)) {
+            const QUrl link(m.captured(1));
+            const std::string where = (page + " -> " + m.captured(1)).toStdString();
+            if (link.scheme() == "http" || link.scheme() == "https")
+                continue; // opened by the desktop's browser
+            ASSERT_TRUE(link.isRelative()) << where;
+            const QString target = link.path().isEmpty() ? page : link.path();
+            const QString text = Page(target);
+            ASSERT_FALSE(text.isEmpty()) << where;
+            if (link.hasFragment()) {
+                const QString anchor = link.fragment();
+                EXPECT_TRUE(text.contains("name=\"" + anchor + "\"") || text.contains("id=\"" + anchor + "\""))
+                    << where;
+            }
+            if (!seen.contains(target)) {
+                seen.insert(target);
+                queue << target;
+            }
+        }
+    }
+    const QStringList all = QDir(QStringLiteral(":/help")).entryList({"*.html"}, QDir::Files);
+    EXPECT_EQ(QSet<QString>(all.begin(), all.end()), seen);
+}
+
+TEST(HelpWindow, OneWindowShowsTheAskedTopicOrTheContents)
+{
+    const struct {
+        const char* topic;
+        const char* page;
+    } cases[] = {
+        {"OptLocal.html", "OptLocal.html"}, {"", "index.html"},
+        {"nosuch.html", "index.html"},      {"../help/OptMisc.html", "index.html"},
+        {"urledit.html", "urledit.html"},   {"OptMisc.html#schedule", "OptMisc.html"},
+    };
+    CHelpWindow* first = nullptr;
+    for (const auto& c : cases) {
+        ShowHelpTopic(QString::fromUtf8(c.topic));
+        CHelpWindow* window = CHelpWindow::Existing();
+        ASSERT_NE(window, nullptr);
+        if (!first)
+            first = window;
+        EXPECT_EQ(window, first) << c.topic;
+        EXPECT_TRUE(window->isVisible()) << c.topic;
+        EXPECT_EQ(window->Browser().source().fileName(), QString::fromUtf8(c.page)) << c.topic;
+        EXPECT_FALSE(window->Browser().toPlainText().isEmpty()) << c.topic;
+    }
+    // The tool bar goes back, forward and to the contents; a closed window
+    // comes back.
+    const auto act = [&](const char* name) { first->findChild<QAction*>(name)->trigger(); };
+    act("back");
+    EXPECT_EQ(first->Browser().source().fileName(), QStringLiteral("urledit.html"));
+    act("forward");
+    EXPECT_EQ(first->Browser().source().fileName(), QStringLiteral("OptMisc.html"));
+    act("contents");
+    EXPECT_EQ(first->Browser().source().fileName(), QStringLiteral("index.html"));
+    first->close();
+    ShowHelpTopic(QStringLiteral("OptConnection.html"));
+    EXPECT_EQ(CHelpWindow::Existing(), first);
+    EXPECT_TRUE(first->isVisible());
+
+    // Help asked for while a modal dialog runs takes clicks, and stays open
+    // when the dialog closes.
+    QDialog modal;
+    modal.setModal(true);
+    modal.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    ShowHelpTopic(QStringLiteral("OptMisc.html"));
+    auto* bar = first->findChild<QToolBar*>();
+    // Through the window system, where a modal dialog blocks other windows.
+    QWidget* button = bar->widgetForAction(first->findChild<QAction*>("contents"));
+    QTest::mouseClick(first->windowHandle(), Qt::LeftButton, {},
+                      button->mapTo(first, button->rect().center()));
+    EXPECT_EQ(first->Browser().source().fileName(), QStringLiteral("index.html"));
+    modal.hide();
+    EXPECT_EQ(first->parentWidget(), nullptr);
+    EXPECT_TRUE(first->isVisible());
+}
+
+// The About box names the program's version and the run-time libraries of
+// this process, in a fixed order, with their own versions.
+TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
+{
+    CAboutDlg about;
+    EXPECT_EQ(about.Version(), QStringLiteral("v%1.%2.%3.%4")
+                                   .arg(ZORV_VERSION_MAJOR)
+                                   .arg(ZORV_VERSION_MINOR)
+                                   .arg(ZORV_VERSION_PATCH)
+                                   .arg(ZORV_BUILD_NUMBER));
+    EXPECT_TRUE(about.Version().startsWith(QStringLiteral("v" ZORV_VERSION "."))) << "as zorv --version";
+    const QRegularExpression date(QStringLiteral(R"(^[A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4}$)"));
+    EXPECT_TRUE(date.match(about.Date()).hasMatch()) << about.Date().toStdString();
+    EXPECT_TRUE(about.Copyright().contains(QStringLiteral("Quillmere")));
+
+    const QStringList lines = about.Modules().split('\n');
+    const struct {
+        const char* soname;
+        QString version;
+    } expected[] = {
+        {"libQt6Core.so", qVersion()},
+        {"libQt6Widgets.so", qVersion()},
+        {"libcurl.so", curl_version_info(CURLVERSION_NOW)->version},
+        {"libc.so", gnu_get_libc_version()},
+    };
+    ASSERT_EQ(lines.size(), 2 * std::size(expected) + 1) << about.Modules().toStdString();
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const QStringList name = lines[2 * i].split('\t');
+        const QStringList facts = lines[2 * i + 1].split('\t');
+        ASSERT_EQ(name.size(), 2);
+        ASSERT_EQ(facts.size(), 3);
+        EXPECT_TRUE(name[0].startsWith(expected[i].soname)) << name[0].toStdString();
+        EXPECT_EQ(facts[0], QString()); // the second line starts with a tab
+        EXPECT_EQ(facts[1], expected[i].version) << expected[i].soname;
+        EXPECT_TRUE(date.match(facts[2]).hasMatch()) << facts[2].toStdString();
+    }
+    EXPECT_EQ(lines.last(), QString());
+
+    // A library that is not loaded adds nothing.
+    std::vector<std::string> loaded = LoadedLibraryPaths();
+    std::erase_if(loaded, [](const std::string& p) { return p.find("libQt6Widgets") != std::string::npos; });
+    const std::vector<CModuleFacts> without = ModuleFacts(loaded);
+    ASSERT_EQ(without.size(), 3u);
+    EXPECT_EQ(without[1].version, curl_version_info(CURLVERSION_NOW)->version);
+}
+
+// File dates in the 24-character asctime form, with English names whatever
+// the locale.
+TEST(AboutBox, DatesInTheAscTimeForm)
+{
+    const struct {
+        int year, month, day, hour, minute, second;
+        const char* text;
+    } cases[] = {
+        {1980, 1, 2, 2, 3, 55, "Wed Jan 02 02:03:55 1980"},
+        {2026, 12, 31, 23, 59, 9, "Thu Dec 31 23:59:09 2026"},
+        {2024, 2, 29, 0, 0, 0, "Thu Feb 29 00:00:00 2024"},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const auto& c : cases) {
+        std::tm t{};
+        t.tm_year = c.year - 1900;
+        t.tm_mon = c.month - 1;
+        t.tm_mday = c.day;
+        t.tm_hour = c.hour;
+        t.tm_min = c.minute;
+        t.tm_sec = c.second;
+        t.tm_isdst = -1;
+        std::tm normal = t;
+        ASSERT_NE(std::mktime(&normal), -1); // fills in the weekday
+        t.tm_wday = normal.tm_wday;
+        EXPECT_EQ(FormatAscTime(t), c.text);
+
+        // A file's modification time, in local time.
+        const QString path = dir.filePath(QStringLiteral("f"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const QDateTime when(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second));
+        ASSERT_TRUE(file.setFileTime(when, QFileDevice::FileModificationTime));
+        file.close();
+        EXPECT_EQ(FileDateText(path.toStdString()),
+                  QLocale::c().toString(when, QStringLiteral("ddd MMM dd HH:mm:ss yyyy")).toStdString());
+    }
+    EXPECT_EQ(FileDateText(dir.filePath(QStringLiteral("missing")).toStdString()), std::nullopt);
+}
+
+} // namespace
+} // namespace zorv::test
