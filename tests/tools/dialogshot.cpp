@@ -1,7 +1,11 @@
 // Renders one of the window's dialogs, filled with sample data, to a PNG
 // file, so that its texts and layout can be looked at without driving the
-// whole window: dialogshot folder|destcheck|question OUT.png
+// whole window: dialogshot NAME OUT.png (NAME: folder, destcheck, question,
+// options-connection, options-local, options-misc, proxy)
+#include "dialogs/optionssheet.h"
+#include "dialogs/proxydlg.h"
 #include "model/prompt.h"
+#include "settings/options.h"
 #include "res/strings.h"
 #include "ui/folderdialog.h"
 #include "view/destcheckdlg.h"
@@ -27,7 +31,7 @@ int main(int argc, char** argv)
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question OUT.png\n");
+        std::fprintf(stderr, "usage: dialogshot NAME OUT.png\n");
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
@@ -53,6 +57,36 @@ int main(int argc, char** argv)
                                                                              QStringLiteral("/home/user/ダウンロード/新しい写真")),
                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         dialog.reset(box);
+    } else if (kind.startsWith(QLatin1String("options-")) || kind == QLatin1String("proxy")) {
+        // The options sheet on one of its pages, or the proxy dialog, over a
+        // record with sample values (the store is not read).
+        static COptions sample{COptions::NoLoad{}};
+        sample.Connections = 4;
+        sample.MaxRetry = 3;
+        sample.ProxySetting = PROXY_NAMED;
+        sample.ProxyHttpServer = sample.ProxyFtpServer = "proxy.example.com";
+        sample.ProxyHttpPort = sample.ProxyFtpPort = "8080";
+        sample.ProxyBypass = "localhost *.example.org";
+        sample.DefaultDestination = "/home/user/ダウンロード";
+        sample.DefaultFnameLevel = 1;
+        sample.StartAt = 1;
+        sample.StartAtHour = 2;
+        sample.StartAtMin = 30;
+        sample.AutoSave = 1;
+        if (kind == QLatin1String("proxy")) {
+            auto* proxy = new CProxyDialog(nullptr);
+            proxy->SetServers({"proxy.example.com", "8080", "ftp-proxy.example.com", "2121"});
+            proxy->SetBypass(sample.ProxyBypass);
+            dialog.reset(proxy);
+        } else {
+            auto* sheet = new COptionsSheet(sample, nullptr);
+            const int page = kind == QLatin1String("options-local")  ? 1
+                             : kind == QLatin1String("options-misc") ? 2
+                                                                      : 0;
+            sheet->show();
+            sheet->Tabs()->setCurrentIndex(page);
+            dialog.reset(sheet);
+        }
     } else {
         std::fprintf(stderr, "dialogshot: unknown dialog %s\n", argv[1]);
         return 2;
