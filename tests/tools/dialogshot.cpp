@@ -1,7 +1,6 @@
 // Renders one of the window's dialogs, filled with sample data, to a PNG
 // file, so that its texts and layout can be looked at without driving the
-// whole window: dialogshot NAME OUT.png (NAME: folder, destcheck, question,
-// options-connection, options-local, options-misc, proxy)
+// whole window: dialogshot folder|destcheck|question OUT.png
 #include "dialogs/optionssheet.h"
 #include "dialogs/proxydlg.h"
 #include "model/prompt.h"
@@ -31,7 +30,7 @@ int main(int argc, char** argv)
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dialogshot NAME OUT.png\n");
+        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question OUT.png\n");
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
@@ -58,8 +57,9 @@ int main(int argc, char** argv)
                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         dialog.reset(box);
     } else if (kind.startsWith(QLatin1String("options-")) || kind == QLatin1String("proxy")) {
-        // The options sheet on one of its pages, or the proxy dialog, over a
-        // record with sample values (the store is not read).
+        // options-connection, options-local, options-misc: the options sheet
+        // on that page; proxy: the proxy dialog. Sample values, the store is
+        // not read.
         static COptions sample{COptions::NoLoad{}};
         sample.Connections = 4;
         sample.MaxRetry = 3;
