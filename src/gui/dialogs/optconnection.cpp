@@ -33,6 +33,8 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     m_pNamed->setObjectName(QString::number(res::IDC_OPT_PROXY_NAMED));
     m_pDetails->setObjectName(QString::number(res::IDC_OPT_PROXY_DETAILS));
     m_pDetails->setAutoDefault(false);
+    // Room for a host name such as "proxy.example.com" and more.
+    m_pAddress->setMinimumWidth(m_pAddress->fontMetrics().horizontalAdvance(QStringLiteral("proxy.example.co.jp:")) + 16);
     // One choice among buttons in two group boxes; none is checked while the
     // stored type is not one of the three.
     auto* radios = new QButtonGroup(this);
