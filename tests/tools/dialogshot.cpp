@@ -1,10 +1,13 @@
 // Renders one of the window's dialogs, filled with sample data, to a PNG
 // file, so that its texts and layout can be looked at without driving the
-// whole window: dialogshot folder|destcheck|question OUT.png
-#include "model/prompt.h"
+// whole window: dialogshot NAME OUT.png (the names: see usage below).
 #include "dialogs/aboutdlg.h"
 #include "dialogs/helpwindow.h"
+#include "dialogs/optionssheet.h"
+#include "dialogs/proxydlg.h"
+#include "model/prompt.h"
 #include "res/strings.h"
+#include "settings/options.h"
 #include "ui/folderdialog.h"
 #include "view/destcheckdlg.h"
 
@@ -12,6 +15,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -29,7 +33,7 @@ int main(int argc, char** argv)
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question OUT.png\n");
+        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|about|help|options-connection|options-local|options-misc|proxy OUT.png\n");
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
@@ -61,6 +65,37 @@ int main(int argc, char** argv)
         auto* help = new CHelpWindow;
         help->ShowTopic(QStringLiteral("OptConnection.html"));
         dialog.reset(help);
+    } else if (kind.startsWith(QLatin1String("options-")) || kind == QLatin1String("proxy")) {
+        // options-connection, options-local, options-misc: the options sheet
+        // on that page; proxy: the proxy dialog. Sample values, the store is
+        // not read.
+        static COptions sample{COptions::NoLoad{}};
+        sample.Connections = 4;
+        sample.MaxRetry = 3;
+        sample.ProxySetting = PROXY_NAMED;
+        sample.ProxyHttpServer = sample.ProxyFtpServer = "proxy.example.com";
+        sample.ProxyHttpPort = sample.ProxyFtpPort = "8080";
+        sample.ProxyBypass = "localhost *.example.org";
+        sample.DefaultDestination = "/home/user/ダウンロード";
+        sample.DefaultFnameLevel = 1;
+        sample.StartAt = 1;
+        sample.StartAtHour = 2;
+        sample.StartAtMin = 30;
+        sample.AutoSave = 1;
+        if (kind == QLatin1String("proxy")) {
+            auto* proxy = new CProxyDialog(nullptr);
+            proxy->SetServers({"proxy.example.com", "8080", "ftp-proxy.example.com", "2121"});
+            proxy->SetBypass(sample.ProxyBypass);
+            dialog.reset(proxy);
+        } else {
+            auto* sheet = new COptionsSheet(sample, nullptr);
+            const int page = kind == QLatin1String("options-local")  ? 1
+                             : kind == QLatin1String("options-misc") ? 2
+                                                                      : 0;
+            sheet->show();
+            sheet->Tabs()->setCurrentIndex(page);
+            dialog.reset(sheet);
+        }
     } else {
         std::fprintf(stderr, "dialogshot: unknown dialog %s\n", argv[1]);
         return 2;

@@ -1,11 +1,13 @@
 #include "view/zorvview.h"
 
+#include "dialogs/optionssheet.h"
 #include "engine/pool.h"
 #include "model/doc.h"
 #include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "view/destcheckdlg.h"
+#include "settings/options.h"
 #include "settings/profile.h"
 #include "settings/store.h"
 #include "view/listmodel.h"
@@ -225,6 +227,7 @@ void CZorvView::RegisterCommands()
     m_host.SetCommand(ID_SORT_RANDOM, [this] { OnSortRandom(); });
     m_host.SetCommand(ID_VIEW_FONT, [this] { OnFont(); });
     m_host.SetCommand(ID_CHECK_DESTINATION, [this] { OnCheckDestinations(); });
+    m_host.SetCommand(ID_EDIT_OPTIONS, [this] { OnOptions(); });
     m_host.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
                        [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
 }
@@ -337,6 +340,15 @@ void CZorvView::OnCheckDestinations()
     const CDialogScope scope(*this);
     CResolver resolver(m_resolveClash);
     CheckDestinations(m_host.Doc(), m_host.Prompt(), resolver);
+}
+
+void CZorvView::OnOptions()
+{
+    const CDialogScope scope(*this);
+    COptionsSheet sheet(Options(), this);
+    // Running workers follow a changed number of connections at once.
+    if (sheet.DoModal() == QDialog::Accepted && m_host.Pool().LiveWorkers() != 0)
+        m_host.Pool().SetWorkerCount(Options().Connections);
 }
 
 // ---- context menu, Ctrl+wheel -------------------------------------------------------

@@ -56,6 +56,9 @@ public:
     // "保存先のチェック...": every settled item gets an existing folder and a
     // file name; clashing local files are shown in groups.
     void OnCheckDestinations();
+    // "設定(&O)...": the options sheet over the record of the run; a changed
+    // number of connections applies to running workers on OK.
+    void OnOptions();
 
     bool IsMonitoringClipboard() const { return m_bMonitorClipboard; }
     const CSortState& SortState() const { return m_sort; }

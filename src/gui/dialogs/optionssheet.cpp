@@ -1,0 +1,114 @@
+#include "dialogs/optionssheet.h"
+
+#include "dialogs/help.h"
+#include "dialogs/optconnection.h"
+#include "dialogs/optlocal.h"
+#include "dialogs/optmisc.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "settings/options.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace zorv {
+
+COptionsSheet::COptionsSheet(COptions& options, QWidget* parent)
+    : QDialog(parent), m_pTabs(new QTabWidget(this)), m_pConnection(new COptConnection(options, m_pTabs)),
+      m_pLocal(new COptLocal(options, m_pTabs)), m_pMisc(new COptMisc(options, m_pTabs)),
+      m_pages{m_pConnection, m_pLocal, m_pMisc}, m_help([](const QString& topic) { ShowHelpTopic(topic); }),
+      m_options(options)
+{
+    setWindowTitle(res::LoadString(res::IDS_OPTIONS_CAPTION));
+    for (COptPage* page : m_pages)
+        m_pTabs->addTab(page, page->windowTitle());
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("1"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancel->setObjectName(QStringLiteral("2"));
+    cancel->setAutoDefault(false);
+    auto* help = new QPushButton(QStringLiteral("ヘルプ"), this);
+    help->setObjectName(QString::number(res::IDC_OPT_HELP));
+    help->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addWidget(help);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pTabs);
+    layout->addLayout(buttons);
+
+    connect(ok, &QPushButton::clicked, this, &COptionsSheet::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(help, &QPushButton::clicked, this, &COptionsSheet::OnHelp);
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, this, &COptionsSheet::OnHelp);
+    connect(m_pTabs, &QTabWidget::currentChanged, this, &COptionsSheet::OnTabChanged);
+}
+
+int COptionsSheet::DoModal()
+{
+    // The store holds the values as they stand before the run ...
+    m_options.SaveSettings();
+    const int result = exec();
+    // ... and gives them back when the run is not confirmed. (LoadSettings
+    // takes the network lock itself.)
+    if (result != QDialog::Accepted)
+        m_options.LoadSettings();
+    return result;
+}
+
+void COptionsSheet::SetMessageHook(const MessageHook& hook)
+{
+    for (COptPage* page : m_pages)
+        page->SetMessageHook(hook);
+}
+
+COptPage* COptionsSheet::ActivePage() const
+{
+    return m_pages[static_cast<size_t>(m_nActive)];
+}
+
+void COptionsSheet::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ActivePage()->Activate();
+}
+
+void COptionsSheet::OnTabChanged(int index)
+{
+    if (m_bSwitching || index == m_nActive || index < 0)
+        return;
+    const QScopedValueRollback guard(m_bSwitching, true);
+    // The page being left stays in front while it is checked, and stays
+    // there when its input is refused.
+    m_pTabs->setCurrentIndex(m_nActive);
+    if (!ActivePage()->Leave())
+        return;
+    m_nActive = index;
+    m_pTabs->setCurrentIndex(index);
+    ActivePage()->Activate();
+}
+
+void COptionsSheet::OnHelp()
+{
+    if (m_help)
+        m_help(ActivePage()->HelpTopic());
+}
+
+void COptionsSheet::accept()
+{
+    if (!ActivePage()->Leave())
+        return;
+    QDialog::accept();
+}
+
+} // namespace zorv

@@ -1,0 +1,386 @@
+// The options sheet over a settings record in a private store: what the
+// pages copy in and out, when a refused value keeps its page, the proxy
+// fields and dialog, help topics, the save/load order of a run, and the
+// options command of the window.
+#include "dialogs/optconnection.h"
+#include "dialogs/optionssheet.h"
+#include "dialogs/optlocal.h"
+#include "dialogs/optmisc.h"
+#include "dialogs/proxydlg.h"
+#include "gui/window/window.h"
+#include "res/resource.h"
+#include "settings/options.h"
+#include "support/tempsettings.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace zorv::test {
+namespace {
+
+enum { CONNECTION, LOCAL, MISC };
+
+class OptionsSheetTest : public SettingsTest {
+protected:
+    COptions& Record() { return settings.Options(); }
+
+    // A sheet over the record, shown without a modal loop.
+    std::unique_ptr<COptionsSheet> Open()
+    {
+        auto sheet = std::make_unique<COptionsSheet>(Record());
+        Hook(*sheet);
+        sheet->show();
+        return sheet;
+    }
+    void Hook(COptionsSheet& sheet)
+    {
+        sheet.SetMessageHook([this](const QString& text) { messages << text; });
+        sheet.SetHelpHook([this](const QString& topic) { topics << topic; });
+    }
+    // Runs the sheet modally; `drive` acts on it from inside the loop and
+    // should close it (a sheet left open is cancelled so the test goes on).
+    int RunModal(const std::function<void(COptionsSheet&)>& drive)
+    {
+        COptionsSheet sheet(Record());
+        Hook(sheet);
+        QTimer::singleShot(0, &sheet, [&] {
+            drive(sheet);
+            if (sheet.isVisible()) {
+                ADD_FAILURE() << "the sheet is still open";
+                sheet.reject();
+            }
+        });
+        return sheet.DoModal();
+    }
+    // The value stored under Settings/`name`.
+    QVariant Stored(const char* name)
+    {
+        QSettings ini(settings.IniFile(), QSettings::IniFormat);
+        return ini.value(QStringLiteral("Settings/") + QLatin1String(name));
+    }
+
+    QStringList messages;
+    QStringList topics;
+};
+
+template <class T = QLineEdit>
+T* Control(QWidget& root, int id)
+{
+    T* w = root.findChild<T*>(QString::number(id));
+    EXPECT_NE(w, nullptr) << id;
+    return w;
+}
+void Type(QWidget& root, int id, const QString& text)
+{
+    Control(root, id)->setText(text);
+}
+QString Text(QWidget& root, int id)
+{
+    return Control(root, id)->text();
+}
+void Click(QWidget& root, int id)
+{
+    Control<QAbstractButton>(root, id)->click();
+}
+void Ok(QWidget& root)
+{
+    Click(root, 1);
+}
+
+// Cancel undoes what pages copied, even those already left; OK keeps the
+// values in memory while the store keeps those from before the run until
+// the next run saves; every run starts from the record.
+TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
+{
+    Record().Connections = 2;
+    Record().HttpAgent = "agent";
+    Record().DefaultDestination = "/old";
+    const auto edit = [](COptionsSheet& s, const char* connections, const char* destination) {
+        Type(s, res::IDC_OPT_CONNECTIONS, QString::fromLatin1(connections));
+        Type(s, res::IDC_OPT_AGENT, QStringLiteral("other"));
+        s.Tabs()->setCurrentIndex(LOCAL); // the connection page copies now
+        Type(s, res::IDC_OPT_DESTINATION, QString::fromLatin1(destination));
+        s.Tabs()->setCurrentIndex(MISC);
+        Type(s, res::IDC_OPT_START_HOUR, QStringLiteral("5"));
+    };
+
+    EXPECT_EQ(RunModal([&](COptionsSheet& s) {
+                  edit(s, "5", "/new");
+                  EXPECT_EQ(Record().Connections, 5); // copied when left
+                  Click(s, 2);
+              }),
+              QDialog::Rejected);
+    EXPECT_EQ(Record().Connections, 2);
+    EXPECT_EQ(Record().HttpAgent, "agent");
+    EXPECT_EQ(Record().DefaultDestination, "/old");
+    EXPECT_EQ(Record().StartAtHour, 0);
+
+    EXPECT_EQ(RunModal([&](COptionsSheet& s) {
+                  EXPECT_EQ(Text(s, res::IDC_OPT_CONNECTIONS), QStringLiteral("2")); // not the cancelled 5
+                  edit(s, "7", "/new");
+                  Ok(s);
+              }),
+              QDialog::Accepted);
+    EXPECT_EQ(Record().Connections, 7);
+    EXPECT_EQ(Record().HttpAgent, "other");
+    EXPECT_EQ(Record().DefaultDestination, "/new");
+    EXPECT_EQ(Record().StartAtHour, 5);
+    EXPECT_EQ(Stored("Connections").toInt(), 2);
+    EXPECT_EQ(Stored("DefaultDestination").toString(), QStringLiteral("/old"));
+
+    // The next run saves them first, so cancelling it keeps them.
+    EXPECT_EQ(RunModal([](COptionsSheet& s) { Click(s, 2); }), QDialog::Rejected);
+    EXPECT_EQ(Stored("Connections").toInt(), 7);
+    EXPECT_EQ(Record().Connections, 7);
+    EXPECT_EQ(Record().DefaultDestination, "/new");
+}
+
+// A refused value keeps its page in front, whether another tab or OK is
+// chosen, with a message naming the field and its range and the focus on
+// the field; the record is left alone.
+TEST_F(OptionsSheetTest, RefusedValueKeepsItsPageActive)
+{
+    struct Case {
+        int page;
+        int id;
+        const char* text;
+        const char* message;
+    };
+    // One field of each page; the bounds themselves are the core test's.
+    const Case cases[] = {
+        {CONNECTION, res::IDC_OPT_CONNECTIONS, "65", "接続数には 1 から 64 までの整数を入力してください。"},
+        {LOCAL, res::IDC_OPT_FNAME_LEVEL, "256", "フォルダレベルには 0 から 255 までの整数を入力してください。"},
+        {MISC, res::IDC_OPT_COUNTDOWN, "-1", "切断までの秒数には 0 から 2147483 までの整数を入力してください。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        messages.clear();
+        auto sheet = Open();
+        sheet->Tabs()->setCurrentIndex(c.page);
+        QLineEdit* edit = Control(*sheet, c.id);
+        edit->setText(QString::fromUtf8(c.text));
+        sheet->Tabs()->setCurrentIndex(c.page == CONNECTION ? MISC : CONNECTION);
+        EXPECT_EQ(sheet->Tabs()->currentIndex(), c.page);
+        EXPECT_EQ(sheet->ActivePage(), sheet->Tabs()->currentWidget());
+        EXPECT_EQ(messages, QStringList{QString::fromUtf8(c.message)});
+        EXPECT_EQ(sheet->focusWidget(), edit);
+        EXPECT_EQ(edit->selectedText(), edit->text());
+        Ok(*sheet);
+        EXPECT_TRUE(sheet->isVisible());
+        EXPECT_EQ(messages.size(), 2);
+    }
+    EXPECT_EQ(Record().Connections, 1);
+    EXPECT_EQ(Record().StartAtHour, 0);
+}
+
+// The access type picks the radio button and the enabling; a type other
+// than 0, 1 or 3 checks none, leaves everything enabled and is written back
+// unchanged unless a button is clicked.
+TEST_F(OptionsSheetTest, ProxyTypeRadioButtons)
+{
+    struct Case {
+        int stored;
+        int checked; // 0: none
+        bool enabled;
+        int click; // 0: none
+        int written;
+    };
+    const Case cases[] = {
+        {0, res::IDC_OPT_PROXY_SYSTEM, false, 0, 0},
+        {1, res::IDC_OPT_PROXY_DIRECT, false, 0, 1},
+        {3, res::IDC_OPT_PROXY_NAMED, true, 0, 3},
+        {2, 0, true, 0, 2},
+        {2, 0, true, res::IDC_OPT_PROXY_DIRECT, 1},
+        {1, res::IDC_OPT_PROXY_DIRECT, false, res::IDC_OPT_PROXY_NAMED, 3},
+    };
+    const int radios[] = {res::IDC_OPT_PROXY_DIRECT, res::IDC_OPT_PROXY_SYSTEM, res::IDC_OPT_PROXY_NAMED};
+    const int proxyControls[] = {res::IDC_OPT_PROXY_ADDRESS, res::IDC_OPT_PROXY_PORT, res::IDC_OPT_PROXY_DETAILS};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.stored << " click " << c.click);
+        Record().ProxySetting = c.stored;
+        auto sheet = Open();
+        for (const int id : radios)
+            EXPECT_EQ(Control<QRadioButton>(*sheet, id)->isChecked(), id == c.checked) << id;
+        for (const int id : proxyControls)
+            EXPECT_EQ(Control<QWidget>(*sheet, id)->isEnabled(), c.enabled) << id;
+        if (c.click) {
+            Click(*sheet, c.click);
+            for (const int id : proxyControls)
+                EXPECT_EQ(Control<QWidget>(*sheet, id)->isEnabled(), c.click == res::IDC_OPT_PROXY_NAMED) << id;
+        }
+        Ok(*sheet);
+        EXPECT_EQ(Record().ProxySetting, c.written);
+    }
+}
+
+// The simple address and port show a common HTTP/FTP pair, write it into
+// all four strings on OK, and leave the four strings alone when either is
+// empty; "詳細" starts from them (or from the four strings) and derives them
+// again from what it gives back.
+TEST_F(OptionsSheetTest, SimpleProxyFieldsAndDetailsDialog)
+{
+    struct Case {
+        const char* what;
+        CProxyServers stored;
+        CSimpleProxy shown;
+        CSimpleProxy typed;
+        CProxyServers written;
+    };
+    const Case cases[] = {
+        {"different pairs, typed pair", {"px", "8080", "px", "21"}, {}, {"new", "3128"}, {"new", "3128", "new", "3128"}},
+        {"equal pairs, cleared port", {"px", "80", "px", "80"}, {"px", "80"}, {"px", ""}, {"px", "80", "px", "80"}},
+    };
+    const auto simple = [](QWidget& s) {
+        return CSimpleProxy{FromQ(Text(s, res::IDC_OPT_PROXY_ADDRESS)), FromQ(Text(s, res::IDC_OPT_PROXY_PORT))};
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Record().ProxySetting = PROXY_NAMED;
+        Record().ProxyHttpServer = c.stored.httpServer;
+        Record().ProxyHttpPort = c.stored.httpPort;
+        Record().ProxyFtpServer = c.stored.ftpServer;
+        Record().ProxyFtpPort = c.stored.ftpPort;
+        auto sheet = Open();
+        EXPECT_EQ(simple(*sheet), c.shown);
+        Type(*sheet, res::IDC_OPT_PROXY_ADDRESS, ToQ(c.typed.address));
+        Type(*sheet, res::IDC_OPT_PROXY_PORT, ToQ(c.typed.port));
+
+        // The details dialog, cancelled: nothing changes.
+        CProxyServers prefill;
+        sheet->ConnectionPage().SetProxyDialogRunner([&](CProxyDialog& d) {
+            prefill = d.Servers();
+            return int(QDialog::Rejected);
+        });
+        Click(*sheet, res::IDC_OPT_PROXY_DETAILS);
+        EXPECT_EQ(prefill, ApplySimpleProxy(c.typed, c.stored));
+        EXPECT_EQ(simple(*sheet), c.typed);
+
+        Ok(*sheet);
+        EXPECT_EQ((CProxyServers{Record().ProxyHttpServer, Record().ProxyHttpPort, Record().ProxyFtpServer,
+                                 Record().ProxyFtpPort}),
+                  c.written);
+    }
+
+    // Confirmed details replace the four strings and the bypass list, and
+    // the simple fields follow them.
+    Record().ProxyBypass = "localhost";
+    Record().ProxyHttpPort = Record().ProxyFtpPort = "8080";
+    auto sheet = Open();
+    std::string bypassShown;
+    sheet->ConnectionPage().SetProxyDialogRunner([&](CProxyDialog& d) {
+        EXPECT_EQ(Control(d, res::IDC_PROXY_HTTP_SERVER)->text(), QStringLiteral("px"));
+        bypassShown = d.Bypass();
+        Type(d, res::IDC_PROXY_FTP_PORT, QStringLiteral("2121"));
+        Type(d, res::IDC_PROXY_BYPASS, QStringLiteral("*.local"));
+        return int(QDialog::Accepted);
+    });
+    Click(*sheet, res::IDC_OPT_PROXY_DETAILS);
+    EXPECT_EQ(bypassShown, "localhost");
+    EXPECT_EQ(simple(*sheet), CSimpleProxy{});
+    Ok(*sheet);
+    EXPECT_EQ(Record().ProxyFtpPort, "2121");
+    EXPECT_EQ(Record().ProxyHttpPort, "8080");
+    EXPECT_EQ(Record().ProxyBypass, "*.local");
+
+    // "詳細" does nothing while the page's input is refused.
+    sheet = Open();
+    bool opened = false;
+    sheet->ConnectionPage().SetProxyDialogRunner([&](CProxyDialog&) { return int(opened = true); });
+    Type(*sheet, res::IDC_OPT_CONNECTIONS, QStringLiteral("x"));
+    Click(*sheet, res::IDC_OPT_PROXY_DETAILS);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(messages.size(), 1);
+}
+
+// "参照" asks for a folder starting at the field (not while the folder level
+// is refused); the misc page shows seconds of milliseconds, rounding down.
+TEST_F(OptionsSheetTest, LocalBrowseAndMiscSeconds)
+{
+    Record().DefaultDestination = "/start";
+    Record().HangUpOnIdleTimer = 1999;
+    Record().HangUpOnIdleTimer2 = 30000;
+    auto sheet = Open();
+    QStringList asked;
+    sheet->LocalPage().SetFolderChooser([&](const QString& current) -> std::optional<QString> {
+        asked << current;
+        return QStringLiteral("/chosen");
+    });
+    sheet->Tabs()->setCurrentIndex(LOCAL);
+    Type(*sheet, res::IDC_OPT_FNAME_LEVEL, QStringLiteral("256"));
+    Click(*sheet, res::IDC_OPT_BROWSE);
+    EXPECT_TRUE(asked.isEmpty());
+    Type(*sheet, res::IDC_OPT_FNAME_LEVEL, QStringLiteral("3"));
+    Click(*sheet, res::IDC_OPT_BROWSE);
+    EXPECT_EQ(asked, QStringList{QStringLiteral("/start")});
+    EXPECT_EQ(Text(*sheet, res::IDC_OPT_DESTINATION), QStringLiteral("/chosen"));
+
+    sheet->Tabs()->setCurrentIndex(MISC);
+    EXPECT_EQ(Text(*sheet, res::IDC_OPT_CONFIRM_DELAY), QStringLiteral("1"));
+    EXPECT_EQ(Text(*sheet, res::IDC_OPT_COUNTDOWN), QStringLiteral("30"));
+    Type(*sheet, res::IDC_OPT_CONFIRM_DELAY, QStringLiteral("0"));
+    Type(*sheet, res::IDC_OPT_COUNTDOWN, QStringLiteral(" 45 "));
+    Ok(*sheet);
+    EXPECT_EQ(Record().DefaultDestination, "/chosen");
+    EXPECT_EQ(Record().DefaultFnameLevel, 3);
+    EXPECT_EQ(Record().HangUpOnIdleTimer, 0);
+    EXPECT_EQ(Record().HangUpOnIdleTimer2, 45000);
+}
+
+// ヘルプ and F1 open the topic of the page in front.
+TEST_F(OptionsSheetTest, HelpFollowsTheActivePage)
+{
+    auto sheet = Open();
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    const char* expected[] = {"OptConnection.html", "OptLocal.html", "OptMisc.html"};
+    for (int page = CONNECTION; page <= MISC; ++page) {
+        topics.clear();
+        sheet->Tabs()->setCurrentIndex(page);
+        Click(*sheet, res::IDC_OPT_HELP);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        EXPECT_EQ(topics, QStringList(2, QString::fromLatin1(expected[page])));
+    }
+}
+
+// The options command pauses clipboard capture while the sheet runs, and a
+// changed number of connections reaches running workers on OK only.
+TEST_F(WindowTest, OptionsCommandAppliesConnectionsToRunningWorkers)
+{
+    ASSERT_TRUE(Start());
+    const auto runOptions = [&](const char* connections, int button) {
+        bool inDialog = false;
+        QTimer::singleShot(0, [&] {
+            auto* sheet = qobject_cast<COptionsSheet*>(QApplication::activeModalWidget());
+            ASSERT_NE(sheet, nullptr);
+            inDialog = View().InDialog();
+            Type(*sheet, res::IDC_OPT_CONNECTIONS, QString::fromLatin1(connections));
+            Click(*sheet, button);
+        });
+        Run(res::ID_EDIT_OPTIONS);
+        EXPECT_TRUE(inDialog);
+        EXPECT_FALSE(View().InDialog());
+    };
+    Run(res::ID_FETCH_START);
+    ASSERT_EQ(app->Pool().LiveWorkers(), 1);
+    runOptions("4", 2); // cancelled
+    EXPECT_EQ(app->Pool().TargetWorkers(), 1);
+    runOptions("3", 1);
+    EXPECT_EQ(Options().Connections, 3);
+    EXPECT_EQ(app->Pool().TargetWorkers(), 3);
+
+    Run(res::ID_FETCH_STOP);
+    ASSERT_TRUE(WaitFor([&] { return app->Pool().LiveWorkers() == 0; }));
+    runOptions("2", 1); // not fetching: no worker starts
+    EXPECT_EQ(Options().Connections, 2);
+    EXPECT_EQ(app->Pool().LiveWorkers(), 0);
+}
+
+} // namespace
+} // namespace zorv::test
