@@ -3,6 +3,7 @@
 #include "cli/fetch_command.h"
 
 #include "model/doc.h"
+#include "model/import.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
 #include "model/text.h"
@@ -23,6 +24,56 @@ namespace {
 QString Escaped(const std::string& text)
 {
     return QString::fromStdString(EscapeText(text));
+}
+
+QString Q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+// A path made absolute from the current folder: a list held by another zorv
+// may be changed by a process that runs elsewhere.
+std::string Absolute(const QString& path)
+{
+    return QDir::cleanPath(QDir::current().absoluteFilePath(path)).toStdString();
+}
+
+// Changes the list `listPath` with `request`: handed to the zorv that holds
+// the list, or answered here (AnswerListRequest, as the holder does) on the
+// file under the list's lock and saved when it changed. The answer's report
+// in *report. False, with the cause on `err`, when the list cannot be read,
+// saved or reached, or the holder refused the request.
+bool RequestChange(const QString& listPath, const QJsonObject& request, bool mayBeNew, QJsonObject* report,
+                   std::FILE* err)
+{
+    Options().AutoSave = 0; // saved once, below
+    bool done = true;
+    QJsonObject reply;
+    QString error;
+    const bool ok = ChangeList(listPath, request, &reply, [&] {
+        CZorvDoc doc;
+        if (!OpenList(doc, listPath, mayBeNew, err)) {
+            done = false;
+            return true;
+        }
+        reply = AnswerListRequest(doc, request);
+        // Nothing changed, nothing written: no new empty list either.
+        if (reply.value(QStringLiteral("ok")).toBool() && doc.IsModified())
+            done = SaveList(doc, listPath, err);
+        return true;
+    }, &error);
+    if (!ok) {
+        Print(err, QStringLiteral("zorv: %1\n").arg(error));
+        return false;
+    }
+    if (!done)
+        return false;
+    if (!reply.value(QStringLiteral("ok")).toBool()) {
+        Print(err, QStringLiteral("zorv: %1: %2\n").arg(listPath, reply.value(QStringLiteral("error")).toString()));
+        return false;
+    }
+    *report = reply.value(QStringLiteral("report")).toObject();
+    return true;
 }
 
 int RunList(const QStringList& args, std::FILE* out, std::FILE* err)
@@ -123,15 +174,10 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
     if (positional.size() < 2)
         return UsageError(err, QStringLiteral("--add needs a list file and at least one URL"));
 
-    COptions& options = Options();
-    options.AutoSave = 0;
     CAddRequest request;
     // Without a destination anywhere, files go to the current folder rather
-    // than the root of the file system. The folder is made absolute here: a
-    // list held by another zorv may be changed by a process elsewhere.
-    const std::string dest = destination.isEmpty() ? DefaultItemDestination() : destination.toStdString();
-    request.destination =
-        QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(dest))).toStdString();
+    // than the root of the file system.
+    request.destination = Absolute(destination.isEmpty() ? QString::fromStdString(DefaultItemDestination()) : destination);
     request.referer = referer.toStdString();
     request.fileName = name.toStdString();
     request.level = level;
@@ -139,38 +185,98 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
     for (int i = 1; i < positional.size(); ++i)
         request.urls.push_back(positional[i].toStdString());
 
-    const QString listPath = positional[0];
-    CAddReport report;
-    bool saved = true;
-    QJsonObject reply;
-    QString error;
-    const bool ok = ChangeList(listPath, request.ToJson(), &reply, [&] {
-        CZorvDoc doc;
-        if (!OpenList(doc, listPath, true, err)) {
-            saved = false;
-            return true;
-        }
-        report = AddUrls(doc, request);
-        // Nothing added, nothing written: no new empty list either.
-        if (report.added > 0)
-            saved = SaveList(doc, listPath, err);
-        return true;
-    }, &error);
-    if (!ok) {
-        Print(err, QStringLiteral("zorv: %1\n").arg(error));
+    QJsonObject report;
+    if (!RequestChange(positional[0], request.ToJson(), true, &report, err))
         return EXIT_USAGE;
-    }
-    if (!reply.isEmpty()) {
-        // The zorv that holds the list took the request.
-        if (!reply.value(QStringLiteral("ok")).toBool()) {
-            Print(err, QStringLiteral("zorv: %1: %2\n").arg(listPath, reply.value(QStringLiteral("error")).toString()));
-            return EXIT_USAGE;
+    return PrintAddReport(err, CAddReport::FromJson(report)) ? EXIT_OK : EXIT_PARTIAL;
+}
+
+// The arguments after the command: options end at "--"; anything else that
+// starts with "--" is unknown. False after a usage error on `err`.
+bool Positional(const QStringList& args, QStringList* out, std::FILE* err)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--")) {
+            *out += args.mid(i + 1);
+            break;
         }
-        report = CAddReport::FromJson(reply.value(QStringLiteral("report")).toObject());
+        if (args[i].startsWith(QLatin1String("--"))) {
+            UsageError(err, QStringLiteral("unknown option %1").arg(args[i]));
+            return false;
+        }
+        *out += args[i];
     }
-    if (!saved)
+    return true;
+}
+
+int RunImport(const QStringList& args, std::FILE* err)
+{
+    QStringList positional;
+    if (!Positional(args, &positional, err))
         return EXIT_USAGE;
-    return PrintAddReport(err, report) ? EXIT_OK : EXIT_PARTIAL;
+    if (positional.size() < 2)
+        return UsageError(err, QStringLiteral("--import needs a list file and at least one file to import"));
+    CImportRequest request;
+    request.destination = Absolute(QString::fromStdString(DefaultItemDestination()));
+    for (int i = 1; i < positional.size(); ++i)
+        request.files.push_back(Absolute(positional[i]));
+
+    QJsonObject json;
+    if (!RequestChange(positional[0], request.ToJson(), true, &json, err))
+        return EXIT_USAGE;
+    const CImportReport report = CImportReport::FromJson(json);
+    for (size_t i = 0; i < report.files.size(); ++i) {
+        const CImportReport::File& f = report.files[i];
+        if (f.ok)
+            continue;
+        // Named as the user gave it.
+        const QString name = i + 1 < size_t(positional.size()) ? positional[int(i) + 1] : Q(f.path);
+        if (f.line > 0) {
+            Print(err, QStringLiteral("zorv: %1: line %2: %3; %4 item(s) before it were added\n")
+                           .arg(name).arg(f.line).arg(Q(f.cause)).arg(f.added));
+        } else {
+            Print(err, QStringLiteral("zorv: %1: %2\n").arg(name, Q(f.cause)));
+        }
+    }
+    for (const std::string& f : report.folders)
+        Print(err, QStringLiteral("zorv: cannot create the folder %1\n").arg(Escaped(f)));
+    return report.Complete() ? EXIT_OK : EXIT_PARTIAL;
+}
+
+int RunItems(const QStringList& args, bool remove, std::FILE* err)
+{
+    const QString command = remove ? QStringLiteral("--remove") : QStringLiteral("--reset");
+    QStringList positional;
+    if (!Positional(args, &positional, err))
+        return EXIT_USAGE;
+    if (positional.isEmpty() || (remove && positional.size() < 2))
+        return UsageError(err, remove ? QStringLiteral("--remove needs a list file and at least one index")
+                                      : QStringLiteral("--reset needs a list file"));
+    CItemsRequest request;
+    request.remove = remove;
+    for (int i = 1; i < positional.size(); ++i) {
+        bool ok = false;
+        const int row = positional[i].toInt(&ok);
+        if (!ok || row < 0)
+            return UsageError(err, QStringLiteral("%1: not an item index: %2").arg(command, positional[i]));
+        request.rows.push_back(row);
+    }
+    QJsonObject json;
+    if (!RequestChange(positional[0], request.ToJson(), false, &json, err))
+        return EXIT_USAGE;
+    const CItemsReport report = CItemsReport::FromJson(json);
+    if (!report.missing.empty()) {
+        QStringList rows;
+        for (const int r : report.missing)
+            rows += QString::number(r);
+        const QString has = report.count == 0 ? QStringLiteral("it has no items")
+                                              : QStringLiteral("its items are 0 to %1").arg(report.count - 1);
+        return UsageError(err, QStringLiteral("%1 has no item %2 (%3); nothing changed")
+                                   .arg(positional[0], rows.join(QStringLiteral(", ")), has));
+    }
+    for (const int r : report.busy)
+        Print(err, QStringLiteral("zorv: item %1 is being fetched; left alone\n").arg(r));
+    return report.busy.empty() ? EXIT_OK : EXIT_PARTIAL;
 }
 
 } // namespace
@@ -230,11 +336,19 @@ void PrintUsage(std::FILE* to)
         "      --name NAME             file name (default: taken from the URL)\n"
         "      --level N               URL folder levels mirrored under DIR (0-255)\n"
         "      --yes                   allow a pattern of more than 100,000 URLs\n"
+        "  zorv --import LIST FILE...  add the URLs of other programs' list files to LIST\n"
+        "                              (created when missing), by extension: .grx, .wrg,\n"
+        "                              else one URL per line\n"
+        "  zorv --reset LIST [INDEX...]\n"
+        "                              put the failed items, or the items at INDEX (as\n"
+        "                              --list numbers them), back in the queue, not fetched\n"
+        "  zorv --remove LIST INDEX... remove the items at INDEX from LIST\n"
         "  zorv --fetch [--connections N] LIST\n"
         "                              download the queued items of LIST\n"
         "  zorv --help | --version\n"
         "\n"
-        "Exit status: 0 success, 1 some URL refused or item failed, 2 usage or list error.\n"));
+        "Exit status: 0 success, 1 some URL refused, import file failed, item failed or\n"
+        "left alone while being fetched, 2 usage or list error.\n"));
 }
 
 bool IsHeadlessCommand(const QStringList& args)
@@ -243,7 +357,8 @@ bool IsHeadlessCommand(const QStringList& args)
         return false;
     const QString& a = args[0];
     return a == QLatin1String("--list") || a == QLatin1String("--add") || a == QLatin1String("--help")
-        || a == QLatin1String("-h") || a == QLatin1String("--version") || a == QLatin1String("--fetch");
+        || a == QLatin1String("-h") || a == QLatin1String("--version") || a == QLatin1String("--fetch")
+        || a == QLatin1String("--import") || a == QLatin1String("--reset") || a == QLatin1String("--remove");
 }
 
 int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
@@ -269,6 +384,10 @@ int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
         status = RunList(rest, out, err);
     else if (command == QLatin1String("--add"))
         status = RunAdd(rest, out, err);
+    else if (command == QLatin1String("--import"))
+        status = RunImport(rest, err);
+    else if (command == QLatin1String("--reset") || command == QLatin1String("--remove"))
+        status = RunItems(rest, command == QLatin1String("--remove"), err);
     else if (command == QLatin1String("--fetch"))
         status = RunFetch(rest, out, err);
     else

@@ -1,6 +1,6 @@
 #pragma once
-// The commands zorv runs without a window: --list, --add, --fetch, --help,
-// --version. They need only a QCoreApplication.
+// The commands zorv runs without a window: --list, --add, --import, --reset,
+// --remove, --fetch, --help, --version. They need only a QCoreApplication.
 #include <QStringList>
 
 #include <cstdio>
@@ -10,7 +10,7 @@ namespace zorv {
 // Exit statuses of the headless commands.
 enum : int {
     EXIT_OK = 0,
-    EXIT_PARTIAL = 1, // some URL refused, some item failed
+    EXIT_PARTIAL = 1, // some URL refused, import file failed, item failed or busy
     EXIT_USAGE = 2,   // usage error, unreadable or invalid list
 };
 

@@ -1,8 +1,12 @@
 #include "model/listrequest.h"
 
+#include "model/commands.h"
+#include "model/import.h"
+
 #include <QDir>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -21,6 +25,24 @@ QString Q(const std::string& s)
 std::string S(const QJsonValue& v)
 {
     return v.toString().toStdString();
+}
+
+// Makes the destination folders of the items added, each once (mirrored URL
+// folders included): without them every such item would fail. Appends
+// "folder: cause" to `failed` for each that cannot be made.
+void MakeFolders(const std::vector<const CItem*>& items, std::vector<std::string>& failed)
+{
+    std::unordered_set<std::string> made;
+    for (const CItem* item : items) {
+        if (!made.insert(item->m_strDestination).second)
+            continue;
+        const QString dir = Q(item->m_strDestination);
+        if (!QDir().mkpath(dir)) {
+            const bool exists = QFileInfo::exists(dir);
+            failed.push_back(item->m_strDestination + ": "
+                             + (exists ? "a file of that name is in the way" : "cannot be created"));
+        }
+    }
 }
 
 } // namespace
@@ -130,19 +152,10 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
             return true;
         });
     }
-    // The folders of the items added, each made once (mirrored URL folders
-    // included): without them every such item would fail.
-    std::unordered_set<std::string> made;
-    for (const ItemPtr& item : added) {
-        if (!made.insert(item->m_strDestination).second)
-            continue;
-        const QString dir = Q(item->m_strDestination);
-        if (!QDir().mkpath(dir)) {
-            const bool exists = QFileInfo::exists(dir);
-            report.folders.push_back(item->m_strDestination + ": "
-                                     + (exists ? "a file of that name is in the way" : "cannot be created"));
-        }
-    }
+    std::vector<const CItem*> items;
+    for (const ItemPtr& item : added)
+        items.push_back(item.get());
+    MakeFolders(items, report.folders);
     report.added = static_cast<int>(added.size());
     if (!added.empty()) {
         doc.AppendItems(std::move(added), true);
@@ -151,15 +164,208 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
     return report;
 }
 
+// ---- import ------------------------------------------------------------------
+
+QJsonObject CImportRequest::ToJson() const
+{
+    QJsonArray list;
+    for (const std::string& f : files)
+        list.append(Q(f));
+    return QJsonObject{
+        {QStringLiteral("command"), QStringLiteral("import")},
+        {QStringLiteral("files"), list},
+        {QStringLiteral("destination"), Q(destination)},
+    };
+}
+
+CImportRequest CImportRequest::FromJson(const QJsonObject& json)
+{
+    CImportRequest r;
+    for (const QJsonValue& v : json.value(QStringLiteral("files")).toArray())
+        r.files.push_back(S(v));
+    r.destination = S(json.value(QStringLiteral("destination")));
+    return r;
+}
+
+int CImportReport::Added() const
+{
+    int n = 0;
+    for (const File& f : files)
+        n += f.added;
+    return n;
+}
+
+bool CImportReport::Complete() const
+{
+    return folders.empty() && std::all_of(files.begin(), files.end(), [](const File& f) { return f.ok; });
+}
+
+QJsonObject CImportReport::ToJson() const
+{
+    QJsonArray list, dirs;
+    for (const File& f : files) {
+        list.append(QJsonObject{{QStringLiteral("path"), Q(f.path)},
+                                {QStringLiteral("ok"), f.ok},
+                                {QStringLiteral("added"), f.added},
+                                {QStringLiteral("line"), f.line},
+                                {QStringLiteral("cause"), Q(f.cause)}});
+    }
+    for (size_t i = 0; i < std::min(folders.size(), kMaxReportEntries); ++i)
+        dirs.append(Q(folders[i]));
+    return QJsonObject{{QStringLiteral("files"), list}, {QStringLiteral("folders"), dirs}};
+}
+
+CImportReport CImportReport::FromJson(const QJsonObject& json)
+{
+    CImportReport r;
+    for (const QJsonValue& v : json.value(QStringLiteral("files")).toArray()) {
+        const QJsonObject o = v.toObject();
+        r.files.push_back({S(o.value(QStringLiteral("path"))), o.value(QStringLiteral("ok")).toBool(),
+                           o.value(QStringLiteral("added")).toInt(), o.value(QStringLiteral("line")).toInt(),
+                           S(o.value(QStringLiteral("cause")))});
+    }
+    for (const QJsonValue& v : json.value(QStringLiteral("folders")).toArray())
+        r.folders.push_back(S(v));
+    return r;
+}
+
+CImportReport ImportFiles(CZorvDoc& doc, const CImportRequest& request)
+{
+    CImportReport report;
+    const int before = doc.GetCount();
+    for (const std::string& path : request.files) {
+        CImportFailure failure;
+        const CImportResult r = ImportFile(doc, path, request.destination, &failure);
+        report.files.push_back({path, r.ok, r.added, r.ok ? 0 : failure.line, r.ok ? std::string() : failure.cause});
+    }
+    std::vector<const CItem*> added;
+    for (int i = before; i < doc.GetCount(); ++i)
+        added.push_back(doc.GetItem(i));
+    MakeFolders(added, report.folders);
+    if (!added.empty())
+        doc.SetModifiedFlag(true);
+    return report;
+}
+
+// ---- reset and remove ------------------------------------------------------
+
+QJsonObject CItemsRequest::ToJson() const
+{
+    QJsonArray list;
+    for (const int r : rows)
+        list.append(r);
+    return QJsonObject{{QStringLiteral("command"), remove ? QStringLiteral("remove") : QStringLiteral("reset")},
+                       {QStringLiteral("rows"), list}};
+}
+
+CItemsRequest CItemsRequest::FromJson(const QJsonObject& json)
+{
+    CItemsRequest r;
+    r.remove = json.value(QStringLiteral("command")).toString() == QLatin1String("remove");
+    for (const QJsonValue& v : json.value(QStringLiteral("rows")).toArray())
+        r.rows.push_back(v.toInt(-1));
+    return r;
+}
+
+namespace {
+
+QJsonArray Ints(const std::vector<int>& v)
+{
+    QJsonArray a;
+    for (size_t i = 0; i < std::min(v.size(), kMaxReportEntries); ++i)
+        a.append(v[i]);
+    return a;
+}
+
+std::vector<int> Ints(const QJsonValue& v)
+{
+    std::vector<int> out;
+    for (const QJsonValue& x : v.toArray())
+        out.push_back(x.toInt());
+    return out;
+}
+
+} // namespace
+
+QJsonObject CItemsReport::ToJson() const
+{
+    return QJsonObject{{QStringLiteral("changed"), changed},
+                       {QStringLiteral("busy"), Ints(busy)},
+                       {QStringLiteral("missing"), Ints(missing)},
+                       {QStringLiteral("count"), count}};
+}
+
+CItemsReport CItemsReport::FromJson(const QJsonObject& json)
+{
+    CItemsReport r;
+    r.changed = json.value(QStringLiteral("changed")).toInt();
+    r.busy = Ints(json.value(QStringLiteral("busy")));
+    r.missing = Ints(json.value(QStringLiteral("missing")));
+    r.count = json.value(QStringLiteral("count")).toInt();
+    return r;
+}
+
+CItemsReport ChangeItems(CZorvDoc& doc, const CItemsRequest& request)
+{
+    CItemsReport report;
+    report.count = doc.GetCount();
+    std::vector<int> rows = request.rows;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (const int r : rows) {
+        if (r < 0 || r >= report.count)
+            report.missing.push_back(r);
+    }
+    if (!report.missing.empty())
+        return report;
+    if (rows.empty() && !request.remove) {
+        for (int r = 0; r < report.count; ++r) {
+            if (doc.GetItem(r)->GetState() == STATE_FAILED)
+                rows.push_back(r);
+        }
+    }
+    // What the commands leave alone: items a worker holds.
+    for (const int r : rows) {
+        if (!doc.GetItem(r)->IsSettled())
+            report.busy.push_back(r);
+    }
+    const CCommandResult result = request.remove ? DeleteItems(doc, rows) : ResetItems(doc, rows);
+    report.changed = result.nChanged;
+    return report;
+}
+
+// ---- the owner's side -------------------------------------------------------
+
 QJsonObject AnswerListRequest(CZorvDoc& doc, const QJsonObject& request)
 {
-    if (request.value(QStringLiteral("command")).toString() == QLatin1String("add")) {
+    const auto refuse = [](const QString& why) {
+        return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), why}};
+    };
+    const auto answer = [](const QJsonObject& report) {
+        return QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("report"), report}};
+    };
+    const QString command = request.value(QStringLiteral("command")).toString();
+    if (command == QLatin1String("add")) {
         const CAddRequest add = CAddRequest::FromJson(request);
         if (add.destination.empty() || !QDir::isAbsolutePath(Q(add.destination)))
-            return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("no destination folder")}};
-        return {{QStringLiteral("ok"), true}, {QStringLiteral("report"), AddUrls(doc, add).ToJson()}};
+            return refuse(QStringLiteral("no destination folder"));
+        return answer(AddUrls(doc, add).ToJson());
     }
-    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("unknown request")}};
+    if (command == QLatin1String("import")) {
+        const CImportRequest import = CImportRequest::FromJson(request);
+        // Paths are taken as the sender meant them, whatever folder this
+        // process runs in.
+        if (import.destination.empty() || !QDir::isAbsolutePath(Q(import.destination)))
+            return refuse(QStringLiteral("no destination folder"));
+        for (const std::string& f : import.files) {
+            if (!QDir::isAbsolutePath(Q(f)))
+                return refuse(QStringLiteral("not an absolute path: %1").arg(Q(f)));
+        }
+        return answer(ImportFiles(doc, import).ToJson());
+    }
+    if (command == QLatin1String("reset") || command == QLatin1String("remove"))
+        return answer(ChangeItems(doc, CItemsRequest::FromJson(request)).ToJson());
+    return refuse(QStringLiteral("unknown request"));
 }
 
 } // namespace zorv

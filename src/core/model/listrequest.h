@@ -52,8 +52,65 @@ struct CAddReport {
 // modified once when anything was added.
 CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request);
 
-// Answers a request handed to the holder of `doc`: {"command": "add", ...}
-// → {"ok": true, "report": {...}}; anything else → {"ok": false, "error": ...}.
+// Importing list files of other programs, as the import command does
+// (model/import.h).
+struct CImportRequest {
+    std::vector<std::string> files; // absolute paths
+    std::string destination;        // absolute; for records that name no folder
+
+    QJsonObject ToJson() const;
+    static CImportRequest FromJson(const QJsonObject& json);
+};
+
+struct CImportReport {
+    struct File {
+        std::string path;
+        bool ok = false;
+        int added = 0;
+        int line = 0;      // the line that stopped a failed import; 0: the file itself
+        std::string cause; // why it failed
+    };
+    std::vector<File> files;
+    std::vector<std::string> folders; // as in CAddReport
+
+    int Added() const;
+    bool Complete() const;
+    QJsonObject ToJson() const;
+    static CImportReport FromJson(const QJsonObject& json);
+};
+
+// Imports the files in order (a failed file keeps what it added, and the
+// next file is still read). Creates the destination folders of the items
+// added. Marks the list modified once when anything was added.
+CImportReport ImportFiles(CZorvDoc& doc, const CImportRequest& request);
+
+// Reset or removal of items by row (the indexes `zorv --list` prints), as
+// the Reset and Delete commands do: items being fetched are left alone.
+struct CItemsRequest {
+    bool remove = false;   // false: reset
+    std::vector<int> rows; // a reset of no rows resets every failed item
+
+    QJsonObject ToJson() const;
+    static CItemsRequest FromJson(const QJsonObject& json);
+};
+
+struct CItemsReport {
+    int changed = 0;
+    std::vector<int> busy;    // rows left alone: being fetched
+    std::vector<int> missing; // rows not in the list: then nothing changed
+    int count = 0;            // rows in the list
+
+    QJsonObject ToJson() const;
+    static CItemsReport FromJson(const QJsonObject& json);
+};
+
+// Resets or removes the rows of the request; when any row is not in the
+// list nothing changes. Marks the list modified when anything changed.
+CItemsReport ChangeItems(CZorvDoc& doc, const CItemsRequest& request);
+
+// Answers a request handed to the holder of `doc`: {"command": "add" |
+// "import" | "reset" | "remove", ...} → {"ok": true, "report": {...}};
+// anything else → {"ok": false, "error": ...}.
 QJsonObject AnswerListRequest(CZorvDoc& doc, const QJsonObject& request);
 
 } // namespace zorv
