@@ -205,7 +205,8 @@ TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)
          {QStringList{"--list", missing}, QStringList{"--list", damaged}, QStringList{"--list", folder},
           QStringList{"--add", damaged, "http://h/a"}, QStringList{"--add", folder, "http://h/a"},
           QStringList{"--add", inFile, "http://h/a"}, QStringList{"--list", photo}, QStringList{"--add", photo, "http://h/a"},
-          QStringList{"--fetch", photo}, QStringList{"--fetch", damaged}}) {
+          QStringList{"--fetch", photo}, QStringList{"--fetch", damaged}, QStringList{"--import", damaged, photo},
+          QStringList{"--reset", missing}, QStringList{"--remove", damaged, "0"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(args[1])) << r.err.toStdString();
@@ -338,6 +339,106 @@ TEST_F(HeadlessTest, WritersTakeTurnsThroughTheLockFile)
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(Run({"--list", list}).Lines().size(), 3);
     EXPECT_FALSE(QFile::exists(list + QStringLiteral(".lock")));
+}
+
+// --import reads each file by its extension; a file that fails (a refused
+// URL, a bad line, no extension) is named with status 1, and what it added
+// before stays, as does what the other files add.
+TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
+{
+    const QString list = Work("l.zorv");
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("good.txt"), "http://h/a\nhttp://h/b\n"));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("bad.txt"), "http://h/c\nnot a url\nhttp://h/d\n"));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("rec.grx"), "File: " + Work("g").toUtf8() + "\nURL: http://h/e\n"));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("readme"), "http://h/f\n"));
+
+    for (const QStringList& args : {QStringList{"--import", list}, QStringList{"--import", "--bogus", list, "good.txt"}})
+        EXPECT_EQ(Run(args).status, 2) << args.join(' ').toStdString();
+    // Nothing imported: no list is made.
+    Result r = Run({"--import", list, "readme"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("readme"))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(list));
+
+    EXPECT_EQ(Run({"--import", list, "good.txt"}).status, 0);
+    r = Run({"--import", list, "bad.txt", "rec.grx"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("bad.txt: line 2"))) << r.err.toStdString();
+    const QStringList lines = Run({"--list", list}).Lines();
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("0\t0\thttp://h/a\t%1\ta\t").arg(m_work.path()),
+                                  QStringLiteral("1\t0\thttp://h/b\t%1\tb\t").arg(m_work.path()),
+                                  QStringLiteral("2\t0\thttp://h/c\t%1\tc\t").arg(m_work.path()),
+                                  QStringLiteral("3\t0\thttp://h/e\t%1\te\t").arg(Work("g"))}));
+    EXPECT_TRUE(QFileInfo(Work("g")).isDir()); // the folders of what was added are made
+}
+
+// --reset puts the failed items (or the given ones) back at the bottom, not
+// fetched; --remove deletes the given ones. An index outside the list is a
+// usage error that changes nothing.
+TEST_F(HeadlessTest, ResetAndRemoveByIndex)
+{
+    DirectConnections();
+    zorv::test::CHttpServer server;
+    server.Serve("/ok", "ok");
+    server.ServeStatus("/gone", 404);
+    ASSERT_TRUE(server.Start());
+    const QString list = Work("l.zorv");
+    const QString ok = QString::fromStdString(server.Url("/ok")), gone = QString::fromStdString(server.Url("/gone"));
+    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, gone + "?1", ok, gone + "?2", ok + "?3"}).status, 0);
+    ASSERT_EQ(Run({"--fetch", "--connections", "1", list}).status, 1);
+    const auto states = [&] {
+        QStringList out;
+        for (const QString& line : Run({"--list", list}).Lines())
+            out += line.section('\t', 1, 2);
+        return out;
+    };
+    ASSERT_EQ(states(), (QStringList{"2\t" + gone + "?1", "1\t" + ok, "2\t" + gone + "?2", "1\t" + ok + "?3"}));
+
+    const QByteArray before = ReadFileBytes(list);
+    for (const QStringList& args : {QStringList{"--reset", list, "4"}, QStringList{"--reset", list, "x"},
+                                    QStringList{"--remove", list}, QStringList{"--remove", list, "1", "7"},
+                                    QStringList{"--remove", list, "-1"}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(args.last())) << r.err.toStdString();
+        EXPECT_EQ(ReadFileBytes(list), before);
+    }
+    EXPECT_EQ(Run({"--reset", list}).status, 0);
+    EXPECT_EQ(states(), (QStringList{"1\t" + ok, "1\t" + ok + "?3", "0\t" + gone + "?1", "0\t" + gone + "?2"}));
+    EXPECT_EQ(Run({"--reset", list, "0"}).status, 0);
+    EXPECT_EQ(states(), (QStringList{"1\t" + ok + "?3", "0\t" + gone + "?1", "0\t" + gone + "?2", "0\t" + ok}));
+    EXPECT_EQ(Run({"--remove", list, "2", "0", "2"}).status, 0);
+    EXPECT_EQ(states(), (QStringList{"0\t" + gone + "?1", "0\t" + ok}));
+}
+
+// While `zorv --fetch` holds the list, --remove is handed to it: a queued
+// item goes before it is fetched; the item being fetched is left alone
+// (status 1).
+TEST_F(HeadlessTest, RemoveDuringAFetchIsHandedToIt)
+{
+    DirectConnections();
+    zorv::test::CHttpServer server;
+    server.ServeSlow("/slow", std::string(3000, 's'), 100, std::chrono::milliseconds(200));
+    server.Serve("/late", "late body");
+    ASSERT_TRUE(server.Start());
+    const QString list = Work("l.zorv");
+    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/slow")),
+                   QString::fromStdString(server.Url("/late"))})
+                  .status,
+              0);
+    zorv::test::CChildProcess fetch;
+    StartChild(fetch, {"--fetch", "--connections", "1", list});
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !server.RequestsFor("/slow").empty(); }, 20000));
+    Result r = Run({"--remove", list, "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("being fetched"))) << r.err.toStdString();
+    r = Run({"--remove", list, "1"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return !fetch.IsRunning(); }, 30000));
+    const QStringList lines = Run({"--list", list}).Lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("0\t1\t"))) << lines[0].toStdString();
+    EXPECT_TRUE(server.RequestsFor("/late").empty());
 }
 
 } // namespace
