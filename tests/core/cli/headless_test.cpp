@@ -395,12 +395,13 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
     ASSERT_EQ(states(), (QStringList{"2\t" + gone + "?1", "1\t" + ok, "2\t" + gone + "?2", "1\t" + ok + "?3"}));
 
     const QByteArray before = ReadFileBytes(list);
-    for (const QStringList& args : {QStringList{"--reset", list, "4"}, QStringList{"--reset", list, "x"},
-                                    QStringList{"--remove", list}, QStringList{"--remove", list, "1", "7"},
-                                    QStringList{"--remove", list, "-1"}}) {
+    // Each refused with the index (or the missing one) named.
+    for (const auto& [args, named] : std::vector<std::pair<QStringList, QString>>{
+             {{"--reset", list, "4"}, "item 4"}, {{"--reset", list, "x"}, "x"}, {{"--remove", list}, "index"},
+             {{"--remove", list, "1", "7"}, "item 7"}, {{"--remove", list, "-1"}, "-1"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
-        EXPECT_TRUE(r.err.contains(args.last())) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(named)) << r.err.toStdString();
         EXPECT_EQ(ReadFileBytes(list), before);
     }
     EXPECT_EQ(Run({"--reset", list}).status, 0);

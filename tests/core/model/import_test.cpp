@@ -92,8 +92,9 @@ TEST_F(ImportTest, ReadersAddWhatTheirRecordsName)
         EXPECT_EQ(r.added, static_cast<int>(c.items.size())) << c.name;
         EXPECT_EQ(Items(), c.items) << c.name;
         EXPECT_EQ(doc.GetItemCount(true), static_cast<int>(c.items.size())) << c.name << ": all queued";
-        if (!c.ok)
+        if (!c.ok) {
             EXPECT_EQ(failure.line, c.failedLine) << c.name << ": " << failure.cause;
+        }
     }
 }
 
