@@ -22,6 +22,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 
 namespace zorv {

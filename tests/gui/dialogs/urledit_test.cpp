@@ -245,6 +245,7 @@ protected:
 TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
 {
     ASSERT_TRUE(Start());
+    answers = {IDYES, IDYES};
     Run(res::ID_MONITOR_CLIPBOARD);
     RunDialog(res::ID_EDIT_NEW, [&](CUrlEditDialog& dialog) {
         QGuiApplication::clipboard()->setText(QStringLiteral("http://copied/while-open"));
@@ -267,9 +268,10 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
     EXPECT_EQ(Doc().GetItem(3)->m_strReferer, "http://web/");
     EXPECT_EQ(Doc().GetItem(3)->m_strDestination, settings.Path(QStringLiteral("a2")).toStdString());
     EXPECT_TRUE(Doc().IsModified());
-    // The check asked to create the two mirrored folders (answered No).
+    // The check offered to create the two mirrored folders.
     ASSERT_EQ(prompts.size(), 2u);
     EXPECT_EQ(prompts[0].arg, settings.Path(QStringLiteral("a1")).toStdString());
+    EXPECT_TRUE(QDir(settings.Path(QStringLiteral("a2"))).exists());
 
     // Capture goes on once the dialog is closed.
     QGuiApplication::clipboard()->setText(QStringLiteral("http://copied/after"));
