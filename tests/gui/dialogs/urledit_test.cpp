@@ -201,10 +201,13 @@ protected:
         Options().DefaultFnameLevel = 0;
         return true;
     }
-    // Runs a command whose URL edit dialog `drive` fills in and closes (a
-    // dialog left open is cancelled so the test goes on).
-    void RunDialog(int id, const std::function<void(CUrlEditDialog&)>& drive)
+    // Runs a command (or presses its key) whose URL edit dialog `drive`
+    // fills in and closes (a dialog left open is cancelled so the test goes
+    // on).
+    void RunDialog(int id, const std::function<void(CUrlEditDialog&)>& drive, Qt::Key key = Qt::Key_unknown)
     {
+        if (key != Qt::Key_unknown)
+            Activate();
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<CUrlEditDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
@@ -216,7 +219,11 @@ protected:
                 dialog->reject();
             }
         });
-        Run(id);
+        if (key == Qt::Key_unknown) {
+            Run(id);
+        } else {
+            QTest::keyClick(&View(), key);
+        }
         EXPECT_FALSE(View().InDialog());
     }
     std::vector<std::string> Urls(int from = 0)
@@ -248,7 +255,7 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
         Type(dialog, res::IDC_URLEDIT_REFERER, QStringLiteral("http://web/"));
         Type(dialog, res::IDC_URLEDIT_LEVEL, QStringLiteral("1"));
         Click(dialog, 1);
-    });
+    }, Qt::Key_Insert);
     EXPECT_TRUE(inDialog);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("htp://web/x")));
@@ -286,7 +293,7 @@ TEST_F(UrlCommandTest, EditChangesOneOrSeveralItems)
         Type(dialog, res::IDC_URLEDIT_FILENAME, QString());
         Type(dialog, res::IDC_URLEDIT_LEVEL, QStringLiteral("1"));
         Click(dialog, 1);
-    });
+    }, Qt::Key_Return);
     EXPECT_TRUE(inDialog);
     const CItem& b = *Doc().GetItem(1);
     EXPECT_EQ(b.m_strUrl, "http://host/x/y.bin");
