@@ -5,6 +5,7 @@
 #include "dialogs/helpwindow.h"
 #include "dialogs/optionssheet.h"
 #include "dialogs/proxydlg.h"
+#include "dialogs/urleditdlg.h"
 #include "model/prompt.h"
 #include "res/strings.h"
 #include "settings/options.h"
@@ -33,7 +34,7 @@ int main(int argc, char** argv)
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|about|help|options-connection|options-local|options-misc|proxy OUT.png\n");
+        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|about|help|options-connection|options-local|options-misc|proxy|urledit-new|urledit-edit|urledit-multi OUT.png\n");
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
@@ -96,6 +97,19 @@ int main(int argc, char** argv)
             sheet->Tabs()->setCurrentIndex(page);
             dialog.reset(sheet);
         }
+    } else if (kind.startsWith(QLatin1String("urledit-"))) {
+        // The URL edit dialog in new, edit and multi-edit mode (the default
+        // destination and folder level of new mode come from the record).
+        Options().DefaultDestination = "/home/user/ダウンロード";
+        Options().DefaultFnameLevel = 1;
+        const auto mode = kind == QLatin1String("urledit-new")    ? CUrlEditDialog::MODE_NEW
+                          : kind == QLatin1String("urledit-edit") ? CUrlEditDialog::MODE_EDIT
+                                                                  : CUrlEditDialog::MODE_MULTI_EDIT;
+        auto* edit = new CUrlEditDialog(mode, nullptr);
+        if (mode == CUrlEditDialog::MODE_EDIT)
+            edit->SetValues({"http://example.com/gallery/2024/photo01.jpg", "http://example.com/gallery/",
+                             "/home/user/ダウンロード/2024", "photo01.jpg"});
+        dialog.reset(edit);
     } else {
         std::fprintf(stderr, "dialogshot: unknown dialog %s\n", argv[1]);
         return 2;

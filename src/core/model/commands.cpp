@@ -1,5 +1,7 @@
 #include "model/commands.h"
 
+#include "model/listrequest.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <algorithm>
@@ -437,6 +439,88 @@ CCommandResult SortByKey(CZorvDoc& doc, CSortState& state, int key, const std::v
     doc.SetModifiedFlag(true);
     result.selection = MapRows(newOrder, SelectionMask(doc.GetCount(), sel));
     return result;
+}
+
+// ---- adding and editing --------------------------------------------------------
+
+CNewUrlVerdict CheckNewUrl(const std::string& url)
+{
+    CNewUrlVerdict verdict;
+    if (TrimWhiteSpace(url).empty()) {
+        verdict.check = NewUrlCheck::Blank;
+        return verdict;
+    }
+    // A pattern only varies numbers, so the first URL of a run stands for
+    // all of them.
+    bool valid = false;
+    CZorvDoc::ExpandAllUrls(url, [&](const std::string& first) {
+        valid = CZorvDoc::NewItem(first, {}, "/", {}, 0) != nullptr;
+        return false;
+    });
+    verdict.count = CZorvDoc::CountExpandedUrls(url);
+    if (!valid)
+        verdict.check = NewUrlCheck::NotHttp;
+    else if (verdict.count > kMaxRun)
+        verdict.check = NewUrlCheck::TooLarge;
+    else if (verdict.count > kConfirmNewRun)
+        verdict.check = NewUrlCheck::Large;
+    return verdict;
+}
+
+bool EditItem(CZorvDoc& doc, int row, const CUrlFields& values)
+{
+    if (row < 0 || row >= doc.GetCount())
+        return false;
+    CItem* item = doc.GetItem(row);
+    {
+        const auto lock = item->Lock();
+        item->m_strUrl = values.url;
+        item->m_strDestination = values.destination;
+        item->m_strReferer = values.referer;
+        if (!values.fileName.empty())
+            item->m_strFileName = values.fileName;
+        else
+            item->MakeLocalName(values.level);
+    }
+    doc.UpdateItem(item);
+    doc.SetModifiedFlag(true);
+    return true;
+}
+
+int EditItems(CZorvDoc& doc, const std::vector<int>& rows, const CUrlFields& values)
+{
+    const std::vector<int> clean = CleanRows(doc, rows);
+    for (const int row : clean) {
+        CItem* item = doc.GetItem(row);
+        {
+            const auto lock = item->Lock();
+            if (!values.destination.empty())
+                item->m_strDestination = values.destination;
+            if (!values.referer.empty())
+                item->m_strReferer = values.referer;
+            if (!values.fileName.empty())
+                item->m_strFileName = values.fileName;
+        }
+        doc.UpdateItem(item);
+    }
+    if (!clean.empty())
+        doc.SetModifiedFlag(true);
+    return static_cast<int>(clean.size());
+}
+
+int AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines)
+{
+    std::vector<ItemPtr> items;
+    for (const std::string& line : lines) {
+        if (ItemPtr item = CZorvDoc::NewItem(line, {}, {}, {}, -1))
+            items.push_back(std::move(item));
+    }
+    const int added = static_cast<int>(items.size());
+    if (added != 0) {
+        doc.AppendItems(std::move(items), true);
+        doc.SetModifiedFlag(true);
+    }
+    return added;
 }
 
 } // namespace zorv

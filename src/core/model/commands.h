@@ -20,6 +20,8 @@
 // at most one automatic save.
 #include "model/doc.h"
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zorv {
@@ -124,6 +126,54 @@ struct CSortState {
 // selection is the new rows of the selected items in `rows`.
 CCommandResult SortByKey(CZorvDoc& doc, CSortState& state, int key,
                          const std::vector<int>& rows = {}, unsigned seed = 0);
+
+// ---- adding and editing --------------------------------------------------------
+
+// The five values of the URL edit dialog.
+struct CUrlFields {
+    std::string url;
+    std::string referer;
+    std::string destination;
+    std::string fileName;
+    int level = 0; // folder level for a derived file name
+};
+
+// A typed URL (numbered patterns allowed) as the new-URL command judges it
+// before adding anything.
+enum class NewUrlCheck {
+    Ok,
+    Blank,    // nothing but white space
+    NotHttp,  // not an http, https or ftp URL (checked on the first URL of a run)
+    Large,    // more than kConfirmNewRun URLs: wanted only when confirmed
+    TooLarge, // more than kMaxRun URLs: refused
+};
+inline constexpr std::uint64_t kConfirmNewRun = 10000;
+struct CNewUrlVerdict {
+    NewUrlCheck check = NewUrlCheck::Ok;
+    std::uint64_t count = 0; // URLs the text expands to
+};
+CNewUrlVerdict CheckNewUrl(const std::string& url);
+
+// Edit of one item: URL, destination and referrer take the values; a
+// non-empty file name replaces the item's, an empty one is derived from the
+// URL with values.level (mirrored URL folders appended to the destination).
+// The fields are written under the item's lock, so a worker never reads them
+// half-changed; an item being fetched keeps its transfer and uses the new
+// values at its next fetch. State, note, failure count and place in the queue
+// stay. Marks the list modified and redraws the row. False for a row outside
+// the list.
+bool EditItem(CZorvDoc& doc, int row, const CUrlFields& values);
+// Edit of several items: each non-empty field of destination, referrer and
+// file name replaces the item's; URL and level are not used. Marks the list
+// modified and redraws the rows. Returns the number of rows edited.
+int EditItems(CZorvDoc& doc, const std::vector<int>& rows, const CUrlFields& values);
+
+// Text captured from the clipboard or dropped on the window: every line
+// (LF or CR LF) that is a valid URL becomes an item at the end of the list
+// with the default destination and folder level, queued; other lines are
+// skipped. Marks the list modified when anything was added; returns the
+// number added.
+int AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines);
 
 // ---- enable rules ------------------------------------------------------------
 

@@ -141,16 +141,20 @@ int CZorvDoc::AddUrlExpanded(const std::string& url, const std::string& destinat
                              const std::string& referer, const std::string& fileName, int level,
                              std::vector<std::string>* refused)
 {
-    int added = 0;
+    // The run is appended and queued as one batch: one insertion notice for
+    // the whole run keeps a run of many thousand URLs cheap for the view.
+    std::vector<ItemPtr> items;
     bool produced = false;
     ExpandAllUrls(url, [&](const std::string& u) {
         produced = true;
-        if (AddUrl(u, referer, destination, fileName, level))
-            ++added;
+        if (ItemPtr item = NewItem(u, referer, destination, fileName, level))
+            items.push_back(std::move(item));
         else if (refused)
             refused->push_back(u);
         return true;
     });
+    const int added = static_cast<int>(items.size());
+    AppendItems(std::move(items), true);
     // Marked once for the whole run: with automatic saving on, marking after
     // every URL would rewrite the file once per URL.
     if (produced)

@@ -436,29 +436,49 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+namespace {
+
+// A dropped local file that is a list of this program.
+bool IsListFile(const QUrl& url)
+{
+    return url.isLocalFile() && url.toLocalFile().endsWith(QLatin1String(".zorv"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 {
+    // List files, and links (or text) from other programs.
     const QMimeData* data = event->mimeData();
-    if (data->hasUrls()) {
-        for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile()) {
-                event->acceptProposedAction();
-                return;
-            }
-        }
-    }
+    if (data->hasUrls() || data->hasText())
+        event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
+    const QMimeData* data = event->mimeData();
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl& url : urls) {
+        if (IsListFile(url)) {
             event->acceptProposedAction();
             activateWindow();
             m_app.OpenDocumentFile(url.toLocalFile()); // the first list file dropped
             return;
         }
     }
+    // Links are added like URLs copied to the clipboard; other local files
+    // are not URLs of this program and add nothing.
+    QString text;
+    if (!urls.isEmpty()) {
+        for (const QUrl& url : urls) {
+            if (!url.isLocalFile())
+                text += url.toString(QUrl::FullyEncoded) + QLatin1Char('\n');
+        }
+    } else if (data->hasText()) {
+        text = data->text();
+    }
+    if (m_pView->AddUrlText(text) > 0)
+        event->acceptProposedAction();
 }
 
 } // namespace zorv

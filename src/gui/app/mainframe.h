@@ -4,7 +4,7 @@
 // items waiting, workers, transfer speed), the one-second timer (panes,
 // scheduled start, hang-up decision), the auto-disconnect toggle, the window
 // placement kept in the settings store, the title with the " *" mark, and
-// dropped list files.
+// dropped list files and links.
 #include "app/hangupdlg.h"
 #include "engine/ticker.h"
 #include "model/doc.h"

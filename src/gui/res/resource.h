@@ -72,6 +72,17 @@ enum : int {
     IDC_OPT_MAX_RETRY = 1040,
     IDC_OPT_HELP = 9, // the sheet's ヘルプ button (it sends ID_HELP); OK 1, cancel 2
 
+    // ---- the URL edit dialog (OK 1, cancel 2) and the import texts
+    IDD_URL_EDIT = 131,
+    IDS_IMPORT_FILTER = 132, // the import file dialog's filter ("name|patterns|...||")
+    IDS_IMPORT_FAILED = 133, // "不明なフォーマットもしくは無効なファイルです"
+    IDC_URLEDIT_BROWSE = 1002,
+    IDC_URLEDIT_URL = 1003,
+    IDC_URLEDIT_REFERER = 1004,
+    IDC_URLEDIT_DESTINATION = 1005,
+    IDC_URLEDIT_FILENAME = 1006,
+    IDC_URLEDIT_LEVEL = 1037,
+
     // ---- column titles (column number = id - IDS_COLUMN_FIRST)
     IDS_COLUMN_FIRST = 1000,
     IDS_COLUMN_URL = 1000,

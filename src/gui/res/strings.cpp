@@ -5,6 +5,7 @@
 #include "res/resource.h"
 
 #include <QHash>
+#include <QStringList>
 
 namespace zorv::res {
 
@@ -23,9 +24,9 @@ const QHash<int, QString>& Table()
                             "切断をキャンセルするには%d秒以内にキャンセルしてください．")},
             {IDS_HANGUP_REMAINING, QStringLiteral("あと%d秒で切断します")},
             {IDS_DEST_CONFIRM, QStringLiteral("保存先の確認")},
-            {132, QStringLiteral("その他のファイル(*.wrg;*.grx;*.txt)|*.wrg;*.grx;*.txt|"
+            {IDS_IMPORT_FILTER, QStringLiteral("その他のファイル(*.wrg;*.grx;*.txt)|*.wrg;*.grx;*.txt|"
                                  "すべてのファイル(*.*)|*.*||")},
-            {133, QStringLiteral("不明なフォーマットもしくは無効なファイルです")},
+            {IDS_IMPORT_FAILED, QStringLiteral("不明なフォーマットもしくは無効なファイルです")},
             {IDS_DEST_CREATE, QStringLiteral("このディレクトリは存在しません．作成しますか?\n\n%s")},
             {IDS_DEST_CREATE_FAILED, QStringLiteral("このディレクトリの作成に失敗しました．続けますか?\n\n%s")},
             {IDS_ARG_ORDER, QStringLiteral("0")},
@@ -128,6 +129,28 @@ QString FormatCount(int id, long first, long second)
         std::swap(first, second);
     return QString::asprintf(LoadString(id).toUtf8().constData(), static_cast<int>(first),
                              static_cast<int>(second));
+}
+
+QString FileDialogFilter(const QString& filter)
+{
+    QStringList out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString name = parts[i].trimmed();
+        if (name.isEmpty())
+            break; // the "||" that ends the list
+        // The name's own pattern list ("(*.wrg;*.txt)") gives way to Qt's.
+        if (name.endsWith(QLatin1Char(')'))) {
+            const qsizetype open = name.lastIndexOf(QLatin1Char('('));
+            if (open > 0)
+                name = name.left(open).trimmed();
+        }
+        QStringList patterns;
+        for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            patterns << (p.trimmed() == QLatin1String("*.*") ? QStringLiteral("*") : p.trimmed());
+        out << name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return out.join(QStringLiteral(";;"));
 }
 
 } // namespace zorv::res

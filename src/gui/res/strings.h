@@ -19,6 +19,11 @@ QString ToolTip(int id);
 // the argument-order flag asks for (flag 0: as given; else swapped).
 QString FormatCount(int id, long first, long second);
 
+// A file dialog filter of the table's form ("name|*.a;*.b|name|*.*||") in
+// Qt's form ("name (*.a *.b);;name (*)"): the patterns a name carries in
+// parentheses are replaced by the pair's own, "*.*" becomes "*".
+QString FileDialogFilter(const QString& filter);
+
 // The argument-order flag: the first character of string 140 minus '0'.
 int ArgumentOrderFlag();
 

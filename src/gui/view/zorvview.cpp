@@ -1,8 +1,10 @@
 #include "view/zorvview.h"
 
 #include "dialogs/optionssheet.h"
+#include "dialogs/urleditdlg.h"
 #include "engine/pool.h"
 #include "model/doc.h"
+#include "model/import.h"
 #include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -16,6 +18,9 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGuiApplication>
@@ -32,6 +37,9 @@ namespace {
 
 const QString kListViewSection = QStringLiteral("ListView");
 const QString kFontEntry = QStringLiteral("Font");
+// The folder of the last import (section "Settings").
+const QString kSettingsSection = QStringLiteral("Settings");
+const QString kImportFolderEntry = QStringLiteral("ImportFolder");
 constexpr int kDefaultColumnWidth = 100;
 
 std::optional<QFont> SavedFont()
@@ -97,6 +105,13 @@ CZorvView::CZorvView(IViewHost& host, QWidget* parent)
             return false;
         entries = dialog.Entries();
         return true;
+    };
+
+    m_chooseImport = [this](const QString& folder, const QString& filter) {
+        return QFileDialog::getOpenFileName(this, QString(), folder, filter);
+    };
+    m_error = [this](const QString& text) {
+        QMessageBox::critical(this, res::LoadString(res::AFX_IDS_APP_TITLE), text);
     };
 
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
@@ -211,6 +226,9 @@ void CZorvView::RegisterCommands()
                        [this](QAction& a) { a.setEnabled(CanStartFetching(m_host.Pool().LiveWorkers())); });
     m_host.SetCommand(ID_FETCH_STOP, [this] { OnStop(); },
                        [this](QAction& a) { a.setEnabled(CanStopFetching(m_host.Pool().LiveWorkers())); });
+    m_host.SetCommand(ID_EDIT_NEW, [this] { OnNew(); });
+    m_host.SetCommand(ID_EDIT_EDIT, [this] { OnEdit(); }, selected(CanEdit));
+    m_host.SetCommand(ID_FILE_IMPORT, [this] { OnImport(); });
     m_host.SetCommand(ID_EDIT_DELETE, [this] { OnDelete(); }, selected(CanDelete));
     m_host.SetCommand(ID_EDIT_RESET, [this] { OnReset(); }, selected(CanReset));
     m_host.SetCommand(ID_EDIT_CANCEL, [this] { OnCancel(); }, selected(CanCancel));
@@ -351,6 +369,76 @@ void CZorvView::OnOptions()
         m_host.Pool().SetWorkerCount(Options().Connections);
 }
 
+void CZorvView::OnNew()
+{
+    const CDialogScope scope(*this);
+    CUrlEditDialog dialog(CUrlEditDialog::MODE_NEW, this);
+    if (dialog.DoModal() != QDialog::Accepted)
+        return;
+    const CUrlFields& v = dialog.Values();
+    m_host.Doc().AddUrlExpanded(v.url, v.destination, v.referer, v.fileName, v.level);
+    if (m_pModel->rowCount() > 0)
+        scrollTo(m_pModel->index(m_pModel->rowCount() - 1, 0));
+    OnCheckDestinations();
+}
+
+void CZorvView::OnEdit()
+{
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    const CDialogScope scope(*this);
+    CZorvDoc& doc = m_host.Doc();
+    // Worker results are handled while the dialog runs, and automatic
+    // removal may take rows away: the edit goes to the items, wherever they
+    // are afterwards.
+    std::vector<ItemPtr> items;
+    for (const int r : rows)
+        items.push_back(doc.GetItemPtr(r));
+    const auto rowsNow = [&] {
+        std::vector<int> out;
+        for (const ItemPtr& item : items)
+            if (const int r = doc.RowOf(item.get()); r >= 0)
+                out.push_back(r);
+        return out;
+    };
+    const bool single = items.size() == 1;
+    CUrlEditDialog dialog(single ? CUrlEditDialog::MODE_EDIT : CUrlEditDialog::MODE_MULTI_EDIT, this);
+    if (single) {
+        const CItem& item = *items.front();
+        const auto lock = item.Lock();
+        dialog.SetValues({item.m_strUrl, item.m_strReferer, item.m_strDestination, item.m_strFileName});
+    }
+    if (dialog.DoModal() != QDialog::Accepted)
+        return;
+    const std::vector<int> now = rowsNow();
+    if (now.empty())
+        return;
+    if (single)
+        EditItem(doc, now.front(), dialog.Values());
+    else
+        EditItems(doc, now, dialog.Values());
+    OnCheckDestinations();
+}
+
+void CZorvView::OnImport()
+{
+    const CDialogScope scope(*this);
+    auto store = OpenSettingsStore();
+    store->beginGroup(kSettingsSection);
+    const QString folder = store->value(kImportFolderEntry).toString();
+    const QString path = m_chooseImport(folder, res::FileDialogFilter(res::LoadString(res::IDS_IMPORT_FILTER)));
+    if (path.isEmpty())
+        return;
+    store->setValue(kImportFolderEntry, QFileInfo(path).absolutePath());
+    store.reset();
+    CZorvDoc& doc = m_host.Doc();
+    if (!ImportFile(doc, path.toStdString()).ok)
+        m_error(res::LoadString(res::IDS_IMPORT_FAILED));
+    doc.SetModifiedFlag(true);
+    OnCheckDestinations();
+}
+
 // ---- context menu, Ctrl+wheel -------------------------------------------------------
 
 void CZorvView::ShowContextMenu(const QPoint& globalPos)
@@ -441,16 +529,15 @@ void CZorvView::OnClipboardChanged()
 {
     if (!m_bMonitorClipboard || InDialog())
         return;
-    const QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
-    if (text.isEmpty())
-        return;
-    CZorvDoc& doc = m_host.Doc();
-    // Line by line (LF or CR LF); every valid URL goes to the end of the list
-    // and into the queue.
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        if (doc.AddUrl(line.toStdString(), {}, {}, {}, -1))
-            doc.SetModifiedFlag(true);
-    }
+    AddUrlText(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+}
+
+int CZorvView::AddUrlText(const QString& text)
+{
+    std::vector<std::string> lines;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines.push_back(line.toStdString());
+    return AddUrlLines(m_host.Doc(), lines);
 }
 
 } // namespace zorv

@@ -59,6 +59,17 @@ public:
     // "設定(&O)...": the options sheet over the record of the run; a changed
     // number of connections applies to running workers on OK.
     void OnOptions();
+    // "新規": the URL edit dialog in new mode; a typed pattern adds its run.
+    void OnNew();
+    // "編集": the URL edit dialog over the one selected item, or in
+    // multi-edit mode over several.
+    void OnEdit();
+    // "インポート": another program's list file, chosen in a file dialog that
+    // starts in the folder of the last import.
+    void OnImport();
+    // Text captured from the clipboard or dropped on the window: every line
+    // that is a valid URL is added and queued. Returns the number added.
+    int AddUrlText(const QString& text);
 
     bool IsMonitoringClipboard() const { return m_bMonitorClipboard; }
     const CSortState& SortState() const { return m_sort; }
@@ -87,6 +98,14 @@ public:
     // IDestClashResolver). Default: CDestCheckDialog.
     using ClashResolver = std::function<bool(std::vector<CDestEntry>& entries)>;
     void SetClashResolver(ClashResolver resolver) { m_resolveClash = std::move(resolver); }
+    // How the import command asks for a file: the folder to start in and the
+    // filter (Qt's form) → the chosen path, empty when cancelled. Default:
+    // QFileDialog.
+    using ImportChooser = std::function<QString(const QString& folder, const QString& filter)>;
+    void SetImportChooser(ImportChooser chooser) { m_chooseImport = std::move(chooser); }
+    // How the view reports an error (default: an error box).
+    using ErrorHook = std::function<void(const QString& text)>;
+    void SetErrorHook(ErrorHook hook) { m_error = std::move(hook); }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -119,6 +138,8 @@ private:
     int m_nInDialog = 0;
     FontChooser m_chooseFont;
     ClashResolver m_resolveClash;
+    ImportChooser m_chooseImport;
+    ErrorHook m_error;
 };
 
 } // namespace zorv

@@ -153,18 +153,18 @@ TEST_F(FrameTest, EnableRulesFollowSelectionWorkersAndTheDialUpLink)
 {
     ASSERT_TRUE(Start());
     Fill("abc");
-    // The placeholder of an empty recent-file list, and the commands whose
-    // dialogs come later, stand disabled, selection or not.
-    const int later[] = {res::ID_FILE_MRU_FILE1, res::ID_EDIT_NEW, res::ID_EDIT_EDIT, res::ID_FILE_IMPORT};
+    // The placeholder of an empty recent-file list stands disabled,
+    // selection or not.
+    const int later[] = {res::ID_FILE_MRU_FILE1};
     const int always[] = {res::ID_MOVE_TOP, res::ID_MOVE_DOWN, res::ID_EDIT_SELECT_ALL,
                           res::ID_EDIT_INVERT_SELECTION, res::ID_SORT_URL, res::ID_SORT_RANDOM,
                           res::ID_VIEW_FONT, res::ID_MONITOR_CLIPBOARD, res::ID_FILE_SAVE,
                           res::ID_CHECK_DESTINATION, res::ID_APP_ABOUT, res::ID_HELP_INDEX, res::ID_HELP,
-                          res::ID_EDIT_OPTIONS};
+                          res::ID_EDIT_OPTIONS, res::ID_EDIT_NEW, res::ID_FILE_IMPORT};
     for (const bool selected : {false, true}) {
         if (selected)
             Select("a");
-        for (const int id : {res::ID_EDIT_RESET, res::ID_EDIT_CANCEL, res::ID_EDIT_DELETE})
+        for (const int id : {res::ID_EDIT_RESET, res::ID_EDIT_CANCEL, res::ID_EDIT_DELETE, res::ID_EDIT_EDIT})
             EXPECT_EQ(Enabled(id), selected) << id;
         for (const int id : always)
             EXPECT_TRUE(Enabled(id)) << id;

@@ -163,23 +163,44 @@ TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
     EXPECT_FALSE(app->RecentFiles().contains(paths[3]));
 }
 
-TEST_F(StartupTest, DroppedListFileIsOpened)
+// A dropped list file opens; dropped links (a browser's uri-list, or plain
+// text) are added like captured clipboard lines; other local files add
+// nothing.
+TEST_F(StartupTest, DroppedListFileOpensAndDroppedLinksAreAdded)
 {
     const QString path = MakeList(QStringLiteral("dropped.zorv"), {"http://host/a", "http://host/b"});
     ASSERT_TRUE(Start());
-    QMimeData web, local;
-    web.setUrls({QUrl(QStringLiteral("http://host/list.zorv"))});
-    local.setUrls({QUrl::fromLocalFile(path)});
-    for (QMimeData* mime : {&web, &local}) {
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    const auto drop = [&](QMimeData& mime) {
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         enter.setAccepted(false);
         QCoreApplication::sendEvent(&Frame(), &enter);
-        EXPECT_EQ(enter.isAccepted(), mime == &local) << "only a local file is let in";
-    }
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &local, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&Frame(), &drop);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&Frame(), &event);
+    };
+    QMimeData list;
+    list.setUrls({QUrl::fromLocalFile(path)});
+    drop(list);
     EXPECT_EQ(Doc().GetPathName(), path);
-    EXPECT_EQ(Doc().GetCount(), 2);
+    ASSERT_EQ(Doc().GetCount(), 2);
+    EXPECT_FALSE(Doc().IsModified());
+
+    QMimeData links, text, other;
+    links.setUrls({QUrl(QStringLiteral("http://web/x.zip")), QUrl::fromLocalFile(settings.Path(QStringLiteral("a.txt"))),
+                   QUrl(QStringLiteral("ftp://web/y%20z.iso"))});
+    text.setText(QStringLiteral("http://web/1.jpg\r\nnot a url\nmailto:a@b\nhttps://web/2.jpg"));
+    other.setUrls({QUrl::fromLocalFile(settings.Path(QStringLiteral("other.txt")))});
+    const int queued = Doc().GetItemCount(true);
+    for (QMimeData* mime : {&links, &text, &other})
+        drop(*mime);
+    std::vector<std::string> urls;
+    for (int r = 2; r < Doc().GetCount(); ++r)
+        urls.push_back(Doc().GetItem(r)->m_strUrl);
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://web/x.zip", "ftp://web/y%20z.iso", "http://web/1.jpg",
+                                              "https://web/2.jpg"}));
+    EXPECT_EQ(Doc().GetItemCount(true), queued + 4);
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_EQ(Doc().GetPathName(), path);
 }
 
 TEST_F(StartupTest, ClosingAModifiedListAsksToSave)

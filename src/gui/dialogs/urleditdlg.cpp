@@ -1,0 +1,236 @@
+#include "dialogs/urleditdlg.h"
+
+#include "dialogs/help.h"
+#include "dialogs/optpage.h"
+#include "model/item.h"
+#include "model/listrequest.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "settings/options.h"
+#include "settings/optionsedit.h"
+#include "ui/folderdialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+
+namespace zorv {
+
+namespace {
+
+QLineEdit* NamedEdit(int id, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::number(id));
+    return edit;
+}
+
+} // namespace
+
+CUrlEditDialog::CUrlEditDialog(Mode mode, QWidget* parent)
+    : QDialog(parent), m_mode(mode), m_pUrl(NamedEdit(res::IDC_URLEDIT_URL, this)),
+      m_pReferer(NamedEdit(res::IDC_URLEDIT_REFERER, this)),
+      m_pDestination(NamedEdit(res::IDC_URLEDIT_DESTINATION, this)),
+      m_pFileName(NamedEdit(res::IDC_URLEDIT_FILENAME, this)), m_pLevel(NamedEdit(res::IDC_URLEDIT_LEVEL, this))
+{
+    setWindowTitle(QStringLiteral("URLの編集"));
+    setObjectName(QString::number(res::IDD_URL_EDIT));
+
+    auto* browse = new QPushButton(QStringLiteral("参照"), this);
+    browse->setObjectName(QString::number(res::IDC_URLEDIT_BROWSE));
+    browse->setAutoDefault(false);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("URL"), this), 0, 0);
+    grid->addWidget(m_pUrl, 0, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Referer"), this), 1, 0);
+    grid->addWidget(m_pReferer, 1, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("保存先"), this), 2, 0);
+    grid->addWidget(m_pDestination, 2, 1);
+    grid->addWidget(browse, 2, 2);
+    grid->addWidget(new QLabel(QStringLiteral("ファイル名"), this), 3, 0);
+    grid->addWidget(m_pFileName, 3, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    m_pLevel->setFixedWidth(m_pLevel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
+    auto* level = new QHBoxLayout;
+    level->addWidget(new QLabel(QStringLiteral("保存先して使用するフォルダレベル"), this));
+    level->addWidget(m_pLevel);
+    level->addStretch(1);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("1"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancel->setObjectName(QStringLiteral("2"));
+    cancel->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(level);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+    // Room for a long URL.
+    setMinimumWidth(m_pUrl->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 70);
+
+    m_message = [this](const QString& text) {
+        QMessageBox::warning(this, res::LoadString(res::AFX_IDS_APP_TITLE), text);
+    };
+    m_question = [this](const QString& text) {
+        return QMessageBox::question(this, res::LoadString(res::AFX_IDS_APP_TITLE), text,
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               == QMessageBox::Yes;
+    };
+    m_chooseFolder = [this](const QString& current) -> std::optional<QString> {
+        CFolderDialog dialog(this);
+        dialog.SetPath(current);
+        dialog.SetPrompt(QStringLiteral("Destination Foler"));
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.GetPath();
+    };
+    m_chooseFile = [this](const QString& initial) -> std::optional<QString> {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QString(), initial, res::FileDialogFilter(QStringLiteral("All Files(*.*)|*.*||")), nullptr,
+            QFileDialog::DontConfirmOverwrite);
+        if (path.isEmpty())
+            return std::nullopt;
+        return path;
+    };
+    m_help = [](const QString& topic) { ShowHelpTopic(topic); };
+
+    connect(ok, &QPushButton::clicked, this, &CUrlEditDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(browse, &QPushButton::clicked, this, &CUrlEditDialog::OnBrowse);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setObjectName(QString::number(res::ID_HELP));
+    connect(help, &QShortcut::activated, this, &CUrlEditDialog::OnHelp);
+
+    // Initial values: the folder level from the settings in every mode, the
+    // default destination in new mode; the URL stays empty and cannot be
+    // typed in multi-edit mode (it is not applied there).
+    CUrlFields initial;
+    initial.level = Options().DefaultFnameLevel;
+    if (m_mode == MODE_NEW)
+        initial.destination = DefaultItemDestination();
+    SetValues(initial);
+    m_pUrl->setEnabled(m_mode != MODE_MULTI_EDIT);
+}
+
+void CUrlEditDialog::SetValues(const CUrlFields& values)
+{
+    m_values = values;
+    m_values.level = Options().DefaultFnameLevel;
+    if (m_mode == MODE_MULTI_EDIT)
+        m_values.url.clear();
+    m_pUrl->setText(ToQ(m_values.url));
+    m_pReferer->setText(ToQ(m_values.referer));
+    m_pDestination->setText(ToQ(m_values.destination));
+    m_pFileName->setText(ToQ(m_values.fileName));
+    m_pLevel->setText(QString::number(static_cast<unsigned>(std::max(m_values.level, 0))));
+}
+
+std::optional<unsigned> CUrlEditDialog::ReadLevel()
+{
+    const auto level = ParseUnsigned(FromQ(m_pLevel->text()));
+    if (!level) {
+        m_message(QStringLiteral("フォルダレベルには 0 以上の整数を入力してください。"));
+        m_pLevel->setFocus();
+        m_pLevel->selectAll();
+    }
+    return level;
+}
+
+void CUrlEditDialog::OnBrowse()
+{
+    if (!ReadLevel())
+        return;
+    if (m_mode != MODE_EDIT) {
+        if (const auto folder = m_chooseFolder(m_pDestination->text()))
+            m_pDestination->setText(*folder);
+        return;
+    }
+    // Edit mode: where the item's file goes, starting at its current place
+    // when the destination folder exists.
+    const QString destination = m_pDestination->text();
+    const QString initial = !destination.isEmpty() && QFileInfo(destination).isDir()
+                                ? QDir(destination).filePath(m_pFileName->text())
+                                : destination;
+    const auto chosen = m_chooseFile(initial);
+    if (!chosen)
+        return;
+    const QFileInfo file(*chosen);
+    m_pDestination->setText(QDir::toNativeSeparators(file.absolutePath()));
+    m_pFileName->setText(file.fileName());
+}
+
+void CUrlEditDialog::OnHelp()
+{
+    if (m_help)
+        m_help(QStringLiteral("urledit.html"));
+}
+
+bool CUrlEditDialog::CheckNewUrlText(const std::string& url)
+{
+    const CNewUrlVerdict verdict = CheckNewUrl(url);
+    QString refusal;
+    switch (verdict.check) {
+    case NewUrlCheck::Ok:
+        return true;
+    case NewUrlCheck::Blank:
+        refusal = QStringLiteral("URLを入力してください。");
+        break;
+    case NewUrlCheck::NotHttp:
+        refusal = QStringLiteral("追加できるのは http、https、ftp のURL (ホスト名のあるもの) だけです。\n\n%1")
+                      .arg(m_pUrl->text());
+        break;
+    case NewUrlCheck::TooLarge:
+        refusal = QStringLiteral("このURLは %1 個のURLに展開されます。一度に追加できるのは %2 個までです。")
+                      .arg(verdict.count)
+                      .arg(kMaxRun);
+        break;
+    case NewUrlCheck::Large:
+        if (m_question(QStringLiteral("このURLは %1 個のURLに展開されます。すべて追加しますか?").arg(verdict.count)))
+            return true;
+        m_pUrl->setFocus();
+        return false;
+    }
+    m_message(refusal);
+    m_pUrl->setFocus();
+    m_pUrl->selectAll();
+    return false;
+}
+
+void CUrlEditDialog::accept()
+{
+    const auto level = ReadLevel();
+    if (!level)
+        return;
+    CUrlFields values;
+    values.url = m_mode == MODE_MULTI_EDIT ? std::string() : FromQ(m_pUrl->text());
+    values.referer = FromQ(m_pReferer->text());
+    values.destination = FromQ(m_pDestination->text());
+    values.fileName = FromQ(m_pFileName->text());
+    values.level = static_cast<int>(std::min<unsigned>(*level, INT_MAX));
+    if (m_mode == MODE_NEW && !CheckNewUrlText(values.url))
+        return;
+    m_values = std::move(values);
+    QDialog::accept();
+}
+
+} // namespace zorv
