@@ -4,9 +4,11 @@
 #include "dialogs/optconnection.h"
 #include "dialogs/optlocal.h"
 #include "dialogs/optmisc.h"
+#include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "settings/options.h"
+#include "ui/controls.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -27,20 +29,10 @@ COptionsSheet::COptionsSheet(COptions& options, QWidget* parent)
     for (COptPage* page : m_pages)
         m_pTabs->addTab(page, page->windowTitle());
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancel->setObjectName(QStringLiteral("2"));
-    cancel->setAutoDefault(false);
-    auto* help = new QPushButton(QStringLiteral("ヘルプ"), this);
-    help->setObjectName(QString::number(res::IDC_OPT_HELP));
-    help->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addWidget(help);
+    auto* ok = DialogButton(this, QStringLiteral("OK"), IDOK, true);
+    auto* cancel = DialogButton(this, QStringLiteral("キャンセル"), IDCANCEL);
+    auto* help = DialogButton(this, QStringLiteral("ヘルプ"), res::IDC_OPT_HELP);
+    auto* buttons = ButtonRow({ok, cancel, help});
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pTabs);

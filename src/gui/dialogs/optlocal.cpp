@@ -35,14 +35,7 @@ COptLocal::COptLocal(COptions& options, QWidget* parent)
     layout->addLayout(level);
     layout->addStretch(1);
 
-    m_chooseFolder = [this](const QString& current) -> std::optional<QString> {
-        CFolderDialog dialog(this);
-        dialog.SetPath(current);
-        dialog.SetPrompt(QStringLiteral("Destination Foler"));
-        if (dialog.exec() != QDialog::Accepted)
-            return std::nullopt;
-        return dialog.GetPath();
-    };
+    m_chooseFolder = [this](const QString& current) { return ChooseDestinationFolder(this, current); };
     connect(browse, &QPushButton::clicked, this, &COptLocal::OnBrowse);
 }
 

@@ -1,7 +1,9 @@
 #include "dialogs/proxydlg.h"
 
 #include "dialogs/optpage.h"
+#include "model/prompt.h"
 #include "res/resource.h"
+#include "ui/controls.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,22 +15,11 @@
 
 namespace zorv {
 
-namespace {
-
-QLineEdit* NamedEdit(int id, QWidget* parent)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::number(id));
-    return edit;
-}
-
-} // namespace
-
 CProxyDialog::CProxyDialog(QWidget* parent)
-    : QDialog(parent), m_pHttpServer(NamedEdit(res::IDC_PROXY_HTTP_SERVER, this)),
-      m_pHttpPort(NamedEdit(res::IDC_PROXY_HTTP_PORT, this)),
-      m_pFtpServer(NamedEdit(res::IDC_PROXY_FTP_SERVER, this)),
-      m_pFtpPort(NamedEdit(res::IDC_PROXY_FTP_PORT, this)), m_pBypass(NamedEdit(res::IDC_PROXY_BYPASS, this))
+    : QDialog(parent), m_pHttpServer(DialogEdit(this, res::IDC_PROXY_HTTP_SERVER)),
+      m_pHttpPort(DialogEdit(this, res::IDC_PROXY_HTTP_PORT)),
+      m_pFtpServer(DialogEdit(this, res::IDC_PROXY_FTP_SERVER)),
+      m_pFtpPort(DialogEdit(this, res::IDC_PROXY_FTP_PORT)), m_pBypass(DialogEdit(this, res::IDC_PROXY_BYPASS))
 {
     setWindowTitle(QStringLiteral("プロキシ設定"));
     setObjectName(QString::number(res::IDD_PROXY));
@@ -58,16 +49,9 @@ CProxyDialog::CProxyDialog(QWidget* parent)
     exceptionsLayout->addWidget(note);
     exceptionsLayout->addWidget(m_pBypass);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
-    cancel->setObjectName(QStringLiteral("2"));
-    cancel->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    auto* ok = DialogButton(this, QStringLiteral("OK"), IDOK, true);
+    auto* cancel = DialogButton(this, QStringLiteral("ｷｬﾝｾﾙ"), IDCANCEL);
+    auto* buttons = ButtonRow({ok, cancel});
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(servers);

@@ -4,10 +4,12 @@
 #include "dialogs/optpage.h"
 #include "model/item.h"
 #include "model/listrequest.h"
+#include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "settings/options.h"
 #include "settings/optionsedit.h"
+#include "ui/controls.h"
 #include "ui/folderdialog.h"
 
 #include <QDir>
@@ -27,29 +29,16 @@
 
 namespace zorv {
 
-namespace {
-
-QLineEdit* NamedEdit(int id, QWidget* parent)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::number(id));
-    return edit;
-}
-
-} // namespace
-
 CUrlEditDialog::CUrlEditDialog(Mode mode, QWidget* parent)
-    : QDialog(parent), m_mode(mode), m_pUrl(NamedEdit(res::IDC_URLEDIT_URL, this)),
-      m_pReferer(NamedEdit(res::IDC_URLEDIT_REFERER, this)),
-      m_pDestination(NamedEdit(res::IDC_URLEDIT_DESTINATION, this)),
-      m_pFileName(NamedEdit(res::IDC_URLEDIT_FILENAME, this)), m_pLevel(NamedEdit(res::IDC_URLEDIT_LEVEL, this))
+    : QDialog(parent), m_mode(mode), m_pUrl(DialogEdit(this, res::IDC_URLEDIT_URL)),
+      m_pReferer(DialogEdit(this, res::IDC_URLEDIT_REFERER)),
+      m_pDestination(DialogEdit(this, res::IDC_URLEDIT_DESTINATION)),
+      m_pFileName(DialogEdit(this, res::IDC_URLEDIT_FILENAME)), m_pLevel(DialogEdit(this, res::IDC_URLEDIT_LEVEL))
 {
     setWindowTitle(QStringLiteral("URLの編集"));
     setObjectName(QString::number(res::IDD_URL_EDIT));
 
-    auto* browse = new QPushButton(QStringLiteral("参照"), this);
-    browse->setObjectName(QString::number(res::IDC_URLEDIT_BROWSE));
-    browse->setAutoDefault(false);
+    auto* browse = DialogButton(this, QStringLiteral("参照"), res::IDC_URLEDIT_BROWSE);
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("URL"), this), 0, 0);
@@ -69,16 +58,9 @@ CUrlEditDialog::CUrlEditDialog(Mode mode, QWidget* parent)
     level->addWidget(m_pLevel);
     level->addStretch(1);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancel->setObjectName(QStringLiteral("2"));
-    cancel->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    auto* ok = DialogButton(this, QStringLiteral("OK"), IDOK, true);
+    auto* cancel = DialogButton(this, QStringLiteral("キャンセル"), IDCANCEL);
+    auto* buttons = ButtonRow({ok, cancel});
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -96,14 +78,7 @@ CUrlEditDialog::CUrlEditDialog(Mode mode, QWidget* parent)
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                == QMessageBox::Yes;
     };
-    m_chooseFolder = [this](const QString& current) -> std::optional<QString> {
-        CFolderDialog dialog(this);
-        dialog.SetPath(current);
-        dialog.SetPrompt(QStringLiteral("Destination Foler"));
-        if (dialog.exec() != QDialog::Accepted)
-            return std::nullopt;
-        return dialog.GetPath();
-    };
+    m_chooseFolder = [this](const QString& current) { return ChooseDestinationFolder(this, current); };
     m_chooseFile = [this](const QString& initial) -> std::optional<QString> {
         const QString path = QFileDialog::getSaveFileName(
             this, QString(), initial, res::FileDialogFilter(QStringLiteral("All Files(*.*)|*.*||")), nullptr,

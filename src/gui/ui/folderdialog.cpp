@@ -302,4 +302,14 @@ void CFolderDialog::OnFileRenamed(const QString& dir, const QString&, const QStr
         SelectIndex(index);
 }
 
+std::optional<QString> ChooseDestinationFolder(QWidget* parent, const QString& current)
+{
+    CFolderDialog dialog(parent);
+    dialog.SetPath(current);
+    dialog.SetPrompt(QStringLiteral("Destination Foler"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.GetPath();
+}
+
 } // namespace zorv

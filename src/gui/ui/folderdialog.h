@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QFileIconProvider;
 class QFileSystemModel;
@@ -86,5 +87,10 @@ private:
     bool m_bShown = false;
     bool m_bClosing = false;
 };
+
+// What every browse button for a destination does: the folder browser over
+// `parent`, preselecting `current`, with the prompt "Destination Foler".
+// The chosen folder, or nothing when cancelled.
+std::optional<QString> ChooseDestinationFolder(QWidget* parent, const QString& current);
 
 } // namespace zorv

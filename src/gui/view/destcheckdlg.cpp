@@ -1,6 +1,8 @@
 #include "view/destcheckdlg.h"
 
+#include "model/prompt.h"
 #include "res/resource.h"
+#include "ui/controls.h"
 #include "ui/folderdialog.h"
 
 #include <QComboBox>
@@ -40,9 +42,7 @@ CDestCheckDialog::CDestCheckDialog(std::vector<CDestEntry> entries, QWidget* par
     m_pUrls->setMinimumContentsLength(30);
     m_pDestination->setObjectName(QString::number(res::IDC_DESTCHECK_DESTINATION));
     m_pFileName->setObjectName(QString::number(res::IDC_DESTCHECK_FILENAME));
-    auto* browse = new QPushButton(QStringLiteral("参照"), this);
-    browse->setObjectName(QString::number(res::IDC_DESTCHECK_BROWSE));
-    browse->setAutoDefault(false);
+    auto* browse = DialogButton(this, QStringLiteral("参照"), res::IDC_DESTCHECK_BROWSE);
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("URL"), this), 0, 0);
@@ -54,16 +54,9 @@ CDestCheckDialog::CDestCheckDialog(std::vector<CDestEntry> entries, QWidget* par
     grid->addWidget(m_pFileName, 2, 1, 1, 2);
     grid->setColumnStretch(1, 1);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
-    ok->setDefault(true);
-    auto* ignore = new QPushButton(QStringLiteral("無視"), this);
-    ignore->setObjectName(QString::number(res::IDC_DESTCHECK_IGNORE));
-    ignore->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(ignore);
+    auto* ok = DialogButton(this, QStringLiteral("OK"), IDOK, true);
+    auto* ignore = DialogButton(this, QStringLiteral("無視"), res::IDC_DESTCHECK_IGNORE);
+    auto* buttons = ButtonRow({ok, ignore});
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(message);
@@ -81,14 +74,7 @@ CDestCheckDialog::CDestCheckDialog(std::vector<CDestEntry> entries, QWidget* par
     m_pUrls->setCurrentIndex(m_nCurrent);
     ShowEntry(m_nCurrent);
 
-    m_chooseFolder = [this](const QString& current) -> std::optional<QString> {
-        CFolderDialog dialog(this);
-        dialog.SetPath(current);
-        dialog.SetPrompt(QStringLiteral("Destination Foler"));
-        if (dialog.exec() != QDialog::Accepted)
-            return std::nullopt;
-        return dialog.GetPath();
-    };
+    m_chooseFolder = [this](const QString& current) { return ChooseDestinationFolder(this, current); };
 
     connect(m_pUrls, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0 || index == m_nCurrent)
