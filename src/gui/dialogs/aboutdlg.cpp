@@ -22,7 +22,7 @@ namespace zorv {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
     InitIconResources();
-    setObjectName(QString::number(IDD_ABOUTBOX));
+    setObjectName(QString::number(res::IDD_ABOUTBOX));
     setWindowTitle(QStringLiteral("About zorv..."));
 
     auto* icon = new QLabel(this);
@@ -38,10 +38,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_pVersion = new QLabel(this);
     m_pDate = new QLabel(this);
     m_pModules = new QPlainTextEdit(this);
-    m_pCopyright->setObjectName(QString::number(IDC_ABOUT_COPYRIGHT));
-    m_pVersion->setObjectName(QString::number(IDC_ABOUT_VERSION));
-    m_pDate->setObjectName(QString::number(IDC_ABOUT_DATE));
-    m_pModules->setObjectName(QString::number(IDC_ABOUT_MODULES));
+    m_pCopyright->setObjectName(QString::number(res::IDC_ABOUT_COPYRIGHT));
+    m_pVersion->setObjectName(QString::number(res::IDC_ABOUT_VERSION));
+    m_pDate->setObjectName(QString::number(res::IDC_ABOUT_DATE));
+    m_pModules->setObjectName(QString::number(res::IDC_ABOUT_MODULES));
     for (QLabel* label : {m_pCopyright, m_pVersion, m_pDate})
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_pModules->setReadOnly(true);

@@ -11,15 +11,6 @@ namespace zorv {
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    // Control ids, also the object names of the controls.
-    enum : int {
-        IDD_ABOUTBOX = 100,
-        IDC_ABOUT_VERSION = 1000,
-        IDC_ABOUT_DATE = 1001,
-        IDC_ABOUT_COPYRIGHT = 1002,
-        IDC_ABOUT_MODULES = 1031,
-    };
-
     explicit CAboutDlg(QWidget* parent = nullptr);
 
     QString Version() const;

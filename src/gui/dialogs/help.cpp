@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QStyle>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QToolBar>
 
 // The help pages are a resource of the zorv_gui library; a static library's
@@ -49,6 +50,13 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QMainWindow(parent)
     // Pages link to each other; addresses with another scheme (http, https)
     // go to the desktop's browser.
     m_pBrowser->setOpenExternalLinks(true);
+    // One look for every page (the pages carry no style of their own).
+    m_pBrowser->document()->setDefaultStyleSheet(QStringLiteral(
+        "body { font-size: 10pt; }"
+        "h1 { font-size: 15pt; color: #1f4e79; }"
+        "h2 { font-size: 12pt; color: #1f4e79; margin-top: 16px; }"
+        "th { background-color: #dde6f0; text-align: left; }"
+        "code { font-family: monospace; background-color: #f2f2f2; }"));
     setCentralWidget(m_pBrowser);
 
     QToolBar* bar = addToolBar(QStringLiteral("ヘルプ"));

@@ -26,6 +26,13 @@ enum : int {
     IDC_DESTCHECK_FILENAME = 1006,
     IDC_DESTCHECK_IGNORE = 5,
 
+    // ---- the About box
+    IDD_ABOUTBOX = 100,
+    IDC_ABOUT_VERSION = 1000,
+    IDC_ABOUT_DATE = 1001,
+    IDC_ABOUT_COPYRIGHT = 1002,
+    IDC_ABOUT_MODULES = 1031,
+
     // ---- controls of the hang-up dialog
     IDC_HANGUP_MESSAGE = 1011,
     IDC_HANGUP_REMAINING = 1012,
