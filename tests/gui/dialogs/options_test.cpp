@@ -7,6 +7,7 @@
 #include "dialogs/optlocal.h"
 #include "dialogs/optmisc.h"
 #include "dialogs/proxydlg.h"
+#include "gui/controls.h"
 #include "gui/window/window.h"
 #include "res/resource.h"
 #include "settings/options.h"
@@ -70,25 +71,6 @@ protected:
     QStringList topics;
 };
 
-template <class T = QLineEdit>
-T* Control(QWidget& root, int id)
-{
-    T* w = root.findChild<T*>(QString::number(id));
-    EXPECT_NE(w, nullptr) << id;
-    return w;
-}
-void Type(QWidget& root, int id, const QString& text)
-{
-    Control(root, id)->setText(text);
-}
-QString Text(QWidget& root, int id)
-{
-    return Control(root, id)->text();
-}
-void Click(QWidget& root, int id)
-{
-    Control<QAbstractButton>(root, id)->click();
-}
 void Ok(QWidget& root)
 {
     Click(root, 1);

@@ -2,6 +2,7 @@
 // that add URLs: New (with patterns), Edit of one and of several items, and
 // Import.
 #include "dialogs/urleditdlg.h"
+#include "gui/controls.h"
 #include "gui/window/window.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -21,25 +22,6 @@
 
 namespace zorv::test {
 namespace {
-
-QLineEdit* Field(QWidget& dialog, int id)
-{
-    auto* edit = dialog.findChild<QLineEdit*>(QString::number(id));
-    EXPECT_NE(edit, nullptr) << id;
-    return edit;
-}
-QString Text(QWidget& dialog, int id)
-{
-    return Field(dialog, id)->text();
-}
-void Type(QWidget& dialog, int id, const QString& text)
-{
-    Field(dialog, id)->setText(text);
-}
-void Click(QWidget& dialog, int id)
-{
-    dialog.findChild<QAbstractButton*>(QString::number(id))->click();
-}
 
 class UrlEditDialogTest : public SettingsTest {
 protected:
@@ -88,7 +70,7 @@ TEST_F(UrlEditDialogTest, ModesStartFromTheirValues)
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("URLの編集"));
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(Text(*dialog, ids[i]), c.fields[i]) << c.mode << " field " << ids[i];
-        EXPECT_EQ(Field(*dialog, res::IDC_URLEDIT_URL)->isEnabled(), c.urlEnabled) << c.mode;
+        EXPECT_EQ(Control(*dialog, res::IDC_URLEDIT_URL)->isEnabled(), c.urlEnabled) << c.mode;
     }
     // With no default destination, new mode starts at the fallback folder.
     settings.Options().DefaultDestination.clear();
@@ -305,7 +287,7 @@ TEST_F(UrlCommandTest, EditChangesOneOrSeveralItems)
 
     Select("ac");
     RunDialog(res::ID_EDIT_EDIT, [&](CUrlEditDialog& dialog) {
-        EXPECT_FALSE(Field(dialog, res::IDC_URLEDIT_URL)->isEnabled());
+        EXPECT_FALSE(Control(dialog, res::IDC_URLEDIT_URL)->isEnabled());
         Type(dialog, res::IDC_URLEDIT_REFERER, QStringLiteral("http://ref/"));
         Click(dialog, 1);
     });

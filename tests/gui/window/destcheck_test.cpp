@@ -3,6 +3,7 @@
 // entry; the question box maps its buttons onto the answers.
 #include "window.h"
 
+#include "gui/controls.h"
 #include "ui/messagebox.h"
 #include "view/destcheckdlg.h"
 
@@ -18,14 +19,6 @@ namespace zorv::test {
 namespace {
 
 using DestCheckTest = WindowTest;
-
-template <typename W>
-W* Child(QWidget& parent, int id)
-{
-    auto* w = parent.findChild<W*>(QString::number(id));
-    EXPECT_NE(w, nullptr) << id;
-    return w;
-}
 
 TEST_F(DestCheckTest, CommandCreatesTheFolderAndResolvesTheClash)
 {
@@ -61,9 +54,9 @@ TEST_F(DestCheckTest, ClashDialogKeepsEditsPerEntryAndOkHandsThemBack)
 {
     CDestCheckDialog dialog({{"http://h/1", "/d", "f"}, {"http://h/2", "/d", "f"}, {"http://h/3", "/d", "f"}},
                             nullptr);
-    auto* urls = Child<QComboBox>(dialog, res::IDC_DESTCHECK_URLS);
-    auto* dest = Child<QLineEdit>(dialog, res::IDC_DESTCHECK_DESTINATION);
-    auto* name = Child<QLineEdit>(dialog, res::IDC_DESTCHECK_FILENAME);
+    auto* urls = Control<QComboBox>(dialog, res::IDC_DESTCHECK_URLS);
+    auto* dest = Control(dialog, res::IDC_DESTCHECK_DESTINATION);
+    auto* name = Control(dialog, res::IDC_DESTCHECK_FILENAME);
     ASSERT_TRUE(urls && dest && name);
     EXPECT_EQ(urls->count(), 3);
     EXPECT_EQ(urls->currentIndex(), 2); // the last entry shows first
@@ -73,11 +66,11 @@ TEST_F(DestCheckTest, ClashDialogKeepsEditsPerEntryAndOkHandsThemBack)
     EXPECT_EQ(name->text(), QStringLiteral("f"));
     name->clear();
     dialog.SetFolderChooser([](const QString& current) { return std::optional(current + QStringLiteral("/一")); });
-    Child<QPushButton>(dialog, res::IDC_DESTCHECK_BROWSE)->click();
+    Click(dialog, res::IDC_DESTCHECK_BROWSE);
     EXPECT_EQ(dest->text(), QStringLiteral("/d/一"));
     urls->setCurrentIndex(2);
     EXPECT_EQ(name->text(), QStringLiteral("three"));
-    Child<QPushButton>(dialog, 1)->click();
+    Click(dialog, 1);
 
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     const auto& e = dialog.Entries();
@@ -87,7 +80,7 @@ TEST_F(DestCheckTest, ClashDialogKeepsEditsPerEntryAndOkHandsThemBack)
     EXPECT_EQ(e[2].fileName, "three");
 
     CDestCheckDialog ignored({{"http://h/1", "/d", "f"}, {"http://h/2", "/d", "f"}}, nullptr);
-    Child<QPushButton>(ignored, res::IDC_DESTCHECK_IGNORE)->click();
+    Click(ignored, res::IDC_DESTCHECK_IGNORE);
     EXPECT_EQ(ignored.result(), QDialog::Rejected);
 }
 
