@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace zorv {
 
@@ -22,13 +23,17 @@ bool ParseProgressNote(const std::string& note, std::uint64_t& done, std::uint64
 {
     unsigned long long d = 0, t = 0;
     int consumed = 0;
-    if (std::sscanf(note.c_str(), "%llu/%llu%n", &d, &t, &consumed) == 2
-        && static_cast<size_t>(consumed) == note.size()) {
+    // The numbers may be followed by one remark in parentheses ("(400 バイトから再開)").
+    const auto ends = [&note](int at) {
+        const std::string_view rest = std::string_view(note).substr(static_cast<size_t>(at));
+        return rest.empty() || (rest.starts_with(" (") && rest.ends_with(')'));
+    };
+    if (std::sscanf(note.c_str(), "%llu/%llu%n", &d, &t, &consumed) == 2 && ends(consumed)) {
         done = d;
         total = t;
         return true;
     }
-    if (std::sscanf(note.c_str(), "%llu%n", &d, &consumed) == 1 && static_cast<size_t>(consumed) == note.size()) {
+    if (std::sscanf(note.c_str(), "%llu%n", &d, &consumed) == 1 && ends(consumed)) {
         done = d;
         total = 0;
         return true;

@@ -55,6 +55,9 @@ void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool 
     const int row = m_doc.RowOf(item.get());
     if (row < 0)
         return; // the item left the list meanwhile
+    // The server named the file: the row shows the new name, the list keeps it.
+    if (item->ApplyOfferedFileName())
+        m_doc.SetModifiedFlag(true);
     m_doc.UpdateItem(item.get());
 
     // Only the notice that carried the final result acts on it, and only

@@ -1,6 +1,8 @@
 #include "engine/fetch.h"
 
 #include "engine/urlcache.h"
+#include "model/filename.h"
+#include "model/paths.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -13,9 +15,12 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace zorv {
@@ -83,6 +88,12 @@ std::string ProgressText(std::uint64_t total, std::uint64_t length)
     return text;
 }
 
+// The remark of a transfer that went on from a partial file.
+std::string ResumedText(std::uint64_t offset)
+{
+    return "(" + std::to_string(offset) + " バイトから再開)";
+}
+
 std::string DurationText(std::chrono::milliseconds d)
 {
     if (d.count() % 1000 == 0)
@@ -138,6 +149,111 @@ private:
     bool m_claimed = false;
 };
 
+// What a partial file keeps about the transfer that wrote it, in a small
+// file next to it (NAME.part.meta, removed with the partial file's rename):
+// the URL, and the server's validator of the file (a strong ETag, else
+// Last-Modified; empty when the server sent neither), which a later request
+// for the rest sends as If-Range.
+struct CPartialRecord {
+    std::string url;
+    std::string validator;
+};
+
+std::string RecordPath(const std::string& partPath)
+{
+    return partPath + ".meta";
+}
+
+std::optional<CPartialRecord> ReadPartialRecord(const std::string& partPath)
+{
+    QFile f(QString::fromStdString(RecordPath(partPath)));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QList<QByteArray> lines = f.read(64 * 1024).split('\n');
+    if (lines.size() < 2)
+        return std::nullopt;
+    CPartialRecord rec{lines[0].toStdString(), lines[1].toStdString()};
+    // The validator goes into a header line.
+    for (const char c : rec.validator) {
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
+            return std::nullopt;
+    }
+    return rec;
+}
+
+// A record that cannot be written only costs the resume of this partial
+// file (without it the next fetch starts from the beginning), so a failure
+// is not the transfer's.
+void WritePartialRecord(const std::string& partPath, const CPartialRecord& rec)
+{
+    QFile f(QString::fromStdString(RecordPath(partPath)));
+    const QByteArray bytes = QByteArray::fromStdString(rec.url + "\n" + rec.validator + "\n");
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        f.close();
+        f.remove();
+    }
+}
+
+void RemovePartialRecord(const std::string& partPath)
+{
+    QFile::remove(QString::fromStdString(RecordPath(partPath)));
+}
+
+// Where a fetch of `url` into `partPath` goes on: the partial file's size
+// when it was written for the same URL and, over HTTP, with a validator
+// (without one a changed file could not be told); 0 otherwise.
+std::uint64_t ResumeOffset(const std::string& partPath, const std::string& url, bool ftp,
+                           std::string& validator)
+{
+    validator.clear();
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(std::filesystem::path(
+                                                     std::u8string(partPath.begin(), partPath.end())),
+                                                 ec);
+    if (ec || size == 0)
+        return 0;
+    const std::optional<CPartialRecord> rec = ReadPartialRecord(partPath);
+    if (!rec || rec->url != url || (!ftp && rec->validator.empty()))
+        return 0;
+    validator = rec->validator;
+    return size;
+}
+
+// The validator of a response: a strong ETag, else Last-Modified.
+std::string Validator(const std::string& etag, const std::string& lastModified)
+{
+    if (!etag.empty() && !etag.starts_with("W/"))
+        return etag;
+    return lastModified;
+}
+
+// "bytes 400-999/1000": true when the range starts at `offset`; `full` gets
+// the whole length (0 when "*").
+bool RangeStartsAt(std::string_view contentRange, std::uint64_t offset, std::uint64_t& full)
+{
+    full = 0;
+    if (!StartsWithNoCase(contentRange, "bytes"))
+        return false;
+    std::string_view rest = TrimLine(contentRange.substr(5));
+    std::uint64_t first = 0;
+    size_t i = 0;
+    for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i)
+        first = first * 10 + static_cast<std::uint64_t>(rest[i] - '0');
+    if (i == 0 || first != offset)
+        return false;
+    const size_t slash = rest.find('/');
+    if (slash != std::string_view::npos) {
+        for (size_t k = slash + 1; k < rest.size() && rest[k] >= '0' && rest[k] <= '9'; ++k)
+            full = full * 10 + static_cast<std::uint64_t>(rest[k] - '0');
+    }
+    return true;
+}
+
+std::filesystem::path FsPath(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // A failed write of the local file, with the cause in words where the
 // system's error number says it (`err`: errno right after the write).
 std::string WriteFailure(const QFile& file, int err)
@@ -179,12 +295,32 @@ private:
 };
 
 // The state of one fetch, shared with libcurl's callbacks.
+// The files of one fetch: the local file and the partial file the body goes
+// to. A name the server sends changes both (and claims the new name).
+struct CFetchTarget {
+    std::string localPath;
+    std::string partPath;
+    std::optional<CLocalFileClaim> nameClaim;
+};
+
 struct CFetchState {
-    CFetchState(const ItemPtr& i, CZorvDoc& d, CURL* e) : item(i), doc(d), easy(e) {}
+    CFetchState(const ItemPtr& i, CZorvDoc& d, CURL* e, const CFetchParams& p, CFetchTarget& t)
+        : item(i), doc(d), easy(e), params(p), target(t)
+    {
+    }
 
     const ItemPtr& item;
     CZorvDoc& doc;
     CURL* easy;
+    const CFetchParams& params;
+    CFetchTarget& target;
+    bool serverName = false; // a Content-Disposition name may replace the item's
+
+    // The partial file's bytes this request asks to keep (Range, REST); 0
+    // for a request from the beginning.
+    std::uint64_t offset = 0;
+    bool resumed = false; // the body goes on after `offset` bytes
+    bool restart = false; // the response asks for one new request from the beginning
 
     enum class Phase { Opening, Body, Refused };
     Phase phase = Phase::Opening;
@@ -196,6 +332,9 @@ struct CFetchState {
     std::string headers;          // the raw header block, CR-LF separated
     bool hasLocation = false;
     std::string lastModified;
+    std::string etag;
+    std::string contentRange;
+    std::string contentDisposition;
     // The last line the server sent (an FTP reply, for example).
     std::string lastResponse;
 
@@ -217,30 +356,89 @@ struct CFetchState {
     bool Write(const char* data, size_t n);
     bool Flush();
     void Progress(bool force);
+    // "total/length", with the resume remark.
+    std::string Note() const
+    {
+        std::string text = ProgressText(total, length);
+        if (resumed)
+            text += " " + ResumedText(offset);
+        return text;
+    }
+
+private:
+    bool Refuse(std::string note)
+    {
+        refusedNote = std::move(note);
+        phase = Phase::Refused;
+        return false;
+    }
+    void TakeServerName();
 };
+
+// A Content-Disposition name replaces the item's name derived from the URL:
+// the body goes to the new name, and the item is offered it (the UI thread
+// changes the list). A name another fetch is writing is not taken.
+void CFetchState::TakeServerName()
+{
+    if (!serverName || contentDisposition.empty())
+        return;
+    const std::string name = SafeFileName(ContentDispositionFileName(contentDisposition));
+    if (name.empty() || name == params.fileName)
+        return;
+    std::string path = params.destination;
+    path += kPathSeparator;
+    path += name;
+    target.nameClaim.emplace(CItem::LocalFileKey(path));
+    if (!target.nameClaim->Claimed()) {
+        target.nameClaim.reset();
+        return;
+    }
+    target.localPath = path;
+    target.partPath = PartialPath(path);
+    serverName = false;
+    item->OfferFileName(params.fileName, name);
+}
 
 // The final response's header block is complete, or body data arrived: judge
 // the status, then create the local file.
 bool CFetchState::BeginBody()
 {
-    if (http && statusCode != 200) {
-        refusedNote = reason.empty() ? "HTTP Status " + std::to_string(statusCode)
-                                     : std::to_string(statusCode) + " " + reason;
-        phase = Phase::Refused;
-        return false;
+    const std::string status = reason.empty() ? "HTTP Status " + std::to_string(statusCode)
+                                              : std::to_string(statusCode) + " " + reason;
+    // The bytes of the partial file this body follows: the rest the server
+    // sends over HTTP (206 for the range asked) or FTP (libcurl gave REST).
+    // A 200 is the whole file again, so the partial file starts over.
+    std::uint64_t keep = 0;
+    std::uint64_t full = 0;
+    if (http && offset) {
+        if (statusCode == 416 || (statusCode == 206 && !RangeStartsAt(contentRange, offset, full))) {
+            restart = true;
+            return Refuse(status);
+        }
+        if (statusCode == 206)
+            keep = offset;
+    } else if (offset) {
+        keep = offset;
     }
+    if (http && statusCode != 200 && !keep)
+        return Refuse(status);
     curl_off_t len = -1;
     if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len) == CURLE_OK && len > 0)
-        length = static_cast<std::uint64_t>(len);
+        length = keep + static_cast<std::uint64_t>(len);
+    if (full)
+        length = full;
+    if (!keep && http)
+        TakeServerName();
+    WritePartialRecord(target.partPath, {params.url, http ? Validator(etag, lastModified) : std::string()});
     try {
-        file = item->OpenLocalFile();
+        file = CItem::OpenLocalFile(target.partPath, keep);
     } catch (const CFileException& e) {
-        refusedNote = e.what();
-        phase = Phase::Refused;
-        return false;
+        return Refuse(e.what());
     }
+    resumed = keep != 0;
+    total = notified = keep;
     phase = Phase::Body;
-    item->SetNote(ProgressText(0, length));
+    item->SetNote(Note());
     doc.NotifyItemState(item, STATE_FETCHING, 0);
     lastNotice = Clock::now();
     return true;
@@ -282,7 +480,7 @@ void CFetchState::Progress(bool force)
     if (!force && now - lastNotice < kProgressInterval)
         return;
     lastNotice = now;
-    item->SetNote(ProgressText(total, length));
+    item->SetNote(Note());
     const std::uint64_t bytes = total - notified;
     notified = total;
     doc.NotifyItemState(item, STATE_FETCHING, bytes);
@@ -302,6 +500,9 @@ size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userdata)
         st.headers.assign(line);
         st.hasLocation = false;
         st.lastModified.clear();
+        st.etag.clear();
+        st.contentRange.clear();
+        st.contentDisposition.clear();
         st.reason.clear();
         st.statusCode = 0;
         // "HTTP/1.1 404 Not Found": the reason phrase is everything after the
@@ -349,6 +550,12 @@ size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userdata)
         st.hasLocation = true;
     else if (StartsWithNoCase(line, "last-modified:"))
         st.lastModified.assign(TrimLine(line.substr(std::strlen("last-modified:"))));
+    else if (StartsWithNoCase(line, "etag:"))
+        st.etag.assign(TrimLine(line.substr(std::strlen("etag:"))));
+    else if (StartsWithNoCase(line, "content-range:"))
+        st.contentRange.assign(TrimLine(line.substr(std::strlen("content-range:"))));
+    else if (StartsWithNoCase(line, "content-disposition:"))
+        st.contentDisposition.assign(TrimLine(line.substr(std::strlen("content-disposition:"))));
     return n;
 }
 
@@ -516,40 +723,29 @@ void CFetchSession::Reset()
     m_impl->Close();
 }
 
-int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
-{
-    const CFetchParams params = item->FetchParams();
-    const CNetSettings net = Options().NetSnapshot();
-    const CFetchLimits& limits = session.Limits();
-    CFetchSession::Impl& impl = *session.m_impl;
+namespace {
 
-    item->SetHandle(nullptr);
-    // Nothing is written to a path built from a missing destination or name.
-    if (std::string problem = item->LocalPathProblem(); !problem.empty()) {
-        item->SetNote(std::move(problem));
-        return STATE_FAILED;
-    }
-    const CLocalFileClaim claim(CItem::LocalFileKey(params.localPath));
-    if (!claim.Claimed()) {
-        item->SetNote(QStringLiteral("%1 には別の項目が書き込み中です")
-                          .arg(QString::fromStdString(params.localPath))
-                          .toStdString());
-        return STATE_FAILED;
-    }
-    if (!impl.Open()) {
-        item->SetNote("libcurl を初期化できません");
-        return STATE_FAILED;
-    }
+// How one request ended.
+struct CTransferEnd {
+    CURLcode rc = CURLE_OK;
+    bool aborted = false;
+    bool stalled = false;
+    bool multiFailed = false;
+    bool notStarted = false; // libcurl refused the transfer
+};
+
+// Sets the options of one request of the fetch and runs it to its end.
+// A request that goes on from a partial file asks for the rest: HTTP with
+// Range and If-Range (the validator), FTP with REST.
+CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTransfer& transfer,
+                     const CFetchLimits& limits, const CNetSettings& net, const CFetchParams& params,
+                     bool ftp, const std::string& validator)
+{
     CURL* easy = impl.easy;
     CURLM* multi = impl.multi;
-
-    CCurlTransfer transfer(multi);
-    item->SetHandle(&transfer);
-    doc.NotifyItemState(item, STATE_CONNECTING, 0);
-
-    CFetchState st(item, doc, easy);
     char* errorBuffer = impl.errorBuffer;
     errorBuffer[0] = '\0';
+    CTransferEnd end;
 
     // The connections stay in the multi handle; reset clears only the options.
     curl_easy_reset(easy);
@@ -584,39 +780,45 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
         curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.noProxy.c_str());
     }
+    // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
+    // answer, which here means "start over".
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
+    if (st.offset && ftp) {
+        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(st.offset));
+    } else if (st.offset) {
+        const std::string range = std::to_string(st.offset) + "-";
+        curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+        const std::string ifRange = "If-Range: " + validator;
+        headers.reset(curl_slist_append(nullptr, ifRange.c_str()));
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+    }
 
     const Clock::time_point start = Clock::now();
     st.lastReceive = start;
     bool connected = false;
-    bool aborted = false;
-    bool stalled = false;
-    CURLcode rc = CURLE_OK;
-    bool multiFailed = false;
 
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        item->SetHandle(nullptr);
-        item->SetNote("libcurl の転送を開始できません");
-        session.Reset();
-        return STATE_FAILED;
+        end.notStarted = true;
+        return end;
     }
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            multiFailed = true;
+            end.multiFailed = true;
             break;
         }
         bool done = false;
         int queued = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                rc = msg->data.result;
+                end.rc = msg->data.result;
                 done = true;
             }
         }
         if (done)
             break;
-        if (transfer.Aborted() || item->IsCancelled()) {
-            aborted = true;
+        if (transfer.Aborted() || st.item->IsCancelled()) {
+            end.aborted = true;
             break;
         }
         // Stall detection: once connected, nothing received for the stall
@@ -635,17 +837,98 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         const auto deadline = connected ? st.lastReceive + limits.stallTimeout
                                         : start + limits.connectTimeout + limits.stallTimeout;
         if (now >= deadline) {
-            stalled = true;
+            end.stalled = true;
             break;
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         const int wait = static_cast<int>(std::min<long long>(left, kPollMs));
         if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
-            multiFailed = true;
+            end.multiFailed = true;
             break;
         }
     }
     curl_multi_remove_handle(multi, easy);
+    return end;
+}
+
+// A request for the rest that the server answered with "not that way"
+// (HTTP 416, a range other than the one asked, FTP without REST or a file
+// now shorter than the partial one): the fetch asks once more, from the
+// beginning.
+bool MustRestart(const CFetchState& st, const CTransferEnd& end)
+{
+    if (!st.offset || end.aborted || end.stalled || end.multiFailed || end.notStarted)
+        return false;
+    if (st.restart)
+        return true;
+    return !st.http && st.phase == CFetchState::Phase::Opening
+           && (end.rc == CURLE_BAD_DOWNLOAD_RESUME || end.rc == CURLE_FTP_COULDNT_USE_REST
+               || end.rc == CURLE_RANGE_ERROR);
+}
+
+} // namespace
+
+int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
+{
+    const CFetchParams params = item->FetchParams();
+    const CNetSettings net = Options().NetSnapshot();
+    const CFetchLimits& limits = session.Limits();
+    CFetchSession::Impl& impl = *session.m_impl;
+
+    item->SetHandle(nullptr);
+    // Nothing is written to a path built from a missing destination or name.
+    if (std::string problem = item->LocalPathProblem(); !problem.empty()) {
+        item->SetNote(std::move(problem));
+        return STATE_FAILED;
+    }
+    const CLocalFileClaim claim(CItem::LocalFileKey(params.localPath));
+    if (!claim.Claimed()) {
+        item->SetNote(QStringLiteral("%1 には別の項目が書き込み中です")
+                          .arg(QString::fromStdString(params.localPath))
+                          .toStdString());
+        return STATE_FAILED;
+    }
+    if (!impl.Open()) {
+        item->SetNote("libcurl を初期化できません");
+        return STATE_FAILED;
+    }
+    CURL* easy = impl.easy;
+
+    CCurlTransfer transfer(impl.multi);
+    item->SetHandle(&transfer);
+    doc.NotifyItemState(item, STATE_CONNECTING, 0);
+
+    // The body goes to the partial file, which is renamed onto the local
+    // file once the transfer is complete: a failed or cancelled fetch leaves
+    // an earlier file of that name as it was.
+    const bool ftp = StartsWithNoCase(params.url, "ftp:");
+    CFetchTarget target{params.localPath, PartialPath(params.localPath), std::nullopt};
+    std::string validator;
+    std::uint64_t offset = net.ResumePartial ? ResumeOffset(target.partPath, params.url, ftp, validator) : 0;
+    const bool serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
+
+    std::optional<CFetchState> attempt;
+    CTransferEnd end;
+    for (;;) {
+        attempt.emplace(item, doc, easy, params, target);
+        attempt->offset = offset;
+        attempt->serverName = serverName && !target.nameClaim;
+        end = Perform(impl, *attempt, transfer, limits, net, params, ftp, validator);
+        if (!MustRestart(*attempt, end))
+            break;
+        offset = 0;
+        validator.clear();
+    }
+    CFetchState& st = *attempt;
+    if (end.notStarted) {
+        item->SetHandle(nullptr);
+        item->SetNote("libcurl の転送を開始できません");
+        session.Reset();
+        return STATE_FAILED;
+    }
+    const bool aborted = end.aborted, stalled = end.stalled, multiFailed = end.multiFailed;
+    const CURLcode rc = end.rc;
+    const char* errorBuffer = impl.errorBuffer;
 
     // A transfer that ended well without a body (an empty file) still gets
     // its status judged and its file created.
@@ -680,14 +963,13 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     }
     case CFetchState::Phase::Body: {
         const bool written = st.writeError.empty() && st.Flush();
-        const QString localFile = st.file->fileName();
         st.file->close();
         st.file.reset();
         st.Progress(true); // the final notice, always
         // Only a transfer that libcurl completed is fetched: without an
         // announced length a cut connection or a cancel would otherwise
         // look like the end of the file.
-        const std::string progress = ProgressText(st.total, st.length);
+        const std::string progress = st.Note();
         if (!written)
             item->SetNote(st.writeError);
         else if (aborted)
@@ -702,6 +984,24 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
             item->SetNote(progress + " 転送が途中で切れました");
         else
             result = STATE_FETCHED;
+        // The complete file takes the local file's place (replacing an
+        // earlier one at once); until then the bytes stay in the partial file.
+        std::string holder = target.partPath;
+        if (result == STATE_FETCHED) {
+            std::error_code ec;
+            std::filesystem::rename(FsPath(target.partPath), FsPath(target.localPath), ec);
+            if (ec) {
+                result = STATE_FAILED;
+                item->SetNote(QStringLiteral("%1 を %2 に置き換えられません: %3")
+                                  .arg(QString::fromStdString(target.partPath),
+                                       QString::fromStdString(target.localPath),
+                                       FileErrorText(ec.value(), QString::fromStdString(ec.message())))
+                                  .toStdString());
+            } else {
+                RemovePartialRecord(target.partPath);
+                holder = target.localPath;
+            }
+        }
         if (net.EnableCache && st.length && written) {
             CUrlCacheRecord rec;
             rec.url = params.url;
@@ -713,7 +1013,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
             }
             rec.expectedSize = st.length;
             rec.sparse = st.total != st.length;
-            CUrlCache().Store(rec, localFile); // a failed registration only ends it
+            // A failed registration only ends it.
+            CUrlCache().Store(rec, QString::fromStdString(holder));
         }
         if (result == STATE_FETCHED)
             doc.NotifyItemState(item, STATE_LAUNCHING, 0);

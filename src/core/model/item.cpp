@@ -1,6 +1,7 @@
 #include "model/item.h"
 
 #include "model/archive.h"
+#include "model/filename.h"
 #include "model/paths.h"
 #include "settings/options.h"
 
@@ -171,13 +172,16 @@ void CItem::MakeLocalName(int level)
         const size_t slash = rest.rfind('/');
         if (slash == std::string_view::npos)
             break;
-        std::string seg = SafeSegment(std::string(rest.substr(slash + 1)));
+        const std::string_view seg = rest.substr(slash + 1);
         if (m_strFileName.empty())
-            m_strFileName = std::move(seg);
+            m_strFileName = seg.empty() ? std::string() : FileNameFromUrlSegment(seg);
         else
-            sub = kPathSeparator + seg + sub;
+            sub = kPathSeparator + SafeSegment(std::string(seg)) + sub;
         rest = rest.substr(0, slash);
     }
+    // A URL that ends in "/" names a folder's page.
+    if (rounds > 0 && m_strFileName.empty())
+        m_strFileName = "index.html";
     m_strDestination += sub;
 }
 
@@ -234,6 +238,28 @@ void CItem::Cancel()
         m_hTransfer->Abort();
         m_hTransfer = nullptr;
     }
+}
+
+std::string PartialPath(const std::string& localPath)
+{
+    return localPath + ".part";
+}
+
+void CItem::OfferFileName(std::string from, std::string to)
+{
+    std::scoped_lock lock(m_lock);
+    m_offeredName = {std::move(from), std::move(to)};
+}
+
+bool CItem::ApplyOfferedFileName()
+{
+    std::scoped_lock lock(m_lock);
+    auto [from, to] = std::move(m_offeredName);
+    m_offeredName = {};
+    if (to.empty() || m_strFileName != from || from == to)
+        return false;
+    m_strFileName = std::move(to);
+    return true;
 }
 
 std::string CItem::LocalPath() const
@@ -293,11 +319,25 @@ std::unique_ptr<QFile> CItem::OpenLocalFile() const
 {
     if (std::string problem = LocalPathProblem(); !problem.empty())
         throw CFileException(problem);
-    const QString path = QString::fromStdString(FetchParams().localPath);
+    return OpenLocalFile(FetchParams().localPath, 0);
+}
+
+std::unique_ptr<QFile> CItem::OpenLocalFile(const std::string& localPath, std::uint64_t keep)
+{
+    const QString path = QString::fromStdString(localPath);
     auto fail = [&](const QString& cause) { throw CFileException(CannotCreate(path, cause)); };
     auto file = std::make_unique<QFile>(path);
-    if (file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (keep == 0 && file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return file;
+    // Keeping a prefix: the file is opened as it is, cut to that prefix
+    // (a longer file holds bytes that are not known to be good) and written
+    // on from its end.
+    if (keep != 0 && file->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        const auto size = static_cast<qint64>(keep);
+        if (file->size() >= size && file->resize(size) && file->seek(size))
+            return file;
+        fail(file->size() < size ? QStringLiteral("途中までのファイルが短くなりました") : file->errorString());
+    }
     // Name the likely cause rather than the system's bare error text.
     const QFileInfo info(path);
     if (info.isDir())

@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zorv {
 
@@ -87,6 +88,11 @@ void SetFallbackDestination(std::string folder);
 // DefaultDestination, or the fallback when that is empty.
 std::string DefaultItemDestination();
 
+// The file a fetch writes while it runs: NAME.part next to NAME. Its size is
+// always the number of good bytes from the start of the file; it is renamed
+// onto NAME once the transfer is complete.
+std::string PartialPath(const std::string& localPath);
+
 class CItem {
 public:
     // Destination = DefaultItemDestination(), every other text empty, state 0.
@@ -148,6 +154,18 @@ public:
     std::string LocalPathProblem() const;
     // Creates (or empties) the local file for writing. Throws CFileException.
     std::unique_ptr<QFile> OpenLocalFile() const;
+    // Opens `localPath` for writing: created or emptied when `keep` is 0,
+    // otherwise its first `keep` bytes kept (the file must hold that many;
+    // anything after them is cut off) and the writing goes on after them.
+    // Throws CFileException naming the file and the cause.
+    static std::unique_ptr<QFile> OpenLocalFile(const std::string& localPath, std::uint64_t keep);
+
+    // The file name a fetch found for the item (the server's), to replace
+    // `from`. Any thread; the UI thread applies it.
+    void OfferFileName(std::string from, std::string to);
+    // UI thread: takes the offered name when the item still has the name it
+    // replaces. True when the file name changed.
+    bool ApplyOfferedFileName();
 
     // Ascending comparator by column; a column outside 0–5 answers at random.
     static int CompareItems(const CItem* a, const CItem* b, int column);
@@ -186,6 +204,7 @@ private:
     mutable std::mutex m_lock; // text fields written while in progress, note, handle
     std::string m_strNote;
     CTransferHandle* m_hTransfer = nullptr;
+    std::pair<std::string, std::string> m_offeredName; // from, to; under m_lock
     const std::uint64_t m_nSerial;
 
     // Owned by the document (UI thread / document lock).

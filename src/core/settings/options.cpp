@@ -79,6 +79,8 @@ void COptions::LoadSettings()
     AutoSave = ReadInt(s, "AutoSave", 0);
     DefaultFnameLevel = ReadInt(s, "DefaultFnameLevel", 0);
     MaxRetry = ReadInt(s, "MaxRetry", 0);
+    ResumePartial = ReadInt(s, "ResumePartial", 1);
+    UseServerFileName = ReadInt(s, "UseServerFileName", 1);
 }
 
 void COptions::SaveSettings() const
@@ -108,6 +110,8 @@ void COptions::SaveSettings() const
     WriteInt(s, "AutoSave", AutoSave);
     WriteInt(s, "DefaultFnameLevel", DefaultFnameLevel);
     WriteInt(s, "MaxRetry", MaxRetry);
+    WriteInt(s, "ResumePartial", ResumePartial);
+    WriteInt(s, "UseServerFileName", UseServerFileName);
     s.endGroup();
     s.sync();
 }
@@ -124,6 +128,8 @@ CNetSettings COptions::NetSnapshot() const
     n.ProxyFtpPort = ProxyFtpPort;
     n.ProxyBypass = ProxyBypass;
     n.EnableCache = EnableCache != 0;
+    n.ResumePartial = ResumePartial != 0;
+    n.UseServerFileName = UseServerFileName != 0;
     return n;
 }
 

@@ -30,6 +30,8 @@ struct CNetSettings {
     std::string ProxyFtpPort;
     std::string ProxyBypass;
     bool EnableCache = false;
+    bool ResumePartial = true;
+    bool UseServerFileName = true;
 };
 
 class COptions {
@@ -81,6 +83,11 @@ public:
     int AutoSave = 0;
     int DefaultFnameLevel = 0;
     int MaxRetry = 0;
+    // A fetch goes on from the partial file of an earlier one (1) or always
+    // starts from the beginning (0).
+    int ResumePartial = 1;
+    // A file name the server sends replaces the one derived from the URL (1).
+    int UseServerFileName = 1;
 
 private:
     mutable std::mutex m_netLock;

@@ -32,7 +32,9 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
       m_pAutoSave(MakeCheck(res::IDC_OPT_AUTO_SAVE, QStringLiteral("リストを自動保存"))),
       m_pLaunch(MakeCheck(res::IDC_OPT_EXEC_AFTER_FETCH, QStringLiteral("ファイル取得後アプリケーション起動"))),
       m_pAction(MakeEdit(res::IDC_OPT_EXEC_ACTION)), m_pConfirmDelay(MakeEdit(res::IDC_OPT_CONFIRM_DELAY, 7)),
-      m_pCountdown(MakeEdit(res::IDC_OPT_COUNTDOWN, 7))
+      m_pCountdown(MakeEdit(res::IDC_OPT_COUNTDOWN, 7)),
+      m_pResume(MakeCheck(res::IDC_OPT_RESUME_PARTIAL, QStringLiteral("中断したファイルは続きから取得"))),
+      m_pServerName(MakeCheck(res::IDC_OPT_SERVER_FILE_NAME, QStringLiteral("サーバーが示すファイル名で保存")))
 {
     auto* time = new QHBoxLayout;
     time->addWidget(m_pStartAt);
@@ -65,6 +67,8 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
     layout->addLayout(time);
     layout->addWidget(m_pRemove);
     layout->addWidget(m_pAutoSave);
+    layout->addWidget(m_pResume);
+    layout->addWidget(m_pServerName);
     layout->addWidget(launch);
     layout->addWidget(hangUp);
     layout->addStretch(1);
@@ -83,6 +87,8 @@ void COptMisc::OnInitPage()
     m_pMinute->setText(QString::number(static_cast<unsigned>(o.StartAtMin)));
     m_pRemove->setChecked(o.AutoRemoveUrlIfSuccess != 0);
     m_pAutoSave->setChecked(o.AutoSave != 0);
+    m_pResume->setChecked(o.ResumePartial != 0);
+    m_pServerName->setChecked(o.UseServerFileName != 0);
 }
 
 bool COptMisc::OnKillActive()
@@ -111,6 +117,10 @@ bool COptMisc::OnKillActive()
     o.StartAtMin = static_cast<int>(*minute);
     o.AutoRemoveUrlIfSuccess = m_pRemove->isChecked() ? 1 : 0;
     o.AutoSave = m_pAutoSave->isChecked() ? 1 : 0;
+    // Read by the fetches: written under the lock of their snapshot.
+    const auto lock = o.LockNetwork();
+    o.ResumePartial = m_pResume->isChecked() ? 1 : 0;
+    o.UseServerFileName = m_pServerName->isChecked() ? 1 : 0;
     return true;
 }
 
