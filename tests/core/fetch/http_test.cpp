@@ -87,7 +87,7 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
         {http.Url("/empty"), STATE_FETCHED, "0", ""}, // the empty file is still created
         {closing.Url("/c"), STATE_FETCHED, "11", "until close"},
         // A body cut short fails, with or without a length, and keeps the
-        // partial file.
+        // partial file (NAME.part; NAME is not made).
         {shortBody.Url("/short"), STATE_FAILED, "400/1000 転送が途中で切れました (libcurl error 18)",
          std::string(400, 'x')},
         {cutChunks.Url("/cut"), STATE_FAILED, "8 転送が途中で切れました (libcurl error 18)", "helloabc"},
@@ -100,7 +100,9 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
         ItemPtr item = Add(c.url, {}, name);
         EXPECT_EQ(Fetch(item), c.result) << c.url;
         EXPECT_EQ(item->GetNote(), c.note) << c.url;
-        EXPECT_EQ(LocalBytes(name), QByteArray::fromStdString(c.bytes)) << c.url;
+        const bool fetched = c.result == STATE_FETCHED;
+        EXPECT_EQ(LocalBytes(fetched ? name : name + ".part"), QByteArray::fromStdString(c.bytes)) << c.url;
+        EXPECT_EQ(LocalExists(name), fetched) << c.url;
         // Connecting, fetching (progress coalesced into one pending update), complete.
         std::vector<int> states{STATE_CONNECTING, STATE_FETCHING};
         if (c.result == STATE_FETCHED)

@@ -39,7 +39,7 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         QByteArray bytes;
     } cases[] = {
         // A cancelled fetch fails, with or without a known length, and keeps
-        // what it has.
+        // what it has in the partial file.
         {"/stall", STATE_FETCHING, STATE_FAILED, "100/5000 キャンセルされました", "100/5000 ", QByteArray(100, 's')},
         {"/stall-chunked", STATE_FETCHING, STATE_FAILED, "100 キャンセルされました", "100 ", QByteArray(100, 'c')},
         // Still waiting for the response; the stall time applies once connected.
@@ -60,7 +60,8 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         fetch.join();
         EXPECT_EQ(result, c.result) << c.path;
         EXPECT_EQ(item->GetNote(), c.note);
-        EXPECT_EQ(LocalBytes(name), c.bytes) << c.path;
+        EXPECT_EQ(LocalBytes(name + ".part"), c.bytes) << c.path;
+        EXPECT_FALSE(LocalExists(name)) << c.path;
         session.Reset();
 
         // Nobody cancels: the stall timeout ends it, with a note that says so.
@@ -71,7 +72,7 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         EXPECT_THAT(stalled->GetNote(), StartsWith(c.stallNote));
         EXPECT_THAT(stalled->GetNote(), HasSubstr("転送が停止しました"));
         EXPECT_THAT(stalled->GetNote(), HasSubstr("300 ミリ秒"));
-        EXPECT_EQ(LocalBytes("stalled-" + name), c.bytes) << c.path;
+        EXPECT_EQ(LocalBytes("stalled-" + name + ".part"), c.bytes) << c.path;
     }
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(log.launches, 0);
@@ -102,7 +103,7 @@ TEST_F(FetchTest, FailedWriteFailsTheItemWithTheCause)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(result, STATE_FAILED);
-    EXPECT_EQ(item->GetNote(), LocalPath().toStdString() + " に書き込めません: ファイルが大きすぎます (File too large)");
+    EXPECT_EQ(item->GetNote(), LocalPath().toStdString() + ".part に書き込めません: ファイルが大きすぎます (File too large)");
     EXPECT_EQ(log.launches, 0);
 }
 #endif

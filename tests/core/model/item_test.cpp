@@ -82,9 +82,9 @@ TEST_F(ItemTest, LocalNameAndMirroredFolders)
         {"http://host/a/b/c.zip", 9, "//host/a/b", "c.zip"},
         {"http://host/a/b/c.zip", -1, "", ""},
         {"http://host/a/b/c.zip", -7, "", "c.zip"},
-        // A trailing slash: no name from the empty segment, the last
-        // directory takes its place.
-        {"http://host/a/b/", 0, "", ""},
+        // A trailing slash: the folder's page at level 0; at higher levels
+        // the last directory takes the empty segment's place.
+        {"http://host/a/b/", 0, "", "index.html"},
         {"http://host/a/b/", 2, "/a", "b"},
         // Query strings stay in the name; a slash inside one splits there.
         {"http://host/get.cgi?id=5", 0, "", "get.cgi?id=5"},
