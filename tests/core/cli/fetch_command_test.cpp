@@ -8,6 +8,7 @@
 #include "support/tempsettings.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -159,6 +160,55 @@ TEST_F(FetchProcessTest, StopSignalsCancelSaveAndExitBySignal)
         EXPECT_EQ(child.Wait(10000), status) << strsignal(signal) << "\n" << Stderr();
         EXPECT_EQ(SavedStates(), std::vector<int>{STATE_FAILED}) << strsignal(signal);
     }
+}
+
+// After Ctrl+C the bytes already received stay in the partial file, and the
+// next run asks only for the rest.
+TEST_F(FetchProcessTest, FetchAfterCtrlCGoesOnFromThePartialFile)
+{
+    std::string body(300000, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 23);
+    std::atomic<bool> headSent{false};
+    CHttpServer http;
+    http.Raw().Get("/big.bin", [&](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("ETag", "\"big-1\"");
+        if (req.has_header("Range")) { // cut to the range by the server library
+            res.set_content(body, "application/octet-stream");
+            return;
+        }
+        // The first 1000 bytes, then nothing until the server stops.
+        res.set_content_provider(body.size(), "application/octet-stream",
+                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset == 0)
+                                         return sink.write(body.data(), 1000);
+                                     headSent = true;
+                                     http.Sleep(std::chrono::seconds(20));
+                                     return false;
+                                 });
+    });
+    ASSERT_TRUE(http.Start());
+    MakeList({http.Url("/big.bin")});
+    ASSERT_TRUE(StartFetch(false, {list}));
+    const QString part = settings.Path(QStringLiteral("big.bin.part"));
+    // The child keeps small pieces in memory until the transfer ends: the
+    // partial file is only known to exist, the bytes to have been sent.
+    ASSERT_TRUE(RunUntil([&] { return headSent && QFile::exists(part); })) << Stderr();
+    QThread::msleep(300); // for the sent bytes to cross the loopback
+    ::kill(child.Pid(), SIGINT);
+    EXPECT_EQ(child.Wait(10000), 130) << Stderr();
+    EXPECT_FALSE(QFile::exists(settings.Path(QStringLiteral("big.bin"))));
+
+    // The interrupted item failed: reset, then fetched again.
+    ASSERT_EQ(RunHeadless({"--reset", list}, out.get(), err.get()), EXIT_OK) << Text(err);
+    EXPECT_EQ(Run({list}), EXIT_OK) << Text(err);
+    EXPECT_THAT(Text(out), HasSubstr("fetched\t" + http.Url("/big.bin") + "\t300000/300000 (1000 バイトから再開)\n"));
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("big.bin"))), QByteArray::fromStdString(body));
+    EXPECT_FALSE(QFile::exists(part));
+    const auto requests = http.RequestsFor("/big.bin");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=1000-");
+    EXPECT_EQ(requests[1].Header("If-Range"), "\"big-1\"");
 }
 
 // `zorv --fetch L | head -1`: once the reader has gone, the rest of the list
