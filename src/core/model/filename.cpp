@@ -266,9 +266,8 @@ std::string SafeFileName(std::string_view name)
     if (trimmed == "." || trimmed == "..")
         return "_";
     std::string_view bare = trimmed;
-    while (!bare.empty() && bare.front() == '.')
+    while (!bare.empty() && (bare.front() == '.' || IsBlank(bare.front())))
         bare.remove_prefix(1);
-    bare = Trim(bare);
     return CutFileName(std::string(bare));
 }
 
@@ -281,8 +280,9 @@ std::string CutFileName(std::string name, std::size_t limit)
     if (dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtension && name.size() - dot < limit)
         ext = name.substr(dot);
     std::size_t keep = limit - ext.size();
-    // Never cut inside a character: back off over continuation bytes.
-    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    // Never cut inside a character: back off over (at most three)
+    // continuation bytes.
+    for (int k = 0; k < 3 && keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80; ++k)
         --keep;
     name.resize(keep);
     return name + ext;

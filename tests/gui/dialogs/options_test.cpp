@@ -283,11 +283,12 @@ TEST_F(OptionsSheetTest, SimpleProxyFieldsAndDetailsDialog)
 
 // "参照" asks for a folder starting at the field (not while the folder level
 // is refused); the misc page shows seconds of milliseconds, rounding down.
-TEST_F(OptionsSheetTest, LocalBrowseAndMiscSeconds)
+TEST_F(OptionsSheetTest, LocalBrowseMiscSecondsAndChecks)
 {
     Record().DefaultDestination = "/start";
     Record().HangUpOnIdleTimer = 1999;
     Record().HangUpOnIdleTimer2 = 30000;
+    Record().UseServerFileName = 0;
     auto sheet = Open();
     QStringList asked;
     sheet->LocalPage().SetFolderChooser([&](const QString& current) -> std::optional<QString> {
@@ -304,6 +305,10 @@ TEST_F(OptionsSheetTest, LocalBrowseAndMiscSeconds)
     EXPECT_EQ(Text(*sheet, res::IDC_OPT_DESTINATION), QStringLiteral("/chosen"));
 
     sheet->Tabs()->setCurrentIndex(MISC);
+    EXPECT_TRUE(Control<QAbstractButton>(*sheet, res::IDC_OPT_RESUME_PARTIAL)->isChecked());
+    EXPECT_FALSE(Control<QAbstractButton>(*sheet, res::IDC_OPT_SERVER_FILE_NAME)->isChecked());
+    Click(*sheet, res::IDC_OPT_RESUME_PARTIAL);
+    Click(*sheet, res::IDC_OPT_SERVER_FILE_NAME);
     EXPECT_EQ(Text(*sheet, res::IDC_OPT_CONFIRM_DELAY), QStringLiteral("1"));
     EXPECT_EQ(Text(*sheet, res::IDC_OPT_COUNTDOWN), QStringLiteral("30"));
     Type(*sheet, res::IDC_OPT_CONFIRM_DELAY, QStringLiteral("0"));
@@ -313,6 +318,8 @@ TEST_F(OptionsSheetTest, LocalBrowseAndMiscSeconds)
     EXPECT_EQ(Record().DefaultFnameLevel, 3);
     EXPECT_EQ(Record().HangUpOnIdleTimer, 0);
     EXPECT_EQ(Record().HangUpOnIdleTimer2, 45000);
+    EXPECT_EQ(Record().ResumePartial, 0);
+    EXPECT_EQ(Record().UseServerFileName, 1);
 }
 
 // ヘルプ and F1 open the topic of the page in front.
