@@ -49,6 +49,21 @@ private:
 // a stall, a cut connection (a chunked body without its last chunk, for
 // example) or a failed write fails the item, whatever is already on disk.
 //
+// The body is written to the partial file (PartialPath) and renamed onto the
+// local file only when the transfer is complete; a failed rename fails the
+// item. A failed fetch leaves the partial file, and an earlier local file,
+// as they are. With ResumePartial, a fetch whose partial file another fetch
+// of the same URL left asks for the rest: HTTP with Range and If-Range (the
+// validator that fetch kept), FTP with REST. A 200 answer starts the file
+// over; a 416 (or a range other than the one asked, or FTP refusing the
+// offset) makes one new request from the beginning. The note then carries
+// "(N バイトから再開)", and its numbers count the whole file.
+//
+// With UseServerFileName, the file name of a Content-Disposition header
+// replaces an item file name derived from the URL (not one the user typed):
+// the file is written under the new name, and the item is offered it
+// (CItem::OfferFileName; the UI thread applies it with the next notice).
+//
 // Two fetches never write one local file at once: a fetch whose local file
 // another fetch of this process is writing fails at once, without any
 // network access, with a note naming the file (the file keeps the other
