@@ -15,8 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace zorv::test {
 
@@ -92,6 +97,28 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
     bool LocalExists(const std::string& name = "out.bin") const { return QFile::exists(LocalPath(name)); }
+
+#ifndef _WIN32
+    // Fetches with the process's file size limit at 256 KiB: the write that
+    // crosses it fails (EFBIG) as on a full disk.
+    int FetchWithSizeLimit(const ItemPtr& item)
+    {
+        rlimit saved{};
+        if (getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+            ADD_FAILURE() << "getrlimit";
+            return -1;
+        }
+        rlimit limited = saved;
+        limited.rlim_cur = 256 * 1024;
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        const bool limitedOk = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+        EXPECT_TRUE(limitedOk) << "setrlimit";
+        const int result = limitedOk ? Fetch(item) : -1;
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        return result;
+    }
+#endif
 
     static std::string Pattern(size_t n)
     {

@@ -13,10 +13,6 @@
 
 #include <atomic>
 
-#ifndef _WIN32
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
@@ -164,18 +160,9 @@ TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFile)
     const std::string body = Pattern(700000);
     ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/data.lzh"), QByteArray::fromStdString(body)));
 
-    // A file size limit stops the first fetch part of the way, as a full
-    // disk would.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 256 * 1024;
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    // A file size limit stops the first fetch part of the way.
     ItemPtr item = Add(ftp.Url("/pub/data.lzh"));
-    const int first = Fetch(item);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    const int first = FetchWithSizeLimit(item);
     ASSERT_EQ(first, STATE_FAILED);
     const qint64 kept = QFileInfo(LocalPath("out.bin.part")).size();
     ASSERT_GT(kept, 0);

@@ -8,12 +8,7 @@
 #include <QThread>
 
 #include <atomic>
-#include <csignal>
 #include <thread>
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -91,18 +86,8 @@ TEST_F(FetchTest, FailedWriteFailsTheItemWithTheCause)
 {
     http.Serve("/big.bin", Pattern(1024 * 1024));
     ASSERT_TRUE(http.Start());
-    // A file size limit makes the write fail (EFBIG) as a full disk would.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 256 * 1024;
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     ItemPtr item = Add(http.Url("/big.bin"));
-    const int result = Fetch(item);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(result, STATE_FAILED);
+    EXPECT_EQ(FetchWithSizeLimit(item), STATE_FAILED);
     EXPECT_EQ(item->GetNote(), LocalPath().toStdString() + ".part に書き込めません: ファイルが大きすぎます (File too large)");
     EXPECT_EQ(log.launches, 0);
 }
