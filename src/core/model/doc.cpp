@@ -23,6 +23,18 @@ CZorvDoc::~CZorvDoc()
         m_pEngine->StopWorkers();
         m_pEngine->ReleaseItems();
     }
+    if (m_disposer.joinable())
+        m_disposer.join();
+}
+
+void CZorvDoc::DisposeItems(std::vector<ItemPtr> items)
+{
+    constexpr size_t kLongList = 10000;
+    if (items.size() < kLongList)
+        return; // freed here, at once
+    if (m_disposer.joinable())
+        m_disposer.join();
+    m_disposer = std::thread([old = std::move(items)]() mutable { old.clear(); });
 }
 
 void CZorvDoc::AddObserver(IDocObserver* observer)
@@ -147,8 +159,10 @@ void CZorvDoc::RemoveAllItems()
     }
     for (const auto& p : m_items)
         p->m_nRow = -1;
-    m_items.clear();
+    std::vector<ItemPtr> old;
+    old.swap(m_items);
     ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
+    DisposeItems(std::move(old));
 }
 
 void CZorvDoc::Reorder(const std::vector<int>& newOrder)

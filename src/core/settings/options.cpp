@@ -79,6 +79,9 @@ void COptions::LoadSettings()
     AutoSave = ReadInt(s, "AutoSave", 0);
     DefaultFnameLevel = ReadInt(s, "DefaultFnameLevel", 0);
     MaxRetry = ReadInt(s, "MaxRetry", 0);
+    NotifyWhenDone = ReadInt(s, "NotifyWhenDone", 1);
+    CloseToTray = ReadInt(s, "CloseToTray", 0);
+    ToolBar = ReadInt(s, "ToolBar", 1);
 }
 
 void COptions::SaveSettings() const
@@ -108,6 +111,9 @@ void COptions::SaveSettings() const
     WriteInt(s, "AutoSave", AutoSave);
     WriteInt(s, "DefaultFnameLevel", DefaultFnameLevel);
     WriteInt(s, "MaxRetry", MaxRetry);
+    WriteInt(s, "NotifyWhenDone", NotifyWhenDone);
+    WriteInt(s, "CloseToTray", CloseToTray);
+    WriteInt(s, "ToolBar", ToolBar);
     s.endGroup();
     s.sync();
 }

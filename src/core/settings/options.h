@@ -81,6 +81,11 @@ public:
     int AutoSave = 0;
     int DefaultFnameLevel = 0;
     int MaxRetry = 0;
+    // The window: a desktop notification when the queue has run empty, the
+    // close button hiding the window in the tray, the toolbar shown.
+    int NotifyWhenDone = 1;
+    int CloseToTray = 0;
+    int ToolBar = 1;
 
 private:
     mutable std::mutex m_netLock;

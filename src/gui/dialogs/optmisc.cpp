@@ -32,7 +32,9 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
       m_pAutoSave(MakeCheck(res::IDC_OPT_AUTO_SAVE, QStringLiteral("リストを自動保存"))),
       m_pLaunch(MakeCheck(res::IDC_OPT_EXEC_AFTER_FETCH, QStringLiteral("ファイル取得後アプリケーション起動"))),
       m_pAction(MakeEdit(res::IDC_OPT_EXEC_ACTION)), m_pConfirmDelay(MakeEdit(res::IDC_OPT_CONFIRM_DELAY, 7)),
-      m_pCountdown(MakeEdit(res::IDC_OPT_COUNTDOWN, 7))
+      m_pCountdown(MakeEdit(res::IDC_OPT_COUNTDOWN, 7)),
+      m_pNotify(MakeCheck(res::IDC_OPT_NOTIFY_DONE, QStringLiteral("取得がすべて終わったらデスクトップに通知"))),
+      m_pCloseToTray(MakeCheck(res::IDC_OPT_CLOSE_TO_TRAY, QStringLiteral("閉じるボタンでタスクトレイに格納")))
 {
     auto* time = new QHBoxLayout;
     time->addWidget(m_pStartAt);
@@ -65,6 +67,8 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
     layout->addLayout(time);
     layout->addWidget(m_pRemove);
     layout->addWidget(m_pAutoSave);
+    layout->addWidget(m_pNotify);
+    layout->addWidget(m_pCloseToTray);
     layout->addWidget(launch);
     layout->addWidget(hangUp);
     layout->addStretch(1);
@@ -83,6 +87,8 @@ void COptMisc::OnInitPage()
     m_pMinute->setText(QString::number(static_cast<unsigned>(o.StartAtMin)));
     m_pRemove->setChecked(o.AutoRemoveUrlIfSuccess != 0);
     m_pAutoSave->setChecked(o.AutoSave != 0);
+    m_pNotify->setChecked(o.NotifyWhenDone != 0);
+    m_pCloseToTray->setChecked(o.CloseToTray != 0);
 }
 
 bool COptMisc::OnKillActive()
@@ -111,6 +117,8 @@ bool COptMisc::OnKillActive()
     o.StartAtMin = static_cast<int>(*minute);
     o.AutoRemoveUrlIfSuccess = m_pRemove->isChecked() ? 1 : 0;
     o.AutoSave = m_pAutoSave->isChecked() ? 1 : 0;
+    o.NotifyWhenDone = m_pNotify->isChecked() ? 1 : 0;
+    o.CloseToTray = m_pCloseToTray->isChecked() ? 1 : 0;
     return true;
 }
 

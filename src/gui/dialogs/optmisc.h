@@ -1,7 +1,8 @@
 #pragma once
 // COptMisc: "詳細", automatic and scheduled start, removal of fetched items,
 // automatic saving, the launch after a fetch and the disconnect delays (shown
-// in whole seconds, kept in milliseconds). Every control stays enabled.
+// in whole seconds, kept in milliseconds), the notification when the list is
+// done and closing to the tray. Every control stays enabled.
 #include "dialogs/optpage.h"
 
 namespace zorv {
@@ -27,6 +28,8 @@ private:
     QLineEdit* m_pAction;
     QLineEdit* m_pConfirmDelay;
     QLineEdit* m_pCountdown;
+    QCheckBox* m_pNotify;
+    QCheckBox* m_pCloseToTray;
 };
 
 } // namespace zorv
