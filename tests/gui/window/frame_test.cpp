@@ -10,6 +10,7 @@
 #include "support/dbusmock.h"
 #include "support/http_server.h"
 
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
