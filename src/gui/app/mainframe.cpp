@@ -87,7 +87,8 @@ CMainFrame::CMainFrame(CZorvApp& app)
     setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
-    resize(800, 480);
+    // Room for the default column widths (the list view's) and the toolbar.
+    resize(1080, 600);
 
     BuildMenus();
     BuildAccelerators();

@@ -42,7 +42,7 @@ const QString kSettingsSection = QStringLiteral("Settings");
 const QString kImportFolderEntry = QStringLiteral("ImportFolder");
 // Widths of a list with none stored, for typical content: the URL and the
 // local path widest, the note wide enough for the progress text.
-constexpr int kDefaultColumnWidths[kColumnCount] = {300, 80, 330, 220, 160, 160};
+constexpr int kDefaultColumnWidths[kColumnCount] = {260, 70, 320, 170, 140, 100};
 
 std::optional<QFont> SavedFont()
 {

@@ -351,7 +351,7 @@ TEST_F(StartupTest, PlacementComesBackNormalAtTheSavedPosition)
         store->setValue(QStringLiteral("Settings/WindowPlacement"), 1234);
     }
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Frame().size(), QSize(800, 480)) << "a value of another type is ignored: the default size";
+    EXPECT_EQ(Frame().size(), QSize(1080, 600)) << "a value of another type is ignored: the default size";
     const QRect normal(120, 90, 640, 420);
     Frame().setGeometry(normal);
     ASSERT_TRUE(WaitFor([&] { return Frame().geometry() == normal; }));
@@ -380,11 +380,12 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     ASSERT_TRUE(Start());
     QHeaderView* header = View().horizontalHeader();
     // Without stored widths: wide enough for a URL, a path, the progress text.
-    const int defaults[kColumnCount] = {300, 80, 330, 220, 160, 160};
-    for (int c = 0; c < kColumnCount; ++c)
+    const int defaults[kColumnCount] = {260, 70, 320, 170, 140, 100};
+    for (int c = 0; c < kColumnCount - 1; ++c)
         EXPECT_EQ(header->sectionSize(c), defaults[c]) << c;
+    EXPECT_GE(header->sectionSize(COL_REFERER), defaults[COL_REFERER]);
     // The last column fills what the others leave of a wide window.
-    Frame().resize(2000, 480);
+    Frame().resize(2000, 600);
     Frame().show();
     ASSERT_TRUE(WaitFor([&] { return header->sectionSize(COL_REFERER) > 600; }));
     header->resizeSection(COL_DESTINATION, 260);
@@ -419,7 +420,7 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     header = View().horizontalHeader();
     EXPECT_EQ(header->sectionSize(COL_DESTINATION), 260);
     EXPECT_EQ(header->sectionSize(COL_URL), 333);
-    EXPECT_EQ(header->sectionSize(COL_NOTE), 330);
+    EXPECT_EQ(header->sectionSize(COL_NOTE), 320);
     EXPECT_EQ(View().font().family(), QStringLiteral("IPAGothic"));
     EXPECT_EQ(View().font().pixelSize(), 19);
     EXPECT_EQ(View().font().weight(), QFont::Bold);
