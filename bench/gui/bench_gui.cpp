@@ -193,19 +193,21 @@ int RunList(int count)
     app->UI().askSave = [](const QString&) { return QMessageBox::No; };
     app->UI().error = [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
 
-    // Start-up with the list on the command line, up to the first paint.
+    // Start-up with the list on the command line, up to the first paint. The
+    // probe runs from the start: a long list is read while the event loop
+    // turns, so the longest gap is what start-up blocks, not its duration.
     {
         QElapsedTimer t;
         t.start();
+        probe.Start();
         if (!app->InitInstance({path}))
             return 2;
         const double init = static_cast<double>(t.nsecsElapsed()) / 1e6;
-        probe.Start();
         Spin(300);
         probe.Stop();
-        std::printf("%-34s call %8.1f ms   longest stall %8.1f ms\n", "start-up with the list", init,
-                    std::max(init, probe.Max()));
-        steps.push_back({"start-up", init, std::max(init, probe.Max())});
+        std::printf("%-34s call %8.1f ms   longest stall %8.1f ms (UI thread busy %6.1f ms of it)\n",
+                    "start-up with the list", init, probe.Max(), probe.BusyOfLongest());
+        steps.push_back({"start-up", init, probe.Max()});
     }
     CMainFrame& frame = *app->MainFrame();
     CZorvView& view = frame.View();

@@ -6,12 +6,17 @@
 #include "model/text.h"
 #include "settings/options.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QSaveFile>
+#include <QThread>
 
 #include <cerrno>
+#include <exception>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace zorv {
 
@@ -92,13 +97,41 @@ std::vector<ItemPtr> ParseList(const QByteArray& bytes)
     return items;
 }
 
+// ParseList, for a long list on a thread of its own while the calling
+// (UI) thread's event loop keeps running: timers, repaints and the workers'
+// notices go on, user input waits until the list is read. A short list, or
+// a caller without an event loop of the application's thread, reads here.
+std::vector<ItemPtr> ParseListAside(const QByteArray& bytes)
+{
+    constexpr qsizetype kLongList = 1 << 20;
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (bytes.size() < kLongList || !app || QThread::currentThread() != app->thread())
+        return ParseList(bytes);
+    std::vector<ItemPtr> items;
+    std::exception_ptr error;
+    QEventLoop loop;
+    std::thread reader([&] {
+        try {
+            items = ParseList(bytes);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    reader.join();
+    if (error)
+        std::rethrow_exception(error);
+    return items;
+}
+
 } // namespace
 
 bool CZorvDoc::LoadFromBytes(const QByteArray& bytes, QString* cause)
 {
     std::vector<ItemPtr> items;
     try {
-        items = ParseList(bytes);
+        items = ParseListAside(bytes);
     } catch (const CArchiveError& e) {
         if (cause)
             *cause = QString::fromUtf8(e.what());
