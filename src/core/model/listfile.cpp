@@ -9,11 +9,13 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QThread>
 
 #include <cerrno>
 #include <exception>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -97,29 +99,41 @@ std::vector<ItemPtr> ParseList(const QByteArray& bytes)
     return items;
 }
 
-// ParseList, for a long list on a thread of its own while the calling
-// (UI) thread's event loop keeps running: timers, repaints and the workers'
-// notices go on, user input waits until the list is read. A short list, or
-// a caller without an event loop of the application's thread, reads here.
+// A list file this long is read and parsed on a thread of its own.
+constexpr qsizetype kLongList = 1 << 20;
+
+// Runs `work`, when `aside`, on a thread of its own while the calling (UI)
+// thread's event loop keeps running: timers, repaints and the workers'
+// notices go on, user input waits until the work is done. Without an event
+// loop of the application's thread to turn, it runs here.
+void RunAside(bool aside, const std::function<void()>& work)
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!aside || !app || QThread::currentThread() != app->thread()) {
+        work();
+        return;
+    }
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+}
+
+// ParseList, aside for a long list.
 std::vector<ItemPtr> ParseListAside(const QByteArray& bytes)
 {
-    constexpr qsizetype kLongList = 1 << 20;
-    const QCoreApplication* app = QCoreApplication::instance();
-    if (bytes.size() < kLongList || !app || QThread::currentThread() != app->thread())
-        return ParseList(bytes);
     std::vector<ItemPtr> items;
     std::exception_ptr error;
-    QEventLoop loop;
-    std::thread reader([&] {
+    RunAside(bytes.size() >= kLongList, [&] {
         try {
             items = ParseList(bytes);
         } catch (...) {
             error = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    reader.join();
     if (error)
         std::rethrow_exception(error);
     return items;
@@ -158,17 +172,24 @@ bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
     m_bLoading = true;
     QString cause;
     bool ok = false;
-    QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly)) {
-        cause = FileErrorText(errno, file.errorString());
-    } else {
-        const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    bool read = false;
+    // Read aside too when long (errno belongs to the thread that read).
+    RunAside(QFileInfo(path).size() >= kLongList, [&] {
+        QFile file(path);
+        errno = 0;
+        if (!file.open(QIODevice::ReadOnly)) {
+            cause = FileErrorText(errno, file.errorString());
+            return;
+        }
+        bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
             cause = file.errorString();
         else
-            ok = LoadFromBytes(bytes, &cause);
-    }
+            read = true;
+    });
+    if (read)
+        ok = LoadFromBytes(bytes, &cause);
     if (ok) {
         m_strPathName = path;
     } else {
