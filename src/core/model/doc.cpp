@@ -109,6 +109,23 @@ void CZorvDoc::AppendItems(std::vector<ItemPtr> items, bool queue)
     }
 }
 
+void CZorvDoc::AppendLoaded(std::vector<ItemPtr> items, std::list<ItemPtr> queue)
+{
+    AppendItems(std::move(items), false);
+    if (queue.empty())
+        return;
+    {
+        // Splicing keeps the nodes, so the items' queue positions stay valid.
+        std::scoped_lock lock(m_lock);
+        m_pending.splice(m_pending.end(), queue);
+        m_nPending.store(static_cast<int>(m_pending.size()));
+    }
+    if (m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+}
+
 void CZorvDoc::RemoveItems(std::vector<int> rows)
 {
     std::sort(rows.begin(), rows.end());

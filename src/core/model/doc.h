@@ -221,6 +221,9 @@ private:
             f(*o);
     }
 
+    // Appends the items of a list just read, with its queue built already
+    // (the items' queue positions point into `queue`).
+    void AppendLoaded(std::vector<ItemPtr> items, std::list<ItemPtr> queue);
     // Frees the items of a list that was emptied. A long list takes tens of
     // milliseconds to free: that happens on a thread of its own, joined by
     // the next such list or the document's end, not on the UI thread.

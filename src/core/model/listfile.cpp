@@ -122,37 +122,39 @@ void RunAside(bool aside, const std::function<void()>& work)
     worker.join();
 }
 
-// ParseList, aside for a long list.
-std::vector<ItemPtr> ParseListAside(const QByteArray& bytes)
-{
-    std::vector<ItemPtr> items;
-    std::exception_ptr error;
-    RunAside(bytes.size() >= kLongList, [&] {
-        try {
-            items = ParseList(bytes);
-        } catch (...) {
-            error = std::current_exception();
-        }
-    });
-    if (error)
-        std::rethrow_exception(error);
-    return items;
-}
-
 } // namespace
 
 bool CZorvDoc::LoadFromBytes(const QByteArray& bytes, QString* cause)
 {
     std::vector<ItemPtr> items;
-    try {
-        items = ParseListAside(bytes);
-    } catch (const CArchiveError& e) {
-        if (cause)
-            *cause = QString::fromUtf8(e.what());
-        return false;
+    std::list<ItemPtr> queue; // the items to fetch, in list order
+    std::exception_ptr error;
+    // A long list is parsed, and its queue built, aside: the items are no
+    // one else's yet.
+    RunAside(bytes.size() >= kLongList, [&] {
+        try {
+            items = ParseList(bytes);
+            for (const ItemPtr& item : items) {
+                if (item->GetState() == STATE_NOT_FETCHED) {
+                    item->m_queuePos = queue.insert(queue.end(), item);
+                    item->m_bQueued = true;
+                }
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const CArchiveError& e) {
+            if (cause)
+                *cause = QString::fromUtf8(e.what());
+            return false;
+        }
     }
     DeleteContents();
-    AppendItems(std::move(items), true);
+    AppendLoaded(std::move(items), std::move(queue));
     return true;
 }
 
