@@ -42,11 +42,15 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     case ProgressRole:
     case ProgressTextRole: {
-        if (index.column() != COL_NOTE || item->GetState() != STATE_FETCHING)
+        // A fetching item's progress; a fetched one's size.
+        const int state = item->GetState();
+        if (index.column() != COL_NOTE || (state != STATE_FETCHING && state != STATE_FETCHED))
             return {};
         std::uint64_t done = 0, total = 0;
         if (!ParseProgressNote(item->GetNote(), done, total))
             return {};
+        if (state == STATE_FETCHED)
+            return role == ProgressTextRole ? QString::fromStdString(FormatSize(done)) : QVariant();
         if (role == ProgressTextRole)
             return QString::fromStdString(FormatProgressText(done, total, m_rates.Rate(item->Serial())));
         if (total == 0)

@@ -16,9 +16,9 @@ public:
     // Progress of a fetching item, 0.0–1.0, in the note column; absent
     // otherwise.
     static constexpr int ProgressRole = Qt::UserRole + 1;
-    // What the note cell of a fetching item shows instead of its note:
-    // percent, sizes, the item's own speed and the time left; absent
-    // otherwise.
+    // What the note cell shows instead of the note: for a fetching item
+    // percent, sizes, its own speed and the time left; for a fetched one its
+    // size; absent otherwise.
     static constexpr int ProgressTextRole = Qt::UserRole + 2;
 
     explicit CListModel(CZorvDoc& doc, QObject* parent = nullptr);
