@@ -45,6 +45,7 @@ void CDesktopNotifier::SetConnection(const QDBusConnection& bus)
                      SLOT(OnActionInvoked(uint, QString)));
     m_bus = bus;
     m_ids.clear();
+    m_early.clear();
     Connect();
 }
 
@@ -68,8 +69,12 @@ bool CDesktopNotifier::Notify(const QString& summary, const QString& body)
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         const QDBusPendingReply<uint> reply = *w;
-        if (reply.isValid())
+        if (reply.isValid()) {
             m_ids.insert(reply.value());
+            // A click may be told before the answer that names the id.
+            if (m_early.remove(reply.value()))
+                emit Clicked();
+        }
         w->deleteLater();
     });
     return true;
@@ -77,8 +82,12 @@ bool CDesktopNotifier::Notify(const QString& summary, const QString& body)
 
 void CDesktopNotifier::OnActionInvoked(uint id, const QString& action)
 {
-    if (action == QLatin1String("default") && m_ids.contains(id))
+    if (action != QLatin1String("default"))
+        return;
+    if (m_ids.contains(id))
         emit Clicked();
+    else
+        m_early.insert(id);
 }
 
 } // namespace zorv

@@ -48,7 +48,8 @@ private slots:
 private:
     void Connect();
     QDBusConnection m_bus;
-    QSet<uint> m_ids; // notifications sent, by the id the service gave them
+    QSet<uint> m_ids;   // notifications sent, by the id the service gave them
+    QSet<uint> m_early; // clicks on ids not known yet (their answer still on its way)
 };
 
 } // namespace zorv
