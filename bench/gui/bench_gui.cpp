@@ -38,6 +38,11 @@ using namespace zorv;
 
 namespace {
 
+// The longest stall allowed: any step of the long list; while transfers run
+// (one frame at 60 Hz).
+constexpr double kListTargetMs = 50;
+constexpr double kFetchTargetMs = 16;
+
 // CPU time of the calling thread, in milliseconds.
 double ThreadCpuMs()
 {
@@ -188,19 +193,21 @@ int RunList(int count)
     app->UI().askSave = [](const QString&) { return QMessageBox::No; };
     app->UI().error = [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
 
-    // Start-up with the list on the command line, up to the first paint.
+    // Start-up with the list on the command line, up to the first paint. The
+    // probe runs from the start: a long list is read while the event loop
+    // turns, so the longest gap is what start-up blocks, not its duration.
     {
         QElapsedTimer t;
         t.start();
+        probe.Start();
         if (!app->InitInstance({path}))
             return 2;
         const double init = static_cast<double>(t.nsecsElapsed()) / 1e6;
-        probe.Start();
         Spin(300);
         probe.Stop();
-        std::printf("%-34s call %8.1f ms   longest stall %8.1f ms\n", "start-up with the list", init,
-                    std::max(init, probe.Max()));
-        steps.push_back({"start-up", init, std::max(init, probe.Max())});
+        std::printf("%-34s call %8.1f ms   longest stall %8.1f ms (UI thread busy %6.1f ms of it)\n",
+                    "start-up with the list", init, probe.Max(), probe.BusyOfLongest());
+        steps.push_back({"start-up", init, probe.Max()});
     }
     CMainFrame& frame = *app->MainFrame();
     CZorvView& view = frame.View();
@@ -266,9 +273,9 @@ int RunList(int count)
         worst = std::max(worst, s.maxGapMs);
     app->ExitInstance();
     SetSettingsFile(QString());
-    std::printf("\nlongest stall of all steps: %.1f ms (target: at most 100 ms) %s\n", worst,
-                worst <= 100 ? "PASS" : "FAIL");
-    return worst <= 100 ? 0 : 1;
+    std::printf("\nlongest stall of all steps: %.1f ms (target: at most %.0f ms) %s\n", worst, kListTargetMs,
+                worst <= kListTargetMs ? "PASS" : "FAIL");
+    return worst <= kListTargetMs ? 0 : 1;
 }
 
 int RunFetch(const QString& outDir, const QStringList& urls)
@@ -324,15 +331,16 @@ int RunFetch(const QString& outDir, const QStringList& urls)
     std::printf("bytes: %lld in %.2f s = %.0f MB/s (status bar showed %s)\n", static_cast<long long>(bytes),
                 seconds, static_cast<double>(bytes) / seconds / 1e6, qPrintable(lastSpeed));
     std::printf("event loop: %zu probe gaps; median %.2f ms, 99th percentile %.2f ms, 99.9th %.2f ms, "
-                "longest %.1f ms; gaps over 50 ms: %zu\n",
+                "longest %.1f ms; gaps over %.0f ms: %zu\n",
                 probe.Count(), probe.Percentile(0.5), probe.Percentile(0.99), probe.Percentile(0.999),
-                probe.Max(), probe.Above(50));
+                probe.Max(), kFetchTargetMs, probe.Above(kFetchTargetMs));
     std::printf("UI thread on the CPU: %.1f ms within the longest gap; at most %.1f ms within any gap\n",
                 probe.BusyOfLongest(), probe.MaxBusy());
     app->ExitInstance();
     SetSettingsFile(QString());
-    const bool ok = fetched == urls.size() && probe.Max() <= 50;
-    std::printf("longest stall %.1f ms (target: at most 50 ms) %s\n", probe.Max(), ok ? "PASS" : "FAIL");
+    const bool ok = fetched == urls.size() && probe.Max() <= kFetchTargetMs;
+    std::printf("longest stall %.1f ms (target: at most %.0f ms) %s\n", probe.Max(), kFetchTargetMs,
+                ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }
 

@@ -5,6 +5,7 @@
 #include "settings/options.h"
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <cstdint>
 #include <numeric>
@@ -310,11 +311,13 @@ int CWheelAccumulator::Add(int delta)
 namespace {
 
 // Sorts the rows by texts, byte-wise (std::string_view compares as unsigned
-// bytes, like CItem::CompareItems). Texts of a column tend to share a long
-// prefix ("http://host/dir/..."), so each row first gets the 8 bytes after
-// the prefix common to all rows as one big-endian number (zero-padded); rows
-// with equal numbers are compared in full. Equal numbers from different texts
-// are rare, so most comparisons touch 16 contiguous bytes and no text.
+// bytes, like CItem::CompareItems), and stably. Texts of a column share long
+// prefixes ("http://host/dir/..."), so the texts are never compared as
+// wholes: the rows are sorted by 8 bytes of their texts at a time, as one
+// big-endian number (zero-padded), starting after the prefix common to all
+// rows; each run of rows with equal numbers is then sorted by the next 8
+// bytes, and so on. Every comparison is one of two integers, and each text
+// is read once per 8 bytes that its run still shares.
 std::vector<int> SortedByText(const std::vector<std::string_view>& keys, bool descending)
 {
     const size_t count = keys.size();
@@ -332,25 +335,43 @@ std::vector<int> SortedByText(const std::vector<std::string_view>& keys, bool de
         int row;
     };
     std::vector<Entry> entries(count);
-    for (size_t r = 0; r < count; ++r) {
-        std::uint64_t head = 0;
-        const std::string_view k = keys[r];
-        for (size_t i = 0; i < 8; ++i) {
-            const size_t at = common + i;
-            head = (head << 8) | (at < k.size() ? static_cast<unsigned char>(k[at]) : 0u);
+    for (size_t r = 0; r < count; ++r)
+        entries[r].row = static_cast<int>(r);
+    const auto before = [descending](std::uint64_t a, std::uint64_t b) { return descending ? b < a : a < b; };
+    // Sorts [first, last): rows whose texts agree on every byte before `at`
+    // (a shorter text read as padded with zero bytes).
+    std::function<void(Entry*, Entry*, size_t)> sortRange = [&](Entry* first, Entry* last, size_t at) {
+        size_t longest = 0;
+        for (Entry* e = first; e != last; ++e)
+            longest = std::max(longest, keys[static_cast<size_t>(e->row)].size());
+        if (longest <= at) {
+            // The texts differ in length only (trailing zero bytes): the
+            // shorter comes first.
+            for (Entry* e = first; e != last; ++e)
+                e->head = keys[static_cast<size_t>(e->row)].size();
+        } else {
+            for (Entry* e = first; e != last; ++e) {
+                const std::string_view k = keys[static_cast<size_t>(e->row)];
+                std::uint64_t head = 0;
+                for (size_t i = 0; i < 8; ++i)
+                    head = (head << 8) | (at + i < k.size() ? static_cast<unsigned char>(k[at + i]) : 0u);
+                e->head = head;
+            }
         }
-        entries[r] = {head, static_cast<int>(r)};
-    }
-    auto less = [&](const Entry& a, const Entry& b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        return keys[static_cast<size_t>(a.row)] < keys[static_cast<size_t>(b.row)];
+        std::stable_sort(first, last, [&](const Entry& a, const Entry& b) { return before(a.head, b.head); });
+        if (longest <= at)
+            return;
+        for (Entry* run = first; run != last;) {
+            Entry* end = run + 1;
+            while (end != last && end->head == run->head)
+                ++end;
+            if (end - run > 1)
+                sortRange(run, end, at + 8);
+            run = end;
+        }
     };
-    if (descending)
-        std::stable_sort(entries.begin(), entries.end(),
-                         [&](const Entry& a, const Entry& b) { return less(b, a); });
-    else
-        std::stable_sort(entries.begin(), entries.end(), less);
+    if (count > 1)
+        sortRange(entries.data(), entries.data() + count, common);
     std::vector<int> order(count);
     for (size_t k = 0; k < count; ++k)
         order[k] = entries[k].row;

@@ -23,6 +23,18 @@ CZorvDoc::~CZorvDoc()
         m_pEngine->StopWorkers();
         m_pEngine->ReleaseItems();
     }
+    if (m_disposer.joinable())
+        m_disposer.join();
+}
+
+void CZorvDoc::DisposeItems(std::vector<ItemPtr> items)
+{
+    constexpr size_t kLongList = 10000;
+    if (items.size() < kLongList)
+        return; // freed here, at once
+    if (m_disposer.joinable())
+        m_disposer.join();
+    m_disposer = std::thread([old = std::move(items)]() mutable { old.clear(); });
 }
 
 void CZorvDoc::AddObserver(IDocObserver* observer)
@@ -97,6 +109,23 @@ void CZorvDoc::AppendItems(std::vector<ItemPtr> items, bool queue)
     }
 }
 
+void CZorvDoc::AppendLoaded(std::vector<ItemPtr> items, std::list<ItemPtr> queue)
+{
+    AppendItems(std::move(items), false);
+    if (queue.empty())
+        return;
+    {
+        // Splicing keeps the nodes, so the items' queue positions stay valid.
+        std::scoped_lock lock(m_lock);
+        m_pending.splice(m_pending.end(), queue);
+        m_nPending.store(static_cast<int>(m_pending.size()));
+    }
+    if (m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+}
+
 void CZorvDoc::RemoveItems(std::vector<int> rows)
 {
     std::sort(rows.begin(), rows.end());
@@ -147,8 +176,10 @@ void CZorvDoc::RemoveAllItems()
     }
     for (const auto& p : m_items)
         p->m_nRow = -1;
-    m_items.clear();
+    std::vector<ItemPtr> old;
+    old.swap(m_items);
     ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
+    DisposeItems(std::move(old));
 }
 
 void CZorvDoc::Reorder(const std::vector<int>& newOrder)

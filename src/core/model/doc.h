@@ -22,6 +22,7 @@ class QTimer;
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorv {
@@ -220,7 +221,16 @@ private:
             f(*o);
     }
 
+    // Appends the items of a list just read, with its queue built already
+    // (the items' queue positions point into `queue`).
+    void AppendLoaded(std::vector<ItemPtr> items, std::list<ItemPtr> queue);
+    // Frees the items of a list that was emptied. A long list takes tens of
+    // milliseconds to free: that happens on a thread of its own, joined by
+    // the next such list or the document's end, not on the UI thread.
+    void DisposeItems(std::vector<ItemPtr> items);
+
     std::vector<ItemPtr> m_items;
+    std::thread m_disposer;
     std::vector<IDocObserver*> m_observers;
     IFetchEngine* m_pEngine = nullptr;
 

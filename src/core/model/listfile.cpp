@@ -6,12 +6,19 @@
 #include "model/text.h"
 #include "settings/options.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
 
 #include <cerrno>
+#include <exception>
+#include <functional>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace zorv {
 
@@ -92,20 +99,62 @@ std::vector<ItemPtr> ParseList(const QByteArray& bytes)
     return items;
 }
 
+// A list file this long is read and parsed on a thread of its own.
+constexpr qsizetype kLongList = 1 << 20;
+
+// Runs `work`, when `aside`, on a thread of its own while the calling (UI)
+// thread's event loop keeps running: timers, repaints and the workers'
+// notices go on, user input waits until the work is done. Without an event
+// loop of the application's thread to turn, it runs here.
+void RunAside(bool aside, const std::function<void()>& work)
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!aside || !app || QThread::currentThread() != app->thread()) {
+        work();
+        return;
+    }
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+}
+
 } // namespace
 
 bool CZorvDoc::LoadFromBytes(const QByteArray& bytes, QString* cause)
 {
     std::vector<ItemPtr> items;
-    try {
-        items = ParseList(bytes);
-    } catch (const CArchiveError& e) {
-        if (cause)
-            *cause = QString::fromUtf8(e.what());
-        return false;
+    std::list<ItemPtr> queue; // the items to fetch, in list order
+    std::exception_ptr error;
+    // A long list is parsed, and its queue built, aside: the items are no
+    // one else's yet.
+    RunAside(bytes.size() >= kLongList, [&] {
+        try {
+            items = ParseList(bytes);
+            for (const ItemPtr& item : items) {
+                if (item->GetState() == STATE_NOT_FETCHED) {
+                    item->m_queuePos = queue.insert(queue.end(), item);
+                    item->m_bQueued = true;
+                }
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const CArchiveError& e) {
+            if (cause)
+                *cause = QString::fromUtf8(e.what());
+            return false;
+        }
     }
     DeleteContents();
-    AppendItems(std::move(items), true);
+    AppendLoaded(std::move(items), std::move(queue));
     return true;
 }
 
@@ -125,17 +174,24 @@ bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
     m_bLoading = true;
     QString cause;
     bool ok = false;
-    QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly)) {
-        cause = FileErrorText(errno, file.errorString());
-    } else {
-        const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    bool read = false;
+    // Read aside too when long (errno belongs to the thread that read).
+    RunAside(QFileInfo(path).size() >= kLongList, [&] {
+        QFile file(path);
+        errno = 0;
+        if (!file.open(QIODevice::ReadOnly)) {
+            cause = FileErrorText(errno, file.errorString());
+            return;
+        }
+        bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
             cause = file.errorString();
         else
-            ok = LoadFromBytes(bytes, &cause);
-    }
+            read = true;
+    });
+    if (read)
+        ok = LoadFromBytes(bytes, &cause);
     if (ok) {
         m_strPathName = path;
     } else {

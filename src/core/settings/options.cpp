@@ -81,6 +81,9 @@ void COptions::LoadSettings()
     MaxRetry = ReadInt(s, "MaxRetry", 0);
     ResumePartial = ReadInt(s, "ResumePartial", 1);
     UseServerFileName = ReadInt(s, "UseServerFileName", 1);
+    NotifyWhenDone = ReadInt(s, "NotifyWhenDone", 1);
+    CloseToTray = ReadInt(s, "CloseToTray", 0);
+    ToolBar = ReadInt(s, "ToolBar", 1);
 }
 
 void COptions::SaveSettings() const
@@ -112,6 +115,9 @@ void COptions::SaveSettings() const
     WriteInt(s, "MaxRetry", MaxRetry);
     WriteInt(s, "ResumePartial", ResumePartial);
     WriteInt(s, "UseServerFileName", UseServerFileName);
+    WriteInt(s, "NotifyWhenDone", NotifyWhenDone);
+    WriteInt(s, "CloseToTray", CloseToTray);
+    WriteInt(s, "ToolBar", ToolBar);
     s.endGroup();
     s.sync();
 }

@@ -88,6 +88,11 @@ public:
     int ResumePartial = 1;
     // A file name the server sends replaces the one derived from the URL (1).
     int UseServerFileName = 1;
+    // The window: a desktop notification when the queue has run empty, the
+    // close button hiding the window in the tray, the toolbar shown.
+    int NotifyWhenDone = 1;
+    int CloseToTray = 0;
+    int ToolBar = 1;
 
 private:
     mutable std::mutex m_netLock;

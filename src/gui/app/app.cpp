@@ -66,11 +66,11 @@ CZorvApp::CZorvApp(std::unique_ptr<IDialUpLink> link) : m_pDialUp(std::move(link
     m_ui.ask = [this](const CPrompt& prompt) { return AskUser(m_pFrame.get(), prompt); };
     m_ui.chooseFile = [this](bool forSave, const QString& current) {
         if (!forSave)
-            return QFileDialog::getOpenFileName(m_pFrame.get(), QString(), QString(), FileFilter());
+            return QFileDialog::getOpenFileName(m_pFrame.get(), QString(), current, FileFilter());
         QFileDialog dialog(m_pFrame.get(), QString(), current, FileFilter());
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(DocString(4).mid(1));
-        if (!current.isEmpty())
+        if (!current.isEmpty() && !QFileInfo(current).isDir())
             dialog.selectFile(current);
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
             ? dialog.selectedFiles().first()
@@ -259,7 +259,7 @@ QJsonObject CZorvApp::AnswerRequest(const QJsonObject& request)
 
 void CZorvApp::OnFileOpen()
 {
-    const QString path = m_ui.chooseFile(false, QString());
+    const QString path = m_ui.chooseFile(false, LastListFolder());
     if (!path.isEmpty())
         OpenDocumentFile(path);
 }
@@ -298,11 +298,20 @@ bool CZorvApp::OnFileSave()
 
 bool CZorvApp::OnFileSaveAs()
 {
-    const QString path = m_ui.chooseFile(true, m_pDoc->GetPathName());
+    const QString current = m_pDoc->GetPathName();
+    const QString path = m_ui.chooseFile(true, current.isEmpty() ? LastListFolder() : current);
     if (path.isEmpty() || !SaveTo(path))
         return false;
     AddToRecentFileList(path);
     return true;
+}
+
+QString CZorvApp::LastListFolder() const
+{
+    const QString path = !m_pDoc->GetPathName().isEmpty() ? m_pDoc->GetPathName()
+                         : m_recent.isEmpty()              ? QString()
+                                                           : m_recent.first();
+    return path.isEmpty() ? QString() : QFileInfo(path).absolutePath();
 }
 
 // ---- recent-file list -----------------------------------------------------------

@@ -63,6 +63,9 @@ public:
 
     // The recent-file list, newest first (at most 4 entries).
     QStringList RecentFiles() const { return m_recent; }
+    // The folder of the open list, else of the most recent one; empty when
+    // there is none. The file dialogs start there.
+    QString LastListFolder() const;
     void AddToRecentFileList(const QString& path);
     void RemoveFromRecentFileList(const QString& path);
 
@@ -81,6 +84,8 @@ public:
         // Yes, No or Cancel.
         std::function<QMessageBox::StandardButton(const QString& text)> askSave;
         // A file to open (forSave false) or to save to; empty: cancelled.
+        // `current`: the list's own path when saving one that has a name,
+        // else the folder to start in (that of the last list).
         std::function<QString(bool forSave, const QString& current)> chooseFile;
         // A question of a core operation: IDYES, IDNO or IDCANCEL.
         std::function<int(const CPrompt& prompt)> ask;

@@ -20,13 +20,17 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFrame>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolBar>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -83,7 +87,8 @@ CMainFrame::CMainFrame(CZorvApp& app)
     setWindowTitle(res::LoadString(res::AFX_IDS_APP_TITLE));
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
-    resize(800, 480);
+    // Room for the default column widths (the list view's) and the toolbar.
+    resize(1080, 600);
 
     BuildMenus();
     BuildAccelerators();
@@ -91,11 +96,16 @@ CMainFrame::CMainFrame(CZorvApp& app)
     m_pView = new CZorvView(*this, this);
     setCentralWidget(m_pView);
     RegisterCommands();
+    BuildToolBar();
+    BuildTrayIcon();
     m_pView->OnInitialUpdate();
 
     connect(&m_pView->Model(), &CListModel::TitleChanged, this, &CMainFrame::UpdateTitle);
     m_app.Doc().AddObserver(this);
     connect(&m_app.Controller(), &CFetchController::TrafficAdded, this, &CMainFrame::AddTraffic);
+    connect(&m_app.Controller(), &CFetchController::ItemFinished, this,
+            [this](const ItemPtr&, int state, bool retried) { m_doneWatch.OnFinished(state, retried); });
+    connect(&m_notifier, &CDesktopNotifier::Clicked, this, &CMainFrame::ShowInFront);
     connect(&m_app, &CZorvApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileMenu);
     UpdateRecentFileMenu();
 
@@ -145,7 +155,8 @@ void CMainFrame::BuildMenus()
         if (i == res::kEditMenuIndex)
             m_pEditMenu = menu;
     }
-    for (int id : {res::ID_MONITOR_CLIPBOARD, res::ID_AUTO_DISCONNECT, res::ID_VIEW_STATUS_BAR})
+    for (int id : {res::ID_MONITOR_CLIPBOARD, res::ID_AUTO_DISCONNECT, res::ID_VIEW_TOOLBAR,
+                   res::ID_VIEW_STATUS_BAR})
         m_actions[id]->setCheckable(true);
     // "最新のﾌｧｲﾙ" stands, disabled, in place of an empty recent-file list.
     m_pRecentPlaceholder = m_actions[res::ID_FILE_MRU_FILE1];
@@ -232,7 +243,18 @@ void CMainFrame::RegisterCommands()
     SetCommand(res::ID_FILE_OPEN, [this] { m_app.OnFileOpen(); });
     SetCommand(res::ID_FILE_SAVE, [this] { m_app.OnFileSave(); });
     SetCommand(res::ID_FILE_SAVE_AS, [this] { m_app.OnFileSaveAs(); });
-    SetCommand(res::ID_APP_EXIT, [this] { close(); });
+    SetCommand(res::ID_APP_EXIT, [this] {
+        m_bExiting = true; // not to the tray
+        close();
+        m_bExiting = false;
+    });
+    SetCommand(
+        res::ID_VIEW_TOOLBAR,
+        [this] {
+            m_pToolBar->setVisible(m_pToolBar->isHidden());
+            Options().ToolBar = m_pToolBar->isHidden() ? 0 : 1;
+        },
+        [this](QAction& a) { a.setChecked(!m_pToolBar->isHidden()); });
     SetCommand(
         res::ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(!statusBar()->isVisible()); },
         [this](QAction& a) { a.setChecked(!statusBar()->isHidden()); });
@@ -291,14 +313,114 @@ void CMainFrame::BuildStatusBar()
     QStatusBar* bar = statusBar();
     m_panes[0] = new QLabel(bar);
     bar->addWidget(m_panes[0], 1);
+    // Each pane is as wide as the longest text it shows (large counts, a
+    // fast transfer) or its width-setting text, and a line parts it from
+    // the one before.
+    const QString longest[4] = {
+        {},
+        res::FormatCount(res::IDS_ITEM_STATUS, 999999, 999999),
+        res::FormatCount(res::IDS_THREAD_STATUS, 99, 99),
+        QString::fromStdString(CSpeedMeter::FormatSpeed(999999.99)),
+    };
     for (int i = 1; i < 4; ++i) {
         const QString width = res::LoadString(kPaneIds[i]);
+        auto* line = new QFrame(bar);
+        line->setFrameShape(QFrame::VLine);
+        line->setFrameShadow(QFrame::Sunken);
+        bar->addPermanentWidget(line);
         auto* pane = new QLabel(width, bar);
-        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(width) + 8);
+        const QFontMetrics metrics = pane->fontMetrics();
+        pane->setMinimumWidth(std::max(metrics.horizontalAdvance(width), metrics.horizontalAdvance(longest[i])) + 8);
         pane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         bar->addPermanentWidget(pane);
         m_panes[i] = pane;
     }
+}
+
+void CMainFrame::BuildToolBar()
+{
+    InitGuiResources();
+    // The commands a user needs most, with the icon theme's pictures where
+    // the desktop has them and the program's own otherwise.
+    struct CButton {
+        int id;
+        const char* theme;
+        const char* own;
+    };
+    static const CButton buttons[] = {
+        {res::ID_EDIT_NEW, "list-add", "add"},
+        {res::ID_FILE_IMPORT, "document-import", "import"},
+        {0, nullptr, nullptr},
+        {res::ID_FETCH_START, "media-playback-start", "start"},
+        {res::ID_FETCH_STOP, "media-playback-stop", "stop"},
+        {0, nullptr, nullptr},
+        {res::ID_EDIT_DELETE, "edit-delete", "delete"},
+        {res::ID_MOVE_UP, "go-up", "up"},
+        {res::ID_MOVE_DOWN, "go-down", "down"},
+        {0, nullptr, nullptr},
+        {res::ID_EDIT_OPTIONS, "preferences-system", "options"},
+    };
+    m_pToolBar = addToolBar(res::LoadString(res::ID_VIEW_TOOLBAR).section(QLatin1Char('\n'), 1));
+    m_pToolBar->setObjectName(QStringLiteral("toolbar"));
+    m_pToolBar->setMovable(false);
+    m_pToolBar->setFloatable(false);
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_pToolBar->setIconSize(QSize(24, 24));
+    // Hiding it is the View menu's toggle, not the bar's own context menu.
+    m_pToolBar->toggleViewAction()->setVisible(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    for (const CButton& b : buttons) {
+        if (b.id == 0) {
+            m_pToolBar->addSeparator();
+            continue;
+        }
+        QAction* a = Action(b.id);
+        const QIcon own(QStringLiteral(":/zorv/icons/%1.svg").arg(QLatin1String(b.own)));
+        a->setIcon(QIcon::fromTheme(QLatin1String(b.theme), own));
+        a->setIconText(res::ToolTip(b.id));
+        a->setIconVisibleInMenu(false); // the menus keep their look
+        m_pToolBar->addAction(a);
+    }
+    m_pToolBar->setVisible(Options().ToolBar != 0);
+}
+
+void CMainFrame::BuildTrayIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_pTray = new QSystemTrayIcon(windowIcon(), this);
+    auto* menu = new QMenu(this);
+    menu->addAction(Action(res::ID_FETCH_START));
+    menu->addAction(Action(res::ID_FETCH_STOP));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("表示"), this, &CMainFrame::ShowInFront);
+    menu->addAction(Action(res::ID_APP_EXIT));
+    connect(menu, &QMenu::aboutToShow, this, [this] { UpdateCommandUI(); });
+    m_pTray->setContextMenu(menu);
+    m_pTray->setToolTip(res::LoadString(res::AFX_IDS_APP_TITLE));
+    connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+        if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
+            isVisible() && !isMinimized() ? hide() : ShowInFront();
+    });
+    m_pTray->show();
+}
+
+void CMainFrame::ShowInFront()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::CheckDone(int pending, int active)
+{
+    int fetched = 0, failed = 0;
+    if (!m_doneWatch.Tick(pending, active, fetched, failed) || !Options().NotifyWhenDone)
+        return;
+    m_notifier.Notify(QStringLiteral("ファイル取得が終了しました"),
+                      QStringLiteral("取得完了 %1個、取得失敗 %2個").arg(fetched).arg(failed));
 }
 
 void CMainFrame::SetSelectionText(const QString& text)
@@ -334,9 +456,14 @@ void CMainFrame::OnTimer()
     if (m_speed.Tick(tick))
         m_panes[3]->setText(QString::fromStdString(CSpeedMeter::FormatSpeed(m_speed.Speed())));
     const int active = pool.ActiveFetches();
+    const int pending = doc.GetItemCount(true);
     m_panes[2]->setText(res::FormatCount(res::IDS_THREAD_STATUS, pool.LiveWorkers(), active));
-    m_panes[1]->setText(
-        res::FormatCount(res::IDS_ITEM_STATUS, doc.GetItemCount(false), doc.GetItemCount(true)));
+    m_panes[1]->setText(res::FormatCount(res::IDS_ITEM_STATUS, doc.GetItemCount(false), pending));
+    m_pView->Model().SampleProgress(pool.ActiveItems(), tick);
+    CheckDone(pending, active);
+    if (m_pTray)
+        m_pTray->setToolTip(res::LoadString(res::AFX_IDS_APP_TITLE) + QLatin1Char('\n') + m_panes[3]->text()
+                            + QLatin1Char('\n') + m_panes[1]->text());
 
     // Offer to hang up once the dial-up connection has been idle long enough.
     const bool connected = m_app.DialUp().IsConnected();
@@ -428,6 +555,12 @@ void CMainFrame::showEvent(QShowEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // With a tray icon to come back by, closing may only hide the window.
+    if (!m_bDestroyed && !m_bExiting && Options().CloseToTray && m_pTray && m_pTray->isVisible()) {
+        hide();
+        event->ignore();
+        return;
+    }
     if (!m_bDestroyed && !m_app.SaveModified()) {
         event->ignore();
         return;

@@ -6,6 +6,7 @@
 // placement kept in the settings store, the title with the " *" mark, and
 // dropped list files and links.
 #include "app/hangupdlg.h"
+#include "engine/notify.h"
 #include "engine/ticker.h"
 #include "model/doc.h"
 #include "model/prompt.h"
@@ -22,6 +23,8 @@
 
 class QLabel;
 class QMenu;
+class QSystemTrayIcon;
+class QToolBar;
 
 namespace zorv {
 
@@ -77,6 +80,16 @@ public:
     // the list. Runs once; closing the window runs it.
     void DestroyWindow();
 
+    // The toolbar under the menu bar (its actions are the menus' own).
+    QToolBar* ToolBar() const { return m_pToolBar; }
+    // The tray icon, where the desktop has a system tray; else null.
+    QSystemTrayIcon* TrayIcon() const { return m_pTray; }
+    // The notification shown when the queue has run empty (tests give it a
+    // private bus).
+    CDesktopNotifier& Notifier() { return m_notifier; }
+    // Shows the window in front (a click on the notification or the tray).
+    void ShowInFront();
+
     // IDocObserver: a failed automatic save is told to the user (the list
     // stays modified, so the title keeps its " *").
     void OnAutoSaveFailed(const QString& error) override;
@@ -91,6 +104,10 @@ private:
     void BuildMenus();
     void BuildAccelerators();
     void BuildStatusBar();
+    void BuildToolBar();
+    void BuildTrayIcon();
+    // The notification when the queue has run empty (a timer tick).
+    void CheckDone(int pending, int active);
     void RegisterCommands();
     void UpdateRecentFileMenu();
     void RestorePlacement();
@@ -110,6 +127,11 @@ private:
     QAction* m_pRecentPlaceholder = nullptr;
     std::vector<QAction*> m_recentActions;
     QLabel* m_panes[4] = {};
+    QToolBar* m_pToolBar = nullptr;
+    QSystemTrayIcon* m_pTray = nullptr;
+    CDesktopNotifier m_notifier;
+    CDoneWatch m_doneWatch;
+    bool m_bExiting = false; // the Exit command: closing does not go to the tray
 
     QTimer m_timer;
     TickSource m_tick;

@@ -35,6 +35,8 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
       m_pCountdown(MakeEdit(res::IDC_OPT_COUNTDOWN, 7)),
       m_pResume(MakeCheck(res::IDC_OPT_RESUME_PARTIAL, QStringLiteral("中断したファイルは続きから取得"))),
       m_pServerName(MakeCheck(res::IDC_OPT_SERVER_FILE_NAME, QStringLiteral("サーバーが示すファイル名で保存")))
+      m_pNotify(MakeCheck(res::IDC_OPT_NOTIFY_DONE, QStringLiteral("取得がすべて終わったらデスクトップに通知"))),
+      m_pCloseToTray(MakeCheck(res::IDC_OPT_CLOSE_TO_TRAY, QStringLiteral("閉じるボタンでタスクトレイに格納")))
 {
     auto* time = new QHBoxLayout;
     time->addWidget(m_pStartAt);
@@ -69,6 +71,8 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
     layout->addWidget(m_pAutoSave);
     layout->addWidget(m_pResume);
     layout->addWidget(m_pServerName);
+    layout->addWidget(m_pNotify);
+    layout->addWidget(m_pCloseToTray);
     layout->addWidget(launch);
     layout->addWidget(hangUp);
     layout->addStretch(1);
@@ -89,6 +93,8 @@ void COptMisc::OnInitPage()
     m_pAutoSave->setChecked(o.AutoSave != 0);
     m_pResume->setChecked(o.ResumePartial != 0);
     m_pServerName->setChecked(o.UseServerFileName != 0);
+    m_pNotify->setChecked(o.NotifyWhenDone != 0);
+    m_pCloseToTray->setChecked(o.CloseToTray != 0);
 }
 
 bool COptMisc::OnKillActive()
@@ -117,6 +123,8 @@ bool COptMisc::OnKillActive()
     o.StartAtMin = static_cast<int>(*minute);
     o.AutoRemoveUrlIfSuccess = m_pRemove->isChecked() ? 1 : 0;
     o.AutoSave = m_pAutoSave->isChecked() ? 1 : 0;
+    o.NotifyWhenDone = m_pNotify->isChecked() ? 1 : 0;
+    o.CloseToTray = m_pCloseToTray->isChecked() ? 1 : 0;
     // Read by the fetches: written under the lock of their snapshot.
     const auto lock = o.LockNetwork();
     o.ResumePartial = m_pResume->isChecked() ? 1 : 0;

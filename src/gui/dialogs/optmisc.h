@@ -1,8 +1,9 @@
 #pragma once
 // COptMisc: "詳細", automatic and scheduled start, removal of fetched items,
 // automatic saving, the launch after a fetch, the disconnect delays (shown
-// in whole seconds, kept in milliseconds), resuming partial files and the
-// server's file names. Every control stays enabled.
+// in whole seconds, kept in milliseconds), resuming partial files, the
+// server's file names, the notification when the list is done and closing
+// to the tray. Every control stays enabled.
 #include "dialogs/optpage.h"
 
 namespace zorv {
@@ -30,6 +31,8 @@ private:
     QLineEdit* m_pCountdown;
     QCheckBox* m_pResume;
     QCheckBox* m_pServerName;
+    QCheckBox* m_pNotify;
+    QCheckBox* m_pCloseToTray;
 };
 
 } // namespace zorv

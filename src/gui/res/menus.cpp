@@ -77,6 +77,7 @@ const std::vector<CMenuEntry>& MainMenu()
                             Cmd(ID_SORT_RANDOM, u"ランダム"),
                         }),
                   Sep(),
+                  Cmd(ID_VIEW_TOOLBAR, u"ツールバー"),
                   Cmd(ID_VIEW_STATUS_BAR, u"ｽﾃｰﾀｽ ﾊﾞｰ"),
                   Sep(),
                   Cmd(ID_VIEW_FONT, u"フォント..."),

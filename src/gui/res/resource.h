@@ -79,6 +79,8 @@ enum : int {
     IDC_OPT_MAX_RETRY = 1040,
     IDC_OPT_RESUME_PARTIAL = 1050,
     IDC_OPT_SERVER_FILE_NAME = 1051,
+    IDC_OPT_NOTIFY_DONE = 1054,
+    IDC_OPT_CLOSE_TO_TRAY = 1055,
     IDC_OPT_HELP = 9, // the sheet's ヘルプ button (it sends ID_HELP); OK 1, cancel 2
 
     // ---- the URL edit dialog (OK 1, cancel 2) and the import texts
@@ -149,6 +151,7 @@ enum : int {
     ID_INDICATOR_EXT = 59136,  // pane 2: workers
     ID_INDICATOR_CAPS = 59137, // pane 3: transfer speed
     ID_INDICATOR_NUM = 59138,  // pane 1: items waiting
+    ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
 };
 

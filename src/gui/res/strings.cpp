@@ -77,6 +77,7 @@ const QHash<int, QString>& Table()
             {ID_APP_ABOUT, QStringLiteral("プログラム情報、バージョン、著作権を表示\nバージョン情報")},
             {ID_APP_EXIT, QStringLiteral("アプリケーションを終了し、ファイルの保存を指示\n終了")},
             {ID_HELP_INDEX, QStringLiteral("ヘルプの目次を表示\n目次")},
+            {ID_VIEW_TOOLBAR, QStringLiteral("ツール バーの表示/非表示\nツール バーの表示切替")},
             {ID_VIEW_STATUS_BAR, QStringLiteral("ステータス バーの表示/非表示\nステータス バーの表示切替")},
             {ID_INDICATOR_EXT, QStringLiteral("Thread Status               ")},
             {ID_INDICATOR_CAPS, QStringLiteral("Traffic Status       ")},

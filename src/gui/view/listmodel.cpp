@@ -40,11 +40,20 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
         return QString::fromStdString(EscapeText(item->GetColumnText(index.column())));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    case ProgressRole: {
-        if (index.column() != COL_NOTE || item->GetState() != STATE_FETCHING)
+    case ProgressRole:
+    case ProgressTextRole: {
+        // A fetching item's progress; a fetched one's size.
+        const int state = item->GetState();
+        if (index.column() != COL_NOTE || (state != STATE_FETCHING && state != STATE_FETCHED))
             return {};
         std::uint64_t done = 0, total = 0;
-        if (!ParseProgressNote(item->GetNote(), done, total) || total == 0)
+        if (!ParseProgressNote(item->GetNote(), done, total))
+            return {};
+        if (state == STATE_FETCHED)
+            return role == ProgressTextRole ? QString::fromStdString(FormatSize(done)) : QVariant();
+        if (role == ProgressTextRole)
+            return QString::fromStdString(FormatProgressText(done, total, m_rates.Rate(item->Serial())));
+        if (total == 0)
             return {};
         return std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
     }
@@ -62,6 +71,16 @@ QVariant CListModel::headerData(int section, Qt::Orientation orientation, int ro
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
+}
+
+void CListModel::SampleProgress(const std::vector<ItemPtr>& running, std::uint64_t nowMs)
+{
+    for (const ItemPtr& item : running) {
+        std::uint64_t done = 0, total = 0;
+        if (ParseProgressNote(item->GetNote(), done, total))
+            m_rates.Sample(item->Serial(), done, nowMs);
+    }
+    m_rates.Prune(nowMs);
 }
 
 void CListModel::OnBeginInsert(int first, int last)

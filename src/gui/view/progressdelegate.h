@@ -1,6 +1,6 @@
 #pragma once
-// Draws the note cell of a fetching item with a progress bar behind its
-// "received/total" text, and every cell without a focus frame of its own
+// Draws the note cell of a fetching item as its progress text (percent,
+// sizes, speed, time left) over a progress bar (none without a known length), and every cell without a focus frame of its own
 // (the view frames the current row).
 #include <QStyledItemDelegate>
 

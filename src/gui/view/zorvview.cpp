@@ -40,7 +40,9 @@ const QString kFontEntry = QStringLiteral("Font");
 // The folder of the last import (section "Settings").
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kImportFolderEntry = QStringLiteral("ImportFolder");
-constexpr int kDefaultColumnWidth = 100;
+// Widths of a list with none stored, for typical content: the URL and the
+// local path widest, the note wide enough for the progress text.
+constexpr int kDefaultColumnWidths[kColumnCount] = {260, 70, 320, 170, 140, 100};
 
 std::optional<QFont> SavedFont()
 {
@@ -90,7 +92,8 @@ CZorvView::CZorvView(IViewHost& host, QWidget* parent)
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionsClickable(true);
-    horizontalHeader()->setStretchLastSection(false);
+    // The last column takes up what the others leave of the window.
+    horizontalHeader()->setStretchLastSection(true);
 
     m_chooseFont = [this](const std::optional<QFont>& initial) -> std::optional<QFont> {
         bool ok = false;
@@ -140,9 +143,9 @@ void CZorvView::OnInitialUpdate()
     for (int column = 0; column < kColumnCount; ++column) {
         const QString title = res::LoadString(res::IDS_COLUMN_FIRST + column);
         bool ok = false;
-        int width = store->value(title, kDefaultColumnWidth).toInt(&ok);
+        int width = store->value(title, kDefaultColumnWidths[column]).toInt(&ok);
         if (!ok || width < 0)
-            width = kDefaultColumnWidth;
+            width = kDefaultColumnWidths[column];
         setColumnWidth(column, width);
     }
     // Clipboard monitoring: only changes that happen while it is switched on
@@ -439,6 +442,15 @@ void CZorvView::OnImport()
     OnCheckDestinations();
 }
 
+QString CZorvView::EmptyListHint()
+{
+    return QStringLiteral("URL を追加するには\n\n"
+                          "Insert キー（［編集］→［新規］）で URL を入力する\n"
+                          "ブラウザーからリンクをこのウィンドウにドロップする\n"
+                          "［ファイル］→［クリップボードの監視］をオンにして URL をコピーする\n"
+                          "［ファイル］→［インポート］でほかのリストファイルを読み込む");
+}
+
 // ---- context menu, Ctrl+wheel -------------------------------------------------------
 
 void CZorvView::ShowContextMenu(const QPoint& globalPos)
@@ -495,6 +507,14 @@ QModelIndex CZorvView::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
 void CZorvView::paintEvent(QPaintEvent* event)
 {
     QTableView::paintEvent(event);
+    if (m_pModel->rowCount() == 0) {
+        // An empty list says how to fill it.
+        QPainter painter(viewport());
+        painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+        const QRect area = viewport()->rect().adjusted(24, 24, -24, -24);
+        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, EmptyListHint());
+        return;
+    }
     if (!hasFocus())
         return;
     const QRect row = CurrentRowRect();

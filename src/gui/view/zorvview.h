@@ -71,6 +71,9 @@ public:
     // that is a valid URL is added and queued. Returns the number added.
     int AddUrlText(const QString& text);
 
+    // The text an empty list shows: the ways to add URLs.
+    static QString EmptyListHint();
+
     bool IsMonitoringClipboard() const { return m_bMonitorClipboard; }
     const CSortState& SortState() const { return m_sort; }
 

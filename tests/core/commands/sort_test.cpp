@@ -75,6 +75,12 @@ TEST_F(SortTest, AgreesWithTheItemComparatorOnEveryColumn)
     doc.GetItem(2)->m_strDestination = "/b";
     doc.GetItem(4)->m_strDestination = "/B";
     doc.GetItem(4)->m_strReferer = std::string("r1\0", 3); // "r1" with a NUL more
+    // Long texts that part only after many shared bytes, or only in length.
+    const std::string mirror = "http://mirror1.example.org/pub/data/file00000";
+    doc.GetItem(0)->m_strReferer = mirror + "10.bin";
+    doc.GetItem(1)->m_strReferer = mirror + "02.bin";
+    doc.GetItem(2)->m_strReferer = mirror + "02.bin.part";
+    doc.GetItem(3)->m_strReferer = mirror;
     SetWorkerState(doc, 1, STATE_FETCHED);
     for (int key = 0; key < kColumnCount; ++key) {
         for (int pass = 0; pass < 2; ++pass) {

@@ -215,6 +215,21 @@ TEST_F(ListFileTest, DamagedFilesFailCleanly)
     CZorvDoc doc;
     EXPECT_TRUE(Load(doc, I32(0)));
     EXPECT_EQ(doc.GetCount(), 0);
+
+    // A long list, read on a thread of its own, reads whole; damaged, it
+    // fails with its cause and leaves the list as it was.
+    const std::string dest = "/srv/downloads/a/folder/deep/enough/for/a/long/list";
+    QByteArray longList = I32(20000) + kNewClass3 + Record3("http://h/0", 0, "", dest);
+    for (int i = 1; i < 20000; ++i)
+        longList += kClassRef + Record3("http://h/" + std::to_string(i), 0, "", dest);
+    ASSERT_GT(longList.size(), 1 << 20);
+    EXPECT_TRUE(doc.LoadFromBytes(longList, nullptr));
+    ASSERT_EQ(doc.GetCount(), 20000);
+    EXPECT_EQ(doc.GetItem(19999)->m_strUrl, "http://h/19999");
+    QString cause;
+    EXPECT_FALSE(doc.LoadFromBytes(longList + "junk", &cause));
+    EXPECT_TRUE(cause.contains(QStringLiteral("4 バイト余っています"))) << cause.toStdString();
+    EXPECT_EQ(doc.GetCount(), 20000);
 }
 
 // A save that fails leaves the previous file whole and no stray files, both

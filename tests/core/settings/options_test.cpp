@@ -33,6 +33,7 @@ const IntField kInts[] = {
     FIELD(StartAt, 0), FIELD(StartAtHour, 0), FIELD(StartAtMin, 0), FIELD(AutoRemoveUrlIfSuccess, 0),
     FIELD(AutoSave, 0), FIELD(DefaultFnameLevel, 0), FIELD(MaxRetry, 0), FIELD(ResumePartial, 1),
     FIELD(UseServerFileName, 1),
+    FIELD(NotifyWhenDone, 1), FIELD(CloseToTray, 0), FIELD(ToolBar, 1),
 };
 const StrField kStrings[] = {
     FIELD(HttpAgent, "zorv/1.0"), FIELD(DefaultDestination, ""), FIELD(ExecAction, "ToDo"),

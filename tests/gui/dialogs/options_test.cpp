@@ -91,6 +91,8 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
         Type(s, res::IDC_OPT_DESTINATION, QString::fromLatin1(destination));
         s.Tabs()->setCurrentIndex(MISC);
         Type(s, res::IDC_OPT_START_HOUR, QStringLiteral("5"));
+        Click(s, res::IDC_OPT_NOTIFY_DONE);
+        Click(s, res::IDC_OPT_CLOSE_TO_TRAY);
     };
 
     EXPECT_EQ(RunModal([&](COptionsSheet& s) {
@@ -103,6 +105,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
     EXPECT_EQ(Record().HttpAgent, "agent");
     EXPECT_EQ(Record().DefaultDestination, "/old");
     EXPECT_EQ(Record().StartAtHour, 0);
+    EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(1, 0));
 
     EXPECT_EQ(RunModal([&](COptionsSheet& s) {
                   EXPECT_EQ(Text(s, res::IDC_OPT_CONNECTIONS), QStringLiteral("2")); // not the cancelled 5
@@ -114,6 +117,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
     EXPECT_EQ(Record().HttpAgent, "other");
     EXPECT_EQ(Record().DefaultDestination, "/new");
     EXPECT_EQ(Record().StartAtHour, 5);
+    EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(0, 1));
     EXPECT_EQ(Stored("Connections").toInt(), 2);
     EXPECT_EQ(Stored("DefaultDestination").toString(), QStringLiteral("/old"));
 

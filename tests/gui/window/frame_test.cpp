@@ -7,13 +7,17 @@
 #include "dialogs/helpwindow.h"
 #include "engine/controller.h"
 #include "settings/options.h"
+#include "support/dbusmock.h"
 #include "support/http_server.h"
 
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
 
 namespace zorv::test {
 namespace {
@@ -105,6 +109,7 @@ TEST_F(FrameTest, MenuBarHasTheTextsIdsAndOrder)
         "    -",
         "    ランダム [32789]",
         "  -",
+        "  ツールバー [59392]",
         "  ｽﾃｰﾀｽ ﾊﾞｰ [59393]",
         "  -",
         "  フォント... [32797]",
@@ -335,6 +340,109 @@ TEST_F(FrameTest, CancellingTheHangUpKeepsTheConnection)
     second.DisconnectButton()->click();
     EXPECT_EQ(second.result(), QDialog::Accepted);
     EXPECT_EQ(dialUp->hangUps, 1);
+}
+
+} // namespace
+} // namespace zorv::test
+
+namespace zorv::test {
+namespace {
+
+// The toolbar holds the menus' own actions (so the same rules enable them),
+// each with an icon; its toggle in the View menu is kept across runs.
+TEST_F(FrameTest, ToolbarSharesTheMenuActionsAndItsToggleIsKept)
+{
+    ASSERT_TRUE(Start());
+    QToolBar* bar = Frame().ToolBar();
+    ASSERT_NE(bar, nullptr);
+    std::vector<int> ids;
+    for (QAction* a : bar->actions()) {
+        if (a->isSeparator())
+            continue;
+        ids.push_back(a->data().toInt());
+        EXPECT_EQ(a, Frame().Action(a->data().toInt()));
+        EXPECT_FALSE(a->icon().isNull()) << a->data().toInt();
+    }
+    EXPECT_EQ(ids, (std::vector<int>{res::ID_EDIT_NEW, res::ID_FILE_IMPORT, res::ID_FETCH_START, res::ID_FETCH_STOP,
+                                     res::ID_EDIT_DELETE, res::ID_MOVE_UP, res::ID_MOVE_DOWN, res::ID_EDIT_OPTIONS}));
+    Fill("ab");
+    QWidget* del = bar->widgetForAction(&Act(res::ID_EDIT_DELETE));
+    ASSERT_NE(del, nullptr);
+    for (const bool selected : {false, true}) {
+        Select(selected ? "a" : "");
+        Frame().UpdateCommandUI();
+        EXPECT_EQ(del->isEnabled(), selected);
+    }
+    static_cast<QToolButton*>(del)->click();
+    EXPECT_EQ(Names(), "b") << "the button runs the command";
+
+    EXPECT_TRUE(Enabled(res::ID_VIEW_TOOLBAR));
+    EXPECT_TRUE(Act(res::ID_VIEW_TOOLBAR).isChecked());
+    EXPECT_FALSE(bar->isHidden());
+    Run(res::ID_VIEW_TOOLBAR);
+    EXPECT_TRUE(bar->isHidden());
+    Stop();
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Frame().ToolBar()->isHidden()) << "kept in the settings";
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Act(res::ID_VIEW_TOOLBAR).isChecked());
+    Run(res::ID_VIEW_TOOLBAR);
+    EXPECT_FALSE(Frame().ToolBar()->isHidden());
+}
+
+// When the queue has run empty after fetching, the notification service
+// is told how many items were fetched and failed, once; a click on it
+// brings the window back. Switched off, nothing is sent.
+TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
+{
+    CPrivateBus bus;
+    QString error;
+    ASSERT_TRUE(bus.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(bus.StartMock(QStringLiteral("notification_daemon"), QStringLiteral("org.freedesktop.Notifications"), &error))
+        << error.toStdString();
+    CHttpServer server;
+    server.Serve("/ok", std::string(1000, 'x'));
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(Start());
+    Frame().Notifier().SetConnection(bus.Connection());
+    Options().DefaultDestination = settings.Dir().toStdString();
+    Options().Connections = 2;
+    ASSERT_NE(Doc().AddUrl(server.Url("/ok"), "", "", "", 0), nullptr);
+    ASSERT_NE(Doc().AddUrl(server.Url("/missing"), "", "", "", 0), nullptr);
+    const auto notices = [&] { return bus.MockLog().count(QStringLiteral(" Notify ")); };
+    const auto fetchAll = [&] {
+        int finished = 0;
+        const auto c = QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
+                                        [&](const ItemPtr&, int, bool) { ++finished; });
+        Frame().OnTimer(); // nothing finished yet: nothing to tell
+        Run(res::ID_FETCH_START);
+        EXPECT_TRUE(WaitFor([&] { return finished == 2 && app->Pool().ActiveFetches() == 0; }));
+        QObject::disconnect(c);
+    };
+    fetchAll();
+    EXPECT_EQ(notices(), 0);
+    Frame().OnTimer();
+    ASSERT_TRUE(WaitFor([&] { return notices() == 1; })) << bus.MockLog().toStdString();
+    EXPECT_TRUE(bus.MockLog().contains(QStringLiteral("取得完了 1個、取得失敗 1個")))
+        << bus.MockLog().toStdString();
+    Frame().OnTimer();
+
+    Frame().hide();
+    QDBusMessage click = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("EmitSignal"));
+    click << QStringLiteral("org.freedesktop.Notifications") << QStringLiteral("ActionInvoked") << QStringLiteral("us")
+          << QVariantList{QVariant::fromValue(uint(1)), QStringLiteral("default")};
+    EXPECT_EQ(bus.Connection().call(click).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(WaitFor([&] { return Frame().isVisible(); }));
+
+    Options().NotifyWhenDone = 0;
+    View().OnSelectAll();
+    Run(res::ID_EDIT_RESET);
+    fetchAll();
+    Frame().OnTimer();
+    QTest::qWait(200);
+    EXPECT_EQ(notices(), 1);
 }
 
 } // namespace

@@ -224,6 +224,28 @@ TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
     EXPECT_EQ(reread.GetCount(), 2);
 }
 
+// The open and save dialogs start in the folder of the open list, else of
+// the most recent one; a list with a name is saved under its own path.
+TEST_F(StartupTest, FileDialogsStartInTheFolderOfTheLastList)
+{
+    const QString folder = settings.Path(QStringLiteral("lists"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(Start());
+    QStringList asked;
+    app->UI().chooseFile = [&](bool forSave, const QString& current) {
+        asked << QStringLiteral("%1 %2").arg(forSave ? "save" : "open", current);
+        return forSave ? chosenFile : QString();
+    };
+    chosenFile = folder + "/l.zorv";
+    Run(res::ID_FILE_OPEN);
+    Run(res::ID_FILE_SAVE_AS);
+    Run(res::ID_FILE_SAVE_AS);
+    Run(res::ID_FILE_NEW);
+    Run(res::ID_FILE_OPEN);
+    Run(res::ID_FILE_SAVE_AS);
+    EXPECT_EQ(asked, (QStringList{"open ", "save ", "save " + chosenFile, "open " + folder, "save " + folder}));
+}
+
 // A failed automatic save is not silent: one warning naming the file, and
 // the title keeps its mark. (The folder of the list is gone; permissions
 // would not stop a test run as root.)
@@ -329,7 +351,7 @@ TEST_F(StartupTest, PlacementComesBackNormalAtTheSavedPosition)
         store->setValue(QStringLiteral("Settings/WindowPlacement"), 1234);
     }
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Frame().size(), QSize(800, 480)) << "a value of another type is ignored: the default size";
+    EXPECT_EQ(Frame().size(), QSize(1080, 600)) << "a value of another type is ignored: the default size";
     const QRect normal(120, 90, 640, 420);
     Frame().setGeometry(normal);
     ASSERT_TRUE(WaitFor([&] { return Frame().geometry() == normal; }));
@@ -357,8 +379,15 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
 {
     ASSERT_TRUE(Start());
     QHeaderView* header = View().horizontalHeader();
-    for (int c = 0; c < kColumnCount; ++c)
-        EXPECT_EQ(header->sectionSize(c), 100) << c;
+    // Without stored widths: wide enough for a URL, a path, the progress text.
+    const int defaults[kColumnCount] = {260, 70, 320, 170, 140, 100};
+    for (int c = 0; c < kColumnCount - 1; ++c)
+        EXPECT_EQ(header->sectionSize(c), defaults[c]) << c;
+    EXPECT_GE(header->sectionSize(COL_REFERER), defaults[COL_REFERER]);
+    // The last column fills what the others leave of a wide window.
+    Frame().resize(2000, 600);
+    Frame().show();
+    ASSERT_TRUE(WaitFor([&] { return header->sectionSize(COL_REFERER) > 600; }));
     header->resizeSection(COL_DESTINATION, 260);
     header->resizeSection(COL_URL, 333);
 
@@ -391,7 +420,7 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     header = View().horizontalHeader();
     EXPECT_EQ(header->sectionSize(COL_DESTINATION), 260);
     EXPECT_EQ(header->sectionSize(COL_URL), 333);
-    EXPECT_EQ(header->sectionSize(COL_NOTE), 100);
+    EXPECT_EQ(header->sectionSize(COL_NOTE), 320);
     EXPECT_EQ(View().font().family(), QStringLiteral("IPAGothic"));
     EXPECT_EQ(View().font().pixelSize(), 19);
     EXPECT_EQ(View().font().weight(), QFont::Bold);

@@ -256,6 +256,9 @@ TEST_F(ViewTest, ClipboardIsCapturedOnlyWhileMonitoring)
     EXPECT_EQ(Doc().GetCount(), 8);
 }
 
+// The note stays as stored; what the cell shows is the readable progress
+// with the item's own speed (from the samples the window takes), and a
+// fetched item's size.
 TEST_F(ViewTest, NoteColumnCarriesTheProgressOfAFetchingItem)
 {
     CItem* c = Doc().GetItem(2);
@@ -268,9 +271,20 @@ TEST_F(ViewTest, NoteColumnCarriesTheProgressOfAFetchingItem)
     EXPECT_FALSE(View().Model().index(2, COL_URL).data(CListModel::ProgressRole).isValid());
     c->SetNote("2500"); // size unknown: no bar
     EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
+    const auto text = [&] { return note.data(CListModel::ProgressTextRole).toString().toStdString(); };
+    EXPECT_EQ(text(), "2.4 KB  0 B/s");
+    View().Model().SampleProgress({Doc().GetItemPtr(2)}, 1000);
+    c->SetNote("5000/10000");
+    View().Model().SampleProgress({Doc().GetItemPtr(2)}, 2000);
+    EXPECT_EQ(text(), "50%  4.9 KB / 9.8 KB  2.4 KB/s  残り 0:02");
+    c->SetNote("10000/10000");
+    c->SetState(STATE_FETCHED);
+    EXPECT_EQ(text(), "9.8 KB");
+    EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
     c->SetNote("2500/10000");
     c->SetState(STATE_FAILED);
     EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
+    EXPECT_FALSE(note.data(CListModel::ProgressTextRole).isValid());
     // Painting the cell with a bar works offscreen as on a screen.
     c->SetState(STATE_FETCHING);
     QPixmap image(View().size());
