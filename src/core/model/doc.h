@@ -199,6 +199,8 @@ public:
     // Shortest time between two automatic saves (1 s; tests shorten it).
     void SetAutoSaveInterval(std::chrono::milliseconds interval) { m_autoSaveInterval = interval; }
     bool IsModified() const { return m_bModified.load(); }
+    // A list is being read in place of this one (its old items are still shown).
+    bool IsLoading() const { return m_bLoading; }
     // The list's name (file name, or "無題"), with " *" while modified.
     QString GetTitle() const;
     // Last save error of an automatic save (empty when it succeeded).

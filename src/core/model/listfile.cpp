@@ -104,7 +104,9 @@ constexpr qsizetype kLongList = 1 << 20;
 
 // Runs `work`, when `aside`, on a thread of its own while the calling (UI)
 // thread's event loop keeps running: timers, repaints and the workers'
-// notices go on, user input waits until the work is done. Without an event
+// notices go on; user input and the requests of other zorv processes (socket
+// notifiers) wait until the work is done, so that nothing is added to the
+// list being replaced. Without an event
 // loop of the application's thread to turn, it runs here.
 void RunAside(bool aside, const std::function<void()>& work)
 {
@@ -118,7 +120,7 @@ void RunAside(bool aside, const std::function<void()>& work)
         work();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
     worker.join();
 }
 

@@ -34,7 +34,7 @@ COptMisc::COptMisc(COptions& options, QWidget* parent)
       m_pAction(MakeEdit(res::IDC_OPT_EXEC_ACTION)), m_pConfirmDelay(MakeEdit(res::IDC_OPT_CONFIRM_DELAY, 7)),
       m_pCountdown(MakeEdit(res::IDC_OPT_COUNTDOWN, 7)),
       m_pResume(MakeCheck(res::IDC_OPT_RESUME_PARTIAL, QStringLiteral("中断したファイルは続きから取得"))),
-      m_pServerName(MakeCheck(res::IDC_OPT_SERVER_FILE_NAME, QStringLiteral("サーバーが示すファイル名で保存")))
+      m_pServerName(MakeCheck(res::IDC_OPT_SERVER_FILE_NAME, QStringLiteral("サーバーが示すファイル名で保存"))),
       m_pNotify(MakeCheck(res::IDC_OPT_NOTIFY_DONE, QStringLiteral("取得がすべて終わったらデスクトップに通知"))),
       m_pCloseToTray(MakeCheck(res::IDC_OPT_CLOSE_TO_TRAY, QStringLiteral("閉じるボタンでタスクトレイに格納")))
 {

@@ -18,6 +18,7 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -549,6 +550,11 @@ void CZorvView::OnClipboardChanged()
 {
     if (!m_bMonitorClipboard || InDialog())
         return;
+    if (m_host.Doc().IsLoading()) {
+        // A URL copied while another list is being read belongs to that list.
+        QTimer::singleShot(50, this, &CZorvView::OnClipboardChanged);
+        return;
+    }
     AddUrlText(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
 }
 
