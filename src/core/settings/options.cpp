@@ -79,6 +79,8 @@ void COptions::LoadSettings()
     AutoSave = ReadInt(s, "AutoSave", 0);
     DefaultFnameLevel = ReadInt(s, "DefaultFnameLevel", 0);
     MaxRetry = ReadInt(s, "MaxRetry", 0);
+    MaxSegments = ReadInt(s, "MaxSegments", 8);
+    SpeedLimit = ReadInt(s, "SpeedLimit", 0);
 }
 
 void COptions::SaveSettings() const
@@ -108,6 +110,8 @@ void COptions::SaveSettings() const
     WriteInt(s, "AutoSave", AutoSave);
     WriteInt(s, "DefaultFnameLevel", DefaultFnameLevel);
     WriteInt(s, "MaxRetry", MaxRetry);
+    WriteInt(s, "MaxSegments", MaxSegments);
+    WriteInt(s, "SpeedLimit", SpeedLimit);
     s.endGroup();
     s.sync();
 }
@@ -124,6 +128,7 @@ CNetSettings COptions::NetSnapshot() const
     n.ProxyFtpPort = ProxyFtpPort;
     n.ProxyBypass = ProxyBypass;
     n.EnableCache = EnableCache != 0;
+    n.MaxSegments = MaxSegments;
     return n;
 }
 

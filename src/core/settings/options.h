@@ -30,6 +30,7 @@ struct CNetSettings {
     std::string ProxyFtpPort;
     std::string ProxyBypass;
     bool EnableCache = false;
+    int MaxSegments = 8;
 };
 
 class COptions {
@@ -81,6 +82,12 @@ public:
     int AutoSave = 0;
     int DefaultFnameLevel = 0;
     int MaxRetry = 0;
+    // Connections one large file may use at once when workers are idle
+    // (1: one connection per file).
+    int MaxSegments = 8;
+    // KiB/s for the whole program, 0 for no limit. Workers do not read it:
+    // whoever changes it applies it to the limiter (ApplySpeedLimit).
+    int SpeedLimit = 0;
 
 private:
     mutable std::mutex m_netLock;

@@ -77,6 +77,8 @@ enum : int {
     IDC_OPT_AUTO_SAVE = 1036,
     IDC_OPT_FNAME_LEVEL = 1037,
     IDC_OPT_MAX_RETRY = 1040,
+    IDC_OPT_MAX_SEGMENTS = 1050,
+    IDC_OPT_SPEED_LIMIT = 1051,
     IDC_OPT_HELP = 9, // the sheet's ヘルプ button (it sends ID_HELP); OK 1, cancel 2
 
     // ---- the URL edit dialog (OK 1, cancel 2) and the import texts

@@ -32,6 +32,7 @@ const IntField kInts[] = {
     FIELD(ExecAfterFetch, 0), FIELD(AutoStartIfRasActive, 0), FIELD(EnableCache, 0), FIELD(ProxySetting, 0),
     FIELD(StartAt, 0), FIELD(StartAtHour, 0), FIELD(StartAtMin, 0), FIELD(AutoRemoveUrlIfSuccess, 0),
     FIELD(AutoSave, 0), FIELD(DefaultFnameLevel, 0), FIELD(MaxRetry, 0),
+    FIELD(MaxSegments, 8), FIELD(SpeedLimit, 0),
 };
 const StrField kStrings[] = {
     FIELD(HttpAgent, "zorv/1.0"), FIELD(DefaultDestination, ""), FIELD(ExecAction, "ToDo"),
