@@ -440,7 +440,9 @@ void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetc
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 
     const CURLcode rc = curl_easy_perform(easy);
+    // Nothing of this call may outlive it in the handle.
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
     curl_slist_free_all(headers);
 
     const bool done = transfer.Position(seg) >= transfer.End(seg);
