@@ -8,7 +8,7 @@
 #include "support/http_server.h"
 #include "support/tempsettings.h"
 
-#include <QFileInfo>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +63,13 @@ protected:
                     return true;
                 },
                 [this](bool) { --inFlight; });
+        });
+        // Small send buffers: what the server has sent is close to what the
+        // client has read.
+        server.Raw().set_socket_options([](socket_t sock) {
+            httplib::default_socket_options(sock);
+            const int size = 64 * 1024;
+            setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
         });
         ASSERT_TRUE(server.Start());
         pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(20000)});
