@@ -89,6 +89,7 @@ void CWorkerPool::SetWorkerCount(int n)
             n = 0;
     }
     n = std::max(n, 0);
+    m_board.SetWorkers(n);
     const int current = TargetWorkers();
     if (n == current)
         return;

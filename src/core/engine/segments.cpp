@@ -466,7 +466,7 @@ std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CU
                                                          std::uint64_t bodyStart, std::uint64_t length,
                                                          const std::string& referer, int maxSegments)
 {
-    if (maxSegments < 2 || fd < 0 || (status != 200 && status != 206) || length <= bodyStart
+    if (maxSegments < 2 || m_workers.load() < 2 || fd < 0 || (status != 200 && status != 206) || length <= bodyStart
         || length - bodyStart < 2 * kMinSegment)
         return nullptr;
     std::string acceptRanges = HeaderValue(headers, "accept-ranges");

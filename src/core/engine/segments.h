@@ -25,6 +25,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -136,10 +137,15 @@ public:
     // `wake` wakes an idle worker (the pool's wake event).
     explicit CSegmentBoard(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
-    // Registers the transfer when it qualifies: a known length, a final
-    // response 200 or 206 from an HTTP server that announced range support
-    // (Accept-Ranges: bytes, or a 206), at least two minimum pieces left and
-    // more than one segment allowed. Null when it does not.
+    // The number of workers the pool is heading for: with one, nobody can
+    // help, and no transfer is registered (its writes stay buffered).
+    void SetWorkers(int n) { m_workers.store(n); }
+
+    // Registers the transfer when it qualifies: more than one worker, a
+    // known length, a final response 200 or 206 from an HTTP server that
+    // announced range support (Accept-Ranges: bytes, or a 206), at least two
+    // minimum pieces left and more than one segment allowed. Null when it
+    // does not.
     std::shared_ptr<CSegmentedTransfer> Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                               unsigned status, int fd, const std::string& fileName,
                                               std::uint64_t bodyStart, std::uint64_t length,
@@ -152,6 +158,7 @@ public:
 
 private:
     std::function<void()> m_wake;
+    std::atomic<int> m_workers{0};
     std::mutex m_lock;
     std::vector<std::shared_ptr<CSegmentedTransfer>> m_transfers;
 };
