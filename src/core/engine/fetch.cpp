@@ -226,7 +226,7 @@ struct CFetchState {
     int maxSegments = 1;
     std::string referer;
     std::shared_ptr<CSegmentedTransfer> segments;
-    bool rangeEnded = false; // the owner's request reached the next range
+    std::unique_ptr<CRangeWriter> rangeWriter;
 
     bool BeginBody();
     size_t WriteRange(const char* data, size_t n);
@@ -259,6 +259,8 @@ bool CFetchState::BeginBody()
     if (board && length)
         segments = board->Offer(item, easy, headers, statusCode, file->handle(), file->fileName().toStdString(), 0,
                                 length, referer, maxSegments);
+    if (segments)
+        rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     item->SetNote(ProgressText(0, length));
     doc.NotifyItemState(item, STATE_FETCHING, 0);
     lastNotice = Clock::now();
@@ -269,13 +271,10 @@ bool CFetchState::BeginBody()
 // where the next range begins.
 size_t CFetchState::WriteRange(const char* data, size_t n)
 {
-    size_t used = 0;
-    const auto result = segments->Write(CSegmentedTransfer::kOwnerSegment, data, n, used);
+    const bool more = rangeWriter->Add(data, n);
     total = segments->Received();
     Progress(false);
-    if (result == CSegmentedTransfer::WriteResult::End)
-        rangeEnded = true;
-    return result == CSegmentedTransfer::WriteResult::Written ? n : 0;
+    return more ? n : 0;
 }
 
 bool CFetchState::Flush()
@@ -694,7 +693,9 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     // A segmented transfer ends when every range has: the owner helps with
     // the rest, and the result is the whole file's.
     if (st.segments) {
-        const bool ownerFailed = !st.rangeEnded && !aborted && (stalled || multiFailed || rc != CURLE_OK);
+        st.rangeWriter->Flush();
+        const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !aborted
+                                 && (stalled || multiFailed || rc != CURLE_OK);
         std::string detail = stalled ? "" : errorBuffer;
         if (aborted)
             st.segments->Stop();

@@ -95,11 +95,17 @@ bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64
     return number(first, '-') && number(last, '/') && number(total, 0) && last >= first;
 }
 
+// Writes gathered for one range are at least this big (smaller blocks are
+// gathered first) ...
+constexpr std::size_t kDirectWrite = 64 * 1024;
+// ... and at most this big.
+constexpr std::size_t kRangeBuffer = 1024 * 1024;
+
 // The state of one range fetch, shared with libcurl's callbacks.
 struct CRangeFetch {
     CRangeFetch(CSegmentedTransfer& t, int s, std::uint64_t first, const std::function<bool()>& y,
                 const std::function<void()>& p, CURL* e)
-        : transfer(t), seg(s), requested(first), yield(y), progress(p), easy(e)
+        : transfer(t), seg(s), requested(first), yield(y), progress(p), easy(e), writer(t, s)
     {
     }
 
@@ -109,13 +115,12 @@ struct CRangeFetch {
     const std::function<bool()>& yield;
     const std::function<void()>& progress;
     CURL* easy;
+    CRangeWriter writer;
 
     std::string contentRange;
     bool checked = false;
     std::string refusal;    // why the response was not the range asked for
-    bool reachedEnd = false;
     bool yielded = false;
-    bool writeFailed = false;
 
     bool Stopping() const { return transfer.Stopped() || transfer.Item()->IsCancelled(); }
 };
@@ -152,22 +157,11 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
         f.checked = true;
     }
     CRateLimiter::Global().Take(n, [&f] { return f.Stopping(); });
-    std::size_t used = 0;
-    switch (f.transfer.Write(f.seg, ptr, n, used)) {
-    case CSegmentedTransfer::WriteResult::Written:
-        break;
-    case CSegmentedTransfer::WriteResult::End:
-        f.reachedEnd = true;
-        if (f.progress)
-            f.progress();
-        return 0; // the rest belongs to another range
-    case CSegmentedTransfer::WriteResult::Failed:
-        f.writeFailed = true;
-        return 0;
-    }
+    // Past the range's end the rest belongs to another range.
+    const bool more = f.writer.Add(ptr, n);
     if (f.progress)
         f.progress();
-    return n;
+    return more ? n : 0;
 }
 
 int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -440,13 +434,14 @@ void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetc
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 
     const CURLcode rc = curl_easy_perform(easy);
+    f.writer.Flush();
     // Nothing of this call may outlive it in the handle.
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
     curl_slist_free_all(headers);
 
     const bool done = transfer.Position(seg) >= transfer.End(seg);
-    if (f.reachedEnd || done || f.yielded || f.Stopping() || f.writeFailed) {
+    if (f.writer.ReachedEnd() || done || f.yielded || f.Stopping() || f.writer.Failed()) {
         transfer.Release(seg, false);
         return;
     }
@@ -459,6 +454,45 @@ void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetc
         return;
     }
     transfer.Release(seg, true, rc, errorBuffer);
+}
+
+bool CRangeWriter::Put(const char* data, std::size_t n)
+{
+    std::size_t used = 0;
+    switch (m_transfer.Write(m_seg, data, n, used)) {
+    case CSegmentedTransfer::WriteResult::Written:
+        return true;
+    case CSegmentedTransfer::WriteResult::End:
+        m_end = true;
+        return false;
+    case CSegmentedTransfer::WriteResult::Failed:
+        m_failed = true;
+        return false;
+    }
+    return false;
+}
+
+bool CRangeWriter::Flush()
+{
+    if (m_buffer.empty())
+        return !m_end && !m_failed;
+    const bool ok = !m_end && !m_failed && Put(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+    return ok;
+}
+
+bool CRangeWriter::Add(const char* data, std::size_t n)
+{
+    if (m_end || m_failed)
+        return false;
+    if (m_buffer.empty() && n >= kDirectWrite)
+        return Put(data, n);
+    if (m_buffer.size() + n > kRangeBuffer && !Flush())
+        return false;
+    if (m_buffer.capacity() < kRangeBuffer)
+        m_buffer.reserve(kRangeBuffer);
+    m_buffer.insert(m_buffer.end(), data, data + n);
+    return true;
 }
 
 std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CURL* easy, const std::string& headers,

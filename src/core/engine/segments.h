@@ -124,6 +124,30 @@ private:
     std::string m_writeError;
 };
 
+// Gathers the bytes arriving for one range into writes of up to 1 MiB
+// (fewer system calls than one write per received block). Bytes past the
+// range's end, which may shrink meanwhile, are dropped when written.
+class CRangeWriter {
+public:
+    CRangeWriter(CSegmentedTransfer& transfer, int seg) : m_transfer(transfer), m_seg(seg) {}
+    // False when the transfer should stop receiving: the range is complete
+    // (ReachedEnd) or a write failed (Failed).
+    bool Add(const char* data, std::size_t n);
+    // Writes what is gathered; false as Add. Call it when the fetch ends,
+    // however it ended, so that every byte received is kept.
+    bool Flush();
+    bool ReachedEnd() const { return m_end; }
+    bool Failed() const { return m_failed; }
+
+private:
+    bool Put(const char* data, std::size_t n);
+    CSegmentedTransfer& m_transfer;
+    const int m_seg;
+    std::vector<char> m_buffer;
+    bool m_end = false;
+    bool m_failed = false;
+};
+
 // Fetches range `seg` of the transfer with `easy` (a handle of the calling
 // thread, not in a multi handle), writing at its offsets, and releases it.
 // `yield` (may be empty) is asked while it runs: true hands the rest of the
