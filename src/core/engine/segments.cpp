@@ -317,6 +317,8 @@ void CSegmentedTransfer::Release(int seg, bool failed, int error, std::string de
     if (failed) {
         if (!progress)
             ++m_barrenFailures;
+        if (error == CURLE_RANGE_ERROR)
+            m_rangesRefused = true;
         m_lastError = error;
         m_lastDetail = std::move(detail);
     }
@@ -382,6 +384,12 @@ void CSegmentedTransfer::WaitChange(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_lock);
     m_changed.wait_for(lock, timeout);
+}
+
+bool CSegmentedTransfer::RangesRefused() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_rangesRefused;
 }
 
 int CSegmentedTransfer::LastError() const
@@ -527,6 +535,8 @@ std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CU
                                                          length, maxSegments);
     {
         std::scoped_lock lock(m_lock);
+        if (m_noRanges.contains(url))
+            return nullptr;
         m_transfers.push_back(transfer);
     }
     if (m_wake)
@@ -538,6 +548,8 @@ void CSegmentBoard::Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer
 {
     std::scoped_lock lock(m_lock);
     std::erase(m_transfers, transfer);
+    if (transfer->RangesRefused())
+        m_noRanges.insert(transfer->Url());
 }
 
 bool CSegmentBoard::Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield)

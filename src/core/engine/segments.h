@@ -31,7 +31,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zorv {
@@ -84,6 +86,8 @@ public:
     // Waits until a range is released or `timeout` passed.
     void WaitChange(std::chrono::milliseconds timeout);
 
+    // A range request was answered with something else than that range.
+    bool RangesRefused() const;
     int LastError() const;
     std::string LastDetail() const;
     std::string WriteError() const;
@@ -118,6 +122,7 @@ private:
     std::vector<Range> m_ranges;
     std::uint64_t m_received = 0;
     int m_barrenFailures = 0; // failures in a row that brought nothing
+    bool m_rangesRefused = false;
     bool m_stopped = false;
     int m_lastError = 0;
     std::string m_lastDetail;
@@ -174,6 +179,9 @@ public:
                                               unsigned status, int fd, const std::string& fileName,
                                               std::uint64_t bodyStart, std::uint64_t length,
                                               const std::string& referer, int maxSegments);
+    // Forgets the transfer. When its server refused a range request, later
+    // fetches of that address are not split (a retry then succeeds over one
+    // connection).
     void Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer);
 
     // For an idle worker: takes the largest range on offer and fetches it
@@ -185,6 +193,7 @@ private:
     std::atomic<int> m_workers{0};
     std::mutex m_lock;
     std::vector<std::shared_ptr<CSegmentedTransfer>> m_transfers;
+    std::set<std::string> m_noRanges; // addresses whose server refused a range
 };
 
 // The owner's side once its own request ended: hands back what it did not

@@ -36,8 +36,9 @@ protected:
         for (size_t i = 0; i < body.size(); ++i)
             body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
         // The file, with range support: cpp-httplib answers a Range request
-        // with 206 and the piece asked for.
-        server.Raw().Get("/big.bin", [this](const httplib::Request& req, httplib::Response& res) {
+        // with 206 and the piece asked for. /liar.bin announces ranges too,
+        // but answers with status 200.
+        server.Raw().Get("/(big|liar).bin", [this](const httplib::Request& req, httplib::Response& res) {
             const bool ranged = req.has_header("Range");
             const int attempt = ranged ? ++rangedRequests : 0;
             const bool drop = ranged && attempt == dropRangedRequest;
@@ -46,6 +47,8 @@ protected:
             }
             const int connection = ++connections - 1;
             res.set_header("Accept-Ranges", "bytes");
+            if (req.path == "/liar.bin")
+                res.status = 200;
             res.set_content_provider(
                 size, "application/octet-stream",
                 [this, drop, connection](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -73,6 +76,9 @@ protected:
         });
         ASSERT_TRUE(server.Start());
         pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(20000)});
+        QObject::connect(&controller, &CFetchController::ItemFinished, [this](const ItemPtr&, int, bool retried) {
+            settled += retried ? 0 : 1;
+        });
     }
     void TearDown() override
     {
@@ -95,20 +101,12 @@ protected:
         EXPECT_NE(item, nullptr);
         return item;
     }
-    // Fetches the items with `workers` workers until every one has a result.
+    // Fetches the items with `workers` workers until every one has its
+    // last result (after the retries the settings allow).
     void FetchAll(int workers)
     {
         pool.SetWorkerCount(workers);
-        ASSERT_TRUE(RunUntil(
-            [&] {
-                for (int i = 0; i < doc.GetCount(); ++i) {
-                    const int s = doc.GetItem(i)->GetState();
-                    if (s != STATE_FETCHED && s != STATE_FAILED)
-                        return false;
-                }
-                return pool.HoldingWorkers() == 0;
-            },
-            60000));
+        ASSERT_TRUE(RunUntil([&] { return settled == doc.GetCount() && pool.HoldingWorkers() == 0; }, 60000));
     }
     std::string Local(const std::string& name) const
     {
@@ -129,6 +127,7 @@ protected:
     std::chrono::milliseconds pause{4}; // after every piece, per connection
     int dropRangedRequest = 0;          // the ranged request (1, 2, ...) to cut; 0 none
 
+    int settled = 0; // items with a last result
     std::atomic<int> inFlight{0};
     std::atomic<int> maxInFlight{0};
     std::atomic<int> rangedRequests{0};
@@ -178,8 +177,8 @@ TEST_F(SegmentsTest, CutRangeIsFetchedAgainNotTheWholeFile)
 
 TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
 {
-    // A server that says nothing of ranges, and one whose ranges are not
-    // to be used.
+    // A server that says nothing of ranges, one whose ranges are not to be
+    // used, and one that announces ranges but does not send them.
     const std::string plain(16 * kMiB, 'p');
     CScriptedServer noRanges;
     ASSERT_TRUE(noRanges.Start("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(plain.size())
@@ -197,6 +196,18 @@ TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
     ASSERT_EQ(second->GetState(), STATE_FETCHED) << second->GetNote();
     EXPECT_TRUE(Local("big.bin") == body.substr(0, size));
     EXPECT_EQ(server.RequestsFor("/big.bin").size(), 1u);
+
+    // The refused ranges fail the attempt; the retry is not split.
+    settings.Options().MaxSegments = 8;
+    settings.Options().MaxRetry = 1;
+    CItem* third = Add(server.Url("/liar.bin"), "liar.bin");
+    FetchAll(4);
+    ASSERT_EQ(third->GetState(), STATE_FETCHED) << third->GetNote();
+    EXPECT_EQ(third->m_nFailures, 1u);
+    EXPECT_TRUE(Local("liar.bin") == body.substr(0, size));
+    const auto requests = server.RequestsFor("/liar.bin");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().HeaderCount("Range"), 0u);
 }
 
 TEST_F(SegmentsTest, CancelStopsEveryRangeAndKeepsOnlyTheBytesWithoutAGap)
