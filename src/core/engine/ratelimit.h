@@ -8,6 +8,7 @@
 // moving one shared clock forward by bytes / rate, and each transfer waits
 // for its own booking before it books again. Running transfers therefore
 // take turns and share the limit about equally, whatever their number.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,7 @@ private:
     using Clock = std::chrono::steady_clock;
     mutable std::mutex m_lock;
     std::uint64_t m_rate = 0;
+    std::atomic<bool> m_limited{false}; // m_rate != 0, read without the lock
     std::uint64_t m_generation = 0; // changes with the rate: waits end early
     Clock::time_point m_next{};     // when the bytes booked so far are due
 };
