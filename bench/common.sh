@@ -107,6 +107,10 @@ http {
     server {
         listen 127.0.0.1:$port;
         root $www;
+        # A server that sends each connection at most 32 MiB/s.
+        location /throttled/ {
+            limit_rate 32m;
+        }
     }
 }
 NGINXCONF

@@ -10,14 +10,14 @@ _zorv()
             _filedir -d
             return
             ;;
-        --referer | --name | --level | --connections)
+        --referer | --name | --level | --connections | --max-segments | --limit-rate)
             return
             ;;
     esac
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--list --add --import --reset --remove --fetch
-            --referer --dest --name --level --yes --connections --help --version' -- "$cur"))
+            --referer --dest --name --level --yes --connections --max-segments --limit-rate --help --version' -- "$cur"))
         return
     fi
 
@@ -26,7 +26,7 @@ _zorv()
     local i command= list_seen=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --referer | --dest | --name | --level | --connections) ((i++)) ;;
+            --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate) ((i++)) ;;
             --*) [[ -z $command ]] && command=${words[i]} ;;
             *) list_seen=1 ;;
         esac

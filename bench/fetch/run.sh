@@ -13,6 +13,8 @@
 #   OUT_DIR     where the downloads go (default /dev/shm when it has room,
 #               else a temporary folder on disk); emptied between runs
 #   BIG_MIB     size of the large file in MiB (default 1024)
+#   THROTTLED_MIB size of the throttled file in MiB (default 256)
+#   SEGMENTS    connections for the throttled file (default 8)
 #   SMALL_COUNT number of 64 KiB files (default 2000, at most 10000)
 #   CONNECTIONS parallel connections for the small files (default 8)
 #   NGINX_WORKERS nginx worker processes (default 1: the other core is left
@@ -20,13 +22,17 @@
 #
 # Cases: (a) one large file over one connection; (b) SMALL_COUNT files of
 # 64 KiB, with CONNECTIONS connections for the tools that can (zorv, aria2c
-# -j, curl --parallel) and sequentially for the others. The CPU column is the
-# client's user + system time (the server's is not counted).
+# -j, curl --parallel) and sequentially for the others; (d) one file of
+# THROTTLED_MIB MiB that nginx sends at 32 MiB/s per connection (limit_rate),
+# with SEGMENTS connections for zorv and aria2c (-x -s, 4 MiB pieces) and one
+# for curl. The CPU column is the client's user + system time (the server's
+# is not counted).
 #
 # Targets: (a) zorv faster than curl and within 1.15 x the reference client's
 # wall time; (b) zorv faster than aria2c and curl --parallel; (c) zorv's CPU
 # seconds per GiB at most curl's (large file: curl; small files: curl
-# --parallel).
+# --parallel); (d) zorv at most aria2c's wall time and at least 6 x faster
+# than curl, its CPU seconds per GiB within 1.2 x its own in (a).
 #
 # Exit status: 0 every target met, 1 a target missed or not measurable (a
 # tool missing, zorv --fetch not available, a download wrong), 2 set-up error.
@@ -40,6 +46,8 @@ BIG_MIB=${BIG_MIB:-1024}
 SMALL_COUNT=${SMALL_COUNT:-2000}
 SMALL_SIZE=65536
 CONNECTIONS=${CONNECTIONS:-8}
+THROTTLED_MIB=${THROTTLED_MIB:-256}
+SEGMENTS=${SEGMENTS:-8}
 NGINX_WORKERS=${NGINX_WORKERS:-1}
 TIMEOUT_S=300
 
@@ -48,6 +56,8 @@ TIMEOUT_S=300
 [[ $SMALL_COUNT =~ ^[1-9][0-9]*$ && $SMALL_COUNT -ge 2 && $SMALL_COUNT -le 10000 ]] ||
     die "SMALL_COUNT must be 2 to 10000"
 [[ $CONNECTIONS =~ ^[1-9][0-9]*$ ]] || die "CONNECTIONS must be a positive number"
+[[ $THROTTLED_MIB =~ ^[1-9][0-9]*$ ]] || die "THROTTLED_MIB must be a positive number"
+[[ $SEGMENTS =~ ^[1-9][0-9]*$ ]] || die "SEGMENTS must be a positive number"
 NGINX=$(command -v nginx || { [[ -x /usr/sbin/nginx ]] && echo /usr/sbin/nginx; }) ||
     die "nginx not found (Debian package nginx)"
 command -v split >/dev/null && command -v diff >/dev/null && command -v cmp >/dev/null ||
@@ -55,6 +65,7 @@ command -v split >/dev/null && command -v diff >/dev/null && command -v cmp >/de
 command -v curl >/dev/null || die "curl is needed to start the benchmark (Debian package curl)"
 
 BIG_SIZE=$((BIG_MIB * 1048576))
+THROTTLED_SIZE=$((THROTTLED_MIB * 1048576))
 GIB=1073741824
 
 if [[ -z ${REFCLIENT:-} ]]; then
@@ -82,7 +93,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-need_kib=$(( (BIG_SIZE + SMALL_COUNT * SMALL_SIZE) / 1024 + 65536 ))
+need_kib=$(( (BIG_SIZE + THROTTLED_SIZE + SMALL_COUNT * SMALL_SIZE) / 1024 + 65536 ))
 if [[ -z ${OUT_DIR:-} ]]; then
     if [[ -d /dev/shm && -w /dev/shm ]] &&
        (( $(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > need_kib )); then
@@ -97,7 +108,7 @@ OUT=$(mktemp -d "$OUT_DIR/zorv-bench-out.XXXXXX") || die "cannot write to $OUT_D
 
 private_home "$WORK/home"
 WWW=$WORK/www
-mkdir -p "$WWW/small" "$WORK/nginx/tmp" "$WORK/lists"
+mkdir -p "$WWW/small" "$WWW/throttled" "$WORK/nginx/tmp" "$WORK/lists"
 STDOUT=$WORK/stdout.txt
 STDERR=$WORK/stderr.txt
 
@@ -109,13 +120,16 @@ echo "creating the files to serve ..."
 head -c 67108859 /dev/urandom >"$WORK/block" || die "cannot read /dev/urandom"
 { for ((i = 0; i <= BIG_SIZE / 67108859; i++)); do cat "$WORK/block"; done; } |
     head -c "$BIG_SIZE" >"$WWW/big.bin"
+# Shifted by a few bytes, so that it is not the large file's beginning.
+{ for ((i = 0; i <= THROTTLED_SIZE / 67108859 + 1; i++)); do cat "$WORK/block"; done; } |
+    tail -c +4097 | head -c "$THROTTLED_SIZE" >"$WWW/throttled/big.bin"
 rm -f "$WORK/block"
 head -c $((SMALL_COUNT * SMALL_SIZE)) /dev/urandom |
     split -b "$SMALL_SIZE" -d -a 4 --additional-suffix=.bin - "$WWW/small/f"
-[[ $(stat -c %s "$WWW/big.bin") -eq $BIG_SIZE && -f $WWW/small/f$(printf %04d $((SMALL_COUNT - 1))).bin ]] ||
+[[ $(stat -c %s "$WWW/big.bin") -eq $BIG_SIZE && $(stat -c %s "$WWW/throttled/big.bin") -eq $THROTTLED_SIZE && -f $WWW/small/f$(printf %04d $((SMALL_COUNT - 1))).bin ]] ||
     die "could not create the files to serve"
 # Served from the page cache: read once now.
-cat "$WWW/big.bin" "$WWW"/small/* >/dev/null
+cat "$WWW/big.bin" "$WWW/throttled/big.bin" "$WWW"/small/* >/dev/null
 
 # ---------------------------------------------------------------- nginx
 
@@ -123,6 +137,7 @@ start_nginx "$WORK" "$WWW" "$NGINX_WORKERS" small/f0000.bin || die "cannot start
 
 BASE=http://127.0.0.1:$PORT
 BIG_URL=$BASE/big.bin
+THROTTLED_URL=$BASE/throttled/big.bin
 SMALL_GLOB="$BASE/small/f[0000-$(printf %04d $((SMALL_COUNT - 1)))].bin"
 SMALL_PATTERN="$BASE/small/f*0.$((SMALL_COUNT - 1)).4d*.bin"
 URLFILE=$WORK/urls.txt
@@ -188,6 +203,11 @@ big_cmds=(
     "aria2c|aria2c -q -x1 -s1 --file-allocation=none --allow-overwrite=true --auto-file-renaming=false --summary-interval=0 -d $OUT -o big.bin $BIG_URL"
     "refclient|$REFCLIENT $BIG_URL $OUT/big.bin"
 )
+throttled_cmds=(
+    "zorv|$ZORV_BIN --fetch --connections $SEGMENTS --max-segments $SEGMENTS $LIST"
+    "aria2c|aria2c -q -x$SEGMENTS -s$SEGMENTS -k4M --file-allocation=none --allow-overwrite=true --auto-file-renaming=false --summary-interval=0 -d $OUT -o big.bin $THROTTLED_URL"
+    "curl|curl -q -sS -f -o $OUT/big.bin $THROTTLED_URL"
+)
 small_cmds=(
     "zorv|$ZORV_BIN --fetch --connections $CONNECTIONS $LIST"
     "curl-parallel|curl -q -sS -f --parallel --parallel-max $CONNECTIONS --output-dir $OUT -O $SMALL_GLOB"
@@ -208,6 +228,7 @@ prepare() {
         rm -rf "$XDG_CACHE_HOME"/*
         local url=$BIG_URL
         [[ $case == small ]] && url=$SMALL_PATTERN
+        [[ $case == throttled ]] && url=$THROTTLED_URL
         "$ZORV_BIN" --add --dest "$OUT" "$LIST" "$url" </dev/null >/dev/null 2>"$STDERR" || return 1
     fi
 }
@@ -217,6 +238,8 @@ check_output() {
     local case=$1
     if [[ $case == big ]]; then
         cmp -s "$WWW/big.bin" "$OUT/big.bin" && [[ $(ls -A "$OUT" | wc -l) -eq 1 ]]
+    elif [[ $case == throttled ]]; then
+        cmp -s "$WWW/throttled/big.bin" "$OUT/big.bin" && [[ $(ls -A "$OUT" | wc -l) -eq 1 ]]
     else
         diff -rq "$WWW/small" "$OUT" >/dev/null
     fi
@@ -244,7 +267,7 @@ run_case() {
             else
                 WALLS[$case:$name]+=" $M_WALL"
                 CPUS[$case:$name]+=" $M_CPU"
-                printf '  %-5s %-14s run %d: %8.3f s wall, %6.2f s CPU\n' "$case" "$name" "$r" "$M_WALL" "$M_CPU"
+                printf '  %-9s %-14s run %d: %8.3f s wall, %6.2f s CPU\n' "$case" "$name" "$r" "$M_WALL" "$M_CPU"
             fi
         done
     done
@@ -266,24 +289,30 @@ echo "(a) one file of $BIG_MIB MiB, one connection"
 run_case big "${big_cmds[@]}"
 echo "(b) $SMALL_COUNT files of 64 KiB, $CONNECTIONS connections where the tool has them"
 run_case small "${small_cmds[@]}"
+echo "(d) one file of $THROTTLED_MIB MiB sent at 32 MiB/s per connection, $SEGMENTS connections where the tool has them"
+run_case throttled "${throttled_cmds[@]}"
 
 # ---------------------------------------------------------------- report
 
 declare -A MED_WALL MED_CPUGIB
 echo
-printf '%-6s %-14s %9s %8s %10s %9s\n' case tool "wall s" "CPU s" "CPU s/GiB" "MiB/s"
-for case in big small; do
-    if [[ $case == big ]]; then bytes=$BIG_SIZE; list=("${big_cmds[@]}"); else bytes=$((SMALL_COUNT * SMALL_SIZE)); list=("${small_cmds[@]}"); fi
+printf '%-9s %-14s %9s %8s %10s %9s\n' case tool "wall s" "CPU s" "CPU s/GiB" "MiB/s"
+for case in big small throttled; do
+    case $case in
+        big) bytes=$BIG_SIZE; list=("${big_cmds[@]}") ;;
+        small) bytes=$((SMALL_COUNT * SMALL_SIZE)); list=("${small_cmds[@]}") ;;
+        throttled) bytes=$THROTTLED_SIZE; list=("${throttled_cmds[@]}") ;;
+    esac
     for entry in "${list[@]}"; do
         name=${entry%%|*}
         key=$case:$name
         miss=${MISSING[$(tool_of "$name")]:-}
         if [[ -n $miss ]]; then
-            printf '%-6s %-14s %s\n' "$case" "$name" "skipped: $miss"
+            printf '%-9s %-14s %s\n' "$case" "$name" "skipped: $miss"
             continue
         fi
         if [[ -n ${STATUS[$key]:-} ]]; then
-            printf '%-6s %-14s %s\n' "$case" "$name" "FAILED: ${STATUS[$key]}"
+            printf '%-9s %-14s %s\n' "$case" "$name" "FAILED: ${STATUS[$key]}"
             continue
         fi
         # shellcheck disable=SC2086
@@ -293,7 +322,7 @@ for case in big small; do
         cg=$(calc "$c * $GIB / $bytes")
         MED_WALL[$key]=$w
         MED_CPUGIB[$key]=$cg
-        printf '%-6s %-14s %9.3f %8.2f %10.2f %9.0f\n' "$case" "$name" "$w" "$c" "$cg" \
+        printf '%-9s %-14s %9.3f %8.2f %10.2f %9.0f\n' "$case" "$name" "$w" "$c" "$cg" \
             "$(calc "$bytes / 1048576 / $w")"
     done
 done
@@ -323,6 +352,10 @@ target "(b) zorv / aria2c, wall" small:zorv small:aria2c MED_WALL "<" 1
 target "(b) zorv / curl --parallel, wall" small:zorv small:curl-parallel MED_WALL "<" 1
 target "(c) zorv / curl, CPU per GiB, large file" big:zorv big:curl MED_CPUGIB "<=" 1
 target "(c) zorv / curl --parallel, CPU per GiB, small files" small:zorv small:curl-parallel MED_CPUGIB "<=" 1
+target "(d) zorv / aria2c, wall, throttled" throttled:zorv throttled:aria2c MED_WALL "<=" 1
+# At least 6 x faster than curl: zorv's time at most a sixth of curl's.
+target "(d) zorv / curl, wall, throttled" throttled:zorv throttled:curl MED_WALL "<=" 0.1667
+target "(d) zorv throttled / zorv (a), CPU per GiB" throttled:zorv big:zorv MED_CPUGIB "<=" 1.2
 echo
 echo "fetch benchmark: $all"
 [[ $all == PASS ]]

@@ -4,6 +4,7 @@
 #include "cli/progress.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
+#include "engine/ratelimit.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
 #include "model/text.h"
@@ -252,6 +253,8 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
 {
     COptions& options = Options();
     int connections = options.Connections;
+    int maxSegments = options.MaxSegments;
+    int speedLimit = options.SpeedLimit;
     QString listPath;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--connections")) {
@@ -260,6 +263,18 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
                 connections = args[++i].toInt(&ok);
             if (!ok || connections < 1 || connections > 64)
                 return UsageError(err, QStringLiteral("--connections needs a number from 1 to 64"));
+        } else if (args[i] == QLatin1String("--max-segments")) {
+            bool ok = false;
+            if (i + 1 < args.size())
+                maxSegments = args[++i].toInt(&ok);
+            if (!ok || maxSegments < 1 || maxSegments > 64)
+                return UsageError(err, QStringLiteral("--max-segments needs a number from 1 to 64"));
+        } else if (args[i] == QLatin1String("--limit-rate")) {
+            bool ok = false;
+            if (i + 1 < args.size())
+                speedLimit = args[++i].toInt(&ok);
+            if (!ok || speedLimit < 0)
+                return UsageError(err, QStringLiteral("--limit-rate needs a number of KiB/s (0: no limit)"));
         } else if (args[i].startsWith(QLatin1String("--")) || !listPath.isEmpty()) {
             return UsageError(err, QStringLiteral("unexpected argument %1").arg(args[i]));
         } else {
@@ -270,6 +285,11 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         return UsageError(err, QStringLiteral("--fetch needs a list file"));
     connections = std::max(connections, 1);
     options.AutoSave = 0; // saved once at the end
+    {
+        const auto lock = options.LockNetwork();
+        options.MaxSegments = std::max(maxSegments, 1);
+    }
+    ApplySpeedLimit(speedLimit);
 
     int status;
     {

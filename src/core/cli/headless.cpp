@@ -343,7 +343,7 @@ void PrintUsage(std::FILE* to)
         "                              put the failed items, or the items at INDEX (as\n"
         "                              --list numbers them), back in the queue, not fetched\n"
         "  zorv --remove LIST INDEX... remove the items at INDEX from LIST\n"
-        "  zorv --fetch [--connections N] LIST\n"
+        "  zorv --fetch [--connections N] [--max-segments N] [--limit-rate K] LIST\n"
         "                              download the queued items of LIST\n"
         "  zorv --help | --version\n"
         "\n"

@@ -1,5 +1,7 @@
 #include "engine/fetch.h"
 
+#include "engine/ratelimit.h"
+#include "engine/segments.h"
 #include "engine/urlcache.h"
 #include "model/filename.h"
 #include "model/paths.h"
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -22,6 +25,10 @@
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace zorv {
 
@@ -320,6 +327,7 @@ struct CFetchState {
     // for a request from the beginning.
     std::uint64_t offset = 0;
     bool resumed = false; // the body goes on after `offset` bytes
+    std::uint64_t bodyStart = 0; // where this response's body goes in the file
     bool restart = false; // the response asks for one new request from the beginning
 
     enum class Phase { Opening, Body, Refused };
@@ -352,7 +360,16 @@ struct CFetchState {
     Clock::time_point lastReceive{};
     bool received = false; // anything at all came from the server
 
+    // Segmented transfer: the board to offer ranges on, and the transfer
+    // once registered (the body is then written through it).
+    CSegmentBoard* board = nullptr;
+    int maxSegments = 1;
+    std::string referer;
+    std::shared_ptr<CSegmentedTransfer> segments;
+    std::unique_ptr<CRangeWriter> rangeWriter;
+
     bool BeginBody();
+    size_t WriteRange(const char* data, size_t n);
     bool Write(const char* data, size_t n);
     bool Flush();
     void Progress(bool force);
@@ -436,12 +453,28 @@ bool CFetchState::BeginBody()
         return Refuse(e.what());
     }
     resumed = keep != 0;
+    bodyStart = keep;
     total = notified = keep;
     phase = Phase::Body;
+    if (board && length)
+        segments = board->Offer(item, easy, headers, statusCode, file->handle(), file->fileName().toStdString(), keep,
+                                length, referer, maxSegments);
+    if (segments)
+        rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     item->SetNote(Note());
     doc.NotifyItemState(item, STATE_FETCHING, 0);
     lastNotice = Clock::now();
     return true;
+}
+
+// The owner's bytes of a segmented transfer: written at their offset, up to
+// where the next range begins.
+size_t CFetchState::WriteRange(const char* data, size_t n)
+{
+    const bool more = rangeWriter->Add(data, n);
+    total = bodyStart + segments->Received();
+    Progress(false);
+    return more ? n : 0;
 }
 
 bool CFetchState::Flush()
@@ -569,6 +602,9 @@ size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
         return 0;
     if (st.phase != CFetchState::Phase::Body)
         return 0;
+    CRateLimiter::Global().Take(n, [&st] { return st.item->IsCancelled(); });
+    if (st.segments)
+        return st.WriteRange(ptr, n);
     if (!st.Write(ptr, n))
         return 0;
     st.total += n;
@@ -680,6 +716,38 @@ CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url)
     }
 }
 
+void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
+                             const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer)
+{
+    const std::string requestUrl = RequestUrl(url);
+    curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
+    // A tunnel's "200 Connection established" is not the server's response.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+#ifdef _WIN32
+    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+#endif
+    // libcurl sends no User-Agent unless it is given one.
+    if (!net.HttpAgent.empty())
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, net.HttpAgent.c_str());
+    // The referrer is one header line: anything after a line break is dropped.
+    const std::string oneLine = referer.substr(0, referer.find_first_of("\r\n"));
+    if (!oneLine.empty())
+        curl_easy_setopt(easy, CURLOPT_REFERER, oneLine.c_str());
+    const CProxyChoice proxy = ChooseProxy(net, url);
+    if (!proxy.system) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.noProxy.c_str());
+    }
+}
+
 struct CFetchSession::Impl {
     CURL* easy = nullptr;
     CURLM* multi = nullptr; // holds the open connections between fetches
@@ -749,37 +817,11 @@ CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTran
 
     // The connections stay in the multi handle; reset clears only the options.
     curl_easy_reset(easy);
-    const std::string requestUrl = RequestUrl(params.url);
-    curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    SetCommonRequestOptions(easy, params.url, params.referer, net, limits, errorBuffer);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &st);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
-    // A tunnel's "200 Connection established" is not the server's response.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-#ifdef _WIN32
-    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
-#endif
-    // libcurl sends no User-Agent unless it is given one.
-    if (!net.HttpAgent.empty())
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, net.HttpAgent.c_str());
-    // The referrer is one header line: anything after a line break is dropped.
-    const std::string referer = params.referer.substr(0, params.referer.find_first_of("\r\n"));
-    if (!referer.empty())
-        curl_easy_setopt(easy, CURLOPT_REFERER, referer.c_str());
-    const CProxyChoice proxy = ChooseProxy(net, params.url);
-    if (!proxy.system) {
-        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
-        curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.noProxy.c_str());
-    }
     // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
     // answer, which here means "start over".
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
@@ -913,6 +955,9 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         attempt.emplace(item, doc, easy, params, target);
         attempt->offset = offset;
         attempt->serverName = serverName && !target.nameClaim;
+        attempt->board = session.m_board;
+        attempt->maxSegments = net.MaxSegments;
+        attempt->referer = params.referer;
         end = Perform(impl, *attempt, transfer, limits, net, params, ftp, validator);
         if (!MustRestart(*attempt, end))
             break;
@@ -926,9 +971,53 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         session.Reset();
         return STATE_FAILED;
     }
-    const bool aborted = end.aborted, stalled = end.stalled, multiFailed = end.multiFailed;
-    const CURLcode rc = end.rc;
-    const char* errorBuffer = impl.errorBuffer;
+    bool aborted = end.aborted, stalled = end.stalled, multiFailed = end.multiFailed;
+    CURLcode rc = end.rc;
+    char* errorBuffer = impl.errorBuffer;
+
+    // A segmented transfer ends when every range has: the owner helps with
+    // the rest, and the result is the whole file's.
+    if (st.segments) {
+        st.rangeWriter->Flush();
+        const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !aborted
+                                 && (stalled || multiFailed || rc != CURLE_OK);
+        std::string detail = stalled ? "" : errorBuffer;
+        if (aborted)
+            st.segments->Stop();
+        FinishSegmented(*st.board, st.segments, easy, limits, ownerFailed, stalled ? CURLE_OPERATION_TIMEDOUT : rc,
+                        detail, [&st] {
+                            st.total = st.bodyStart + st.segments->Received();
+                            st.lastReceive = Clock::now();
+                            st.Progress(false);
+                        });
+        st.total = st.bodyStart + st.segments->Received();
+        if (multiFailed)
+            session.Reset();
+        multiFailed = false;
+        stalled = false;
+        if (st.segments->Complete()) {
+            aborted = false;
+            rc = CURLE_OK;
+        } else {
+            if (!st.segments->WriteError().empty())
+                st.writeError = st.segments->WriteError();
+            else if (item->IsCancelled())
+                aborted = true;
+            rc = static_cast<CURLcode>(st.segments->LastError());
+            if (rc == CURLE_OK)
+                rc = CURLE_PARTIAL_FILE;
+            std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", st.segments->LastDetail().c_str());
+            // What arrived without a gap from the start stays; the rest is
+            // dropped, so that the file's size says how much of it is good.
+#ifndef _WIN32
+            if (ftruncate(st.file->handle(), static_cast<off_t>(st.segments->ContiguousEnd())) != 0)
+                st.writeError = WriteFailure(*st.file, errno);
+#else
+            st.file->resize(static_cast<qint64>(st.segments->ContiguousEnd()));
+#endif
+            st.total = st.segments->ContiguousEnd();
+        }
+    }
 
     // A transfer that ended well without a body (an empty file) still gets
     // its status judged and its file created.

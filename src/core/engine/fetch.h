@@ -12,6 +12,7 @@
 namespace zorv {
 
 struct CNetSettings;
+class CSegmentBoard;
 
 // Limits of one transfer; the defaults are the program's, tests shorten them.
 struct CFetchLimits {
@@ -30,12 +31,16 @@ public:
     // handle (after a cancelled fetch).
     void Reset();
     const CFetchLimits& Limits() const { return m_limits; }
+    // Where a large transfer offers ranges to idle workers (the pool's);
+    // without one every file is fetched over one connection.
+    void SetSegmentBoard(CSegmentBoard* board) { m_board = board; }
 
     struct Impl;
 
 private:
     friend int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc);
     CFetchLimits m_limits;
+    CSegmentBoard* m_board = nullptr;
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -1,5 +1,6 @@
 #include "engine/pool.h"
 
+#include "engine/ratelimit.h"
 #include "settings/options.h"
 
 #include <QProcess>
@@ -75,6 +76,7 @@ void CWorkerPool::ReapWorkers()
 
 void CWorkerPool::StartFetching()
 {
+    ApplySpeedLimit(Options().SpeedLimit);
     SetWorkerCount(Options().Connections);
 }
 
@@ -87,6 +89,7 @@ void CWorkerPool::SetWorkerCount(int n)
             n = 0;
     }
     n = std::max(n, 0);
+    m_board.SetWorkers(n);
     const int current = TargetWorkers();
     if (n == current)
         return;
@@ -156,8 +159,11 @@ bool CWorkerPool::TakeQuitRequest()
     return false;
 }
 
-ItemPtr CWorkerPool::GetNextItem()
+ItemPtr CWorkerPool::GetNextItem(CURL* helpEasy, const CFetchLimits& limits)
 {
+    // A helper gives its range back when there is an item to take, or a
+    // worker to retire.
+    const auto yield = [this] { return m_doc.GetItemCount(true) > 0 || m_nQuitRequests.load() > 0; };
     for (;;) {
         if (TakeQuitRequest())
             return nullptr;
@@ -175,6 +181,8 @@ ItemPtr CWorkerPool::GetNextItem()
         }
         if (m_nHolding.fetch_sub(1) == 1)
             m_activeChanged.notify_all();
+        if (helpEasy && m_board.Help(helpEasy, limits, yield))
+            continue;
         {
             std::unique_lock lock(m_wakeLock);
             m_wakeCond.wait_for(lock, kIdleWait, [this] { return m_bWakeSignalled || m_bShutdown; });
@@ -203,7 +211,10 @@ void CWorkerPool::FetchThreadProc()
         limits = m_limits;
     }
     CFetchSession session(limits);
-    while (ItemPtr item = GetNextItem()) {
+    session.SetSegmentBoard(&m_board);
+    // The handle this worker fetches other items' ranges with.
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> helpEasy(curl_easy_init(), &curl_easy_cleanup);
+    while (ItemPtr item = GetNextItem(helpEasy.get(), limits)) {
         m_nActive.fetch_add(1);
         int result = STATE_FAILED;
         // Only http, https and ftp URLs are fetched; anything else fails
@@ -250,8 +261,10 @@ void CWorkerPool::ReleaseItems()
 void CWorkerPool::CheckAutoStart()
 {
     const COptions& options = Options();
-    if (m_nLive.load() == 0 && options.AutoStartIfRasActive && m_dialUpActive && m_dialUpActive())
+    if (m_nLive.load() == 0 && options.AutoStartIfRasActive && m_dialUpActive && m_dialUpActive()) {
+        ApplySpeedLimit(options.SpeedLimit);
         SetWorkerCount(options.Connections);
+    }
 }
 
 void SetOpenFileHandler(std::function<void(const std::string& path)> handler)

@@ -6,7 +6,12 @@
 // SetWorkerCount brings the pool to n workers: new threads start at once;
 // surplus workers leave when they next ask for work (a running fetch is never
 // interrupted by it). Idle workers wait on the wake event for at most 1000 ms.
+//
+// A worker with no queued item to take helps a running large transfer with
+// one of its ranges (see engine/segments.h), and hands the range back as
+// soon as the queue has an item or the pool shrinks.
 #include "engine/fetch.h"
+#include "engine/segments.h"
 #include "model/doc.h"
 
 #include <atomic>
@@ -62,7 +67,9 @@ public:
 
 private:
     void FetchThreadProc();
-    ItemPtr GetNextItem();
+    // The next queued item; while there is none, helps segmented transfers
+    // with `helpEasy`.
+    ItemPtr GetNextItem(CURL* helpEasy, const CFetchLimits& limits);
     void ReleaseHeld(const ItemPtr& item);
     bool TakeQuitRequest();
 
@@ -85,6 +92,8 @@ private:
     std::condition_variable m_activeChanged; // an active item was released / a worker left
     std::vector<ItemPtr> m_active;
     CFetchLimits m_limits;
+
+    CSegmentBoard m_board{[this] { Wake(); }};
 
     // Worker threads; joined when they have left (and all of them on destruction).
     struct Worker;

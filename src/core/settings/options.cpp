@@ -84,6 +84,8 @@ void COptions::LoadSettings()
     NotifyWhenDone = ReadInt(s, "NotifyWhenDone", 1);
     CloseToTray = ReadInt(s, "CloseToTray", 0);
     ToolBar = ReadInt(s, "ToolBar", 1);
+    MaxSegments = ReadInt(s, "MaxSegments", 8);
+    SpeedLimit = ReadInt(s, "SpeedLimit", 0);
 }
 
 void COptions::SaveSettings() const
@@ -118,6 +120,8 @@ void COptions::SaveSettings() const
     WriteInt(s, "NotifyWhenDone", NotifyWhenDone);
     WriteInt(s, "CloseToTray", CloseToTray);
     WriteInt(s, "ToolBar", ToolBar);
+    WriteInt(s, "MaxSegments", MaxSegments);
+    WriteInt(s, "SpeedLimit", SpeedLimit);
     s.endGroup();
     s.sync();
 }
@@ -136,6 +140,7 @@ CNetSettings COptions::NetSnapshot() const
     n.EnableCache = EnableCache != 0;
     n.ResumePartial = ResumePartial != 0;
     n.UseServerFileName = UseServerFileName != 0;
+    n.MaxSegments = MaxSegments;
     return n;
 }
 

@@ -32,6 +32,7 @@ struct CNetSettings {
     bool EnableCache = false;
     bool ResumePartial = true;
     bool UseServerFileName = true;
+    int MaxSegments = 8;
 };
 
 class COptions {
@@ -93,6 +94,12 @@ public:
     int NotifyWhenDone = 1;
     int CloseToTray = 0;
     int ToolBar = 1;
+    // Connections one large file may use at once when workers are idle
+    // (1: one connection per file).
+    int MaxSegments = 8;
+    // KiB/s for the whole program, 0 for no limit. Workers do not read it:
+    // whoever changes it applies it to the limiter (ApplySpeedLimit).
+    int SpeedLimit = 0;
 
 private:
     mutable std::mutex m_netLock;

@@ -21,6 +21,8 @@ struct CUnsignedField {
 // for the delays, the int of milliseconds) would overflow.
 inline constexpr CUnsignedField kFieldConnections{"接続数", 1, 64};
 inline constexpr CUnsignedField kFieldMaxRetry{"リトライ回数", 0, 2147483647u};
+inline constexpr CUnsignedField kFieldMaxSegments{"1 ファイルの最大接続数", 1, 64};
+inline constexpr CUnsignedField kFieldSpeedLimit{"速度制限", 0, 2147483647u};
 inline constexpr CUnsignedField kFieldFnameLevel{"フォルダレベル", 0, 255};
 inline constexpr CUnsignedField kFieldStartHour{"取得開始の時", 0, 23};
 inline constexpr CUnsignedField kFieldStartMin{"取得開始の分", 0, 59};

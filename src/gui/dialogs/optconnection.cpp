@@ -21,7 +21,8 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     : COptPage(options, QStringLiteral("接続"), res::IDD_OPT_CONNECTION, parent),
       m_pConnections(MakeEdit(res::IDC_OPT_CONNECTIONS, 4)), m_pAgent(MakeEdit(res::IDC_OPT_AGENT)),
       m_pCache(MakeCheck(res::IDC_OPT_CACHE, QStringLiteral("取得したファイルをキャッシュに登録"))),
-      m_pRetries(MakeEdit(res::IDC_OPT_MAX_RETRY, 5)),
+      m_pRetries(MakeEdit(res::IDC_OPT_MAX_RETRY, 5)), m_pSegments(MakeEdit(res::IDC_OPT_MAX_SEGMENTS, 4)),
+      m_pSpeedLimit(MakeEdit(res::IDC_OPT_SPEED_LIMIT, 8)),
       m_pDirect(new QRadioButton(QStringLiteral("プロキシサーバを使用しない"), this)),
       m_pSystem(new QRadioButton(QStringLiteral("OSの設定を使用"), this)),
       m_pNamed(new QRadioButton(QStringLiteral("プロキシサーバを使用する"), this)),
@@ -55,6 +56,17 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     retry->addWidget(new QLabel(QStringLiteral("回までリトライする"), this));
     retry->addStretch(1);
 
+    auto* transfer = new QGridLayout;
+    transfer->addWidget(new QLabel(QStringLiteral("1 ファイルの最大接続数"), this), 0, 0);
+    transfer->addWidget(m_pSegments, 0, 1, Qt::AlignLeft);
+    transfer->addWidget(new QLabel(QStringLiteral("速度制限"), this), 1, 0);
+    auto* limit = new QHBoxLayout;
+    limit->addWidget(m_pSpeedLimit);
+    limit->addWidget(new QLabel(QStringLiteral("KiB/s（0 は制限なし）"), this));
+    limit->addStretch(1);
+    transfer->addLayout(limit, 1, 1);
+    transfer->setColumnStretch(1, 1);
+
     auto* proxy = new QGroupBox(QStringLiteral("プロキシ サーバ"), this);
     auto* named = new QGroupBox(proxy);
     auto* namedGrid = new QGridLayout(named);
@@ -74,6 +86,7 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(m_pCache);
     layout->addLayout(retry);
+    layout->addLayout(transfer);
     layout->addWidget(proxy);
     layout->addStretch(1);
 
@@ -91,6 +104,8 @@ void COptConnection::OnInitPage()
     m_pAgent->setText(ToQ(o.HttpAgent));
     m_pCache->setChecked(o.EnableCache != 0);
     m_pRetries->setText(QString::number(static_cast<unsigned>(o.MaxRetry)));
+    m_pSegments->setText(QString::number(static_cast<unsigned>(o.MaxSegments)));
+    m_pSpeedLimit->setText(QString::number(static_cast<unsigned>(o.SpeedLimit)));
     // Another stored type checks no button, leaves every proxy control
     // enabled and is kept until a button is clicked.
     m_nProxyType = o.ProxySetting;
@@ -138,8 +153,16 @@ bool COptConnection::ReadControls()
     const auto retries = ReadField(m_pRetries, kFieldMaxRetry);
     if (!retries)
         return false;
+    const auto segments = ReadField(m_pSegments, kFieldMaxSegments);
+    if (!segments)
+        return false;
+    const auto speedLimit = ReadField(m_pSpeedLimit, kFieldSpeedLimit);
+    if (!speedLimit)
+        return false;
     m_nConnections = *connections;
     m_nRetries = *retries;
+    m_nSegments = *segments;
+    m_nSpeedLimit = *speedLimit;
     return true;
 }
 
@@ -165,6 +188,7 @@ bool COptConnection::OnKillActive()
     COptions& o = m_options;
     o.Connections = static_cast<int>(m_nConnections);
     o.MaxRetry = static_cast<int>(m_nRetries);
+    o.SpeedLimit = static_cast<int>(m_nSpeedLimit);
     // Workers read these while the sheet runs.
     const auto lock = o.LockNetwork();
     o.HttpAgent = FromQ(m_pAgent->text());
@@ -175,6 +199,7 @@ bool COptConnection::OnKillActive()
     o.ProxyFtpServer = m_servers.ftpServer;
     o.ProxyFtpPort = m_servers.ftpPort;
     o.ProxyBypass = m_strBypass;
+    o.MaxSegments = static_cast<int>(m_nSegments);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // COptConnection: "接続", the number of connections, the agent name, the
-// cache, the retries and the proxy (the three access types, one address and
+// cache, the retries, the connections per file, the speed limit and the proxy (the three access types, one address and
 // port for HTTP and FTP alike, and "詳細" for separate ones).
 #include "dialogs/optpage.h"
 
@@ -37,13 +37,16 @@ private:
     void SetProxyControlsEnabled(bool enabled);
     void ShowSimpleProxy(const CSimpleProxy& simple);
     CSimpleProxy SimpleProxy() const;
-    // Validates the number fields into m_nConnections and m_nRetries.
+    // Validates the number fields into m_nConnections, m_nRetries,
+    // m_nSegments and m_nSpeedLimit.
     bool ReadControls();
 
     QLineEdit* m_pConnections;
     QLineEdit* m_pAgent;
     QCheckBox* m_pCache;
     QLineEdit* m_pRetries;
+    QLineEdit* m_pSegments;
+    QLineEdit* m_pSpeedLimit;
     QRadioButton* m_pDirect;
     QRadioButton* m_pSystem;
     QRadioButton* m_pNamed;
@@ -55,6 +58,8 @@ private:
     // Values of the page that no control holds.
     unsigned m_nConnections = 0;
     unsigned m_nRetries = 0;
+    unsigned m_nSegments = 8;
+    unsigned m_nSpeedLimit = 0;
     int m_nProxyType = 0;
     CProxyServers m_servers;
     std::string m_strBypass;

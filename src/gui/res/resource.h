@@ -79,6 +79,8 @@ enum : int {
     IDC_OPT_MAX_RETRY = 1040,
     IDC_OPT_RESUME_PARTIAL = 1050,
     IDC_OPT_SERVER_FILE_NAME = 1051,
+    IDC_OPT_MAX_SEGMENTS = 1052,
+    IDC_OPT_SPEED_LIMIT = 1053,
     IDC_OPT_NOTIFY_DONE = 1054,
     IDC_OPT_CLOSE_TO_TRAY = 1055,
     IDC_OPT_HELP = 9, // the sheet's ヘルプ button (it sends ID_HELP); OK 1, cancel 2

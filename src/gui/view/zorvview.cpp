@@ -3,6 +3,7 @@
 #include "dialogs/optionssheet.h"
 #include "dialogs/urleditdlg.h"
 #include "engine/pool.h"
+#include "engine/ratelimit.h"
 #include "model/doc.h"
 #include "model/import.h"
 #include "model/prompt.h"
@@ -368,8 +369,12 @@ void CZorvView::OnOptions()
 {
     const CDialogScope scope(*this);
     COptionsSheet sheet(Options(), this);
-    // Running workers follow a changed number of connections at once.
-    if (sheet.DoModal() == QDialog::Accepted && m_host.Pool().LiveWorkers() != 0)
+    if (sheet.DoModal() != QDialog::Accepted)
+        return;
+    // Running transfers follow a changed speed limit, and running workers a
+    // changed number of connections, at once.
+    ApplySpeedLimit(Options().SpeedLimit);
+    if (m_host.Pool().LiveWorkers() != 0)
         m_host.Pool().SetWorkerCount(Options().Connections);
 }
 

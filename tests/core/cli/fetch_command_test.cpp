@@ -1,6 +1,7 @@
 // zorv --fetch against loopback HTTP and FTP servers: in-process, and as a
 // child process where the behaviour is the process's (signals, a closed output).
 #include "cli/headless.h"
+#include "engine/ratelimit.h"
 #include "model/doc.h"
 #include "support/childprocess.h"
 #include "support/ftp_server.h"
@@ -94,7 +95,9 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
 
     // Every item fetched, one after the retry the settings allow: status 0.
     MakeList({http.Url("/a.bin"), http.Url("/flaky"), ftp.Url("/pub/f.txt")});
-    EXPECT_EQ(Run({"--connections", "3", list}), EXIT_OK);
+    EXPECT_EQ(Run({"--connections", "3", "--max-segments", "2", "--limit-rate", "100000", list}), EXIT_OK);
+    EXPECT_EQ(CRateLimiter::Global().Rate(), 100000u * 1024);
+    ApplySpeedLimit(0);
     std::string text = Text(out);
     EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/a.bin") + "\t200000/200000\n"));
     EXPECT_THAT(text, HasSubstr("retrying\t" + http.Url("/flaky") + "\t503 Service Unavailable\n"));
@@ -278,6 +281,8 @@ TEST_F(FetchCommandTest, UsageAndListErrorsExitTwo)
     EXPECT_EQ(Run({settings.Path(QStringLiteral("missing.zorv"))}), EXIT_USAGE);
     EXPECT_THAT(Text(err), HasSubstr("missing.zorv"));
     EXPECT_EQ(Run({"--connections", "0", list}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--max-segments", "0", list}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--limit-rate", "-1", list}), EXIT_USAGE);
     EXPECT_EQ(Run({}), EXIT_USAGE);
 }
 

@@ -7,6 +7,7 @@
 #include "dialogs/optlocal.h"
 #include "dialogs/optmisc.h"
 #include "dialogs/proxydlg.h"
+#include "engine/ratelimit.h"
 #include "gui/controls.h"
 #include "gui/window/window.h"
 #include "res/resource.h"
@@ -87,6 +88,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
     const auto edit = [](COptionsSheet& s, const char* connections, const char* destination) {
         Type(s, res::IDC_OPT_CONNECTIONS, QString::fromLatin1(connections));
         Type(s, res::IDC_OPT_AGENT, QStringLiteral("other"));
+        Type(s, res::IDC_OPT_MAX_SEGMENTS, QStringLiteral("3"));
         s.Tabs()->setCurrentIndex(LOCAL); // the connection page copies now
         Type(s, res::IDC_OPT_DESTINATION, QString::fromLatin1(destination));
         s.Tabs()->setCurrentIndex(MISC);
@@ -103,6 +105,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
               QDialog::Rejected);
     EXPECT_EQ(Record().Connections, 2);
     EXPECT_EQ(Record().HttpAgent, "agent");
+    EXPECT_EQ(Record().MaxSegments, 8);
     EXPECT_EQ(Record().DefaultDestination, "/old");
     EXPECT_EQ(Record().StartAtHour, 0);
     EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(1, 0));
@@ -115,6 +118,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
               QDialog::Accepted);
     EXPECT_EQ(Record().Connections, 7);
     EXPECT_EQ(Record().HttpAgent, "other");
+    EXPECT_EQ(Record().MaxSegments, 3);
     EXPECT_EQ(Record().DefaultDestination, "/new");
     EXPECT_EQ(Record().StartAtHour, 5);
     EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(0, 1));
@@ -344,16 +348,17 @@ TEST_F(OptionsSheetTest, HelpFollowsTheActivePage)
 
 // The options command pauses clipboard capture while the sheet runs, and a
 // changed number of connections reaches running workers on OK only.
-TEST_F(WindowTest, OptionsCommandAppliesConnectionsToRunningWorkers)
+TEST_F(WindowTest, OptionsCommandAppliesConnectionsAndSpeedLimitToRunningWorkers)
 {
     ASSERT_TRUE(Start());
-    const auto runOptions = [&](const char* connections, int button) {
+    const auto runOptions = [&](const char* connections, int button, const char* speedLimit = "0") {
         bool inDialog = false;
         QTimer::singleShot(0, [&] {
             auto* sheet = qobject_cast<COptionsSheet*>(QApplication::activeModalWidget());
             ASSERT_NE(sheet, nullptr);
             inDialog = View().InDialog();
             Type(*sheet, res::IDC_OPT_CONNECTIONS, QString::fromLatin1(connections));
+            Type(*sheet, res::IDC_OPT_SPEED_LIMIT, QString::fromLatin1(speedLimit));
             Click(*sheet, button);
         });
         Run(res::ID_EDIT_OPTIONS);
@@ -362,16 +367,19 @@ TEST_F(WindowTest, OptionsCommandAppliesConnectionsToRunningWorkers)
     };
     Run(res::ID_FETCH_START);
     ASSERT_EQ(app->Pool().LiveWorkers(), 1);
-    runOptions("4", 2); // cancelled
+    runOptions("4", 2, "50"); // cancelled
     EXPECT_EQ(app->Pool().TargetWorkers(), 1);
-    runOptions("3", 1);
+    EXPECT_EQ(CRateLimiter::Global().Rate(), 0u);
+    runOptions("3", 1, "100");
     EXPECT_EQ(Options().Connections, 3);
     EXPECT_EQ(app->Pool().TargetWorkers(), 3);
+    EXPECT_EQ(CRateLimiter::Global().Rate(), 100u * 1024);
 
     Run(res::ID_FETCH_STOP);
     ASSERT_TRUE(WaitFor([&] { return app->Pool().LiveWorkers() == 0; }));
     runOptions("2", 1); // not fetching: no worker starts
     EXPECT_EQ(Options().Connections, 2);
+    EXPECT_EQ(CRateLimiter::Global().Rate(), 0u);
     EXPECT_EQ(app->Pool().LiveWorkers(), 0);
 }
 

@@ -1,0 +1,46 @@
+#pragma once
+// CRateLimiter: the program-wide speed limit. Every transfer accounts the
+// body bytes it receives (Take) before it writes them; when the limit would
+// be exceeded, the receiving thread waits. A waiting transfer reads nothing
+// from its socket, so TCP flow control slows the server down too.
+//
+// Fairness: the bytes are booked in the order they arrive, each booking
+// moving one shared clock forward by bytes / rate, and each transfer waits
+// for its own booking before it books again. Running transfers therefore
+// take turns and share the limit about equally, whatever their number.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace zorv {
+
+class CRateLimiter {
+public:
+    // The limiter every fetch of the program uses.
+    static CRateLimiter& Global();
+
+    // Bytes per second, 0 for no limit; takes effect at once, also for the
+    // transfers waiting now.
+    void SetRate(std::uint64_t bytesPerSecond);
+    std::uint64_t Rate() const;
+
+    // Books `n` received bytes and waits until the limit allows them, or
+    // until `stop` answers true (it is asked every few milliseconds while
+    // waiting). Returns at once when there is no limit.
+    void Take(std::size_t n, const std::function<bool()>& stop);
+
+private:
+    using Clock = std::chrono::steady_clock;
+    mutable std::mutex m_lock;
+    std::uint64_t m_rate = 0;
+    std::atomic<bool> m_limited{false}; // m_rate != 0, read without the lock
+    std::uint64_t m_generation = 0; // changes with the rate: waits end early
+    Clock::time_point m_next{};     // when the bytes booked so far are due
+};
+
+// Applies the setting SpeedLimit (KiB/s, 0 = none) to the global limiter.
+void ApplySpeedLimit(int kibPerSecond);
+
+} // namespace zorv

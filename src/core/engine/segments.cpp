@@ -1,0 +1,608 @@
+#include "engine/segments.h"
+
+#include "engine/ratelimit.h"
+#include "model/text.h"
+#include "settings/options.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace zorv {
+
+namespace {
+
+// Split points fall on this grain, so that writes stay aligned to pages.
+constexpr std::uint64_t kSplitGrain = 64 * 1024;
+// Fetches in a row that fail without bringing a byte fail the file.
+constexpr int kMaxBarrenFailures = 3;
+// How often the owner posts progress while it only waits for helpers.
+constexpr auto kOwnerWait = std::chrono::milliseconds(100);
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    return s;
+}
+
+// Writes all of `n` bytes at `offset`; false with errno set on failure.
+bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
+{
+    while (n > 0) {
+#ifdef _WIN32
+        // No positional write: a lseek + write pair under a process-wide lock.
+        static std::mutex lock;
+        std::scoped_lock guard(lock);
+        if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0)
+            return false;
+        const int w = _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(n, 1 << 30)));
+#else
+        const ssize_t w = ::pwrite(fd, data, n, static_cast<off_t>(offset));
+#endif
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += w;
+        n -= static_cast<std::size_t>(w);
+        offset += static_cast<std::uint64_t>(w);
+    }
+    return true;
+}
+
+// "bytes 100-199/1000" → first byte and total; false when it does not parse.
+bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64_t& total)
+{
+    value = Trim(value);
+    if (value.size() < 6 || !EqualsNoCase(value.substr(0, 6), "bytes "))
+        return false;
+    value.remove_prefix(6);
+    auto number = [&](std::uint64_t& out, char stop) {
+        out = 0;
+        std::size_t i = 0;
+        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+            out = out * 10 + static_cast<std::uint64_t>(value[i] - '0');
+        if (i == 0 || (stop && (i >= value.size() || value[i] != stop)))
+            return false;
+        value.remove_prefix(std::min(value.size(), i + (stop ? 1 : 0)));
+        return true;
+    };
+    std::uint64_t last = 0;
+    return number(first, '-') && number(last, '/') && number(total, 0) && last >= first;
+}
+
+// Writes gathered for one range are at least this big (smaller blocks are
+// gathered first) ...
+constexpr std::size_t kDirectWrite = 64 * 1024;
+// ... and at most this big.
+constexpr std::size_t kRangeBuffer = 1024 * 1024;
+
+// The state of one range fetch, shared with libcurl's callbacks.
+struct CRangeFetch {
+    CRangeFetch(CSegmentedTransfer& t, int s, std::uint64_t first, const std::function<bool()>& y,
+                const std::function<void()>& p, CURL* e)
+        : transfer(t), seg(s), requested(first), yield(y), progress(p), easy(e), writer(t, s)
+    {
+    }
+
+    CSegmentedTransfer& transfer;
+    int seg;
+    std::uint64_t requested; // first byte asked for
+    const std::function<bool()>& yield;
+    const std::function<void()>& progress;
+    CURL* easy;
+    CRangeWriter writer;
+
+    std::string contentRange;
+    bool checked = false;
+    std::string refusal;    // why the response was not the range asked for
+    bool yielded = false;
+
+    bool Stopping() const { return transfer.Stopped() || transfer.Item()->IsCancelled(); }
+};
+
+size_t RangeHeader(char* buffer, size_t size, size_t nitems, void* userdata)
+{
+    auto& f = *static_cast<CRangeFetch*>(userdata);
+    const size_t n = size * nitems;
+    const std::string_view line(buffer, n);
+    if (line.starts_with("HTTP/"))
+        f.contentRange.clear();
+    else if (line.size() > 14 && EqualsNoCase(line.substr(0, 14), "content-range:"))
+        f.contentRange.assign(Trim(line.substr(14)));
+    return n;
+}
+
+size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
+{
+    auto& f = *static_cast<CRangeFetch*>(userdata);
+    const size_t n = size * nmemb;
+    if (!f.checked) {
+        // Only the range asked for, of the same file, is written.
+        long status = 0;
+        curl_easy_getinfo(f.easy, CURLINFO_RESPONSE_CODE, &status);
+        std::uint64_t first = 0;
+        std::uint64_t total = 0;
+        if (status != 206)
+            f.refusal = "範囲の要求に HTTP Status " + std::to_string(status) + " が返されました";
+        else if (!ParseContentRange(f.contentRange, first, total) || first != f.requested
+                 || total != f.transfer.Length())
+            f.refusal = "範囲の要求に別の範囲が返されました (" + f.contentRange + ")";
+        if (!f.refusal.empty())
+            return 0;
+        f.checked = true;
+    }
+    CRateLimiter::Global().Take(n, [&f] { return f.Stopping(); });
+    // Past the range's end the rest belongs to another range.
+    const bool more = f.writer.Add(ptr, n);
+    if (f.progress)
+        f.progress();
+    return more ? n : 0;
+}
+
+int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto& f = *static_cast<CRangeFetch*>(userdata);
+    if (f.Stopping())
+        return 1;
+    if (f.yield && f.yield()) {
+        f.yielded = true;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string HeaderValue(const std::string& headers, std::string_view name)
+{
+    std::string value;
+    std::size_t start = 0;
+    while (start < headers.size()) {
+        std::size_t end = headers.find('\n', start);
+        if (end == std::string::npos)
+            end = headers.size();
+        const std::string_view line(headers.data() + start, end - start);
+        const auto colon = line.find(':');
+        if (colon != std::string_view::npos && EqualsNoCase(Trim(line.substr(0, colon)), name))
+            value.assign(Trim(line.substr(colon + 1)));
+        start = end + 1;
+    }
+    return value;
+}
+
+CSegmentedTransfer::CSegmentedTransfer(ItemPtr item, std::string url, std::string referer, std::string validator,
+                                       std::string fileName, int fd, std::uint64_t bodyStart, std::uint64_t length,
+                                       int maxSegments)
+    : m_item(std::move(item)), m_url(std::move(url)), m_referer(std::move(referer)),
+      m_validator(std::move(validator)), m_fileName(std::move(fileName)), m_fd(fd), m_bodyStart(bodyStart),
+      m_length(length), m_maxSegments(std::max(maxSegments, 1))
+{
+    m_ranges.push_back({bodyStart, bodyStart, bodyStart, length, true});
+}
+
+CSegmentedTransfer::WriteResult CSegmentedTransfer::Write(int seg, const char* data, std::size_t n, std::size_t& used)
+{
+    used = 0;
+    std::uint64_t offset = 0;
+    std::size_t k = 0;
+    {
+        std::scoped_lock lock(m_lock);
+        Range& r = m_ranges[static_cast<std::size_t>(seg)];
+        if (m_stopped)
+            return WriteResult::End;
+        // The range may have shrunk since the fetch began: another worker
+        // took its tail.
+        k = static_cast<std::size_t>(std::min<std::uint64_t>(n, r.end - r.pos));
+        offset = r.pos;
+        r.pos += k; // booked: no split lands before it
+    }
+    errno = 0;
+    if (k > 0 && !WriteAt(m_fd, data, k, offset)) {
+        const int err = errno;
+        std::scoped_lock lock(m_lock);
+        m_ranges[static_cast<std::size_t>(seg)].pos = offset;
+        if (m_writeError.empty())
+            m_writeError = QStringLiteral("%1 に書き込めません: %2")
+                               .arg(QString::fromStdString(m_fileName),
+                                    FileErrorText(err, QString::fromLocal8Bit(std::strerror(err))))
+                               .toStdString();
+        m_changed.notify_all();
+        return WriteResult::Failed;
+    }
+    std::scoped_lock lock(m_lock);
+    m_received += k;
+    used = k;
+    const Range& r = m_ranges[static_cast<std::size_t>(seg)];
+    return k < n || r.pos == r.end ? WriteResult::End : WriteResult::Written;
+}
+
+std::uint64_t CSegmentedTransfer::Position(int seg) const
+{
+    std::scoped_lock lock(m_lock);
+    return m_ranges[static_cast<std::size_t>(seg)].pos;
+}
+
+std::uint64_t CSegmentedTransfer::End(int seg) const
+{
+    std::scoped_lock lock(m_lock);
+    return m_ranges[static_cast<std::size_t>(seg)].end;
+}
+
+int CSegmentedTransfer::Take(bool split)
+{
+    std::scoped_lock lock(m_lock);
+    if (m_stopped || m_barrenFailures >= kMaxBarrenFailures || !m_writeError.empty())
+        return -1;
+    int running = 0;
+    for (std::size_t i = 0; i < m_ranges.size(); ++i) {
+        Range& r = m_ranges[i];
+        if (r.running) {
+            ++running;
+            continue;
+        }
+        if (r.pos < r.end) {
+            r.running = true;
+            r.begin = r.pos;
+            return static_cast<int>(i);
+        }
+    }
+    if (!split || running >= m_maxSegments)
+        return -1;
+    Range* largest = nullptr;
+    for (Range& r : m_ranges) {
+        if (r.running && (!largest || r.end - r.pos > largest->end - largest->pos))
+            largest = &r;
+    }
+    if (!largest || largest->end - largest->pos < 2 * kMinSegment)
+        return -1;
+    std::uint64_t mid = largest->pos + (largest->end - largest->pos) / 2;
+    mid -= mid % kSplitGrain;
+    const std::uint64_t end = largest->end;
+    largest->end = mid;
+    m_ranges.push_back({mid, mid, mid, end, true});
+    return static_cast<int>(m_ranges.size() - 1);
+}
+
+std::uint64_t CSegmentedTransfer::Offer() const
+{
+    std::scoped_lock lock(m_lock);
+    if (m_stopped || m_barrenFailures >= kMaxBarrenFailures || !m_writeError.empty())
+        return 0;
+    std::uint64_t largest = 0;
+    int running = 0;
+    for (const Range& r : m_ranges) {
+        if (!r.running && r.pos < r.end)
+            return r.end - r.pos;
+        if (r.running) {
+            ++running;
+            largest = std::max(largest, r.end - r.pos);
+        }
+    }
+    return running < m_maxSegments && largest >= 2 * kMinSegment ? largest / 2 : 0;
+}
+
+void CSegmentedTransfer::Release(int seg, bool failed, int error, std::string detail)
+{
+    std::scoped_lock lock(m_lock);
+    Range& r = m_ranges[static_cast<std::size_t>(seg)];
+    r.running = false;
+    const bool progress = r.pos > r.begin;
+    if (progress)
+        m_barrenFailures = 0;
+    if (failed) {
+        if (!progress)
+            ++m_barrenFailures;
+        if (error == CURLE_RANGE_ERROR)
+            m_rangesRefused = true;
+        m_lastError = error;
+        m_lastDetail = std::move(detail);
+    }
+    m_changed.notify_all();
+}
+
+bool CSegmentedTransfer::Complete() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_received == m_length - m_bodyStart;
+}
+
+bool CSegmentedTransfer::Failed() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_barrenFailures >= kMaxBarrenFailures || !m_writeError.empty();
+}
+
+void CSegmentedTransfer::Stop()
+{
+    std::scoped_lock lock(m_lock);
+    m_stopped = true;
+    m_changed.notify_all();
+}
+
+bool CSegmentedTransfer::Stopped() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_stopped;
+}
+
+std::uint64_t CSegmentedTransfer::Received() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_received;
+}
+
+std::uint64_t CSegmentedTransfer::ContiguousEnd() const
+{
+    std::scoped_lock lock(m_lock);
+    std::vector<const Range*> ranges;
+    for (const Range& r : m_ranges)
+        ranges.push_back(&r);
+    std::sort(ranges.begin(), ranges.end(), [](const Range* a, const Range* b) { return a->start < b->start; });
+    std::uint64_t end = m_bodyStart;
+    for (const Range* r : ranges) {
+        if (r->start != end)
+            break;
+        end = r->pos;
+        if (r->pos < r->end)
+            break;
+    }
+    return end;
+}
+
+int CSegmentedTransfer::RunningRanges() const
+{
+    std::scoped_lock lock(m_lock);
+    return static_cast<int>(std::count_if(m_ranges.begin(), m_ranges.end(), [](const Range& r) { return r.running; }));
+}
+
+void CSegmentedTransfer::WaitChange(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_lock);
+    m_changed.wait_for(lock, timeout);
+}
+
+bool CSegmentedTransfer::RangesRefused() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_rangesRefused;
+}
+
+int CSegmentedTransfer::LastError() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_lastError;
+}
+
+std::string CSegmentedTransfer::LastDetail() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_lastDetail;
+}
+
+std::string CSegmentedTransfer::WriteError() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_writeError;
+}
+
+void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
+                  const std::function<bool()>& yield, const std::function<void()>& progress)
+{
+    const std::uint64_t first = transfer.Position(seg);
+    const std::uint64_t last = transfer.End(seg) - 1;
+    CRangeFetch f(transfer, seg, first, yield, progress, easy);
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    curl_easy_reset(easy);
+    SetCommonRequestOptions(easy, transfer.Url(), transfer.Referer(), Options().NetSnapshot(), limits, errorBuffer);
+    const std::string range = std::to_string(first) + "-" + std::to_string(last);
+    curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+    curl_slist* headers = nullptr;
+    if (!transfer.Validator().empty()) {
+        // A changed file answers 200 with all of it, which is refused.
+        const std::string ifRange = "If-Range: " + transfer.Validator();
+        headers = curl_slist_append(headers, ifRange.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    }
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, RangeHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &f);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, RangeWrite);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &f);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, RangeProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &f);
+    // Nothing received for the stall time ends the fetch of the range.
+    const long stallSeconds = std::max<long>(1, static_cast<long>((limits.stallTimeout.count() + 999) / 1000));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+
+    const CURLcode rc = curl_easy_perform(easy);
+    f.writer.Flush();
+    // Nothing of this call may outlive it in the handle.
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    curl_slist_free_all(headers);
+
+    const bool done = transfer.Position(seg) >= transfer.End(seg);
+    if (f.writer.ReachedEnd() || done || f.yielded || f.Stopping() || f.writer.Failed()) {
+        transfer.Release(seg, false);
+        return;
+    }
+    if (!f.refusal.empty()) {
+        transfer.Release(seg, true, CURLE_RANGE_ERROR, f.refusal);
+        return;
+    }
+    if (rc == CURLE_OK) {
+        transfer.Release(seg, true, CURLE_PARTIAL_FILE, {});
+        return;
+    }
+    transfer.Release(seg, true, rc, errorBuffer);
+}
+
+bool CRangeWriter::Put(const char* data, std::size_t n)
+{
+    std::size_t used = 0;
+    switch (m_transfer.Write(m_seg, data, n, used)) {
+    case CSegmentedTransfer::WriteResult::Written:
+        return true;
+    case CSegmentedTransfer::WriteResult::End:
+        m_end = true;
+        return false;
+    case CSegmentedTransfer::WriteResult::Failed:
+        m_failed = true;
+        return false;
+    }
+    return false;
+}
+
+bool CRangeWriter::Flush()
+{
+    if (m_buffer.empty())
+        return !m_end && !m_failed;
+    const bool ok = !m_end && !m_failed && Put(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+    return ok;
+}
+
+bool CRangeWriter::Add(const char* data, std::size_t n)
+{
+    if (m_end || m_failed)
+        return false;
+    if (m_buffer.empty() && n >= kDirectWrite)
+        return Put(data, n);
+    if (m_buffer.size() + n > kRangeBuffer && !Flush())
+        return false;
+    if (m_buffer.capacity() < kRangeBuffer)
+        m_buffer.reserve(kRangeBuffer);
+    m_buffer.insert(m_buffer.end(), data, data + n);
+    return true;
+}
+
+std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
+                                                         unsigned status, int fd, const std::string& fileName,
+                                                         std::uint64_t bodyStart, std::uint64_t length,
+                                                         const std::string& referer, int maxSegments)
+{
+    if (maxSegments < 2 || m_workers.load() < 2 || fd < 0 || (status != 200 && status != 206) || length <= bodyStart
+        || length - bodyStart < 2 * kMinSegment)
+        return nullptr;
+    std::string acceptRanges = HeaderValue(headers, "accept-ranges");
+    for (char& c : acceptRanges)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (status != 206 && acceptRanges.find("bytes") == std::string::npos)
+        return nullptr;
+    // Compressed bodies have no byte ranges of the file.
+    if (!HeaderValue(headers, "content-encoding").empty())
+        return nullptr;
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
+        return nullptr;
+    const std::string url = effective;
+    if (!url.starts_with("http://") && !url.starts_with("https://"))
+        return nullptr;
+    // A strong ETag, else the modification time: If-Range accepts no weak one.
+    std::string validator = HeaderValue(headers, "etag");
+    if (validator.starts_with("W/"))
+        validator.clear();
+    if (validator.empty())
+        validator = HeaderValue(headers, "last-modified");
+    auto transfer = std::make_shared<CSegmentedTransfer>(item, url, referer, validator, fileName, fd, bodyStart,
+                                                         length, maxSegments);
+    {
+        std::scoped_lock lock(m_lock);
+        if (m_noRanges.contains(url))
+            return nullptr;
+        m_transfers.push_back(transfer);
+    }
+    if (m_wake)
+        m_wake();
+    return transfer;
+}
+
+void CSegmentBoard::Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer)
+{
+    std::scoped_lock lock(m_lock);
+    std::erase(m_transfers, transfer);
+    if (transfer->RangesRefused())
+        m_noRanges.insert(transfer->Url());
+}
+
+bool CSegmentBoard::Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield)
+{
+    std::shared_ptr<CSegmentedTransfer> transfer;
+    int seg = -1;
+    {
+        std::scoped_lock lock(m_lock);
+        std::uint64_t best = 0;
+        for (const auto& t : m_transfers) {
+            if (const std::uint64_t offer = t->Offer(); offer > best) {
+                best = offer;
+                transfer = t;
+            }
+        }
+        if (transfer)
+            seg = transfer->Take(true);
+    }
+    if (seg < 0)
+        return false;
+    // Another idle worker may find the next piece.
+    if (m_wake)
+        m_wake();
+    FetchSegment(easy, *transfer, seg, limits, yield, {});
+    return true;
+}
+
+void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
+                     const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
+                     const std::function<void()>& progress)
+{
+    CSegmentedTransfer& t = *transfer;
+    t.Release(CSegmentedTransfer::kOwnerSegment, ownerFailed, ownerError, ownerDetail);
+    for (;;) {
+        // A cancel, or a file that cannot be completed, ends every range.
+        if (t.Item()->IsCancelled() || t.Failed())
+            t.Stop();
+        if (t.Stopped() || t.Complete() || t.Failed()) {
+            // Nobody takes a range any more; the helpers still writing stop
+            // at their next write or progress call.
+            if (t.RunningRanges() == 0)
+                break;
+            t.WaitChange(std::chrono::milliseconds(20));
+        } else if (const int seg = t.Take(true); seg >= 0) {
+            FetchSegment(easy, t, seg, limits, {}, progress);
+            continue;
+        } else {
+            t.WaitChange(kOwnerWait);
+        }
+        if (progress)
+            progress();
+    }
+    board.Withdraw(transfer);
+}
+
+} // namespace zorv

@@ -1,0 +1,217 @@
+#pragma once
+// Segmented transfers: one large file fetched over several connections at
+// once, each writing its byte range at its offset in the local file.
+//
+// Idle capacity only. The worker that took the item (the owner) starts an
+// ordinary open-ended request; when the server announced the length and
+// range support and enough is left, the transfer is registered on the
+// pool's CSegmentBoard. A worker that finds no queued item asks the board
+// for work: it splits off the second half of the largest range still being
+// received (no piece under kMinSegment, at most MaxSegments ranges of one
+// file running at once) and fetches it with a range request of its own. A
+// writer stops where its range ends, which shrinks when another worker
+// splits it, so the owner's open-ended request ends where the next range
+// begins. Every worker holds one connection at a time, so a file never uses
+// more connections than there are workers.
+//
+// A range whose fetch fails goes back to the record and is fetched again by
+// whoever is free (the owner, which waits for the file, at the latest); only
+// repeated failures without any progress fail the item. The item is fetched
+// when every byte arrived. The owner posts the item's notices, with the
+// bytes of every range. A helper hands its range back as soon as the queue
+// has an item, so that a busy queue behaves as without segments.
+#include "engine/fetch.h"
+#include "model/doc.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorv {
+
+// No range is split into pieces smaller than this.
+inline constexpr std::uint64_t kMinSegment = 4 * 1024 * 1024;
+
+// The byte ranges of one file being fetched by several workers.
+class CSegmentedTransfer {
+public:
+    // `url`: the address that answered (after redirects); `validator`: its
+    // ETag or Last-Modified, sent as If-Range so that a changed file is not
+    // pieced together; `fd`: the open local file; the body covers
+    // [bodyStart, length) of the file, the owner receiving from bodyStart.
+    CSegmentedTransfer(ItemPtr item, std::string url, std::string referer, std::string validator,
+                       std::string fileName, int fd, std::uint64_t bodyStart, std::uint64_t length,
+                       int maxSegments);
+
+    static constexpr int kOwnerSegment = 0;
+
+    enum class WriteResult { Written, End, Failed };
+    // Writes `n` bytes arriving for range `seg` at its position. End: the
+    // range is complete (only the bytes up to its end were written; `used`
+    // says how many); Failed: the write failed (WriteError).
+    WriteResult Write(int seg, const char* data, std::size_t n, std::size_t& used);
+    // The range `seg` now begins at, and its current end (exclusive).
+    std::uint64_t Position(int seg) const;
+    std::uint64_t End(int seg) const;
+
+    // Takes a range to fetch: one handed back, else (with `split`) the
+    // second half of the largest running range. -1 when there is none.
+    int Take(bool split);
+    // What Take(true) would offer: the bytes of the largest range on offer, 0 none.
+    std::uint64_t Offer() const;
+    // The fetch of `seg` ended; what it did not receive goes back to the
+    // record. A failure counts against the file only when it brought no
+    // byte; `error` and `detail` describe it (libcurl's code and text, or a
+    // note of our own in `detail` with error 0).
+    void Release(int seg, bool failed, int error = 0, std::string detail = {});
+
+    bool Complete() const;
+    // Too many fetches failed without progress, or a write failed.
+    bool Failed() const;
+    void Stop(); // ends every range fetch (a cancel)
+    bool Stopped() const;
+    std::uint64_t Received() const; // body bytes of every range
+    // The bytes from the start of the file that arrived without a gap.
+    std::uint64_t ContiguousEnd() const;
+    int RunningRanges() const;
+    // Waits until a range is released or `timeout` passed.
+    void WaitChange(std::chrono::milliseconds timeout);
+
+    // A range request was answered with something else than that range.
+    bool RangesRefused() const;
+    int LastError() const;
+    std::string LastDetail() const;
+    std::string WriteError() const;
+
+    const ItemPtr& Item() const { return m_item; }
+    const std::string& Url() const { return m_url; }
+    const std::string& Referer() const { return m_referer; }
+    const std::string& Validator() const { return m_validator; }
+    std::uint64_t Length() const { return m_length; }
+
+private:
+    struct Range {
+        std::uint64_t start; // where the range began when it was made
+        std::uint64_t begin; // where the current fetch of it started
+        std::uint64_t pos;   // next byte to write
+        std::uint64_t end;   // exclusive
+        bool running;
+    };
+
+    const ItemPtr m_item;
+    const std::string m_url;
+    const std::string m_referer;
+    const std::string m_validator;
+    const std::string m_fileName;
+    const int m_fd;
+    const std::uint64_t m_bodyStart;
+    const std::uint64_t m_length;
+    const int m_maxSegments;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<Range> m_ranges;
+    std::uint64_t m_received = 0;
+    int m_barrenFailures = 0; // failures in a row that brought nothing
+    bool m_rangesRefused = false;
+    bool m_stopped = false;
+    int m_lastError = 0;
+    std::string m_lastDetail;
+    std::string m_writeError;
+};
+
+// Gathers the bytes arriving for one range into writes of up to 1 MiB
+// (fewer system calls than one write per received block). Bytes past the
+// range's end, which may shrink meanwhile, are dropped when written.
+class CRangeWriter {
+public:
+    CRangeWriter(CSegmentedTransfer& transfer, int seg) : m_transfer(transfer), m_seg(seg) {}
+    // False when the transfer should stop receiving: the range is complete
+    // (ReachedEnd) or a write failed (Failed).
+    bool Add(const char* data, std::size_t n);
+    // Writes what is gathered; false as Add. Call it when the fetch ends,
+    // however it ended, so that every byte received is kept.
+    bool Flush();
+    bool ReachedEnd() const { return m_end; }
+    bool Failed() const { return m_failed; }
+
+private:
+    bool Put(const char* data, std::size_t n);
+    CSegmentedTransfer& m_transfer;
+    const int m_seg;
+    std::vector<char> m_buffer;
+    bool m_end = false;
+    bool m_failed = false;
+};
+
+// Fetches range `seg` of the transfer with `easy` (a handle of the calling
+// thread, not in a multi handle), writing at its offsets, and releases it.
+// `yield` (may be empty) is asked while it runs: true hands the rest of the
+// range back. `progress` (may be empty) is called after each write.
+void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
+                  const std::function<bool()>& yield, const std::function<void()>& progress);
+
+// The pool's register of segmented transfers.
+class CSegmentBoard {
+public:
+    // `wake` wakes an idle worker (the pool's wake event).
+    explicit CSegmentBoard(std::function<void()> wake) : m_wake(std::move(wake)) {}
+
+    // The number of workers the pool is heading for: with one, nobody can
+    // help, and no transfer is registered (its writes stay buffered).
+    void SetWorkers(int n) { m_workers.store(n); }
+
+    // Registers the transfer when it qualifies: more than one worker, a
+    // known length, a final response 200 or 206 from an HTTP server that
+    // announced range support (Accept-Ranges: bytes, or a 206), at least two
+    // minimum pieces left and more than one segment allowed. Null when it
+    // does not.
+    std::shared_ptr<CSegmentedTransfer> Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
+                                              unsigned status, int fd, const std::string& fileName,
+                                              std::uint64_t bodyStart, std::uint64_t length,
+                                              const std::string& referer, int maxSegments);
+    // Forgets the transfer. When its server refused a range request, later
+    // fetches of that address are not split (a retry then succeeds over one
+    // connection).
+    void Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer);
+
+    // For an idle worker: takes the largest range on offer and fetches it
+    // with `easy`. False when there was none.
+    bool Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield);
+
+private:
+    std::function<void()> m_wake;
+    std::atomic<int> m_workers{0};
+    std::mutex m_lock;
+    std::vector<std::shared_ptr<CSegmentedTransfer>> m_transfers;
+    std::set<std::string> m_noRanges; // addresses whose server refused a range
+};
+
+// The owner's side once its own request ended: hands back what it did not
+// receive, fetches ranges on offer itself, waits for the helpers, and
+// posts progress through `progress` (every 100 ms while waiting). Returns
+// when the file is complete, failed or stopped (a cancel of the item), and
+// no helper writes any more. The board forgets the transfer.
+void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
+                     const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
+                     const std::function<void()>& progress);
+
+// A header's value in a raw header block (the last one of that name), empty
+// when absent.
+std::string HeaderValue(const std::string& headers, std::string_view name);
+
+// Sets what every request of a fetch shares: URL, protocols, redirects,
+// buffer, error buffer, timeouts, agent, referrer, proxy (fetch.cpp).
+void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
+                             const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer);
+
+} // namespace zorv

@@ -1,0 +1,268 @@
+// Segmented transfers and the speed limit, through the worker pool against
+// a real loopback server that counts its connections and its bytes.
+#include "engine/controller.h"
+#include "engine/pool.h"
+#include "engine/ratelimit.h"
+#include "engine/urlcache.h"
+#include "model/doc.h"
+#include "support/http_server.h"
+#include "support/tempsettings.h"
+
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zorv::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kMiB = 1024 * 1024;
+
+class SegmentsTest : public SettingsTest {
+protected:
+    void SetUp() override
+    {
+        settings.Options().ProxySetting = PROXY_DIRECT;
+        CUrlCache::SetFolderOverride(settings.Path(QStringLiteral("cache")));
+        body.resize(64 * kMiB);
+        for (size_t i = 0; i < body.size(); ++i)
+            body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+        // The file, with range support: cpp-httplib answers a Range request
+        // with 206 and the piece asked for. /liar.bin announces ranges too,
+        // but answers with status 200.
+        server.Raw().Get("/(big|liar).bin", [this](const httplib::Request& req, httplib::Response& res) {
+            const bool ranged = req.has_header("Range");
+            const int attempt = ranged ? ++rangedRequests : 0;
+            const bool drop = ranged && attempt == dropRangedRequest;
+            const int now = ++inFlight;
+            for (int seen = maxInFlight.load(); now > seen && !maxInFlight.compare_exchange_weak(seen, now);) {
+            }
+            const int connection = ++connections - 1;
+            res.set_header("Accept-Ranges", "bytes");
+            if (req.path == "/liar.bin")
+                res.status = 200;
+            res.set_content_provider(
+                size, "application/octet-stream",
+                [this, drop, connection](size_t offset, size_t length, httplib::DataSink& sink) {
+                    for (size_t sent = 0; sent < length;) {
+                        const size_t k = std::min(piece, length - sent);
+                        if (!sink.write(body.data() + offset + sent, k))
+                            return false;
+                        sent += k;
+                        Served(connection, k);
+                        if (drop && sent >= kMiB)
+                            return false; // the connection is cut
+                        if (pause.count() && !server.Sleep(pause))
+                            return false;
+                    }
+                    return true;
+                },
+                [this](bool) { --inFlight; });
+        });
+        // Small send buffers: what the server has sent is close to what the
+        // client has read.
+        server.Raw().set_socket_options([](socket_t sock) {
+            httplib::default_socket_options(sock);
+            const int size = 64 * 1024;
+            setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        });
+        ASSERT_TRUE(server.Start());
+        pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(20000)});
+        QObject::connect(&controller, &CFetchController::ItemFinished, [this](const ItemPtr&, int, bool retried) {
+            settled += retried ? 0 : 1;
+        });
+    }
+    void TearDown() override
+    {
+        ApplySpeedLimit(0);
+        pool.Shutdown();
+        server.Stop();
+        CUrlCache::SetFolderOverride({});
+    }
+
+    void Served(int connection, size_t n)
+    {
+        std::scoped_lock lock(servedLock);
+        totalServed += n;
+        served.push_back({Clock::now(), connection, totalServed});
+    }
+
+    CItem* Add(const std::string& url, const std::string& name)
+    {
+        CItem* item = doc.AddUrl(url, "", settings.Dir().toStdString(), name, 0);
+        EXPECT_NE(item, nullptr);
+        return item;
+    }
+    // Fetches the items with `workers` workers until every one has its
+    // last result (after the retries the settings allow).
+    void FetchAll(int workers)
+    {
+        pool.SetWorkerCount(workers);
+        ASSERT_TRUE(RunUntil([&] { return settled == doc.GetCount() && pool.HoldingWorkers() == 0; }, 60000));
+    }
+    std::string Local(const std::string& name) const
+    {
+        const QByteArray bytes = ReadFileBytes(settings.Path(QString::fromStdString(name)));
+        return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    }
+    size_t PlainRequests() const
+    {
+        size_t n = 0;
+        for (const auto& r : server.RequestsFor("/big.bin"))
+            n += r.HeaderCount("Range") == 0 ? 1 : 0;
+        return n;
+    }
+
+    std::string body;
+    size_t size = 64 * kMiB; // bytes of the body served
+    size_t piece = 128 * 1024;
+    std::chrono::milliseconds pause{4}; // after every piece, per connection
+    int dropRangedRequest = 0;          // the ranged request (1, 2, ...) to cut; 0 none
+
+    int settled = 0; // items with a last result
+    std::atomic<int> inFlight{0};
+    std::atomic<int> maxInFlight{0};
+    std::atomic<int> rangedRequests{0};
+    std::atomic<int> connections{0};
+    struct Sample {
+        Clock::time_point at;
+        int connection;
+        size_t total; // bytes served by then, all connections
+    };
+    std::mutex servedLock;
+    std::vector<Sample> served;
+    size_t totalServed = 0;
+
+    CHttpServer server;
+    CZorvDoc doc;
+    CWorkerPool pool{doc};
+    CFetchController controller{doc};
+};
+
+TEST_F(SegmentsTest, LargeFileArrivesWholeOverEveryConnectionAndNoMore)
+{
+    CItem* item = Add(server.Url("/big.bin"), "big.bin");
+    FetchAll(4);
+    ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
+    EXPECT_TRUE(Local("big.bin") == body);
+    // The whole item in the note, one open-ended request, the rest in ranges.
+    EXPECT_EQ(item->GetNote(), std::to_string(size) + "/" + std::to_string(size));
+    EXPECT_EQ(PlainRequests(), 1u);
+    EXPECT_GE(rangedRequests.load(), 3);
+    EXPECT_LE(maxInFlight.load(), 4);
+    EXPECT_GE(maxInFlight.load(), 2);
+}
+
+TEST_F(SegmentsTest, CutRangeIsFetchedAgainNotTheWholeFile)
+{
+    dropRangedRequest = 1;
+    CItem* item = Add(server.Url("/big.bin"), "big.bin");
+    FetchAll(3);
+    ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
+    EXPECT_TRUE(Local("big.bin") == body);
+    EXPECT_EQ(PlainRequests(), 1u);
+    EXPECT_EQ(item->m_nFailures, 0u);
+    // What was cut is asked for again; the file is not fetched twice.
+    EXPECT_GE(rangedRequests.load(), 3);
+    EXPECT_LT(totalServed, size + size / 2);
+}
+
+TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
+{
+    // A server that says nothing of ranges, one whose ranges are not to be
+    // used, and one that announces ranges but does not send them.
+    const std::string plain(16 * kMiB, 'p');
+    CScriptedServer noRanges;
+    ASSERT_TRUE(noRanges.Start("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(plain.size())
+                               + "\r\nConnection: close\r\n\r\n" + plain));
+    CItem* first = Add(noRanges.Url("/plain.bin"), "plain.bin");
+    FetchAll(4);
+    ASSERT_EQ(first->GetState(), STATE_FETCHED) << first->GetNote();
+    EXPECT_TRUE(Local("plain.bin") == plain);
+    EXPECT_EQ(noRanges.RequestHeads().size(), 1u);
+
+    settings.Options().MaxSegments = 1;
+    size = 16 * kMiB;
+    CItem* second = Add(server.Url("/big.bin"), "big.bin");
+    FetchAll(4);
+    ASSERT_EQ(second->GetState(), STATE_FETCHED) << second->GetNote();
+    EXPECT_TRUE(Local("big.bin") == body.substr(0, size));
+    EXPECT_EQ(server.RequestsFor("/big.bin").size(), 1u);
+
+    // The refused ranges fail the attempt; the retry is not split.
+    settings.Options().MaxSegments = 8;
+    settings.Options().MaxRetry = 1;
+    CItem* third = Add(server.Url("/liar.bin"), "liar.bin");
+    FetchAll(4);
+    ASSERT_EQ(third->GetState(), STATE_FETCHED) << third->GetNote();
+    EXPECT_EQ(third->m_nFailures, 1u);
+    EXPECT_TRUE(Local("liar.bin") == body.substr(0, size));
+    const auto requests = server.RequestsFor("/liar.bin");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().HeaderCount("Range"), 0u);
+}
+
+TEST_F(SegmentsTest, CancelStopsEveryRangeAndKeepsOnlyTheBytesWithoutAGap)
+{
+    pause = std::chrono::milliseconds(20); // about 6 MiB/s per connection
+    CItem* item = Add(server.Url("/big.bin"), "big.bin");
+    pool.SetWorkerCount(4);
+    const auto received = [item] { return std::strtoull(item->GetNote().c_str(), nullptr, 10); };
+    ASSERT_TRUE(RunUntil([&] { return rangedRequests.load() >= 3 && received() >= 8 * kMiB; }, 20000));
+    item->Cancel();
+    ASSERT_TRUE(RunUntil([&] { return item->GetState() == STATE_FAILED && pool.HoldingWorkers() == 0; }, 20000));
+    EXPECT_NE(item->GetNote().find("キャンセル"), std::string::npos) << item->GetNote();
+    // No range is still being sent once the item is settled.
+    EXPECT_TRUE(RunUntil([&] { return inFlight.load() == 0; }, 5000));
+    const std::string local = Local("big.bin");
+    EXPECT_LT(local.size(), size);
+    EXPECT_TRUE(local == body.substr(0, local.size()));
+}
+
+TEST_F(SegmentsTest, SpeedLimitIsSharedByTheTransfersAndHonouredAtTheServer)
+{
+    // Two files of 16 MiB at once, 8 MiB/s for both together. The rate is
+    // measured on the server's side between 8 and 24 MiB served, when the
+    // socket buffers are long full: the client's pace is the server's.
+    settings.Options().MaxSegments = 1;
+    size = 16 * kMiB;
+    pause = {};
+    piece = 64 * 1024;
+    ApplySpeedLimit(8 * 1024);
+    Add(server.Url("/big.bin"), "one.bin");
+    Add(server.Url("/big.bin"), "two.bin");
+    FetchAll(2);
+    ASSERT_EQ(doc.GetItem(0)->GetState(), STATE_FETCHED);
+    ASSERT_EQ(doc.GetItem(1)->GetState(), STATE_FETCHED);
+
+    std::scoped_lock lock(servedLock);
+    const auto at = [&](size_t total) {
+        return std::find_if(served.begin(), served.end(), [total](const Sample& s) { return s.total >= total; });
+    };
+    const auto from = at(8 * kMiB);
+    const auto to = at(24 * kMiB);
+    ASSERT_TRUE(from != served.end() && to != served.end());
+    const double seconds = std::chrono::duration<double>(to->at - from->at).count();
+    const double rate = double(to->total - from->total) / seconds;
+    EXPECT_NEAR(rate, 8.0 * kMiB, 0.8 * kMiB) << seconds << " s";
+    // Both transfers had their share.
+    size_t first = 0;
+    for (auto s = from + 1; s <= to; ++s) {
+        if (s->connection == 0)
+            first += s->total - (s - 1)->total;
+    }
+    const double share = double(first) / double(to->total - from->total);
+    EXPECT_GT(share, 0.35);
+    EXPECT_LT(share, 0.65);
+}
+
+} // namespace
+} // namespace zorv::test
