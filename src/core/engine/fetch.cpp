@@ -908,6 +908,52 @@ bool MustRestart(const CFetchState& st, const CTransferEnd& end)
                || end.rc == CURLE_RANGE_ERROR);
 }
 
+// A segmented transfer ends when every range has: the owner helps with the
+// rest, and the end is the whole file's. What arrived without a gap from the
+// start stays when it is incomplete; the rest is dropped, so that the partial
+// file's size says how much of it is good.
+void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, const CFetchLimits& limits,
+                    CURL* easy, char* errorBuffer)
+{
+    st.rangeWriter->Flush();
+    const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !end.aborted
+                             && (end.stalled || end.multiFailed || end.rc != CURLE_OK);
+    std::string detail = end.stalled ? "" : errorBuffer;
+    if (end.aborted)
+        st.segments->Stop();
+    FinishSegmented(*st.board, st.segments, easy, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
+                    detail, [&st] {
+                        st.total = st.bodyStart + st.segments->Received();
+                        st.lastReceive = Clock::now();
+                        st.Progress(false);
+                    });
+    st.total = st.bodyStart + st.segments->Received();
+    if (end.multiFailed)
+        session.Reset();
+    end.multiFailed = false;
+    end.stalled = false;
+    if (st.segments->Complete()) {
+        end.aborted = false;
+        end.rc = CURLE_OK;
+    } else {
+        if (!st.segments->WriteError().empty())
+            st.writeError = st.segments->WriteError();
+        else if (st.item->IsCancelled())
+            end.aborted = true;
+        end.rc = static_cast<CURLcode>(st.segments->LastError());
+        if (end.rc == CURLE_OK)
+            end.rc = CURLE_PARTIAL_FILE;
+        std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", st.segments->LastDetail().c_str());
+#ifndef _WIN32
+        if (ftruncate(st.file->handle(), static_cast<off_t>(st.segments->ContiguousEnd())) != 0)
+            st.writeError = WriteFailure(*st.file, errno);
+#else
+        st.file->resize(static_cast<qint64>(st.segments->ContiguousEnd()));
+#endif
+        st.total = st.segments->ContiguousEnd();
+    }
+}
+
 } // namespace
 
 int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
@@ -951,6 +997,7 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
 
     std::optional<CFetchState> attempt;
     CTransferEnd end;
+    bool rangesRefused = false;
     for (;;) {
         attempt.emplace(item, doc, easy, params, target);
         attempt->offset = offset;
@@ -959,8 +1006,19 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         attempt->maxSegments = net.MaxSegments;
         attempt->referer = params.referer;
         end = Perform(impl, *attempt, transfer, limits, net, params, ftp, validator);
-        if (!MustRestart(*attempt, end))
-            break;
+        if (!MustRestart(*attempt, end)) {
+            if (!attempt->segments)
+                break;
+            FinishSegments(session, *attempt, end, limits, easy, impl.errorBuffer);
+            // A server that answered a range with the whole file (it does not
+            // serve ranges after all, or the file changed) gets one new
+            // request from the beginning; the board no longer splits it.
+            const CSegmentedTransfer& ranges = *attempt->segments;
+            if (ranges.Complete() || !ranges.RangesRefused() || end.aborted || rangesRefused
+                || !attempt->writeError.empty())
+                break;
+            rangesRefused = true;
+        }
         offset = 0;
         validator.clear();
     }
@@ -974,50 +1032,6 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     bool aborted = end.aborted, stalled = end.stalled, multiFailed = end.multiFailed;
     CURLcode rc = end.rc;
     char* errorBuffer = impl.errorBuffer;
-
-    // A segmented transfer ends when every range has: the owner helps with
-    // the rest, and the result is the whole file's.
-    if (st.segments) {
-        st.rangeWriter->Flush();
-        const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !aborted
-                                 && (stalled || multiFailed || rc != CURLE_OK);
-        std::string detail = stalled ? "" : errorBuffer;
-        if (aborted)
-            st.segments->Stop();
-        FinishSegmented(*st.board, st.segments, easy, limits, ownerFailed, stalled ? CURLE_OPERATION_TIMEDOUT : rc,
-                        detail, [&st] {
-                            st.total = st.bodyStart + st.segments->Received();
-                            st.lastReceive = Clock::now();
-                            st.Progress(false);
-                        });
-        st.total = st.bodyStart + st.segments->Received();
-        if (multiFailed)
-            session.Reset();
-        multiFailed = false;
-        stalled = false;
-        if (st.segments->Complete()) {
-            aborted = false;
-            rc = CURLE_OK;
-        } else {
-            if (!st.segments->WriteError().empty())
-                st.writeError = st.segments->WriteError();
-            else if (item->IsCancelled())
-                aborted = true;
-            rc = static_cast<CURLcode>(st.segments->LastError());
-            if (rc == CURLE_OK)
-                rc = CURLE_PARTIAL_FILE;
-            std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", st.segments->LastDetail().c_str());
-            // What arrived without a gap from the start stays; the rest is
-            // dropped, so that the file's size says how much of it is good.
-#ifndef _WIN32
-            if (ftruncate(st.file->handle(), static_cast<off_t>(st.segments->ContiguousEnd())) != 0)
-                st.writeError = WriteFailure(*st.file, errno);
-#else
-            st.file->resize(static_cast<qint64>(st.segments->ContiguousEnd()));
-#endif
-            st.total = st.segments->ContiguousEnd();
-        }
-    }
 
     // A transfer that ended well without a body (an empty file) still gets
     // its status judged and its file created.
