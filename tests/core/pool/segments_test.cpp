@@ -4,6 +4,7 @@
 #include "engine/pool.h"
 #include "engine/ratelimit.h"
 #include "engine/urlcache.h"
+#include "model/commands.h"
 #include "model/doc.h"
 #include "support/http_server.h"
 #include "support/tempsettings.h"
@@ -11,6 +12,8 @@
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -47,6 +50,7 @@ protected:
             }
             const int connection = ++connections - 1;
             res.set_header("Accept-Ranges", "bytes");
+            res.set_header("ETag", "\"v1\"");
             if (req.path == "/liar.bin")
                 res.status = 200;
             res.set_content_provider(
@@ -210,7 +214,7 @@ TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
     EXPECT_EQ(requests.back().HeaderCount("Range"), 0u);
 }
 
-TEST_F(SegmentsTest, CancelStopsEveryRangeAndKeepsOnlyTheBytesWithoutAGap)
+TEST_F(SegmentsTest, CancelKeepsTheBytesWithoutAGapAndTheNextFetchGoesOnFromThem)
 {
     pause = std::chrono::milliseconds(20); // about 6 MiB/s per connection
     CItem* item = Add(server.Url("/big.bin"), "big.bin");
@@ -222,9 +226,23 @@ TEST_F(SegmentsTest, CancelStopsEveryRangeAndKeepsOnlyTheBytesWithoutAGap)
     EXPECT_NE(item->GetNote().find("キャンセル"), std::string::npos) << item->GetNote();
     // No range is still being sent once the item is settled.
     EXPECT_TRUE(RunUntil([&] { return inFlight.load() == 0; }, 5000));
-    const std::string local = Local("big.bin");
-    EXPECT_LT(local.size(), size);
-    EXPECT_TRUE(local == body.substr(0, local.size()));
+    const std::string partial = Local("big.bin.part");
+    ASSERT_GT(partial.size(), 0u);
+    ASSERT_LT(partial.size(), size);
+    EXPECT_TRUE(partial == body.substr(0, partial.size()));
+    EXPECT_FALSE(QFileInfo::exists(settings.Path(QStringLiteral("big.bin"))));
+
+    // Fetched again: the rest is asked for (and split again), the file is whole.
+    pause = std::chrono::milliseconds(1);
+    const size_t before = server.RequestsFor("/big.bin").size();
+    ASSERT_EQ(ResetItems(doc, {0}).nChanged, 1);
+    settled = 0;
+    FetchAll(4);
+    ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
+    EXPECT_TRUE(Local("big.bin") == body);
+    const auto requests = server.RequestsFor("/big.bin");
+    ASSERT_GT(requests.size(), before + 1);
+    EXPECT_EQ(requests[before].Header("Range"), "bytes=" + std::to_string(partial.size()) + "-");
 }
 
 TEST_F(SegmentsTest, SpeedLimitIsSharedByTheTransfersAndHonouredAtTheServer)
