@@ -1,5 +1,7 @@
 #include "model/filename.h"
 
+#include "model/text.h"
+
 #include <cstdint>
 
 namespace zorv {
@@ -106,18 +108,6 @@ std::string Latin1ToUtf8(std::string_view s)
     return out;
 }
 
-bool IsValidUtf8(std::string_view s)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        std::uint32_t cp = 0;
-        const std::size_t n = Utf8Sequence(s, i, cp);
-        if (n == 0)
-            return false;
-        i += n;
-    }
-    return true;
-}
-
 char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -139,14 +129,6 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
 
 // The value of an RFC 5987 extended parameter: charset'language'%XX...
 // Empty for a charset other than UTF-8 and ISO-8859-1.
@@ -158,7 +140,7 @@ std::string ExtendedValue(std::string_view v)
     const std::size_t q2 = v.find('\'', q1 + 1);
     if (q2 == std::string_view::npos)
         return {};
-    const std::string_view charset = Trim(v.substr(0, q1));
+    const std::string_view charset = TrimWhiteSpace(v.substr(0, q1));
     const std::string decoded = PercentDecode(v.substr(q2 + 1));
     if (EqualsNoCase(charset, "utf-8"))
         return IsValidUtf8(decoded) ? decoded : std::string();
@@ -216,7 +198,7 @@ std::string ContentDispositionFileName(std::string_view value)
             i = eq;
             continue;
         }
-        std::string name(Trim(value.substr(i, eq - i)));
+        std::string name(TrimWhiteSpace(value.substr(i, eq - i)));
         for (char& c : name)
             c = Lower(c);
         std::size_t j = eq + 1;
@@ -233,7 +215,7 @@ std::string ContentDispositionFileName(std::string_view value)
             i = value.find(';', j);
         } else {
             const std::size_t end = value.find(';', j);
-            v = std::string(Trim(value.substr(j, end == std::string_view::npos ? std::string_view::npos : end - j)));
+            v = std::string(TrimWhiteSpace(value.substr(j, end == std::string_view::npos ? std::string_view::npos : end - j)));
             i = end;
         }
         if (name == "filename*" && extended.empty())
@@ -262,7 +244,7 @@ std::string SafeFileName(std::string_view name)
             out.append(name.substr(i, n));
         i += n;
     }
-    const std::string_view trimmed = Trim(out);
+    const std::string_view trimmed = TrimWhiteSpace(out);
     if (trimmed == "." || trimmed == "..")
         return "_";
     std::string_view bare = trimmed;
