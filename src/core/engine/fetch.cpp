@@ -206,6 +206,11 @@ void RemovePartialRecord(const std::string& partPath)
     QFile::remove(QString::fromStdString(RecordPath(partPath)));
 }
 
+std::filesystem::path FsPath(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // Where a fetch of `url` into `partPath` goes on: the partial file's size
 // when it was written for the same URL and, over HTTP, with a validator
 // (without one a changed file could not be told); 0 otherwise.
@@ -214,9 +219,7 @@ std::uint64_t ResumeOffset(const std::string& partPath, const std::string& url, 
 {
     validator.clear();
     std::error_code ec;
-    const auto size = std::filesystem::file_size(std::filesystem::path(
-                                                     std::u8string(partPath.begin(), partPath.end())),
-                                                 ec);
+    const auto size = std::filesystem::file_size(FsPath(partPath), ec);
     if (ec || size == 0)
         return 0;
     const std::optional<CPartialRecord> rec = ReadPartialRecord(partPath);
@@ -232,33 +235,6 @@ std::string Validator(const std::string& etag, const std::string& lastModified)
     if (!etag.empty() && !etag.starts_with("W/"))
         return etag;
     return lastModified;
-}
-
-// "bytes 400-999/1000": true when the range starts at `offset`; `full` gets
-// the whole length (0 when "*").
-bool RangeStartsAt(std::string_view contentRange, std::uint64_t offset, std::uint64_t& full)
-{
-    full = 0;
-    if (!StartsWithNoCase(contentRange, "bytes"))
-        return false;
-    std::string_view rest = TrimLine(contentRange.substr(5));
-    std::uint64_t first = 0;
-    size_t i = 0;
-    for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i)
-        first = first * 10 + static_cast<std::uint64_t>(rest[i] - '0');
-    if (i == 0 || first != offset)
-        return false;
-    const size_t slash = rest.find('/');
-    if (slash != std::string_view::npos) {
-        for (size_t k = slash + 1; k < rest.size() && rest[k] >= '0' && rest[k] <= '9'; ++k)
-            full = full * 10 + static_cast<std::uint64_t>(rest[k] - '0');
-    }
-    return true;
-}
-
-std::filesystem::path FsPath(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // A failed write of the local file, with the cause in words where the
@@ -326,8 +302,7 @@ struct CFetchState {
     // The partial file's bytes this request asks to keep (Range, REST); 0
     // for a request from the beginning.
     std::uint64_t offset = 0;
-    bool resumed = false; // the body goes on after `offset` bytes
-    std::uint64_t bodyStart = 0; // where this response's body goes in the file
+    std::uint64_t bodyStart = 0; // where this response's body goes in the file: resumed when not 0
     bool restart = false; // the response asks for one new request from the beginning
 
     enum class Phase { Opening, Body, Refused };
@@ -364,11 +339,12 @@ struct CFetchState {
     // once registered (the body is then written through it).
     CSegmentBoard* board = nullptr;
     int maxSegments = 1;
-    std::string referer;
     std::shared_ptr<CSegmentedTransfer> segments;
     std::unique_ptr<CRangeWriter> rangeWriter;
 
     bool BeginBody();
+    // A segmented transfer's bytes so far: the partial file's and every range's.
+    void SyncSegmentTotal() { total = bodyStart + segments->Received(); }
     size_t WriteRange(const char* data, size_t n);
     bool Write(const char* data, size_t n);
     bool Flush();
@@ -377,8 +353,8 @@ struct CFetchState {
     std::string Note() const
     {
         std::string text = ProgressText(total, length);
-        if (resumed)
-            text += " " + ResumedText(offset);
+        if (bodyStart)
+            text += " " + ResumedText(bodyStart);
         return text;
     }
 
@@ -427,8 +403,10 @@ bool CFetchState::BeginBody()
     // A 200 is the whole file again, so the partial file starts over.
     std::uint64_t keep = 0;
     std::uint64_t full = 0;
+    std::uint64_t first = 0;
     if (http && offset) {
-        if (statusCode == 416 || (statusCode == 206 && !RangeStartsAt(contentRange, offset, full))) {
+        const bool rangeAsked = ParseContentRange(contentRange, first, full) && first == offset;
+        if (statusCode == 416 || (statusCode == 206 && !rangeAsked)) {
             restart = true;
             return Refuse(status);
         }
@@ -442,23 +420,23 @@ bool CFetchState::BeginBody()
     curl_off_t len = -1;
     if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len) == CURLE_OK && len > 0)
         length = keep + static_cast<std::uint64_t>(len);
-    if (full)
+    if (keep && full)
         length = full;
     if (!keep && http)
         TakeServerName();
-    WritePartialRecord(target.partPath, {params.url, http ? Validator(etag, lastModified) : std::string()});
+    const std::string validator = http ? Validator(etag, lastModified) : std::string();
+    WritePartialRecord(target.partPath, {params.url, validator});
     try {
         file = CItem::OpenLocalFile(target.partPath, keep);
     } catch (const CFileException& e) {
         return Refuse(e.what());
     }
-    resumed = keep != 0;
     bodyStart = keep;
     total = notified = keep;
     phase = Phase::Body;
     if (board && length)
         segments = board->Offer(item, easy, headers, statusCode, file->handle(), file->fileName().toStdString(), keep,
-                                length, referer, maxSegments);
+                                length, params.referer, validator, maxSegments);
     if (segments)
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     item->SetNote(Note());
@@ -472,7 +450,7 @@ bool CFetchState::BeginBody()
 size_t CFetchState::WriteRange(const char* data, size_t n)
 {
     const bool more = rangeWriter->Add(data, n);
-    total = bodyStart + segments->Received();
+    SyncSegmentTotal();
     Progress(false);
     return more ? n : 0;
 }
@@ -602,7 +580,8 @@ size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
         return 0;
     if (st.phase != CFetchState::Phase::Body)
         return 0;
-    CRateLimiter::Global().Take(n, [&st] { return st.item->IsCancelled(); });
+    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
+        limiter.Take(n, [&st] { return st.item->IsCancelled(); });
     if (st.segments)
         return st.WriteRange(ptr, n);
     if (!st.Write(ptr, n))
@@ -923,11 +902,11 @@ void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, 
         st.segments->Stop();
     FinishSegmented(*st.board, st.segments, easy, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
                     detail, [&st] {
-                        st.total = st.bodyStart + st.segments->Received();
+                        st.SyncSegmentTotal();
                         st.lastReceive = Clock::now();
                         st.Progress(false);
                     });
-    st.total = st.bodyStart + st.segments->Received();
+    st.SyncSegmentTotal();
     if (end.multiFailed)
         session.Reset();
     end.multiFailed = false;
@@ -1004,7 +983,6 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         attempt->serverName = serverName && !target.nameClaim;
         attempt->board = session.m_board;
         attempt->maxSegments = net.MaxSegments;
-        attempt->referer = params.referer;
         end = Perform(impl, *attempt, transfer, limits, net, params, ftp, validator);
         if (!MustRestart(*attempt, end)) {
             if (!attempt->segments)

@@ -25,6 +25,8 @@ public:
     // transfers waiting now.
     void SetRate(std::uint64_t bytesPerSecond);
     std::uint64_t Rate() const;
+    // A limit is set: only then do received bytes need booking.
+    bool Limited() const { return m_limited.load(std::memory_order_relaxed); }
 
     // Books `n` received bytes and waits until the limit allows them, or
     // until `stop` answers true (it is asked every few milliseconds while

@@ -28,22 +28,6 @@ constexpr int kMaxBarrenFailures = 3;
 // How often the owner posts progress while it only waits for helpers.
 constexpr auto kOwnerWait = std::chrono::milliseconds(100);
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    return s;
-}
-
 // Writes all of `n` bytes at `offset`; false with errno set on failure.
 bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
 {
@@ -74,26 +58,6 @@ bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
     return true;
 }
 
-// "bytes 100-199/1000" → first byte and total; false when it does not parse.
-bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64_t& total)
-{
-    value = Trim(value);
-    if (value.size() < 6 || !EqualsNoCase(value.substr(0, 6), "bytes "))
-        return false;
-    value.remove_prefix(6);
-    auto number = [&](std::uint64_t& out, char stop) {
-        out = 0;
-        std::size_t i = 0;
-        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
-            out = out * 10 + static_cast<std::uint64_t>(value[i] - '0');
-        if (i == 0 || (stop && (i >= value.size() || value[i] != stop)))
-            return false;
-        value.remove_prefix(std::min(value.size(), i + (stop ? 1 : 0)));
-        return true;
-    };
-    std::uint64_t last = 0;
-    return number(first, '-') && number(last, '/') && number(total, 0) && last >= first;
-}
 
 // Writes gathered for one range are at least this big (smaller blocks are
 // gathered first) ...
@@ -133,7 +97,7 @@ size_t RangeHeader(char* buffer, size_t size, size_t nitems, void* userdata)
     if (line.starts_with("HTTP/"))
         f.contentRange.clear();
     else if (line.size() > 14 && EqualsNoCase(line.substr(0, 14), "content-range:"))
-        f.contentRange.assign(Trim(line.substr(14)));
+        f.contentRange.assign(TrimWhiteSpace(line.substr(14)));
     return n;
 }
 
@@ -156,7 +120,8 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
             return 0;
         f.checked = true;
     }
-    CRateLimiter::Global().Take(n, [&f] { return f.Stopping(); });
+    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
+        limiter.Take(n, [&f] { return f.Stopping(); });
     // Past the range's end the rest belongs to another range.
     const bool more = f.writer.Add(ptr, n);
     if (f.progress)
@@ -178,6 +143,32 @@ int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t
 
 } // namespace
 
+bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64_t& total)
+{
+    value = TrimWhiteSpace(value);
+    if (value.size() < 6 || !EqualsNoCase(value.substr(0, 6), "bytes "))
+        return false;
+    value.remove_prefix(6);
+    auto number = [&](std::uint64_t& out, char stop) {
+        out = 0;
+        std::size_t i = 0;
+        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+            out = out * 10 + static_cast<std::uint64_t>(value[i] - '0');
+        if (i == 0 || (stop && (i >= value.size() || value[i] != stop)))
+            return false;
+        value.remove_prefix(std::min(value.size(), i + (stop ? 1 : 0)));
+        return true;
+    };
+    std::uint64_t last = 0;
+    if (!number(first, '-') || !number(last, '/') || last < first)
+        return false;
+    if (value == "*") { // the whole length not known
+        total = 0;
+        return true;
+    }
+    return number(total, 0);
+}
+
 std::string HeaderValue(const std::string& headers, std::string_view name)
 {
     std::string value;
@@ -188,8 +179,8 @@ std::string HeaderValue(const std::string& headers, std::string_view name)
             end = headers.size();
         const std::string_view line(headers.data() + start, end - start);
         const auto colon = line.find(':');
-        if (colon != std::string_view::npos && EqualsNoCase(Trim(line.substr(0, colon)), name))
-            value.assign(Trim(line.substr(colon + 1)));
+        if (colon != std::string_view::npos && EqualsNoCase(TrimWhiteSpace(line.substr(0, colon)), name))
+            value.assign(TrimWhiteSpace(line.substr(colon + 1)));
         start = end + 1;
     }
     return value;
@@ -506,7 +497,8 @@ bool CRangeWriter::Add(const char* data, std::size_t n)
 std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                                          unsigned status, int fd, const std::string& fileName,
                                                          std::uint64_t bodyStart, std::uint64_t length,
-                                                         const std::string& referer, int maxSegments)
+                                                         const std::string& referer, const std::string& validator,
+                                                         int maxSegments)
 {
     if (maxSegments < 2 || m_workers.load() < 2 || fd < 0 || (status != 200 && status != 206) || length <= bodyStart
         || length - bodyStart < 2 * kMinSegment)
@@ -525,18 +517,13 @@ std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CU
     const std::string url = effective;
     if (!url.starts_with("http://") && !url.starts_with("https://"))
         return nullptr;
-    // A strong ETag, else the modification time: If-Range accepts no weak one.
-    std::string validator = HeaderValue(headers, "etag");
-    if (validator.starts_with("W/"))
-        validator.clear();
-    if (validator.empty())
-        validator = HeaderValue(headers, "last-modified");
-    auto transfer = std::make_shared<CSegmentedTransfer>(item, url, referer, validator, fileName, fd, bodyStart,
-                                                         length, maxSegments);
+    std::shared_ptr<CSegmentedTransfer> transfer;
     {
         std::scoped_lock lock(m_lock);
         if (m_noRanges.contains(url))
             return nullptr;
+        transfer = std::make_shared<CSegmentedTransfer>(item, url, referer, validator, fileName, fd, bodyStart,
+                                                        length, maxSegments);
         m_transfers.push_back(transfer);
     }
     if (m_wake)

@@ -41,6 +41,10 @@ namespace zorv {
 // No range is split into pieces smaller than this.
 inline constexpr std::uint64_t kMinSegment = 4 * 1024 * 1024;
 
+// A Content-Range value, "bytes 100-199/1000": the first byte and the whole
+// length (0 for "/*"); false when it does not parse.
+bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64_t& total);
+
 // The byte ranges of one file being fetched by several workers.
 class CSegmentedTransfer {
 public:
@@ -174,11 +178,13 @@ public:
     // known length, a final response 200 or 206 from an HTTP server that
     // announced range support (Accept-Ranges: bytes, or a 206), at least two
     // minimum pieces left and more than one segment allowed. Null when it
-    // does not.
+    // does not. `validator` (a strong ETag, else Last-Modified) goes with
+    // every range request as If-Range.
     std::shared_ptr<CSegmentedTransfer> Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                               unsigned status, int fd, const std::string& fileName,
                                               std::uint64_t bodyStart, std::uint64_t length,
-                                              const std::string& referer, int maxSegments);
+                                              const std::string& referer, const std::string& validator,
+                                              int maxSegments);
     // Forgets the transfer. When its server refused a range request, later
     // fetches of that address are not split (a retry then succeeds over one
     // connection).

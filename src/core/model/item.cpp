@@ -3,6 +3,7 @@
 #include "model/archive.h"
 #include "model/filename.h"
 #include "model/paths.h"
+#include "model/text.h"
 #include "settings/options.h"
 
 #include <QDir>
@@ -26,20 +27,6 @@ const std::array<std::string, kStateCount> kStateNames = {
     "未取得", "取得完了", "取得失敗", "不正なURL",
     "接続中", "取得中", "取得準備中", "アプリケーション起動中",
 };
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char c = a[i];
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-        if (c != b[i])
-            return false;
-    }
-    return true;
-}
 
 // A URL segment that would climb out of (or stay on) its folder.
 std::string SafeSegment(std::string seg)

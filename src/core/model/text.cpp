@@ -164,6 +164,18 @@ std::string MaskUrlPassword(std::string_view url)
     return out;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 std::string_view TrimWhiteSpace(std::string_view text)
 {
     while (!text.empty() && IsWhiteSpace(text.front()))

@@ -38,5 +38,7 @@ std::string MaskUrlPassword(std::string_view url);
 
 // `text` without the white space (blank, tab, CR, LF, FF, VT) around it.
 std::string_view TrimWhiteSpace(std::string_view text);
+// True when `a` and `b` are equal ignoring the case of ASCII letters.
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 } // namespace zorv
