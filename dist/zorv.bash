@@ -17,7 +17,7 @@ _zorv()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--list --add --import --reset --remove --fetch
-            --referer --dest --name --level --yes --connections --max-segments --limit-rate --help --version' -- "$cur"))
+            --referer --dest --name --level --yes --connections --max-segments --limit-rate --native-messaging --help --version' -- "$cur"))
         return
     fi
 

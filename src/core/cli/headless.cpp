@@ -1,6 +1,7 @@
 #include "cli/headless.h"
 
 #include "cli/fetch_command.h"
+#include "cli/nativehost.h"
 
 #include "model/doc.h"
 #include "model/import.h"
@@ -9,6 +10,7 @@
 #include "model/text.h"
 #include "settings/options.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
@@ -345,6 +347,9 @@ void PrintUsage(std::FILE* to)
         "  zorv --remove LIST INDEX... remove the items at INDEX from LIST\n"
         "  zorv --fetch [--connections N] [--max-segments N] [--limit-rate K] LIST\n"
         "                              download the queued items of LIST\n"
+        "  zorv --native-messaging CALLER...\n"
+        "                              the native messaging host the zorv browser\n"
+        "                              extension talks to (started by the browser)\n"
         "  zorv --help | --version\n"
         "\n"
         "Exit status: 0 success, 1 some URL refused, import file failed, item failed or\n"
@@ -358,7 +363,8 @@ bool IsHeadlessCommand(const QStringList& args)
     const QString& a = args[0];
     return a == QLatin1String("--list") || a == QLatin1String("--add") || a == QLatin1String("--help")
         || a == QLatin1String("-h") || a == QLatin1String("--version") || a == QLatin1String("--fetch")
-        || a == QLatin1String("--import") || a == QLatin1String("--reset") || a == QLatin1String("--remove");
+        || a == QLatin1String("--import") || a == QLatin1String("--reset") || a == QLatin1String("--remove")
+        || a == QLatin1String("--native-messaging");
 }
 
 int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
@@ -390,6 +396,8 @@ int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
         status = RunItems(rest, command == QLatin1String("--remove"), err);
     else if (command == QLatin1String("--fetch"))
         status = RunFetch(rest, out, err);
+    else if (command == QLatin1String("--native-messaging"))
+        status = RunNativeHost(rest, 0, 1, {QCoreApplication::applicationFilePath()});
     else
         status = UsageError(err, QStringLiteral("unknown command %1").arg(command));
     SetOptions(nullptr);

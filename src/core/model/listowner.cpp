@@ -139,6 +139,12 @@ QString OwnerSocketPath(const QString& listPath)
     return dir.isEmpty() ? name : dir + QLatin1Char('/') + name;
 }
 
+QString WindowHandOffPath()
+{
+    const QString dir = RuntimeFolder();
+    return (dir.isEmpty() ? QDir::tempPath() : dir) + QStringLiteral("/zorv-window");
+}
+
 QString ListLockPath(const QString& listPath)
 {
     return CanonicalListPath(listPath) + QStringLiteral(".lock");

@@ -32,6 +32,11 @@ QString CanonicalListPath(const QString& listPath);
 QString OwnerSocketPath(const QString& listPath);
 // The lock file beside the list.
 QString ListLockPath(const QString& listPath);
+// The path that stands for "the window", whatever list it has open (a new,
+// unnamed one too): the first zorv window owns it as it owns its list, so
+// that a request sent there reaches the list the user sees. A file of this
+// name is never made; only its lock file and socket are.
+QString WindowHandOffPath();
 
 inline constexpr qint64 kMaxRequestBytes = 32 * 1024 * 1024;
 

@@ -119,17 +119,63 @@ CAddReport CAddReport::FromJson(const QJsonObject& json)
     return r;
 }
 
+namespace {
+
+// Adds new items at the end of a list, each unless its local file is that of
+// an item listed or added before it.
+class CItemAdder {
+public:
+    explicit CItemAdder(CZorvDoc& doc) : m_doc(doc)
+    {
+        m_owners.reserve(static_cast<size_t>(doc.GetCount()));
+        for (int i = 0; i < doc.GetCount(); ++i) {
+            const CItem* item = doc.GetItem(i);
+            m_owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
+        }
+    }
+
+    // `item` null: the URL was refused.
+    void Offer(ItemPtr item, const std::string& url, CAddReport& report)
+    {
+        if (!item) {
+            report.refused.push_back(url);
+            return;
+        }
+        const auto [it, isNew] = m_owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
+        if (!isNew) {
+            report.clashes.emplace_back(item->m_strUrl, it->second);
+            return;
+        }
+        m_added.push_back(std::move(item));
+    }
+
+    // Makes the folders, appends and queues the items.
+    void Finish(CAddReport& report)
+    {
+        std::vector<const CItem*> items;
+        for (const ItemPtr& item : m_added)
+            items.push_back(item.get());
+        MakeFolders(items, report.folders);
+        report.added = static_cast<int>(m_added.size());
+        if (!m_added.empty()) {
+            m_doc.AppendItems(std::move(m_added), true);
+            m_doc.SetModifiedFlag(true);
+        }
+    }
+
+private:
+    CZorvDoc& m_doc;
+    // Local file → URL of the item that writes it.
+    std::unordered_map<std::string, std::string> m_owners;
+    std::vector<ItemPtr> m_added;
+};
+
+} // namespace
+
 CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
 {
     CAddReport report;
-    // Local file → URL of the item that writes it.
-    std::unordered_map<std::string, std::string> owners;
-    owners.reserve(static_cast<size_t>(doc.GetCount()));
-    for (int i = 0; i < doc.GetCount(); ++i) {
-        const CItem* item = doc.GetItem(i);
-        owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
-    }
-    std::vector<ItemPtr> added;
+    CItemAdder adder(doc);
     for (const std::string& url : request.urls) {
         const std::uint64_t count = CZorvDoc::CountExpandedUrls(url);
         if (count > kMaxRun || (count > kMaxUnconfirmedRun && !request.confirmLarge)) {
@@ -137,30 +183,56 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
             continue;
         }
         CZorvDoc::ExpandAllUrls(url, [&](const std::string& u) {
-            ItemPtr item = CZorvDoc::NewItem(u, request.referer, request.destination, request.fileName,
-                                             request.level);
-            if (!item) {
-                report.refused.push_back(u);
-                return true;
-            }
-            const auto [it, isNew] = owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
-            if (!isNew) {
-                report.clashes.emplace_back(item->m_strUrl, it->second);
-                return true;
-            }
-            added.push_back(std::move(item));
+            adder.Offer(CZorvDoc::NewItem(u, request.referer, request.destination, request.fileName, request.level),
+                        u, report);
             return true;
         });
     }
-    std::vector<const CItem*> items;
-    for (const ItemPtr& item : added)
-        items.push_back(item.get());
-    MakeFolders(items, report.folders);
-    report.added = static_cast<int>(added.size());
-    if (!added.empty()) {
-        doc.AppendItems(std::move(added), true);
-        doc.SetModifiedFlag(true);
+    adder.Finish(report);
+    return report;
+}
+
+// ---- links ---------------------------------------------------------------------
+
+QJsonObject CLinksRequest::ToJson() const
+{
+    QJsonArray list;
+    for (const CLink& l : links) {
+        list.append(QJsonObject{{QStringLiteral("url"), Q(l.url)},
+                                {QStringLiteral("referer"), Q(l.referer)},
+                                {QStringLiteral("name"), Q(l.fileName)}});
     }
+    return QJsonObject{
+        {QStringLiteral("command"), QStringLiteral("links")},
+        {QStringLiteral("links"), list},
+        {QStringLiteral("destination"), Q(destination)},
+        {QStringLiteral("raise"), raise},
+    };
+}
+
+CLinksRequest CLinksRequest::FromJson(const QJsonObject& json)
+{
+    CLinksRequest r;
+    for (const QJsonValue& v : json.value(QStringLiteral("links")).toArray()) {
+        const QJsonObject o = v.toObject();
+        r.links.push_back({S(o.value(QStringLiteral("url"))), S(o.value(QStringLiteral("referer"))),
+                           S(o.value(QStringLiteral("name")))});
+    }
+    r.destination = S(json.value(QStringLiteral("destination")));
+    r.raise = json.value(QStringLiteral("raise")).toBool();
+    return r;
+}
+
+CAddReport AddLinks(CZorvDoc& doc, const CLinksRequest& request)
+{
+    CAddReport report;
+    CItemAdder adder(doc);
+    for (const CLink& link : request.links) {
+        // NewItem takes the URL as it is: a "*" in it is a character.
+        adder.Offer(CZorvDoc::NewItem(link.url, link.referer, request.destination, link.fileName, -1), link.url,
+                    report);
+    }
+    adder.Finish(report);
     return report;
 }
 
@@ -350,6 +422,13 @@ QJsonObject AnswerListRequest(CZorvDoc& doc, const QJsonObject& request)
         if (add.destination.empty() || !QDir::isAbsolutePath(Q(add.destination)))
             return refuse(QStringLiteral("no destination folder"));
         return answer(AddUrls(doc, add).ToJson());
+    }
+    if (command == QLatin1String("links")) {
+        const CLinksRequest links = CLinksRequest::FromJson(request);
+        // Empty: NewItem gives each item this holder's default destination.
+        if (!links.destination.empty() && !QDir::isAbsolutePath(Q(links.destination)))
+            return refuse(QStringLiteral("no destination folder"));
+        return answer(AddLinks(doc, links).ToJson());
     }
     if (command == QLatin1String("import")) {
         const CImportRequest import = CImportRequest::FromJson(request);

@@ -52,6 +52,27 @@ struct CAddReport {
 // modified once when anything was added.
 CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request);
 
+// Links handed over one at a time (from a web browser): each URL is taken as
+// it is, no numbered pattern expands, and each has its own referrer and file
+// name. Added as the new-URL command adds them.
+struct CLink {
+    std::string url;
+    std::string referer;
+    std::string fileName; // empty: from the URL
+};
+
+struct CLinksRequest {
+    std::vector<CLink> links;
+    std::string destination; // empty: the holder's default destination
+    bool raise = false;      // the holder's window comes to the front
+
+    QJsonObject ToJson() const;
+    static CLinksRequest FromJson(const QJsonObject& json);
+};
+
+// Adds the links to the list as AddUrls adds URLs (clashes, folders, queue).
+CAddReport AddLinks(CZorvDoc& doc, const CLinksRequest& request);
+
 // Importing list files of other programs, as the import command does
 // (model/import.h).
 struct CImportRequest {
@@ -109,7 +130,7 @@ struct CItemsReport {
 CItemsReport ChangeItems(CZorvDoc& doc, const CItemsRequest& request);
 
 // Answers a request handed to the holder of `doc`: {"command": "add" |
-// "import" | "reset" | "remove", ...} → {"ok": true, "report": {...}};
+// "links" | "import" | "reset" | "remove", ...} → {"ok": true, "report": {...}};
 // anything else → {"ok": false, "error": ...}.
 QJsonObject AnswerListRequest(CZorvDoc& doc, const QJsonObject& request);
 

@@ -25,4 +25,17 @@ std::unique_ptr<QSettings> OpenSettingsStore()
                                        QStringLiteral("Quillmere"), QStringLiteral("zorv"));
 }
 
+QStringList ReadRecentFileList(int count)
+{
+    QStringList paths;
+    auto store = OpenSettingsStore();
+    store->beginGroup(QStringLiteral("Recent File List"));
+    for (int i = 1; i <= count; ++i) {
+        const QString path = store->value(QStringLiteral("File%1").arg(i)).toString();
+        if (!path.isEmpty() && !paths.contains(path))
+            paths.append(path);
+    }
+    return paths;
+}
+
 } // namespace zorv

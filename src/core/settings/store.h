@@ -3,6 +3,7 @@
 // format (the registry on Windows, ~/.config/Quillmere/zorv.conf on Linux),
 // or an INI file chosen with SetSettingsFile (tests, portable use).
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QSettings;
@@ -16,5 +17,9 @@ void SetSettingsFile(const QString& path);
 // A store positioned at the top level; callers enter their group
 // ("Settings", "ListView", "Recent File List").
 std::unique_ptr<QSettings> OpenSettingsStore();
+
+// The recent-file list of the window, newest first: at most `count` paths,
+// without blanks and repeats.
+QStringList ReadRecentFileList(int count);
 
 } // namespace zorv

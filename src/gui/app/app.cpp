@@ -11,6 +11,7 @@
 #include "settings/options.h"
 #include "settings/store.h"
 #include "ui/messagebox.h"
+#include "view/zorvview.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -20,6 +21,7 @@
 #include <QLibraryInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include <clocale>
@@ -137,6 +139,10 @@ bool CZorvApp::InitInstance(const QStringList& args)
         }
         AddToRecentFileList(args.first());
     }
+    // The first window takes what a browser hands to "the window"; another
+    // window already does in the second.
+    m_pWindowOwner = std::make_unique<CListOwner>([this](const QJsonObject& r) { return AnswerRequest(r); });
+    m_pWindowOwner->Own(WindowHandOffPath(), nullptr);
     m_pFrame->UpdateTitle();
     m_pFrame->show();
     return true;
@@ -155,6 +161,7 @@ int CZorvApp::ExitInstance()
         m_pFrame.reset();
     }
     // Nobody can hand this list anything once the window is gone.
+    m_pWindowOwner.reset();
     m_pOwner.reset();
     // The workers are joined while their events still have a receiver.
     m_pPool.reset();
@@ -241,20 +248,45 @@ bool CZorvApp::TakeList(const QString& path, const std::function<bool()>& load, 
     return false;
 }
 
+void CZorvApp::RaiseFrame()
+{
+    if (m_pFrame) {
+        if (m_pFrame->isMinimized())
+            m_pFrame->showNormal();
+        m_pFrame->show();
+        m_pFrame->raise();
+        m_pFrame->activateWindow();
+    }
+    emit Raised();
+}
+
 QJsonObject CZorvApp::AnswerRequest(const QJsonObject& request)
 {
-    if (request.value(QStringLiteral("command")).toString() == QLatin1String("raise")) {
-        if (m_pFrame) {
-            if (m_pFrame->isMinimized())
-                m_pFrame->showNormal();
-            m_pFrame->show();
-            m_pFrame->raise();
-            m_pFrame->activateWindow();
-        }
-        emit Raised();
+    const QString command = request.value(QStringLiteral("command")).toString();
+    if (command == QLatin1String("raise")) {
+        RaiseFrame();
         return {{QStringLiteral("ok"), true}};
     }
-    return AnswerListRequest(*m_pDoc, request);
+    const QJsonObject reply = AnswerListRequest(*m_pDoc, request);
+    if (command == QLatin1String("links") && reply.value(QStringLiteral("ok")).toBool()) {
+        // Links from a browser end as the new-URL command ends: the last row
+        // in view and the destination check, once the sender has its answer
+        // (the check may ask the user). A dialog already open is not
+        // stacked upon.
+        const bool added = reply.value(QStringLiteral("report")).toObject().value(QStringLiteral("added")).toInt() > 0;
+        if (added && m_pFrame) {
+            QTimer::singleShot(0, m_pFrame.get(), [this] {
+                CZorvView& view = m_pFrame->View();
+                if (view.model()->rowCount() > 0)
+                    view.scrollTo(view.model()->index(view.model()->rowCount() - 1, 0));
+                if (!view.InDialog() && !QApplication::activeModalWidget())
+                    view.OnCheckDestinations();
+            });
+        }
+        if (request.value(QStringLiteral("raise")).toBool())
+            RaiseFrame();
+    }
+    return reply;
 }
 
 void CZorvApp::OnFileOpen()
@@ -318,14 +350,7 @@ QString CZorvApp::LastListFolder() const
 
 void CZorvApp::LoadRecentFileList()
 {
-    m_recent.clear();
-    auto store = OpenSettingsStore();
-    store->beginGroup(kRecentSection);
-    for (int i = 1; i <= res::kRecentFileCount; ++i) {
-        const QString path = store->value(QStringLiteral("File%1").arg(i)).toString();
-        if (!path.isEmpty() && !m_recent.contains(path))
-            m_recent.append(path);
-    }
+    m_recent = ReadRecentFileList(res::kRecentFileCount);
 }
 
 void CZorvApp::SaveRecentFileList() const

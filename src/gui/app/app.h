@@ -110,6 +110,8 @@ private:
     // user is told) or the user was told why.
     bool TakeList(const QString& path, const std::function<bool()>& load, bool raiseOther = true);
     QJsonObject AnswerRequest(const QJsonObject& request);
+    // Brings the window to the front.
+    void RaiseFrame();
 
     std::unique_ptr<IDialUpLink> m_pDialUp;
     std::unique_ptr<COptions> m_pOptions;
@@ -124,6 +126,9 @@ private:
     bool m_bRunning = false;
     bool m_bHandedOff = false;
     std::unique_ptr<CListOwner> m_pOwner;
+    // The first window also answers for "the window" (WindowHandOffPath):
+    // requests for whatever list it has open, a new one too.
+    std::unique_ptr<CListOwner> m_pWindowOwner;
 };
 
 } // namespace zorv
