@@ -1,0 +1,300 @@
+// The zorv extension in a real browser: headless Chromium with the unpacked
+// extension, its native messaging host (the build's zorv) and a real zorv
+// window on the offscreen platform, all with a private home, settings and
+// runtime folder.
+//
+//   node extension_e2e.mjs ZORV HOST_WRAPPER EXTENSION_DIR SHOT_DIR
+//
+// A headless browser has no native context menu to click, so the menu
+// entries' handler is called in the extension's service worker with what the
+// browser would pass it. A browser download is started by a click in the
+// page. Exit 0 passed, 1 failed, 77 skipped (no Chromium).
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+
+import puppeteer from 'puppeteer-core';
+
+const [zorv, hostWrapper, extensionSource, shotDir] = process.argv.slice(2);
+const CHROMIUM = process.env.ZORV_CHROMIUM ?? '/usr/bin/chromium';
+const HOST = 'org.quillmere.zorv';
+const EXTENSION_ID = 'cmbbbgmehlnnojaonnmpabaknblghfcl';
+
+if (!fs.existsSync(CHROMIUM)) {
+  console.log(`SKIP: no Chromium at ${CHROMIUM} (scripts/deps.sh installs Debian's chromium)`);
+  process.exit(77);
+}
+
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'zorv-e2e-'));
+const home = path.join(tmp, 'home');
+const config = path.join(home, '.config');
+const runtime = path.join(tmp, 'run');
+const profile = path.join(tmp, 'profile');
+const downloads = path.join(home, 'Downloads');
+const dest = path.join(tmp, 'dl');
+const list = path.join(tmp, 'browser.zorv');
+for (const d of [home, config, profile, downloads, path.join(config, 'Quillmere')]) fs.mkdirSync(d, { recursive: true });
+fs.mkdirSync(runtime, { mode: 0o700 });
+
+const env = {
+  ...process.env,
+  HOME: home,
+  XDG_CONFIG_HOME: config,
+  XDG_RUNTIME_DIR: runtime,
+  QT_QPA_PLATFORM: 'offscreen',
+  LANG: 'ja_JP.UTF-8',
+  LANGUAGE: 'ja',
+};
+delete env.DISPLAY;
+delete env.WAYLAND_DISPLAY;
+
+function zorvCli(...args) {
+  return execFileSync(zorv, args, { env, encoding: 'utf8' });
+}
+
+// The items of the list file: [url, destination, name, referrer] per line.
+function items() {
+  return zorvCli('--list', list)
+    .split('\n')
+    .filter(Boolean)
+    .map((line) => line.split('\t'))
+    .map(([, , url, folder, name, referrer]) => ({ url, folder, name, referrer }));
+}
+
+async function until(what, test, ms = 20000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const value = await test();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 200));
+  }
+}
+
+// The zorv processes of this test (the window the host started): those
+// whose environment names this test's runtime folder.
+function ourZorvs() {
+  const pids = [];
+  for (const pid of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(pid)) continue;
+    try {
+      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'latin1').split('\0');
+      const exe = fs.readlinkSync(`/proc/${pid}/exe`);
+      if (environ.includes(`XDG_RUNTIME_DIR=${runtime}`) && path.basename(exe) === 'zorv') pids.push(Number(pid));
+    } catch {
+      // gone, or not ours
+    }
+  }
+  return pids;
+}
+
+// ---- the web page --------------------------------------------------------------
+
+const page1 = `<!DOCTYPE html><html><head><meta charset="utf-8"><title>files</title></head><body>
+<p id="intro">Files: <a id="one" href="/files/one.bin">one</a>,
+<a href="/files/two.zip" download="second.zip">two</a>, <a href="javascript:void(0)">script</a>,
+<a href="mailto:someone@example.invalid">mail</a>, <a href="ftp://127.0.0.1:1/pub/three.txt">three</a>,
+<a href="/files/two.zip">two again</a>.</p>
+<p id="outside"><a href="/files/outside.bin">outside</a> <a id="dl" href="/download/four">download</a>
+<a id="blob" href="#">blob</a></p>
+<script>
+document.getElementById('blob').addEventListener('click', (e) => {
+  e.preventDefault();
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(new Blob(['made in the page']));
+  a.download = 'made.txt';
+  a.click();
+});
+</script>
+</body></html>`;
+
+const server = http.createServer((req, res) => {
+  if (req.url.startsWith('/page.html')) {
+    res.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+    res.end(page1);
+  } else if (req.url === '/download/four') {
+    // Slow enough that the browser is still at it when the host answers.
+    res.writeHead(200, {
+      'Content-Type': 'application/octet-stream',
+      'Content-Disposition': 'attachment; filename="four-server.bin"',
+      'Content-Length': String(1 << 20),
+    });
+    res.write(Buffer.alloc(1024));
+    setTimeout(() => res.end(Buffer.alloc((1 << 20) - 1024)), 15000).unref();
+  } else {
+    res.writeHead(200, { 'Content-Type': 'application/octet-stream' });
+    res.end('data');
+  }
+});
+await new Promise((r) => server.listen(0, '127.0.0.1', r));
+const base = `http://127.0.0.1:${server.address().port}`;
+const pageUrl = `${base}/page.html?x=1`;
+
+// ---- zorv: settings and the most recent list -------------------------------------
+
+fs.writeFileSync(
+  path.join(config, 'Quillmere', 'zorv.conf'),
+  `[Settings]\nAutoSave=1\nProxySetting=1\nDefaultDestination=${dest}\n\n[Recent%20File%20List]\nFile1=${list}\n`,
+);
+zorvCli('--add', list, `${base}/files/seed.bin`);
+
+// ---- the browser -------------------------------------------------------------------
+
+// The unpacked extension with one addition: access to the test page. In use,
+// the context-menu click itself grants that (activeTab); a call from here is
+// no click.
+const extension = path.join(tmp, 'extension');
+fs.cpSync(extensionSource, extension, { recursive: true });
+const manifest = JSON.parse(fs.readFileSync(path.join(extension, 'manifest.json'), 'utf8'));
+manifest.host_permissions = ['http://127.0.0.1/*'];
+fs.writeFileSync(path.join(extension, 'manifest.json'), JSON.stringify(manifest));
+
+// Chromium reads the host manifests of a custom profile from the profile.
+fs.mkdirSync(path.join(profile, 'NativeMessagingHosts'));
+fs.writeFileSync(
+  path.join(profile, 'NativeMessagingHosts', `${HOST}.json`),
+  JSON.stringify({
+    name: HOST,
+    description: 'zorv',
+    path: hostWrapper,
+    type: 'stdio',
+    allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
+  }),
+);
+
+const browser = await puppeteer.launch({
+  executablePath: CHROMIUM,
+  headless: true,
+  pipe: true,
+  userDataDir: profile,
+  env,
+  enableExtensions: [extension],
+  args: [
+    '--no-sandbox',
+    '--disable-gpu',
+    '--disable-quic',
+    '--no-first-run',
+    '--disable-background-networking',
+    '--disable-component-update',
+    '--disable-sync',
+    '--lang=ja',
+  ],
+});
+
+let failed = false;
+try {
+  const workerTarget = await browser.waitForTarget(
+    (t) => t.type() === 'service_worker' && t.url() === `chrome-extension://${EXTENSION_ID}/background.js`,
+    { timeout: 20000 },
+  );
+  const worker = await workerTarget.worker();
+
+  const page = await browser.newPage();
+  await page.goto(pageUrl);
+  const tab = await worker.evaluate(async (url) => (await chrome.tabs.query({ url }))[0], pageUrl);
+  assert.ok(tab, 'the test page is a tab the extension sees');
+
+  // 1. 「zorv でダウンロード」 on a link: no window runs yet, so the host
+  //    starts one with the most recent list and hands the link over.
+  assert.deepEqual(ourZorvs(), []);
+  await worker.evaluate(
+    (info, tab) => onMenuClicked(info, tab),
+    { menuItemId: 'zorv-link', linkUrl: `${base}/files/one.bin`, pageUrl, frameUrl: pageUrl, frameId: 0 },
+    tab,
+  );
+  await until('the link in the list', () => items().some((i) => i.url === `${base}/files/one.bin`));
+  assert.equal(ourZorvs().length, 1, 'the host started one zorv window');
+  let got = items();
+  assert.deepEqual(got.map((i) => i.url), [`${base}/files/seed.bin`, `${base}/files/one.bin`]);
+  assert.equal(got[1].referrer, pageUrl);
+  assert.equal(got[1].folder, dest);
+  assert.equal(got[1].name, 'one.bin');
+
+  // 2. 「選択範囲のリンクをすべて zorv へ」 over the first paragraph: its
+  //    http(s) and ftp links in page order, each once; one.bin is listed
+  //    already and is not added twice.
+  await page.evaluate(() => {
+    const range = document.createRange();
+    range.selectNodeContents(document.getElementById('intro'));
+    getSelection().removeAllRanges();
+    getSelection().addRange(range);
+  });
+  await worker.evaluate(
+    (info, tab) => onMenuClicked(info, tab),
+    { menuItemId: 'zorv-selection', pageUrl, frameUrl: pageUrl, frameId: 0, selectionText: 'Files' },
+    tab,
+  );
+  await until('the selection in the list', () => items().length >= 4);
+  got = items();
+  assert.deepEqual(
+    got.map((i) => [i.url, i.name, i.referrer]),
+    [
+      [`${base}/files/seed.bin`, 'seed.bin', ''],
+      [`${base}/files/one.bin`, 'one.bin', pageUrl],
+      [`${base}/files/two.zip`, 'second.zip', pageUrl],
+      ['ftp://127.0.0.1:1/pub/three.txt', 'three.txt', pageUrl],
+    ],
+  );
+  assert.equal(ourZorvs().length, 1, 'the running window took the selection');
+
+  // 3. The take-over of browser downloads, switched on in the options page
+  //    (where it is off at first). A blob: download stays with the browser.
+  const options = await browser.newPage();
+  await options.setViewport({ width: 720, height: 340 });
+  await options.goto(`chrome-extension://${EXTENSION_ID}/options.html`);
+  assert.equal(await options.$eval('#takeOver', (box) => box.checked), false);
+  fs.mkdirSync(shotDir, { recursive: true });
+  await options.screenshot({ path: path.join(shotDir, 'extension-options-ja.png') });
+  await options.click('#takeOver');
+  await until('the switch stored', () =>
+    worker.evaluate(async () => (await chrome.storage.local.get('takeOver')).takeOver === true),
+  );
+  await options.click('#test');
+  await until('the connection check', () => options.$eval('#status', (s) => s.className === 'ok'));
+  await options.screenshot({ path: path.join(shotDir, 'extension-options-ja-checked.png') });
+
+  await page.bringToFront();
+  await page.click('#dl');
+  await until('the download in the list', () => items().some((i) => i.url === `${base}/download/four`));
+  got = items().find((i) => i.url === `${base}/download/four`);
+  assert.equal(got.name, 'four-server.bin', 'the name the browser suggested');
+  assert.equal(got.referrer, pageUrl);
+  const left = await until('the browser to let go of the download', () =>
+    worker.evaluate(async (url) => {
+      const found = await chrome.downloads.search({ url });
+      return found.every((d) => d.state !== 'in_progress') ? found : null;
+    }, `${base}/download/four`),
+  );
+  assert.ok(left.every((d) => d.state !== 'complete'), 'the browser did not finish the download itself');
+  assert.ok(!fs.existsSync(path.join(downloads, 'four-server.bin')));
+
+  await page.click('#blob');
+  const blob = await until('the blob download', () =>
+    worker.evaluate(async () => {
+      const found = (await chrome.downloads.search({})).filter((d) => d.url.startsWith('blob:'));
+      return found.length && found[0].state === 'complete' ? found[0] : null;
+    }),
+  );
+  assert.equal(path.basename(blob.filename), 'made.txt');
+  assert.ok(!items().some((i) => i.url.startsWith('blob:')));
+
+  console.log('PASS: link, selection and download reached the zorv window');
+} catch (e) {
+  failed = true;
+  console.error('FAIL:', e);
+} finally {
+  await browser.close();
+  server.close();
+  for (const pid of ourZorvs()) {
+    try {
+      process.kill(pid, 'SIGKILL');
+    } catch {
+      // ended meanwhile
+    }
+  }
+  fs.rmSync(tmp, { recursive: true, force: true });
+}
+process.exit(failed ? 1 : 0);
