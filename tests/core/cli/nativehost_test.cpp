@@ -1,0 +1,352 @@
+// The native messaging host: its framing and message reader in process, and
+// the real executable as a browser starts it, handing links to a real zorv
+// window (offscreen) that it starts itself when none runs.
+#include "cli/nativehost.h"
+#include "support/tempsettings.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using zorv::CBrowserMessage;
+using zorv::CNativeFrameReader;
+
+namespace {
+
+const QString kChromiumCaller = QStringLiteral("chrome-extension://" ZORV_CHROMIUM_EXTENSION_ID "/");
+
+QByteArray Frame(const QByteArray& json)
+{
+    const auto n = static_cast<quint32>(json.size());
+    return QByteArray(reinterpret_cast<const char*>(&n), 4) + json;
+}
+
+QByteArray Json(const QJsonObject& o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject AddMessage(const QJsonArray& items, bool front = false)
+{
+    return {{"command", "add"}, {"items", items}, {"front", front}};
+}
+
+QJsonObject Link(const QString& url, const QString& referrer = {}, const QString& name = {})
+{
+    return {{"url", url}, {"referrer", referrer}, {"filename", name}};
+}
+
+// Messages arrive whole however the reads cut the stream; a length over the
+// limit ends the stream at once, before its bytes arrive.
+TEST(NativeFrames, WholeMessagesFromAnyCutAndNothingOverTheLimit)
+{
+    const QByteArray a = R"({"command":"ping"})", b = "[1,2]";
+    const QByteArray stream = Frame(a) + Frame("") + Frame(b) + zorv::NativeFrame({{"ok", true}});
+    for (const int step : {1, 3, 5, 64}) {
+        CNativeFrameReader reader;
+        QList<QByteArray> got;
+        for (qsizetype at = 0; at < stream.size(); at += step) {
+            reader.Append(stream.constData() + at, std::min<qsizetype>(step, stream.size() - at));
+            QByteArray m;
+            while (reader.Take(&m) == CNativeFrameReader::Next::Message)
+                got << m;
+        }
+        EXPECT_EQ(got, (QList<QByteArray>{a, "", b, R"({"ok":true})"})) << "step " << step;
+        EXPECT_TRUE(reader.Empty());
+    }
+
+    CNativeFrameReader reader;
+    QByteArray m;
+    const QByteArray atLimit = Frame(QByteArray(zorv::kMaxNativeMessageBytes, ' ')).left(4);
+    reader.Append(atLimit.constData(), 4);
+    EXPECT_EQ(reader.Take(&m), CNativeFrameReader::Next::NeedMore);
+    CNativeFrameReader over;
+    const quint32 n = zorv::kMaxNativeMessageBytes + 1;
+    over.Append(reinterpret_cast<const char*>(&n), 4);
+    EXPECT_EQ(over.Take(&m), CNativeFrameReader::Next::TooLong);
+}
+
+// What the host acts on, and every kind of message it refuses whole.
+TEST(BrowserMessages, AcceptedOnlyWhenEveryPartIsSound)
+{
+    CBrowserMessage m;
+    QString error;
+    ASSERT_TRUE(zorv::ParseBrowserMessage(R"({"command":"ping"})", &m, &error));
+    EXPECT_EQ(m.command, CBrowserMessage::Command::Ping);
+
+    const QJsonArray items{Link("http://h/a.zip", "https://page/x?y=1", "../../etc/evil.bin"),
+                           Link("FTP://h/pub/b", "javascript:alert(1)"), Link("https://h/c", "http://p/\r\nX: y"),
+                           QJsonObject{{"url", "http://h/*1.3.1d*"}}};
+    ASSERT_TRUE(zorv::ParseBrowserMessage(Json(AddMessage(items, true)), &m, &error)) << error.toStdString();
+    EXPECT_EQ(m.command, CBrowserMessage::Command::Add);
+    EXPECT_TRUE(m.front);
+    ASSERT_EQ(m.links.size(), 4u);
+    const std::vector<std::array<std::string, 3>> expected = {
+        {"http://h/a.zip", "https://page/x?y=1", "evil.bin"}, // a bare name only
+        {"FTP://h/pub/b", "", ""},                            // a referrer that is no web address is dropped
+        {"https://h/c", "", ""},                              // ... as is one that would break the header
+        {"http://h/*1.3.1d*", "", ""},                        // taken as it is
+    };
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(m.links[i].url, expected[i][0]);
+        EXPECT_EQ(m.links[i].referer, expected[i][1]);
+        EXPECT_EQ(m.links[i].fileName, expected[i][2]);
+    }
+
+    QJsonArray tooMany;
+    for (int i = 0; i <= zorv::kMaxNativeLinks; ++i)
+        tooMany.append(Link(QStringLiteral("http://h/%1").arg(i)));
+    const QList<QByteArray> refused = {
+        "", "not json", "[]", R"({"command":"run","program":"/bin/sh"})", R"({"command":"add"})",
+        Json(AddMessage({})), Json(AddMessage({"http://h/a"})), Json(AddMessage(tooMany)),
+        Json(AddMessage({Link("javascript:alert(1)")})), Json(AddMessage({Link("data:text/plain,x")})),
+        Json(AddMessage({Link("file:///etc/passwd")})), Json(AddMessage({Link(" http://h/a")})),
+        Json(AddMessage({Link("http://h/a\nhttp://h/b")})), Json(AddMessage({QJsonObject{{"url", 5}}})),
+        Json(AddMessage({QJsonObject{{"url", "http://h/a"}, {"referrer", 1}}})),
+        Json(AddMessage({QJsonObject{{"url", "http://h/a"}, {"filename", QJsonArray{}}}})),
+        Json(QJsonObject{{"command", "add"}, {"items", QJsonArray{Link("http://h/a")}}, {"front", "yes"}}),
+        // The first link is sound: the message is still refused whole.
+        Json(AddMessage({Link("http://h/a"), Link("mailto:x@y")})),
+    };
+    for (const QByteArray& json : refused) {
+        error.clear();
+        EXPECT_FALSE(zorv::ParseBrowserMessage(json, &m, &error)) << json.left(200).toStdString();
+        EXPECT_FALSE(error.isEmpty()) << json.left(200).toStdString();
+    }
+}
+
+TEST(BrowserMessages, OnlyTheZorvExtensionIsACaller)
+{
+    const QString firefoxId = QStringLiteral(ZORV_FIREFOX_EXTENSION_ID);
+    const QString manifest = QStringLiteral("/usr/lib/mozilla/native-messaging-hosts/" ZORV_NATIVE_HOST_NAME ".json");
+    const QList<std::pair<QStringList, bool>> cases = {
+        {{kChromiumCaller}, true},
+        {{kChromiumCaller, "--parent-window=0"}, true},
+        {{manifest, firefoxId}, true},
+        {{}, false},
+        {{"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"}, false},
+        {{QStringLiteral("chrome-extension://" ZORV_CHROMIUM_EXTENSION_ID)}, false},
+        {{kChromiumCaller, "--other"}, false},
+        {{manifest, "other@example.invalid"}, false},
+        {{firefoxId}, false},
+        {{manifest, firefoxId, "x"}, false},
+    };
+    for (const auto& [args, allowed] : cases)
+        EXPECT_EQ(zorv::IsAllowedCaller(args), allowed) << args.join(' ').toStdString();
+}
+
+// The ids the host allows are those of the extension as shipped: the
+// Chromium id is the hash of the manifest's public key.
+TEST(BrowserMessages, ExtensionIdsMatchTheExtension)
+{
+    const QJsonObject manifest =
+        QJsonDocument::fromJson(zorv::test::ReadFileBytes(QStringLiteral(ZORV_SOURCE_DIR "/extension/manifest.json")))
+            .object();
+    const QByteArray hash = QCryptographicHash::hash(
+        QByteArray::fromBase64(manifest.value("key").toString().toLatin1()), QCryptographicHash::Sha256);
+    QByteArray id;
+    for (const char c : hash.left(16).toHex())
+        id += char('a' + QByteArray(1, c).toInt(nullptr, 16));
+    EXPECT_EQ(id, ZORV_CHROMIUM_EXTENSION_ID);
+    EXPECT_EQ(manifest.value("browser_specific_settings")["gecko"]["id"].toString(), ZORV_FIREFOX_EXTENSION_ID);
+    for (const char* file : {"/extension/background.js", "/extension/options.js"}) {
+        EXPECT_TRUE(zorv::test::ReadFileBytes(QStringLiteral(ZORV_SOURCE_DIR) + file)
+                        .contains("'" ZORV_NATIVE_HOST_NAME "'"))
+            << file;
+    }
+}
+
+// ---- the executable ---------------------------------------------------------------
+
+struct HostRun {
+    int status = -1;
+    QList<QJsonObject> replies;
+};
+
+class NativeHostTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+#ifndef ZORV_EXE
+        GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
+#endif
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(Path("run")) && QFile::setPermissions(Path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert("HOME", Path("home"));
+        m_env.insert("XDG_CONFIG_HOME", Path("home/.config"));
+        m_env.insert("XDG_RUNTIME_DIR", Path("run"));
+        m_env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_env.remove("DISPLAY");
+        m_env.remove("WAYLAND_DISPLAY");
+        QSettings s(Path("home/.config/Quillmere/zorv.conf"), QSettings::IniFormat);
+        s.setValue("Settings/AutoSave", 1);
+        s.setValue("Settings/DefaultDestination", Path("dl"));
+    }
+
+    void TearDown() override
+    {
+        // The windows the host started run detached: found by their runtime folder.
+        for (const int pid : Windows())
+            ::kill(pid, SIGKILL);
+    }
+
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+
+    QProcess* Start(const QStringList& args)
+    {
+        auto* p = new QProcess;
+        p->setProcessEnvironment(m_env);
+#ifdef ZORV_EXE
+        p->start(QStringLiteral(ZORV_EXE), args);
+#endif
+        return p;
+    }
+
+    // Runs the host with `input` on its standard input (then closed).
+    HostRun Host(const QByteArray& input, const QStringList& caller = {kChromiumCaller})
+    {
+        std::unique_ptr<QProcess> p(Start(QStringList{"--native-messaging"} + caller));
+        p->write(input);
+        p->closeWriteChannel();
+        if (!p->waitForFinished(60000))
+            ADD_FAILURE() << "the host did not finish";
+        HostRun run{p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, {}};
+        CNativeFrameReader reader;
+        const QByteArray out = p->readAllStandardOutput();
+        reader.Append(out.constData(), static_cast<size_t>(out.size()));
+        QByteArray m;
+        while (reader.Take(&m) == CNativeFrameReader::Next::Message)
+            run.replies << QJsonDocument::fromJson(m).object();
+        EXPECT_TRUE(reader.Empty()) << "a reply was cut";
+        return run;
+    }
+
+    QStringList List(const QString& list)
+    {
+        std::unique_ptr<QProcess> p(Start({"--list", list}));
+        p->waitForFinished(30000);
+        return QString::fromUtf8(p->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // The list as saved, once it has `rows` rows (the window saves it
+    // automatically).
+    QStringList ListWhenSaved(const QString& list, int rows)
+    {
+        QStringList lines;
+        zorv::test::RunUntil([&] {
+            lines = List(list);
+            if (lines.size() < rows)
+                QThread::msleep(100);
+            return lines.size() >= rows;
+        }, 20000);
+        return lines;
+    }
+
+    // The zorv processes of this test other than the host: the windows.
+    QList<int> Windows() const
+    {
+        QList<int> pids;
+        const QByteArray mark = "XDG_RUNTIME_DIR=" + QFile::encodeName(Path("run"));
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile environ("/proc/" + pid + "/environ");
+            if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(mark)
+                && QFileInfo("/proc/" + pid + "/exe").symLinkTarget().endsWith("/zorv"))
+                pids << pid.toInt();
+        }
+        return pids;
+    }
+
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_env;
+};
+
+// A wrong caller, a message over the limit and one cut short each get one
+// error reply and end the host; a malformed message gets its error reply and
+// the next message is still answered. None starts a window.
+TEST_F(NativeHostTest, RefusalsAreAnsweredAndNeverActedOn)
+{
+    const QByteArray add = Frame(Json(AddMessage({Link("http://h/a")})));
+    HostRun r = Host(add, {"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"});
+    EXPECT_EQ(r.status, 2);
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_FALSE(r.replies[0]["ok"].toBool());
+
+    const quint32 over = zorv::kMaxNativeMessageBytes + 1;
+    r = Host(QByteArray(reinterpret_cast<const char*>(&over), 4) + add);
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_TRUE(r.replies[0]["error"].toString().contains("longer")) << r.replies[0]["error"].toString().toStdString();
+
+    r = Host(add.left(add.size() - 1));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_FALSE(r.replies[0]["ok"].toBool());
+
+    r = Host(Frame("{\"command\":") + Frame(Json(AddMessage({Link("javascript:x")}))) + Frame(R"({"command":"ping"})"));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.replies.size(), 3);
+    EXPECT_FALSE(r.replies[0]["ok"].toBool());
+    EXPECT_FALSE(r.replies[1]["ok"].toBool());
+    EXPECT_EQ(r.replies[2]["version"].toString(), ZORV_VERSION);
+    EXPECT_TRUE(Windows().isEmpty());
+    EXPECT_FALSE(QFile::exists(Path("dl")));
+}
+
+// No window: the host starts one with the most recent list and hands the
+// links over; the next message goes to that running window.
+TEST_F(NativeHostTest, StartsTheWindowWithTheRecentListThenUsesIt)
+{
+    const QString list = Path("l.zorv");
+    std::unique_ptr<QProcess> add(Start({"--add", list, "http://h/seed"}));
+    ASSERT_TRUE(add->waitForFinished(30000) && add->exitCode() == 0);
+    {
+        QSettings s(Path("home/.config/Quillmere/zorv.conf"), QSettings::IniFormat);
+        s.setValue("Recent File List/File1", Path("gone.zorv"));
+        s.setValue("Recent File List/File2", list);
+    }
+    HostRun r = Host(Frame(Json(AddMessage({Link("http://h/a.zip", "http://page/", "x.bin"), Link("ftp://h/b")}))));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_EQ(r.replies[0]["added"].toInt(), 2) << QJsonDocument(r.replies[0]).toJson().toStdString();
+    EXPECT_EQ(Windows().size(), 1);
+
+    r = Host(Frame(Json(AddMessage({Link("https://h/c", "http://page2/")}))));
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_EQ(r.replies[0]["added"].toInt(), 1);
+    EXPECT_EQ(Windows().size(), 1);
+    const QString dl = Path("dl");
+    EXPECT_EQ(ListWhenSaved(list, 4), (QStringList{
+                                          QStringLiteral("0\t0\thttp://h/seed\t%1\tseed\t").arg(dl),
+                                          QStringLiteral("1\t0\thttp://h/a.zip\t%1\tx.bin\thttp://page/").arg(dl),
+                                          QStringLiteral("2\t0\tftp://h/b\t%1\tb\t").arg(dl),
+                                          QStringLiteral("3\t0\thttps://h/c\t%1\tc\thttp://page2/").arg(dl),
+                                      }));
+}
+
+// No recent list: the window starts with a new list, which takes the links;
+// the next message reaches the same list (the same file is not added twice).
+TEST_F(NativeHostTest, StartsTheWindowWithANewListWhenNoneIsRecent)
+{
+    const QByteArray message = Frame(Json(AddMessage({Link("http://h/a.zip")})));
+    HostRun r = Host(message);
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_EQ(r.replies[0]["added"].toInt(), 1) << QJsonDocument(r.replies[0]).toJson().toStdString();
+    r = Host(message);
+    ASSERT_EQ(r.replies.size(), 1);
+    EXPECT_EQ(r.replies[0]["added"].toInt(), 0);
+    EXPECT_EQ(r.replies[0]["clashes"].toInt(), 1);
+    EXPECT_EQ(Windows().size(), 1);
+}
+
+} // namespace
