@@ -145,8 +145,9 @@ TEST(BrowserMessages, OnlyTheZorvExtensionIsACaller)
         EXPECT_EQ(zorv::IsAllowedCaller(args), allowed) << args.join(' ').toStdString();
 }
 
-// The ids the host allows are those of the extension as shipped: the
-// Chromium id is the hash of the manifest's public key.
+// The ids the host allows are those of the extension as shipped (the
+// Chromium id is the hash of the manifest's public key), and the extension
+// has the program's version.
 TEST(BrowserMessages, ExtensionIdsMatchTheExtension)
 {
     const QJsonObject manifest =
@@ -158,6 +159,7 @@ TEST(BrowserMessages, ExtensionIdsMatchTheExtension)
     for (const char c : hash.left(16).toHex())
         id += char('a' + QByteArray(1, c).toInt(nullptr, 16));
     EXPECT_EQ(id, ZORV_CHROMIUM_EXTENSION_ID);
+    EXPECT_EQ(manifest.value("version").toString(), ZORV_VERSION);
     EXPECT_EQ(manifest.value("browser_specific_settings")["gecko"]["id"].toString(), ZORV_FIREFOX_EXTENSION_ID);
     for (const char* file : {"/extension/background.js", "/extension/options.js"}) {
         EXPECT_TRUE(zorv::test::ReadFileBytes(QStringLiteral(ZORV_SOURCE_DIR) + file)
