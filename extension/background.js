@@ -14,9 +14,8 @@ const MENU_LINK = 'zorv-link';
 const MENU_SELECTION = 'zorv-selection';
 const SCHEMES = new Set(['http:', 'https:', 'ftp:']);
 const DEFAULTS = { takeOver: false, bringToFront: false };
-// The host takes at most 1 MiB a message; a selection of more links than
-// this goes in several messages.
-const BATCH = 500;
+// The host takes at most 1 MiB a message: a long selection goes in several.
+const BATCH_BYTES = 512 * 1024;
 
 function isFetchable(url) {
   try {
@@ -50,13 +49,20 @@ function settings() {
 // number added, rejects when zorv does not take them.
 async function sendToZorv(items) {
   const { bringToFront } = await settings();
+  const batches = [[]];
+  let bytes = 0;
+  for (const item of items) {
+    const size = new TextEncoder().encode(JSON.stringify(item)).length + 1;
+    if (bytes + size > BATCH_BYTES && batches.at(-1).length > 0) {
+      batches.push([]);
+      bytes = 0;
+    }
+    batches.at(-1).push(item);
+    bytes += size;
+  }
   let added = 0;
-  for (let i = 0; i < items.length; i += BATCH) {
-    const reply = await api.runtime.sendNativeMessage(HOST, {
-      command: 'add',
-      items: items.slice(i, i + BATCH),
-      front: bringToFront,
-    });
+  for (const batch of batches) {
+    const reply = await api.runtime.sendNativeMessage(HOST, { command: 'add', items: batch, front: bringToFront });
     if (!reply || reply.ok !== true) throw new Error(reply?.error ?? 'no answer');
     added += reply.added;
   }

@@ -33,6 +33,9 @@ async function check() {
     if (!reply?.ok) throw new Error(reply?.error ?? 'no answer');
     status.textContent = t('testOk', reply.version);
     status.className = 'ok';
+    // zorv answers now: an earlier failure is of no more interest.
+    await api.storage.local.remove('lastError');
+    document.getElementById('lastError').hidden = true;
   } catch (e) {
     status.textContent = t('testFailed', String(e?.message ?? e));
     status.className = 'error';

@@ -99,7 +99,7 @@ const page1 = `<!DOCTYPE html><html><head><meta charset="utf-8"><title>files</ti
 <a href="mailto:someone@example.invalid">mail</a>, <a href="ftp://127.0.0.1:1/pub/three.txt">three</a>,
 <a href="/files/two.zip">two again</a>.</p>
 <p id="outside"><a href="/files/outside.bin">outside</a> <a id="dl" href="/download/four">download</a>
-<a id="blob" href="#">blob</a></p>
+<a id="blob" href="#">blob</a> <a id="small" href="/download/small">small</a></p>
 <script>
 document.getElementById('blob').addEventListener('click', (e) => {
   e.preventDefault();
@@ -124,6 +124,9 @@ const server = http.createServer((req, res) => {
     });
     res.write(Buffer.alloc(1024));
     setTimeout(() => res.end(Buffer.alloc((1 << 20) - 1024)), 15000).unref();
+  } else if (req.url === '/download/small') {
+    res.writeHead(200, { 'Content-Type': 'application/octet-stream', 'Content-Disposition': 'attachment; filename="small.bin"' });
+    res.end('small');
   } else {
     res.writeHead(200, { 'Content-Type': 'application/octet-stream' });
     res.end('data');
@@ -280,6 +283,18 @@ try {
   );
   assert.equal(path.basename(blob.filename), 'made.txt');
   assert.ok(!items().some((i) => i.url.startsWith('blob:')));
+
+  // Without a host to answer, the browser keeps its download.
+  fs.rmSync(path.join(profile, 'NativeMessagingHosts', `${HOST}.json`));
+  await page.click('#small');
+  const small = await until('the browser to finish the download itself', () =>
+    worker.evaluate(async (url) => {
+      const found = await chrome.downloads.search({ url });
+      return found.length && found[0].state === 'complete' ? found[0] : null;
+    }, `${base}/download/small`),
+  );
+  assert.equal(fs.readFileSync(small.filename, 'utf8'), 'small');
+  assert.ok(!items().some((i) => i.url.endsWith('/download/small')));
 
   console.log('PASS: link, selection and download reached the zorv window');
 } catch (e) {
