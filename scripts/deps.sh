@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth xclip x11-apps fonts-ipafont-gothic
   nginx curl wget aria2 time hyperfine
   clang libclang-rt-14-dev
-  chromium chromium-l10n # the browser test of the extension (l10n: its Japanese texts)
+  chromium chromium-l10n firefox-esr # the browser tests of the extension (l10n: its Japanese texts)
 )
 # node and npm for the browser test: Debian's, unless a node is there already
 # (another node's own npm comes with it).

@@ -1,14 +1,15 @@
-// The zorv extension in a real browser: headless Chromium with the unpacked
-// extension, its native messaging host (the build's zorv) and a real zorv
+// The zorv extension in a real browser: headless Chromium or Firefox with
+// the extension, its native messaging host (the build's zorv) and a real zorv
 // window on the offscreen platform, all with a private home, settings and
 // runtime folder.
 //
-//   node extension_e2e.mjs ZORV HOST_WRAPPER EXTENSION_DIR SHOT_DIR
+//   node extension_e2e.mjs chromium|firefox ZORV HOST_WRAPPER EXTENSION_DIR SHOT_DIR
 //
 // A headless browser has no native context menu to click, so the menu
-// entries' handler is called in the extension's service worker with what the
-// browser would pass it. A browser download is started by a click in the
-// page. Exit 0 passed, 1 failed, 77 skipped (no Chromium).
+// entries' handler is called in the extension's background (Chromium's
+// service worker, Firefox's event page) with what the browser would pass it.
+// Browser downloads are started by clicks in the page. Exit 0 passed,
+// 1 failed, 77 skipped (no such browser).
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -18,13 +19,18 @@ import path from 'node:path';
 
 import puppeteer from 'puppeteer-core';
 
-const [zorv, hostWrapper, extensionSource, shotDir] = process.argv.slice(2);
-const CHROMIUM = process.env.ZORV_CHROMIUM ?? '/usr/bin/chromium';
+const [kind, zorv, hostWrapper, extensionSource, shotDir] = process.argv.slice(2);
+const firefox = kind === 'firefox';
+const BROWSER = firefox ? (process.env.ZORV_FIREFOX ?? '/usr/bin/firefox-esr') : (process.env.ZORV_CHROMIUM ?? '/usr/bin/chromium');
 const HOST = 'org.quillmere.zorv';
 const EXTENSION_ID = 'cmbbbgmehlnnojaonnmpabaknblghfcl';
+const FIREFOX_ID = 'zorv@quillmere.invalid';
+// Firefox names an extension's pages by a random id unless told one.
+const FIREFOX_UUID = '6d2e6b8a-0c1e-4a57-9a8e-3f1f4e2b7c11';
+const origin = firefox ? `moz-extension://${FIREFOX_UUID}` : `chrome-extension://${EXTENSION_ID}`;
 
-if (!fs.existsSync(CHROMIUM)) {
-  console.log(`SKIP: no Chromium at ${CHROMIUM} (scripts/deps.sh installs Debian's chromium)`);
+if (!fs.existsSync(BROWSER)) {
+  console.log(`SKIP: no ${kind} at ${BROWSER} (scripts/deps.sh installs Debian's chromium and firefox-esr)`);
   process.exit(77);
 }
 
@@ -155,59 +161,104 @@ const manifest = JSON.parse(fs.readFileSync(path.join(extension, 'manifest.json'
 manifest.host_permissions = ['http://127.0.0.1/*'];
 fs.writeFileSync(path.join(extension, 'manifest.json'), JSON.stringify(manifest));
 
-// Chromium reads the host manifests of a custom profile from the profile.
-fs.mkdirSync(path.join(profile, 'NativeMessagingHosts'));
-fs.writeFileSync(
-  path.join(profile, 'NativeMessagingHosts', `${HOST}.json`),
-  JSON.stringify({
-    name: HOST,
-    description: 'zorv',
-    path: hostWrapper,
-    type: 'stdio',
-    allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
-  }),
-);
+const hostManifest = {
+  name: HOST,
+  description: 'zorv',
+  path: hostWrapper,
+  type: 'stdio',
+  ...(firefox ? { allowed_extensions: [FIREFOX_ID] } : { allowed_origins: [`chrome-extension://${EXTENSION_ID}/`] }),
+};
+// Chromium reads the host manifests of a custom profile from the profile,
+// Firefox those of the user from the home folder.
+const hostDir = firefox ? path.join(home, '.mozilla', 'native-messaging-hosts') : path.join(profile, 'NativeMessagingHosts');
+fs.mkdirSync(hostDir, { recursive: true });
+fs.writeFileSync(path.join(hostDir, `${HOST}.json`), JSON.stringify(hostManifest));
 
-const browser = await puppeteer.launch({
-  executablePath: CHROMIUM,
-  headless: true,
-  pipe: true,
-  userDataDir: profile,
-  env,
-  enableExtensions: [extension],
-  args: [
-    '--no-sandbox',
-    '--disable-gpu',
-    '--disable-quic',
-    '--no-first-run',
-    '--disable-background-networking',
-    '--disable-component-update',
-    '--disable-sync',
-    '--lang=ja',
-  ],
-});
+let browser;
+if (firefox) {
+  // Installed in the profile before the start (ESR takes it unsigned when
+  // told to), so that its options page can be the first page: the remote
+  // protocol may not open extension pages.
+  fs.mkdirSync(path.join(profile, 'extensions'));
+  execFileSync('cmake', ['-E', 'tar', 'cf', path.join(profile, 'extensions', `${FIREFOX_ID}.xpi`), '--format=zip',
+    ...fs.readdirSync(extension)], { cwd: extension });
+  browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: BROWSER,
+    headless: true,
+    userDataDir: profile,
+    env,
+    extraPrefsFirefox: {
+      'extensions.webextensions.uuids': JSON.stringify({ [FIREFOX_ID]: FIREFOX_UUID }),
+      'xpinstall.signatures.required': false,
+      'extensions.autoDisableScopes': 0,
+      'extensions.enabledScopes': 15,
+    },
+    args: [`${origin}/options.html`],
+  });
+} else {
+  browser = await puppeteer.launch({
+    executablePath: BROWSER,
+    headless: true,
+    pipe: true,
+    userDataDir: profile,
+    env,
+    enableExtensions: [extension],
+    args: [
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+      '--lang=ja',
+    ],
+  });
+}
 
 let failed = false;
 try {
-  const workerTarget = await browser.waitForTarget(
-    (t) => t.type() === 'service_worker' && t.url() === `chrome-extension://${EXTENSION_ID}/background.js`,
-    { timeout: 20000 },
-  );
-  const worker = await workerTarget.worker();
+  // The options page: the extension's APIs for the test, and the switches.
+  let options;
+  if (firefox) {
+    options = await until('the options page', async () =>
+      (await browser.pages()).find((p) => p.url().startsWith(origin)),
+    );
+  } else {
+    options = await browser.newPage();
+    await options.goto(`${origin}/options.html`);
+  }
+  await options.setViewport({ width: 720, height: 340 });
+  const api = (fn, ...args) => options.evaluate(fn, ...args);
 
   const page = await browser.newPage();
   await page.goto(pageUrl);
-  const tab = await worker.evaluate(async (url) => (await chrome.tabs.query({ url }))[0], pageUrl);
-  assert.ok(tab, 'the test page is a tab the extension sees');
+  // A click on an entry of the extension's context menu, on the test page.
+  let menu;
+  if (firefox) {
+    menu = (info) =>
+      api(async (info) => {
+        const [tab] = (await browser.tabs.query({})).filter((t) => t.url === info.pageUrl);
+        return (await browser.runtime.getBackgroundPage()).onMenuClicked(info, tab);
+      }, info);
+  } else {
+    const workerTarget = await browser.waitForTarget(
+      (t) => t.type() === 'service_worker' && t.url() === `${origin}/background.js`,
+      { timeout: 20000 },
+    );
+    const worker = await workerTarget.worker();
+    menu = (info) =>
+      worker.evaluate(async (info) => {
+        const [tab] = (await chrome.tabs.query({})).filter((t) => t.url === info.pageUrl);
+        return onMenuClicked(info, tab);
+      }, info);
+  }
 
   // 1. 「zorv でダウンロード」 on a link: no window runs yet, so the host
   //    starts one with the most recent list and hands the link over.
   assert.deepEqual(ourZorvs(), []);
-  await worker.evaluate(
-    (info, tab) => onMenuClicked(info, tab),
-    { menuItemId: 'zorv-link', linkUrl: `${base}/files/one.bin`, pageUrl, frameUrl: pageUrl, frameId: 0 },
-    tab,
-  );
+  await menu({ menuItemId: 'zorv-link', linkUrl: `${base}/files/one.bin`, pageUrl, frameId: 0 });
   await until('the link in the list', () => items().some((i) => i.url === `${base}/files/one.bin`));
   assert.equal(ourZorvs().length, 1, 'the host started one zorv window');
   let got = items();
@@ -225,11 +276,7 @@ try {
     getSelection().removeAllRanges();
     getSelection().addRange(range);
   });
-  await worker.evaluate(
-    (info, tab) => onMenuClicked(info, tab),
-    { menuItemId: 'zorv-selection', pageUrl, frameUrl: pageUrl, frameId: 0, selectionText: 'Files' },
-    tab,
-  );
+  await menu({ menuItemId: 'zorv-selection', pageUrl, frameId: 0, selectionText: 'Files' });
   await until('the selection in the list', () => items().length >= 4);
   got = items();
   assert.deepEqual(
@@ -245,19 +292,17 @@ try {
 
   // 3. The take-over of browser downloads, switched on in the options page
   //    (where it is off at first). A blob: download stays with the browser.
-  const options = await browser.newPage();
-  await options.setViewport({ width: 720, height: 340 });
-  await options.goto(`chrome-extension://${EXTENSION_ID}/options.html`);
+  await options.bringToFront();
   assert.equal(await options.$eval('#takeOver', (box) => box.checked), false);
   fs.mkdirSync(shotDir, { recursive: true });
-  await options.screenshot({ path: path.join(shotDir, 'extension-options-ja.png') });
+  await options.screenshot({ path: path.join(shotDir, `extension-options-${kind}.png`) });
   await options.click('#takeOver');
   await until('the switch stored', () =>
-    worker.evaluate(async () => (await chrome.storage.local.get('takeOver')).takeOver === true),
+    api(async () => (await chrome.storage.local.get('takeOver')).takeOver === true),
   );
   await options.click('#test');
   await until('the connection check', () => options.$eval('#status', (s) => s.className === 'ok'));
-  await options.screenshot({ path: path.join(shotDir, 'extension-options-ja-checked.png') });
+  await options.screenshot({ path: path.join(shotDir, `extension-options-${kind}-checked.png`) });
 
   await page.bringToFront();
   await page.click('#dl');
@@ -266,7 +311,7 @@ try {
   assert.equal(got.name, 'four-server.bin', 'the name the browser suggested');
   assert.equal(got.referrer, pageUrl);
   const left = await until('the browser to let go of the download', () =>
-    worker.evaluate(async (url) => {
+    api(async (url) => {
       const found = await chrome.downloads.search({ url });
       return found.every((d) => d.state !== 'in_progress') ? found : null;
     }, `${base}/download/four`),
@@ -276,7 +321,7 @@ try {
 
   await page.click('#blob');
   const blob = await until('the blob download', () =>
-    worker.evaluate(async () => {
+    api(async () => {
       const found = (await chrome.downloads.search({})).filter((d) => d.url.startsWith('blob:'));
       return found.length && found[0].state === 'complete' ? found[0] : null;
     }),
@@ -285,10 +330,10 @@ try {
   assert.ok(!items().some((i) => i.url.startsWith('blob:')));
 
   // Without a host to answer, the browser keeps its download.
-  fs.rmSync(path.join(profile, 'NativeMessagingHosts', `${HOST}.json`));
+  fs.rmSync(path.join(hostDir, `${HOST}.json`));
   await page.click('#small');
   const small = await until('the browser to finish the download itself', () =>
-    worker.evaluate(async (url) => {
+    api(async (url) => {
       const found = await chrome.downloads.search({ url });
       return found.length && found[0].state === 'complete' ? found[0] : null;
     }, `${base}/download/small`),
@@ -296,7 +341,7 @@ try {
   assert.equal(fs.readFileSync(small.filename, 'utf8'), 'small');
   assert.ok(!items().some((i) => i.url.endsWith('/download/small')));
 
-  console.log('PASS: link, selection and download reached the zorv window');
+  console.log(`PASS (${kind}): link, selection and download reached the zorv window`);
 } catch (e) {
   failed = true;
   console.error('FAIL:', e);

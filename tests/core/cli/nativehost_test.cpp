@@ -130,16 +130,10 @@ TEST(BrowserMessages, OnlyTheZorvExtensionIsACaller)
     const QString firefoxId = QStringLiteral(ZORV_FIREFOX_EXTENSION_ID);
     const QString manifest = QStringLiteral("/usr/lib/mozilla/native-messaging-hosts/" ZORV_NATIVE_HOST_NAME ".json");
     const QList<std::pair<QStringList, bool>> cases = {
-        {{kChromiumCaller}, true},
-        {{kChromiumCaller, "--parent-window=0"}, true},
-        {{manifest, firefoxId}, true},
-        {{}, false},
-        {{"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"}, false},
-        {{QStringLiteral("chrome-extension://" ZORV_CHROMIUM_EXTENSION_ID)}, false},
-        {{kChromiumCaller, "--other"}, false},
-        {{manifest, "other@example.invalid"}, false},
-        {{firefoxId}, false},
-        {{manifest, firefoxId, "x"}, false},
+        {{kChromiumCaller}, true}, {{kChromiumCaller, "--parent-window=0"}, true}, {{manifest, firefoxId}, true},
+        {{}, false}, {{"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"}, false},
+        {{QStringLiteral("chrome-extension://" ZORV_CHROMIUM_EXTENSION_ID)}, false}, {{kChromiumCaller, "--other"}, false},
+        {{manifest, "other@example.invalid"}, false}, {{firefoxId}, false}, {{manifest, firefoxId, "x"}, false},
     };
     for (const auto& [args, allowed] : cases)
         EXPECT_EQ(zorv::IsAllowedCaller(args), allowed) << args.join(' ').toStdString();
@@ -205,9 +199,9 @@ protected:
 
     QString Path(const QString& name) const { return m_dir.filePath(name); }
 
-    QProcess* Start(const QStringList& args)
+    std::unique_ptr<QProcess> Start(const QStringList& args)
     {
-        auto* p = new QProcess;
+        auto p = std::make_unique<QProcess>();
         p->setProcessEnvironment(m_env);
 #ifdef ZORV_EXE
         p->start(QStringLiteral(ZORV_EXE), args);
@@ -218,11 +212,10 @@ protected:
     // Runs the host with `input` on its standard input (then closed).
     HostRun Host(const QByteArray& input, const QStringList& caller = {kChromiumCaller})
     {
-        std::unique_ptr<QProcess> p(Start(QStringList{"--native-messaging"} + caller));
+        const auto p = Start(QStringList{"--native-messaging"} + caller);
         p->write(input);
         p->closeWriteChannel();
-        if (!p->waitForFinished(60000))
-            ADD_FAILURE() << "the host did not finish";
+        EXPECT_TRUE(p->waitForFinished(60000)) << "the host did not finish";
         HostRun run{p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, {}};
         CNativeFrameReader reader;
         const QByteArray out = p->readAllStandardOutput();
@@ -234,23 +227,19 @@ protected:
         return run;
     }
 
-    QStringList List(const QString& list)
-    {
-        std::unique_ptr<QProcess> p(Start({"--list", list}));
-        p->waitForFinished(30000);
-        return QString::fromUtf8(p->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    }
-
-    // The list as saved, once it has `rows` rows (the window saves it
+    // `zorv --list`, once the list has `rows` rows (the window saves it
     // automatically).
     QStringList ListWhenSaved(const QString& list, int rows)
     {
         QStringList lines;
         zorv::test::RunUntil([&] {
-            lines = List(list);
-            if (lines.size() < rows)
-                QThread::msleep(100);
-            return lines.size() >= rows;
+            const auto p = Start({"--list", list});
+            p->waitForFinished(30000);
+            lines = QString::fromUtf8(p->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+            if (lines.size() >= rows)
+                return true;
+            QThread::msleep(100);
+            return false;
         }, 20000);
         return lines;
     }
@@ -310,7 +299,7 @@ TEST_F(NativeHostTest, RefusalsAreAnsweredAndNeverActedOn)
 TEST_F(NativeHostTest, StartsTheWindowWithTheRecentListThenUsesIt)
 {
     const QString list = Path("l.zorv");
-    std::unique_ptr<QProcess> add(Start({"--add", list, "http://h/seed"}));
+    const auto add = Start({"--add", list, "http://h/seed"});
     ASSERT_TRUE(add->waitForFinished(30000) && add->exitCode() == 0);
     {
         QSettings s(Path("home/.config/Quillmere/zorv.conf"), QSettings::IniFormat);
