@@ -13,6 +13,9 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -455,6 +458,42 @@ TEST_F(StartupTest, SecondZorvHandsOverToTheWindow)
     EXPECT_EQ(Doc().GetItem(1)->m_strUrl, "http://h/b.bin");
     EXPECT_EQ(Doc().GetItemCount(true), 2);
     EXPECT_TRUE(Doc().IsModified());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+#endif
+}
+
+// The native messaging host hands a browser's links to the window, whatever
+// list it has open (here a new one), and the window comes to the front only
+// when the message asks for it.
+TEST_F(StartupTest, BrowserLinksReachTheWindowWhichRisesOnlyWhenAsked)
+{
+#ifdef ZORV_EXE
+    ASSERT_TRUE(Start({}));
+    int raised = 0;
+    QObject::connect(app.get(), &CZorvApp::Raised, [&] { ++raised; });
+    const auto send = [&](const char* url, bool front) {
+        const QJsonObject link{{"url", url}, {"referrer", "http://page/"}};
+        const QByteArray json = QJsonDocument(QJsonObject{{"command", "add"}, {"front", front}, {"items", QJsonArray{link}}})
+                                    .toJson(QJsonDocument::Compact);
+        const auto n = static_cast<quint32>(json.size());
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.Path(QStringLiteral(".config")));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ZORV_EXE), {"--native-messaging", "chrome-extension://" ZORV_CHROMIUM_EXTENSION_ID "/"});
+        p.write(QByteArray(reinterpret_cast<const char*>(&n), 4) + json);
+        p.closeWriteChannel();
+        EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 30000));
+        return QJsonDocument::fromJson(p.readAllStandardOutput().mid(4)).object().value("added").toInt();
+    };
+    EXPECT_EQ(send("http://h/a.bin", false), 1);
+    EXPECT_EQ(raised, 0);
+    EXPECT_EQ(send("https://h/b.bin", true), 1);
+    EXPECT_EQ(raised, 1);
+    ASSERT_EQ(Doc().GetCount(), 2);
+    EXPECT_EQ(Doc().GetItem(1)->m_strUrl, "https://h/b.bin");
+    EXPECT_EQ(Doc().GetItem(1)->m_strReferer, "http://page/");
+    EXPECT_EQ(Doc().GetItemCount(true), 2);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 #endif
 }
