@@ -325,19 +325,4 @@ TEST_F(NativeHostTest, StartsTheWindowWithTheRecentListThenUsesIt)
                                       }));
 }
 
-// No recent list: the window starts with a new list, which takes the links;
-// the next message reaches the same list (the same file is not added twice).
-TEST_F(NativeHostTest, StartsTheWindowWithANewListWhenNoneIsRecent)
-{
-    const QByteArray message = Frame(Json(AddMessage({Link("http://h/a.zip")})));
-    HostRun r = Host(message);
-    ASSERT_EQ(r.replies.size(), 1);
-    EXPECT_EQ(r.replies[0]["added"].toInt(), 1) << QJsonDocument(r.replies[0]).toJson().toStdString();
-    r = Host(message);
-    ASSERT_EQ(r.replies.size(), 1);
-    EXPECT_EQ(r.replies[0]["added"].toInt(), 0);
-    EXPECT_EQ(r.replies[0]["clashes"].toInt(), 1);
-    EXPECT_EQ(Windows().size(), 1);
-}
-
 } // namespace
