@@ -232,6 +232,17 @@ try {
   await options.setViewport({ width: 720, height: 340 });
   const api = (fn, ...args) => options.evaluate(fn, ...args);
 
+  // Both entries are in the browser's context menu (an update of a missing
+  // entry fails).
+  await until('the context-menu entries', () =>
+    api(() =>
+      Promise.all(['zorv-link', 'zorv-selection'].map((id) => chrome.contextMenus.update(id, {}))).then(
+        () => true,
+        () => false,
+      ),
+    ),
+  );
+
   const page = await browser.newPage();
   await page.goto(pageUrl);
   // A click on an entry of the extension's context menu, on the test page.
