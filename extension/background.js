@@ -169,13 +169,15 @@ async function onMenuClicked(info, tab) {
 
 // Hands a download to zorv and cancels it in the browser; false (the browser
 // keeps it) when the take-over is off, the URL is not http, https or ftp
-// (blob:, data:, file:), or zorv does not take it.
+// (blob:, data:, file:), or zorv does not add it.
 async function takeOver(item, name) {
   const { takeOver: on } = await settings();
   const url = item.finalUrl || item.url;
   if (!on || item.state !== 'in_progress' || !isFetchable(url) || !isFetchable(item.url)) return false;
   try {
-    await sendToZorv([{ url, referrer: referrerOf(item.referrer ?? ''), filename: baseName(name) }]);
+    // Not added (the list has another item for that file): the browser keeps it.
+    if ((await sendToZorv([{ url, referrer: referrerOf(item.referrer ?? ''), filename: baseName(name) }])) === 0)
+      return false;
   } catch {
     return false;
   }
