@@ -17,12 +17,22 @@ async function load() {
     box.checked = values[key];
     box.addEventListener('change', () => api.storage.local.set({ [key]: box.checked }));
   }
-  if (values.lastError) {
-    const p = document.getElementById('lastError');
-    p.textContent = t('lastError', values.lastError.url, values.lastError.error);
-    p.hidden = false;
-  }
+  showError(values.lastError);
 }
+
+function showError(failure) {
+  const p = document.getElementById('lastError');
+  p.textContent = failure ? t('lastError', failure.url, failure.error) : '';
+  p.hidden = !failure;
+}
+
+// A failure while the page is open shows at once.
+api.storage.onChanged.addListener((changes, area) => {
+  if (area !== 'local' || !('lastError' in changes)) return;
+  showError(changes.lastError.newValue);
+  // An earlier check said nothing about this.
+  if (changes.lastError.newValue) document.getElementById('status').textContent = '';
+});
 
 async function check() {
   const status = document.getElementById('status');
@@ -35,7 +45,6 @@ async function check() {
     status.className = 'ok';
     // zorv answers now: an earlier failure is of no more interest.
     await api.storage.local.remove('lastError');
-    document.getElementById('lastError').hidden = true;
   } catch (e) {
     status.textContent = t('testFailed', String(e?.message ?? e));
     status.className = 'error';

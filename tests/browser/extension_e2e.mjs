@@ -229,7 +229,7 @@ try {
     options = await browser.newPage();
     await options.goto(`${origin}/options.html`);
   }
-  await options.setViewport({ width: 720, height: 340 });
+  await options.setViewport({ width: 720, height: 420 });
   const api = (fn, ...args) => options.evaluate(fn, ...args);
 
   // Both entries are in the browser's context menu (an update of a missing
@@ -351,6 +351,12 @@ try {
   );
   assert.equal(fs.readFileSync(small.filename, 'utf8'), 'small');
   assert.ok(!items().some((i) => i.url.endsWith('/download/small')));
+  // ... and a link that cannot be handed over is named on the options page.
+  await menu({ menuItemId: 'zorv-link', linkUrl: `${base}/files/late.bin`, pageUrl, frameId: 0 });
+  await until('the failure on the options page', () =>
+    options.$eval('#lastError', (p) => !p.hidden && p.textContent.includes('files/late.bin')),
+  );
+  await options.screenshot({ path: path.join(shotDir, `extension-options-${kind}-failed.png`) });
 
   console.log(`PASS (${kind}): link, selection and download reached the zorv window`);
 } catch (e) {
