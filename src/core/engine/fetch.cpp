@@ -50,6 +50,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kPollMs = 1000;
 constexpr long kMaxRedirects = 20;
 constexpr const char* kProtocols = "http,https,ftp";
+// A redirect leads to HTTP or HTTPS only: an FTP or any other target is
+// refused (CURLE_UNSUPPORTED_PROTOCOL), never followed.
+constexpr const char* kRedirectProtocols = "http,https";
 
 void GlobalInit()
 {
@@ -702,7 +705,7 @@ void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::stri
     curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kRedirectProtocols);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
@@ -887,6 +890,17 @@ bool MustRestart(const CFetchState& st, const CTransferEnd& end)
                || end.rc == CURLE_RANGE_ERROR);
 }
 
+// The note of a redirect that was not followed because its target is not
+// HTTP or HTTPS: names the target (its password masked), which libcurl
+// holds as the effective URL once it has refused it.
+std::string RefusedRedirectNote(CURL* easy)
+{
+    const char* target = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &target) != CURLE_OK || !target)
+        target = "";
+    return MaskUrlPassword(EscapeText(target)) + " へのリダイレクトは拒否しました";
+}
+
 // A segmented transfer ends when every range has: the owner helps with the
 // rest, and the end is the whole file's. What arrived without a gap from the
 // start stays when it is incomplete; the rest is dropped, so that the partial
@@ -1036,6 +1050,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                    && (st.lastResponse[0] == '4' || st.lastResponse[0] == '5')) {
             // An FTP error reply ("550 ...") says best what went wrong.
             note = st.lastResponse;
+        } else if (rc == CURLE_UNSUPPORTED_PROTOCOL && st.hasLocation) {
+            note = RefusedRedirectNote(easy);
         } else {
             note = ClientErrorText(rc, osError, errorBuffer);
         }
