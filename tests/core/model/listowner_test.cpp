@@ -5,14 +5,24 @@
 #include "model/listrequest.h"
 #include "support/tempsettings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 #include <thread>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace zorv::test {
 namespace {
@@ -107,6 +117,82 @@ TEST_F(ListOwnerTest, AnswersAddsAndDropsEverythingElse)
     EXPECT_EQ(SendToOwner(list, add.ToJson(), &reply), HandOff::NoOwner);
     EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Owned);
 }
+
+#ifndef _WIN32
+// The uid of "nobody" when this test runs as root (it can then hand files to
+// another user); -1 otherwise.
+int OtherUser()
+{
+    const passwd* pw = ::getpwnam("nobody");
+    return ::getuid() == 0 && pw ? static_cast<int>(pw->pw_uid) : -1;
+}
+
+// XDG_RUNTIME_DIR is used only when nobody else can reach into it.
+TEST_F(ListOwnerTest, RuntimeFolderIsUsedOnlyWhenPrivate)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir base;
+    ASSERT_TRUE(base.isValid());
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool otherOwner; // handed to another user (root only)
+        bool link;       // a symbolic link to a private folder
+        bool used;
+    } cases[] = {
+        {"private", 0700, false, false, true},
+        {"everyone", 0777, false, false, false},
+        {"readable", 0755, false, false, false},
+        {"stranger", 0700, true, false, false},
+        {"link", 0700, false, true, false},
+    };
+    for (const auto& c : cases) {
+        const QString folder = base.filePath(QString::fromUtf8(c.name));
+        if (c.otherOwner && OtherUser() < 0)
+            continue;
+        if (c.link) {
+            ASSERT_TRUE(QFile::link(base.filePath(QStringLiteral("private")), folder));
+        } else {
+            ASSERT_TRUE(QDir().mkdir(folder));
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.mode), 0);
+            if (c.otherOwner) {
+                ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), OtherUser(), OtherUser()), 0);
+            }
+        }
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+        const QString socket = OwnerSocketPath(list);
+        EXPECT_EQ(socket.startsWith(folder + QLatin1Char('/')), c.used) << c.name << " " << socket.toStdString();
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(QFileInfo(socket).path()).constData(), &st), 0) << c.name;
+        EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0077) == 0) << c.name;
+    }
+    qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+// A socket file of another user's at the owner's path is never connected to:
+// a sender finds no owner, and a new owner does not hand over to it.
+TEST_F(ListOwnerTest, SocketOfAnotherUserIsNeitherAskedNorObeyed)
+{
+    if (OtherUser() < 0)
+        GTEST_SKIP() << "needs root to hand a socket to another user";
+    const QByteArray socket = QFile::encodeName(OwnerSocketPath(list));
+    ASSERT_EQ(::lchown(socket.constData(), OtherUser(), OtherUser()), 0);
+    CAddRequest add;
+    add.urls = {"http://h/a"};
+    add.destination = settings.Dir().toStdString();
+    QJsonObject reply;
+    EXPECT_EQ(Send(add.ToJson(), &reply), HandOff::NoOwner);
+    EXPECT_EQ(doc.GetCount(), 0);
+    CListOwner other{{}};
+    QString error;
+    EXPECT_EQ(other.Own(list, &error), CListOwner::OwnResult::Failed);
+    EXPECT_TRUE(error.contains(QString::fromLocal8Bit(socket))) << error.toStdString();
+
+    ASSERT_EQ(::lchown(socket.constData(), ::getuid(), ::getgid()), 0);
+    EXPECT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
+    EXPECT_EQ(doc.GetCount(), 1);
+}
+#endif
 
 } // namespace
 } // namespace zorv::test
