@@ -349,7 +349,10 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
     const QString list = Work("l.zorv");
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("good.txt"), "http://h/a\nhttp://h/b\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("bad.txt"), "http://h/c\nnot a url\nhttp://h/d\n"));
-    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("rec.grx"), "File: " + Work("g").toUtf8() + "\nURL: http://h/e\n"));
+    // A relative folder is taken from the imported file's folder.
+    ASSERT_TRUE(QDir(m_work.path()).mkdir(QStringLiteral("in")));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("in/rec.grx"), "File: ../g\nURL: http://h/e\n"));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("climb.wrg"), "StoreIn=w\nSaveAs=../esc\nUrl=http://h/g\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("readme"), "http://h/f\n"));
 
     for (const QStringList& args : {QStringList{"--import", list}, QStringList{"--import", "--bogus", list, "good.txt"}})
@@ -361,15 +364,18 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
     EXPECT_FALSE(QFile::exists(list));
 
     EXPECT_EQ(Run({"--import", list, "good.txt"}).status, 0);
-    r = Run({"--import", list, "bad.txt", "rec.grx"});
+    r = Run({"--import", list, "bad.txt", "in/rec.grx", "climb.wrg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("bad.txt: line 2"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("climb.wrg: line 2: SaveAs=../esc refused"))) << r.err.toStdString();
     const QStringList lines = Run({"--list", list}).Lines();
     EXPECT_EQ(lines, (QStringList{QStringLiteral("0\t0\thttp://h/a\t%1\ta\t").arg(m_work.path()),
                                   QStringLiteral("1\t0\thttp://h/b\t%1\tb\t").arg(m_work.path()),
                                   QStringLiteral("2\t0\thttp://h/c\t%1\tc\t").arg(m_work.path()),
-                                  QStringLiteral("3\t0\thttp://h/e\t%1\te\t").arg(Work("g"))}));
+                                  QStringLiteral("3\t0\thttp://h/e\t%1\te\t").arg(Work("g")),
+                                  QStringLiteral("4\t0\thttp://h/g\t%1\tg\t").arg(Work("w"))}));
     EXPECT_TRUE(QFileInfo(Work("g")).isDir()); // the folders of what was added are made
+    EXPECT_FALSE(QFileInfo::exists(Work("esc")));
 }
 
 // --reset puts the failed items (or the given ones) back at the bottom, not

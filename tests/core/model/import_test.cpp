@@ -98,6 +98,39 @@ TEST_F(ImportTest, ReadersAddWhatTheirRecordsName)
     }
 }
 
+// Folders stay where the file says: relative ones are taken from the
+// imported file's folder, and a SaveAs= that is not one folder name inside
+// StoreIn= is refused for its line (the record keeps StoreIn=).
+TEST_F(ImportTest, FoldersAreTakenFromTheFilesFolderAndNeverClimbOut)
+{
+    ASSERT_TRUE(QDir(settings.Dir()).mkdir(QStringLiteral("in")));
+    const std::string base = settings.Dir().toStdString();
+    const struct {
+        const char* name;
+        QByteArray text;
+        std::vector<std::string> items;
+        std::vector<int> refused; // lines with a note
+    } cases[] = {
+        {"in/a.grx", "File: ../rel\nURL: http://h/a\nFile: sub/x\nURL: http://h/b\n",
+         {"http://h/a|" + base + "/rel/h|a|", "http://h/b|" + base + "/in/sub/x/h|b|"}, {}},
+        {"in/a.wrg", "StoreIn=.\nSaveAs=s\nUrl=http://h/a\n", {"http://h/a|" + base + "/in/s/h|a|"}, {}},
+        {"b.wrg",
+         "StoreIn=/d\nSaveAs=../../escaped\nUrl=http://h/a\nStoreIn=/d\nSaveAs=a/b\nUrl=http://h/b\n"
+         "StoreIn=/d\nSaveAs=/etc\nUrl=http://h/c\nStoreIn=/d\nSaveAs=..\nSaveAs=a\\b\nUrl=http://h/e\n",
+         {"http://h/a|/d/h|a|", "http://h/b|/d/h|b|", "http://h/c|/d/h|c|", "http://h/e|/d/h|e|"}, {2, 5, 8, 11, 12}},
+    };
+    for (const auto& c : cases) {
+        doc.DeleteContents();
+        const CImportResult r = Import(c.name, c.text);
+        EXPECT_TRUE(r.ok) << c.name;
+        EXPECT_EQ(Items(), c.items) << c.name;
+        std::vector<int> lines;
+        for (const CImportNote& n : r.notes)
+            lines.push_back(n.line);
+        EXPECT_EQ(lines, c.refused) << c.name;
+    }
+}
+
 // The reader is chosen by the text after the last "." of the whole path,
 // in any case; a path without "." is not read at all.
 TEST_F(ImportTest, ExtensionChoosesTheReader)
