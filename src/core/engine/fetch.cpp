@@ -910,6 +910,8 @@ bool MustRestart(const CFetchState& st, const CTransferEnd& end)
                || end.rc == CURLE_RANGE_ERROR);
 }
 
+// True once the request has gone out: a failure after it came while the
+// response was read.
 bool RequestSent(CURL* easy)
 {
     long bytes = 0;
