@@ -10,7 +10,10 @@
 #include "res/strings.h"
 #include "settings/options.h"
 #include "ui/folderdialog.h"
+#include "model/import.h"
+#include "res/resource.h"
 #include "view/destcheckdlg.h"
+#include "view/zorvview.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,7 +37,7 @@ int main(int argc, char** argv)
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|about|help|options-connection|options-local|options-misc|proxy|urledit-new|urledit-edit|urledit-multi OUT.png\n");
+        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|import-notes|about|help|options-connection|options-local|options-misc|proxy|urledit-new|urledit-edit|urledit-multi OUT.png\n");
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
@@ -60,6 +63,10 @@ int main(int argc, char** argv)
                                                                              QStringLiteral("/home/user/ダウンロード/新しい写真")),
                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         dialog.reset(box);
+    } else if (kind == QLatin1String("import-notes")) {
+        dialog = std::make_unique<QMessageBox>(
+            QMessageBox::Critical, res::LoadString(res::AFX_IDS_APP_TITLE),
+            CZorvView::ImportNotesText(QStringLiteral("/home/user/ダウンロード/old-list.wrg"), {{2, {}}, {5, {}}}));
     } else if (kind == QLatin1String("about")) {
         dialog = std::make_unique<CAboutDlg>();
     } else if (kind == QLatin1String("help")) {

@@ -229,10 +229,12 @@ int RunImport(const QStringList& args, std::FILE* err)
     const CImportReport report = CImportReport::FromJson(json);
     for (size_t i = 0; i < report.files.size(); ++i) {
         const CImportReport::File& f = report.files[i];
-        if (f.ok)
-            continue;
         // Named as the user gave it.
         const QString name = i + 1 < size_t(positional.size()) ? positional[int(i) + 1] : Q(f.path);
+        for (const CImportNote& note : f.notes)
+            Print(err, QStringLiteral("zorv: %1: line %2: %3\n").arg(name).arg(note.line).arg(Q(note.text)));
+        if (f.ok)
+            continue;
         if (f.line > 0) {
             Print(err, QStringLiteral("zorv: %1: line %2: %3; %4 item(s) before it were added\n")
                            .arg(name).arg(f.line).arg(Q(f.cause)).arg(f.added));

@@ -49,7 +49,16 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // The transfer loop looks at the clock at least this often.
 constexpr int kPollMs = 1000;
 constexpr long kMaxRedirects = 20;
+// A response's header block larger than this is refused (libcurl's own
+// limit, 300 KB, would end the transfer with a receive error).
+constexpr size_t kMaxHeaderBlock = 256 * 1024;
+constexpr const char* kHeaderTooLarge = "サーバーの応答ヘッダーが大きすぎます";
+// A body longer than the server announced is not the file it described.
+constexpr const char* kBodyTooLong = "サーバーが告げた長さより多く送りました";
 constexpr const char* kProtocols = "http,https,ftp";
+// A redirect leads to HTTP or HTTPS only: an FTP or any other target is
+// refused (CURLE_UNSUPPORTED_PROTOCOL), never followed.
+constexpr const char* kRedirectProtocols = "http,https";
 
 void GlobalInit()
 {
@@ -329,6 +338,7 @@ struct CFetchState {
     std::string writeError;
 
     std::uint64_t length = 0; // announced length, 0 when unknown
+    bool overrun = false;     // the body went on past `length`
     std::uint64_t total = 0;  // body bytes received
     std::uint64_t notified = 0;
     Clock::time_point lastNotice{};
@@ -544,6 +554,11 @@ size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userdata)
     }
     if (st.phase != CFetchState::Phase::Opening)
         return n; // trailers
+    if (st.headers.size() + n > kMaxHeaderBlock) {
+        st.refusedNote = kHeaderTooLarge;
+        st.phase = CFetchState::Phase::Refused;
+        return 0;
+    }
     st.headers.append(line);
     if (line == "\r\n" || line == "\n") {
         // End of a header block. Interim responses and redirects that libcurl
@@ -584,6 +599,14 @@ size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
         limiter.Take(n, [&st] { return st.item->IsCancelled(); });
     if (st.segments)
         return st.WriteRange(ptr, n);
+    if (st.length && st.total + n > st.length) {
+        // The bytes up to the announced length are kept; the transfer ends.
+        const size_t fits = st.total < st.length ? static_cast<size_t>(st.length - st.total) : 0;
+        if (fits && st.Write(ptr, fits))
+            st.total += fits;
+        st.overrun = true;
+        return 0;
+    }
     if (!st.Write(ptr, n))
         return 0;
     st.total += n;
@@ -702,7 +725,7 @@ void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::stri
     curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kRedirectProtocols);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
@@ -887,6 +910,25 @@ bool MustRestart(const CFetchState& st, const CTransferEnd& end)
                || end.rc == CURLE_RANGE_ERROR);
 }
 
+// True once the request has gone out: a failure after it came while the
+// response was read.
+bool RequestSent(CURL* easy)
+{
+    long bytes = 0;
+    return curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &bytes) == CURLE_OK && bytes > 0;
+}
+
+// The note of a redirect that was not followed because its target is not
+// HTTP or HTTPS: names the target (its password masked), which libcurl
+// holds as the effective URL once it has refused it.
+std::string RefusedRedirectNote(CURL* easy)
+{
+    const char* target = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &target) != CURLE_OK || !target)
+        target = "";
+    return MaskUrlPassword(EscapeText(target)) + " へのリダイレクトは拒否しました";
+}
+
 // A segmented transfer ends when every range has: the owner helps with the
 // rest, and the end is the whole file's. What arrived without a gap from the
 // start stays when it is incomplete; the rest is dropped, so that the partial
@@ -1036,6 +1078,11 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                    && (st.lastResponse[0] == '4' || st.lastResponse[0] == '5')) {
             // An FTP error reply ("550 ...") says best what went wrong.
             note = st.lastResponse;
+        } else if (rc == CURLE_UNSUPPORTED_PROTOCOL && st.hasLocation) {
+            note = RefusedRedirectNote(easy);
+        } else if (rc == CURLE_OUT_OF_MEMORY && !ftp && RequestSent(easy)) {
+            // libcurl's answer to a header line over its limit (100 KB).
+            note = std::string(kHeaderTooLarge) + " (libcurl error " + std::to_string(rc) + ")";
         } else {
             note = ClientErrorText(rc, osError, errorBuffer);
         }
@@ -1059,9 +1106,11 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
             item->SetNote(progress + " " + stallNote);
         else if (multiFailed)
             item->SetNote(progress + " libcurl の転送が失敗しました");
+        else if (st.overrun || (st.length && st.total > st.length))
+            item->SetNote(progress + " " + kBodyTooLong);
         else if (rc != CURLE_OK)
             item->SetNote(progress + " " + ClientErrorText(rc, osError, errorBuffer));
-        else if (st.length && st.total != st.length)
+        else if (st.length && st.total < st.length)
             item->SetNote(progress + " 転送が途中で切れました");
         else
             result = STATE_FETCHED;
@@ -1093,7 +1142,7 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                 rec.lastModifiedTime = t > 0 ? static_cast<std::int64_t>(t) : 0;
             }
             rec.expectedSize = st.length;
-            rec.sparse = st.total != st.length;
+            rec.sparse = st.total != st.length || st.overrun;
             // A failed registration only ends it.
             CUrlCache().Store(rec, QString::fromStdString(holder));
         }

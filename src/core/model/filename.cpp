@@ -154,9 +154,15 @@ std::string FileNameFromUrlSegment(std::string_view segment)
     return CutFileName(std::move(name));
 }
 
+std::string_view UrlPathPart(std::string_view url)
+{
+    return url.substr(0, url.find_first_of("?#"));
+}
+
 std::string UrlFileName(std::string_view url)
 {
-    const std::string_view last = url.substr(url.rfind('/') + 1);
+    const std::string_view path = UrlPathPart(url);
+    const std::string_view last = path.substr(path.rfind('/') + 1);
     return last.empty() ? std::string("index.html") : FileNameFromUrlSegment(last);
 }
 
@@ -164,14 +170,20 @@ bool IsUrlFileName(std::string_view url, std::string_view name)
 {
     if (name.empty())
         return false;
-    const std::size_t slash = url.rfind('/');
-    const std::string_view last = url.substr(slash + 1);
+    // Older versions named the file after the text behind the URL's last
+    // "/", query and all.
+    const std::string_view whole = url.substr(url.rfind('/') + 1);
+    if (!whole.empty() && (name == whole || name == FileNameFromUrlSegment(whole)))
+        return true;
+    const std::string_view path = UrlPathPart(url);
+    const std::size_t slash = path.rfind('/');
+    const std::string_view last = path.substr(slash + 1);
     if (name == UrlFileName(url) || name == last)
         return true;
     if (!last.empty() || slash == std::string_view::npos || slash == 0)
         return false;
     // A URL ending in "/" named after its last directory.
-    const std::string_view rest = url.substr(0, slash);
+    const std::string_view rest = path.substr(0, slash);
     const std::string_view dir = rest.substr(rest.rfind('/') + 1);
     return !dir.empty() && (name == dir || name == FileNameFromUrlSegment(dir));
 }

@@ -18,13 +18,18 @@ inline constexpr std::size_t kMaxFileNameBytes = 255 - 10;
 // segment as it is), "." and ".." as "_", and cut to kMaxFileNameBytes.
 std::string FileNameFromUrlSegment(std::string_view segment);
 
+// The part of `url` that names a file: everything before the query ("?")
+// or the fragment ("#"). Local names and folders come from this part only.
+std::string_view UrlPathPart(std::string_view url);
+
 // The name the level-0 derivation gives `url`: FileNameFromUrlSegment of the
-// last segment, "index.html" when the URL ends in "/".
+// last segment of UrlPathPart, "index.html" when that ends in "/".
 std::string UrlFileName(std::string_view url);
 
 // True when `name` is what the program derived from `url` rather than a name
-// the user typed: the level-0 name, the raw last segment (lists of older
-// versions), or the last directory (a URL ending in "/" at a higher level).
+// the user typed: the level-0 name, the raw last segment, the last directory
+// (a URL ending in "/" at a higher level), or what older versions derived
+// from the whole URL, query included (kept as stored in their lists).
 bool IsUrlFileName(std::string_view url, std::string_view name);
 
 // The file name of a Content-Disposition header value as sent (UTF-8):

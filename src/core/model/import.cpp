@@ -3,7 +3,9 @@
 #include "model/paths.h"
 #include "model/text.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -84,11 +86,26 @@ bool Key(std::string_view line, std::string_view key, std::string* value)
     return true;
 }
 
+// A "SaveAs=" value that names one folder inside the StoreIn folder.
+bool IsOneFolderName(std::string_view name)
+{
+    if (name == "." || name == ".." || name.find_first_of("/\\") != std::string_view::npos)
+        return false;
+#ifdef _WIN32
+    if (name.find(':') != std::string_view::npos) // a drive
+        return false;
+#endif
+    return true;
+}
+
 // One import: the document, the defaults and the outcome.
 class CImport {
 public:
-    CImport(CZorvDoc& doc, const std::string& defaultDestination, CImportFailure* failure)
-        : m_doc(doc), m_strDefault(defaultDestination), m_pFailure(failure)
+    // `folder`: the imported file's folder, which relative folders named in
+    // the file are taken from.
+    CImport(CZorvDoc& doc, const std::string& defaultDestination, CImportFailure* failure, const std::string& folder)
+        : m_doc(doc), m_strDefault(defaultDestination), m_pFailure(failure),
+          m_base(folder.empty() ? QDir::currentPath() : QString::fromStdString(folder))
     {
     }
 
@@ -131,6 +148,15 @@ public:
     }
 
 private:
+    // A folder named by the file, relative ones taken from the file's folder.
+    std::string FileFolder(const std::string& folder) const
+    {
+        const QString given = QString::fromStdString(folder);
+        if (QDir::isAbsolutePath(given))
+            return folder;
+        return QDir::toNativeSeparators(QDir::cleanPath(QDir(m_base).absoluteFilePath(given))).toStdString();
+    }
+
     bool Add(const std::string& url, const std::string& referer, const std::string& destination)
     {
         if (!m_doc.AddUrl(url, referer, destination, {}, -1)) {
@@ -151,7 +177,7 @@ private:
         }
         if (m_strUrl.empty() || m_strFolder.empty())
             return true;
-        const bool added = Add(m_strUrl, {}, m_strFolder);
+        const bool added = Add(m_strUrl, {}, FileFolder(m_strFolder));
         m_strUrl.clear();
         m_strFolder.clear();
         return added;
@@ -162,18 +188,22 @@ private:
         std::string value;
         if (m_strUrl.empty() && Key(line, "Url=", &m_strUrl)) {
         } else if (m_strFolder.empty() && Key(line, "StoreIn=", &m_strFolder)) {
-        } else if (!m_strFolder.empty() && Key(line, "SaveAs=", &value)) {
-            // A further folder level under the folder. '/' separates folders
-            // on every platform; a backslash only where it is the separator.
-            const char last = m_strFolder.back();
-            if (last != kPathSeparator && last != '/')
-                m_strFolder += kPathSeparator;
-            m_strFolder += value;
+        } else if (!m_strFolder.empty() && Key(line, "SaveAs=", &value) && !value.empty()) {
+            // A further folder level under the folder, never one outside it.
+            if (!IsOneFolderName(value)) {
+                m_result.notes.push_back(
+                    {m_line, "SaveAs=" + EscapeText(value) + " refused: not one folder inside StoreIn"});
+            } else {
+                const char last = m_strFolder.back();
+                if (last != kPathSeparator && last != '/')
+                    m_strFolder += kPathSeparator;
+                m_strFolder += value;
+            }
         } else if (m_strReferer.empty() && Key(line, "RefererStr=", &m_strReferer)) {
         }
         if (m_strUrl.empty() || m_strFolder.empty())
             return true;
-        const bool added = Add(m_strUrl, m_strReferer, m_strFolder);
+        const bool added = Add(m_strUrl, m_strReferer, FileFolder(m_strFolder));
         m_strUrl.clear();
         m_strFolder.clear();
         m_strReferer.clear();
@@ -183,6 +213,7 @@ private:
     CZorvDoc& m_doc;
     const std::string& m_strDefault;
     CImportFailure* m_pFailure;
+    const QString m_base;
     CImportResult m_result;
     int m_line = 0;
     std::string m_strUrl, m_strFolder, m_strReferer;
@@ -210,7 +241,7 @@ CImportResult ImportFile(CZorvDoc& doc, const std::string& path)
 CImportResult ImportFile(CZorvDoc& doc, const std::string& path, const std::string& defaultDestination,
                          CImportFailure* failure)
 {
-    CImport import(doc, defaultDestination, failure);
+    CImport import(doc, defaultDestination, failure, QFileInfo(QString::fromStdString(path)).absolutePath().toStdString());
     ImportFormat format{};
     if (!ImportFormatOf(path, &format))
         return import.Fail("no extension: the format is unknown", 0);
@@ -222,9 +253,9 @@ CImportResult ImportFile(CZorvDoc& doc, const std::string& path, const std::stri
 }
 
 CImportResult ImportBytes(CZorvDoc& doc, ImportFormat format, std::string_view bytes,
-                          const std::string& defaultDestination, CImportFailure* failure)
+                          const std::string& defaultDestination, CImportFailure* failure, const std::string& folder)
 {
-    CImport import(doc, defaultDestination, failure);
+    CImport import(doc, defaultDestination, failure, folder);
     CLineReader reader([&bytes](char* buf, long long max) {
         const size_t n = std::min(bytes.size(), static_cast<size_t>(max));
         std::memcpy(buf, bytes.data(), n);

@@ -14,14 +14,18 @@
 // lines are skipped; a UTF-8 byte order mark at the start of the file is
 // dropped. A line that is not valid UTF-8 is read as code page 932. A line
 // that holds a NUL byte or is longer than kMaxImportLine bytes marks the file
-// as damaged: the import stops there. Folders named by the file are used as
-// given (a relative folder stays relative: it is resolved where the item is
-// fetched, not beside the imported file).
+// as damaged: the import stops there. A relative folder named by the file
+// ("File: ../rel", "StoreIn=rel") is taken from the imported file's folder.
+// A "SaveAs=" value adds one folder level: a value that is not one folder
+// name (a separator, "." or "..", so an absolute path or a climb out of
+// the StoreIn folder) is refused with a note on that line, and the import
+// goes on without it.
 #include "model/doc.h"
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zorv {
 
@@ -34,9 +38,15 @@ inline constexpr std::size_t kMaxImportLine = 1 << 20;
 // the whole file was read; false on an unreadable file, a refused URL or a
 // bad .grx line — the items added before that stay. Never throws. Does not
 // mark the list modified.
+// A line the import went past without doing what it asked.
+struct CImportNote {
+    int line = 0;
+    std::string text; // in English, for the command line
+};
 struct CImportResult {
     bool ok = false;
     int added = 0;
+    std::vector<CImportNote> notes;
 };
 CImportResult ImportFile(CZorvDoc& doc, const std::string& path);
 
@@ -56,8 +66,10 @@ bool ImportFormatOf(std::string_view path, ImportFormat* format);
 CImportResult ImportFile(CZorvDoc& doc, const std::string& path, const std::string& defaultDestination,
                          CImportFailure* failure);
 
-// The reader of `format` over the bytes of a file already in memory.
+// The reader of `format` over the bytes of a file already in memory, as if
+// read from a file in `folder` (empty: the current folder).
 CImportResult ImportBytes(CZorvDoc& doc, ImportFormat format, std::string_view bytes,
-                          const std::string& defaultDestination = {}, CImportFailure* failure = nullptr);
+                          const std::string& defaultDestination = {}, CImportFailure* failure = nullptr,
+                          const std::string& folder = {});
 
 } // namespace zorv

@@ -150,7 +150,7 @@ bool CItem::IsValidUrl(std::string_view url)
 
 void CItem::MakeLocalName(int level)
 {
-    std::string_view rest = m_strUrl;
+    std::string_view rest = UrlPathPart(m_strUrl);
     std::string sub;
     m_strFileName.clear();
     // Level -1 mirrors nothing and derives no name; levels below -1 act as 0.

@@ -56,9 +56,34 @@ bool ParseObject(const QByteArray& json, QJsonObject* out)
     return true;
 }
 
-// True when something listens on the socket (an owner that is alive).
+// What is found at an owner socket's path.
+enum class SocketFile {
+    None,    // nothing, or a file of this user's that is no socket
+    Ours,    // a socket of this user's
+    Foreign  // a file of another user's: never connected to, never replaced
+};
+
+SocketFile SocketFileAt(const QString& socketPath)
+{
+#ifdef _WIN32
+    Q_UNUSED(socketPath);
+    return SocketFile::Ours; // a named pipe: no file to look at
+#else
+    struct stat st {};
+    if (socketPath.isEmpty() || ::lstat(QFile::encodeName(socketPath).constData(), &st) != 0)
+        return SocketFile::None;
+    if (st.st_uid != ::getuid())
+        return SocketFile::Foreign;
+    return S_ISSOCK(st.st_mode) ? SocketFile::Ours : SocketFile::None;
+#endif
+}
+
+// True when something listens on the socket (an owner that is alive). Only
+// a socket of this user's is tried: a stranger's would receive the request.
 bool OwnerAnswers(const QString& socketPath)
 {
+    if (SocketFileAt(socketPath) != SocketFile::Ours)
+        return false;
     QLocalSocket probe;
     probe.connectToServer(socketPath);
     const bool connected = probe.waitForConnected(kConnectMs);
@@ -108,23 +133,37 @@ QString CanonicalListPath(const QString& listPath)
 
 namespace {
 
-// The folder of the owner sockets: XDG_RUNTIME_DIR, else a folder of this
-// user's own in the temporary folder (0700, checked), made quietly.
+#ifndef _WIN32
+// A folder nobody else can enter or write to: this user's own (not a link
+// to one), without any permission for group or others.
+bool PrivateFolder(const QString& path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode)
+           && st.st_uid == ::getuid() && (st.st_mode & 0077) == 0;
+}
+#endif
+
+// The folder of the owner sockets: XDG_RUNTIME_DIR when it is private, else
+// a folder of this user's own in the temporary folder, made quietly, else
+// Qt's runtime folder when that is private. Empty when no private folder
+// exists (then no socket is made or tried).
 QString RuntimeFolder()
 {
     const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
+#ifdef _WIN32
     if (!xdg.isEmpty() && QFileInfo(xdg).isDir())
         return xdg;
-#ifdef _WIN32
     return QString(); // named pipes: the name alone
 #else
+    if (PrivateFolder(xdg))
+        return xdg;
     const QString dir = QDir::tempPath() + QStringLiteral("/zorv-runtime-") + QString::number(::getuid());
     ::mkdir(QFile::encodeName(dir).constData(), 0700);
-    struct stat st {};
-    if (::lstat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
-        && (st.st_mode & 0077) == 0)
+    if (PrivateFolder(dir))
         return dir;
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString qt = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return PrivateFolder(qt) ? qt : QString();
 #endif
 }
 
@@ -136,6 +175,10 @@ QString OwnerSocketPath(const QString& listPath)
         QCryptographicHash::hash(CanonicalListPath(listPath).toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
     const QString name = QStringLiteral("zorv-") + QString::fromLatin1(hash);
     const QString dir = RuntimeFolder();
+#ifndef _WIN32
+    if (dir.isEmpty())
+        return QString();
+#endif
     return dir.isEmpty() ? name : dir + QLatin1Char('/') + name;
 }
 
@@ -180,6 +223,16 @@ CListOwner::OwnResult CListOwner::Own(const QString& listPath, QString* error,
     if (lock.Busy()) {
         if (error)
             *error = QStringLiteral("%1: 別の zorv (%2) が書き込み中です").arg(listPath, lock.Holder());
+        return OwnResult::Failed;
+    }
+    if (socketPath.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("%1: ソケットを置く自分専用のフォルダーがありません (XDG_RUNTIME_DIR)").arg(listPath);
+        return OwnResult::Failed;
+    }
+    if (SocketFileAt(socketPath) == SocketFile::Foreign) {
+        if (error)
+            *error = QStringLiteral("%1 は別のユーザーのファイルです").arg(socketPath);
         return OwnResult::Failed;
     }
     if (OwnerAnswers(socketPath))
@@ -285,8 +338,11 @@ void CListOwner::OnReadyRead(QLocalSocket* socket)
 HandOff SendToOwner(const QString& listPath, const QJsonObject& request, QJsonObject* reply,
                     std::chrono::milliseconds timeout)
 {
+    const QString socketPath = OwnerSocketPath(listPath);
+    if (SocketFileAt(socketPath) != SocketFile::Ours)
+        return HandOff::NoOwner;
     QLocalSocket socket;
-    socket.connectToServer(OwnerSocketPath(listPath));
+    socket.connectToServer(socketPath);
     if (!socket.waitForConnected(kConnectMs))
         return HandOff::NoOwner;
     QJsonObject sent = request;

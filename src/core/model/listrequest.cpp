@@ -269,18 +269,24 @@ int CImportReport::Added() const
 
 bool CImportReport::Complete() const
 {
-    return folders.empty() && std::all_of(files.begin(), files.end(), [](const File& f) { return f.ok; });
+    return folders.empty()
+           && std::all_of(files.begin(), files.end(), [](const File& f) { return f.ok && f.notes.empty(); });
 }
 
 QJsonObject CImportReport::ToJson() const
 {
     QJsonArray list, dirs;
     for (const File& f : files) {
+        QJsonArray notes;
+        for (size_t i = 0; i < std::min(f.notes.size(), kMaxReportEntries); ++i)
+            notes.append(QJsonObject{{QStringLiteral("line"), f.notes[i].line},
+                                     {QStringLiteral("text"), Q(f.notes[i].text)}});
         list.append(QJsonObject{{QStringLiteral("path"), Q(f.path)},
                                 {QStringLiteral("ok"), f.ok},
                                 {QStringLiteral("added"), f.added},
                                 {QStringLiteral("line"), f.line},
-                                {QStringLiteral("cause"), Q(f.cause)}});
+                                {QStringLiteral("cause"), Q(f.cause)},
+                                {QStringLiteral("notes"), notes}});
     }
     for (size_t i = 0; i < std::min(folders.size(), kMaxReportEntries); ++i)
         dirs.append(Q(folders[i]));
@@ -292,9 +298,12 @@ CImportReport CImportReport::FromJson(const QJsonObject& json)
     CImportReport r;
     for (const QJsonValue& v : json.value(QStringLiteral("files")).toArray()) {
         const QJsonObject o = v.toObject();
+        std::vector<CImportNote> notes;
+        for (const QJsonValue& n : o.value(QStringLiteral("notes")).toArray())
+            notes.push_back({n.toObject().value(QStringLiteral("line")).toInt(), S(n.toObject().value(QStringLiteral("text")))});
         r.files.push_back({S(o.value(QStringLiteral("path"))), o.value(QStringLiteral("ok")).toBool(),
                            o.value(QStringLiteral("added")).toInt(), o.value(QStringLiteral("line")).toInt(),
-                           S(o.value(QStringLiteral("cause")))});
+                           S(o.value(QStringLiteral("cause"))), std::move(notes)});
     }
     for (const QJsonValue& v : json.value(QStringLiteral("folders")).toArray())
         r.folders.push_back(S(v));
@@ -308,7 +317,8 @@ CImportReport ImportFiles(CZorvDoc& doc, const CImportRequest& request)
     for (const std::string& path : request.files) {
         CImportFailure failure;
         const CImportResult r = ImportFile(doc, path, request.destination, &failure);
-        report.files.push_back({path, r.ok, r.added, r.ok ? 0 : failure.line, r.ok ? std::string() : failure.cause});
+        report.files.push_back(
+            {path, r.ok, r.added, r.ok ? 0 : failure.line, r.ok ? std::string() : failure.cause, r.notes});
     }
     std::vector<const CItem*> added;
     for (int i = before; i < doc.GetCount(); ++i)

@@ -3,6 +3,7 @@
 // is changed in this process (`zorv --add` on a list nobody holds) or handed
 // to the zorv that holds it (see model/listowner.h), where it travels as JSON.
 #include "model/doc.h"
+#include "model/import.h"
 
 #include <QJsonObject>
 
@@ -90,6 +91,7 @@ struct CImportReport {
         int added = 0;
         int line = 0;      // the line that stopped a failed import; 0: the file itself
         std::string cause; // why it failed
+        std::vector<CImportNote> notes; // lines gone past without doing what they asked
     };
     std::vector<File> files;
     std::vector<std::string> folders; // as in CAddReport

@@ -442,10 +442,24 @@ void CZorvView::OnImport()
     store->setValue(kImportFolderEntry, QFileInfo(path).absolutePath());
     store.reset();
     CZorvDoc& doc = m_host.Doc();
-    if (!ImportFile(doc, path.toStdString()).ok)
+    const CImportResult result = ImportFile(doc, path.toStdString());
+    if (!result.ok)
         m_error(res::LoadString(res::IDS_IMPORT_FAILED));
+    if (!result.notes.empty())
+        m_error(ImportNotesText(path, result.notes));
     doc.SetModifiedFlag(true);
     OnCheckDestinations();
+}
+
+QString CZorvView::ImportNotesText(const QString& path, const std::vector<CImportNote>& notes)
+{
+    // The only lines an import goes past: SaveAs= values it refused.
+    QStringList lines;
+    for (const CImportNote& note : notes)
+        lines << QStringLiteral("%1 行目").arg(note.line);
+    return QStringLiteral("%1\n\n次の行の SaveAs= は StoreIn のフォルダーの外を指すため使いませんでした"
+                          "（その項目は StoreIn のフォルダーに保存します）:\n%2")
+        .arg(QDir::toNativeSeparators(path), lines.join(QStringLiteral("、")));
 }
 
 QString CZorvView::EmptyListHint()

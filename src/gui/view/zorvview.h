@@ -16,6 +16,7 @@
 namespace zorv {
 
 class CListModel;
+struct CImportNote;
 class IViewHost;
 
 class CZorvView : public QTableView {
@@ -73,6 +74,8 @@ public:
 
     // The text an empty list shows: the ways to add URLs.
     static QString EmptyListHint();
+    // What the import of `path` tells about the lines it went past.
+    static QString ImportNotesText(const QString& path, const std::vector<CImportNote>& notes);
 
     bool IsMonitoringClipboard() const { return m_bMonitorClipboard; }
     const CSortState& SortState() const { return m_sort; }

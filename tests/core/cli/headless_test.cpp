@@ -223,12 +223,12 @@ TEST_F(HeadlessTest, FullDiskLeavesTheListWhole)
 {
     DirectConnections();
     zorv::test::CHttpServer server;
-    server.Serve("/big", std::string(8192, 'b'));
+    server.Serve("/big/f[0-9]+", std::string(8192, 'b'));
     ASSERT_TRUE(server.Start());
     const QString list = Work("l.zorv");
     QStringList add{"--add", "--dest", Work("dl"), list};
     for (int i = 0; i < 40; ++i)
-        add << QString::fromStdString(server.Url("/big?" + std::to_string(i)));
+        add << QString::fromStdString(server.Url("/big/f" + std::to_string(i)));
     ASSERT_EQ(Run(add).status, 0);
     const QByteArray before = ReadFileBytes(list);
     ASSERT_GT(before.size(), 2048);
@@ -349,7 +349,10 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
     const QString list = Work("l.zorv");
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("good.txt"), "http://h/a\nhttp://h/b\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("bad.txt"), "http://h/c\nnot a url\nhttp://h/d\n"));
-    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("rec.grx"), "File: " + Work("g").toUtf8() + "\nURL: http://h/e\n"));
+    // A relative folder is taken from the imported file's folder.
+    ASSERT_TRUE(QDir(m_work.path()).mkdir(QStringLiteral("in")));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("in/rec.grx"), "File: ../g\nURL: http://h/e\n"));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("climb.wrg"), "StoreIn=w\nSaveAs=../esc\nUrl=http://h/g\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("readme"), "http://h/f\n"));
 
     for (const QStringList& args : {QStringList{"--import", list}, QStringList{"--import", "--bogus", list, "good.txt"}})
@@ -361,15 +364,18 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
     EXPECT_FALSE(QFile::exists(list));
 
     EXPECT_EQ(Run({"--import", list, "good.txt"}).status, 0);
-    r = Run({"--import", list, "bad.txt", "rec.grx"});
+    r = Run({"--import", list, "bad.txt", "in/rec.grx", "climb.wrg"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("bad.txt: line 2"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("climb.wrg: line 2: SaveAs=../esc refused"))) << r.err.toStdString();
     const QStringList lines = Run({"--list", list}).Lines();
     EXPECT_EQ(lines, (QStringList{QStringLiteral("0\t0\thttp://h/a\t%1\ta\t").arg(m_work.path()),
                                   QStringLiteral("1\t0\thttp://h/b\t%1\tb\t").arg(m_work.path()),
                                   QStringLiteral("2\t0\thttp://h/c\t%1\tc\t").arg(m_work.path()),
-                                  QStringLiteral("3\t0\thttp://h/e\t%1\te\t").arg(Work("g"))}));
+                                  QStringLiteral("3\t0\thttp://h/e\t%1\te\t").arg(Work("g")),
+                                  QStringLiteral("4\t0\thttp://h/g\t%1\tg\t").arg(Work("w"))}));
     EXPECT_TRUE(QFileInfo(Work("g")).isDir()); // the folders of what was added are made
+    EXPECT_FALSE(QFileInfo::exists(Work("esc")));
 }
 
 // --reset puts the failed items (or the given ones) back at the bottom, not
@@ -379,12 +385,12 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
 {
     DirectConnections();
     zorv::test::CHttpServer server;
-    server.Serve("/ok", "ok");
-    server.ServeStatus("/gone", 404);
+    server.Serve("/ok(/3)?", "ok");
+    server.ServeStatus("/gone/[12]", 404);
     ASSERT_TRUE(server.Start());
     const QString list = Work("l.zorv");
     const QString ok = QString::fromStdString(server.Url("/ok")), gone = QString::fromStdString(server.Url("/gone"));
-    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, gone + "?1", ok, gone + "?2", ok + "?3"}).status, 0);
+    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, gone + "/1", ok, gone + "/2", ok + "/3"}).status, 0);
     ASSERT_EQ(Run({"--fetch", "--connections", "1", list}).status, 1);
     const auto states = [&] {
         QStringList out;
@@ -392,7 +398,7 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
             out += line.section('\t', 1, 2);
         return out;
     };
-    ASSERT_EQ(states(), (QStringList{"2\t" + gone + "?1", "1\t" + ok, "2\t" + gone + "?2", "1\t" + ok + "?3"}));
+    ASSERT_EQ(states(), (QStringList{"2\t" + gone + "/1", "1\t" + ok, "2\t" + gone + "/2", "1\t" + ok + "/3"}));
 
     const QByteArray before = ReadFileBytes(list);
     // Each refused with the index (or the missing one) named.
@@ -405,11 +411,11 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
         EXPECT_EQ(ReadFileBytes(list), before);
     }
     EXPECT_EQ(Run({"--reset", list}).status, 0);
-    EXPECT_EQ(states(), (QStringList{"1\t" + ok, "1\t" + ok + "?3", "0\t" + gone + "?1", "0\t" + gone + "?2"}));
+    EXPECT_EQ(states(), (QStringList{"1\t" + ok, "1\t" + ok + "/3", "0\t" + gone + "/1", "0\t" + gone + "/2"}));
     EXPECT_EQ(Run({"--reset", list, "0"}).status, 0);
-    EXPECT_EQ(states(), (QStringList{"1\t" + ok + "?3", "0\t" + gone + "?1", "0\t" + gone + "?2", "0\t" + ok}));
+    EXPECT_EQ(states(), (QStringList{"1\t" + ok + "/3", "0\t" + gone + "/1", "0\t" + gone + "/2", "0\t" + ok}));
     EXPECT_EQ(Run({"--remove", list, "2", "0", "2"}).status, 0);
-    EXPECT_EQ(states(), (QStringList{"0\t" + gone + "?1", "0\t" + ok}));
+    EXPECT_EQ(states(), (QStringList{"0\t" + gone + "/1", "0\t" + ok}));
 }
 
 // While `zorv --fetch` holds the list, --remove is handed to it: a queued

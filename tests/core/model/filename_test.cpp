@@ -60,6 +60,8 @@ TEST(FileName, ServerAndUrlNamesBecomeBareNamesThatFit)
         {"url", "http://h/100%.txt", "100%.txt"},
         {"url", "http://h/%2E%2E", "_"},
         {"url", "http://h/dir/", "index.html"},
+        {"url", "http://h/big80.bin?from=wrg2", "big80.bin"},
+        {"url", "http://h/d/?q=a/b.zip#c", "index.html"},
         {"url", "http://h/" + longStem + ".zip", std::string(245 - 4, 'a') + ".zip"},
     };
     for (const auto& c : cases) {
@@ -82,6 +84,11 @@ TEST(FileName, DerivedNamesAreToldFromTypedOnes)
         {"http://h/with%20space.txt", "with%20space.txt", true}, // as older versions named it
         {"http://h/d/", "index.html", true},
         {"http://h/d/", "d", true}, // a higher folder level
+        {"http://h/d/?x=1", "d", true},
+        {"http://h/a.bin?f=w", "a.bin", true},
+        {"http://h/a.bin?f=w", "a.bin?f=w", true}, // older versions kept the query
+        {"http://h/a.bin?f=w/b.zip", "b.zip", true},
+        {"http://h/a.bin?f=w", "f=w", false},
         {"http://h/d/cd", "report.pdf", false},
         {"http://h/d/cd", "", false},
     };

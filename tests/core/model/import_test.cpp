@@ -54,6 +54,8 @@ struct Case {
 
 TEST_F(ImportTest, ReadersAddWhatTheirRecordsName)
 {
+    ASSERT_TRUE(QDir(settings.Dir()).mkdir(QStringLiteral("in")));
+    const std::string base = settings.Dir().toStdString();
     const std::vector<Case> cases = {
         // Plain text: one URL a line, LF or CR LF, empty lines skipped, a
         // last line without a line end, a byte order mark dropped.
@@ -77,6 +79,12 @@ TEST_F(ImportTest, ReadersAddWhatTheirRecordsName)
                   "SaveAs=no\nStoreIn=/f\nUrl=http://h/w\n",
          true, 0, {"http://h/u|/d/dl/sub/h|u|", "http://h/v|/e/sub/h|v|", "http://h/w|/f/h|w|"}},
         {"c.wrg", "Url=http://h/u\nRefererStr=r\n", true, 0, {}}, // no StoreIn=: nothing
+        // Relative folders are taken from the file's folder; a SaveAs= that
+        // is not one folder name is refused, its record stays in StoreIn=.
+        {"in/a.grx", "File: ../rel\nURL: http://h/a\n", true, 0, {"http://h/a|" + base + "/rel/h|a|"}},
+        {"in/e.wrg", "StoreIn=s\nSaveAs=../../up\nUrl=http://h/a\nStoreIn=/d\nSaveAs=/etc\nSaveAs=..\nSaveAs=a\\b\n"
+                     "Url=http://h/b\n",
+         true, 0, {"http://h/a|" + base + "/in/s/h|a|", "http://h/b|/d/h|b|"}},
         {"d.wrg", "StoreIn=/d\nUrl=http://h/a\nStoreIn=/d\nUrl=gopher://h/u\nStoreIn=/d\nUrl=http://h/b\n", false, 4,
          {"http://h/a|/d/h|a|"}},
         // Code page 932 where a line is not UTF-8 ("テスト").

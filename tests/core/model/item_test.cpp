@@ -86,9 +86,10 @@ TEST_F(ItemTest, LocalNameAndMirroredFolders)
         // the last directory takes the empty segment's place.
         {"http://host/a/b/", 0, "", "index.html"},
         {"http://host/a/b/", 2, "/a", "b"},
-        // Query strings stay in the name; a slash inside one splits there.
-        {"http://host/get.cgi?id=5", 0, "", "get.cgi?id=5"},
-        {"http://host/cgi/get.cgi?f=x/y.zip", 1, "/get.cgi?f=x", "y.zip"},
+        // Names and folders end before the query and the fragment.
+        {"http://host/big80.bin?from=wrg2", 0, "", "big80.bin"},
+        {"http://host/cgi/get.cgi?f=x/y.zip#a/b", 1, "/cgi", "get.cgi"},
+        {"http://host/a/#top", 1, "", "a"},
         // "." and ".." never climb out of the destination.
         {"http://host/a/../b.zip", 1, "/_", "b.zip"},
         {"http://host/../../etc/passwd", 3, "/_/_/etc", "passwd"},

@@ -5,14 +5,24 @@
 #include "model/listrequest.h"
 #include "support/tempsettings.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <tuple>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace zorv::test {
 namespace {
@@ -107,6 +117,60 @@ TEST_F(ListOwnerTest, AnswersAddsAndDropsEverythingElse)
     EXPECT_EQ(SendToOwner(list, add.ToJson(), &reply), HandOff::NoOwner);
     EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Owned);
 }
+
+#ifndef _WIN32
+// The uid of "nobody" when the test runs as root (and can hand files to
+// another user); -1 otherwise.
+int OtherUser()
+{
+    const passwd* pw = ::getpwnam("nobody");
+    return ::getuid() == 0 && pw ? static_cast<int>(pw->pw_uid) : -1;
+}
+
+// XDG_RUNTIME_DIR is used only when it is the user's own and closed to
+// others; else the socket goes to a private folder of the user's.
+TEST_F(ListOwnerTest, RuntimeFolderIsUsedOnlyWhenPrivate)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir base;
+    for (const auto& [name, mode, stranger] : {std::tuple{"own", 0700, false}, {"open", 0777, false},
+                                                {"readable", 0755, false}, {"stranger", 0700, true}}) {
+        if (stranger && OtherUser() < 0)
+            continue;
+        const QByteArray folder = QFile::encodeName(base.filePath(QString::fromUtf8(name)));
+        ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+        ASSERT_EQ(::chmod(folder.constData(), mode), 0);
+        ASSERT_EQ(::chown(folder.constData(), stranger ? OtherUser() : ::getuid(), ::getgid()), 0);
+        qputenv("XDG_RUNTIME_DIR", folder);
+        const QByteArray used = QFile::encodeName(QFileInfo(OwnerSocketPath(list)).path());
+        EXPECT_EQ(used == folder, mode == 0700 && !stranger) << name;
+        struct stat st {};
+        ASSERT_EQ(::lstat(used.constData(), &st), 0) << name;
+        EXPECT_TRUE(st.st_uid == ::getuid() && (st.st_mode & 0077) == 0) << name << " " << used.constData();
+    }
+    qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+// A socket file of another user's at the owner's path is never connected to:
+// a sender finds no owner, and a new owner does not defer to it.
+TEST_F(ListOwnerTest, SocketOfAnotherUserIsNeitherAskedNorObeyed)
+{
+    if (OtherUser() < 0)
+        GTEST_SKIP() << "needs root to hand a socket to another user";
+    const QByteArray socket = QFile::encodeName(OwnerSocketPath(list));
+    ASSERT_EQ(::lchown(socket.constData(), OtherUser(), OtherUser()), 0);
+    CAddRequest add;
+    add.urls = {"http://h/a"};
+    add.destination = settings.Dir().toStdString();
+    QJsonObject reply;
+    EXPECT_EQ(Send(add.ToJson(), &reply), HandOff::NoOwner);
+    CListOwner other{{}};
+    EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Failed);
+    ASSERT_EQ(::lchown(socket.constData(), ::getuid(), ::getgid()), 0);
+    EXPECT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
+    EXPECT_EQ(doc.GetCount(), 1);
+}
+#endif
 
 } // namespace
 } // namespace zorv::test

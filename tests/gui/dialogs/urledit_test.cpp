@@ -320,7 +320,15 @@ TEST_F(UrlCommandTest, ImportStartsInTheLastFolderAndTellsAFailureOnce)
     Run(res::ID_FILE_IMPORT);
     EXPECT_EQ(errors, QStringList{res::LoadString(res::IDS_IMPORT_FAILED)});
     EXPECT_TRUE(Doc().IsModified());
+    // A refused SaveAs= is told with its lines; the rest is imported.
+    answer = settings.Path(QStringLiteral("lists/l.wrg"));
+    ASSERT_TRUE(WriteFileBytes(answer, "StoreIn=/d\nSaveAs=../x\nUrl=http://h/a\nStoreIn=/d\nSaveAs=/y\nUrl=http://h/b\n"));
+    errors.clear();
     Run(res::ID_FILE_IMPORT);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith(answer)) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].endsWith(QStringLiteral("2 行目、5 行目"))) << errors[0].toStdString();
+    EXPECT_EQ(Doc().GetCount(), 2);
     EXPECT_EQ(asked, (QStringList{QLatin1Char('|') + filter, QLatin1Char('|') + filter,
                                   settings.Path(QStringLiteral("lists")) + QLatin1Char('|') + filter}));
 }
