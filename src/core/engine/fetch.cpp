@@ -1068,8 +1068,9 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                 RemovePartialRecord(target.partPath);
                 holder = placed.path;
                 if (!placed.fileName.empty()) {
-                    // Stored in the item as a server's name is.
-                    item->OfferFileName(params.fileName, placed.fileName);
+                    // Stored in the item as a server's name is (in place of
+                    // the server's name, offered or taken already).
+                    item->OfferFileName(target.fileName, placed.fileName);
                     item->SetNote(progress + " " + placed.note);
                 }
             }

@@ -4,6 +4,7 @@
 #include "engine/controller.h"
 #include "engine/finalname.h"
 #include "fetch_fixture.h"
+#include "model/filename.h"
 #include "support/tempsettings.h"
 
 #include <gmock/gmock.h>
@@ -19,6 +20,31 @@ namespace zorv::test {
 namespace {
 
 using ::testing::HasSubstr;
+
+TEST(FinalName, NumberedNamesKeepTheExtensionAndFitAndOriginsHaveNoCredentials)
+{
+    const std::string longName = std::string(240, 'x') + ".pdf";          // 244 bytes
+    const std::string wide = std::string(235, 'y') + "\xE3\x81\x82.txt"; // a 3-byte character at the cut
+    const struct {
+        std::string name;
+        unsigned n;
+        std::string numbered;
+    } names[] = {
+        {"f1.bin", 1, "f1 (1).bin"},
+        {"archive.tar.gz", 2, "archive.tar (2).gz"},
+        {"README", 3, "README (3)"},
+        {".profile", 1, ".profile (1)"},
+        {longName, 12, std::string(236, 'x') + " (12).pdf"},
+        {wide, 1, std::string(235, 'y') + " (1).txt"},
+    };
+    for (const auto& c : names) {
+        EXPECT_EQ(NumberedFileName(c.name, c.n), c.numbered) << c.name;
+        EXPECT_LE(NumberedFileName(c.name, c.n).size(), kMaxFileNameBytes);
+    }
+    EXPECT_EQ(OriginUrl("http://user:pw@h:8080/a/b?c#d"), "http://h:8080/a/b?c#d");
+    EXPECT_EQ(OriginUrl("ftp://anon@h/pub/x@y"), "ftp://h/pub/x@y");
+    EXPECT_EQ(OriginUrl("https://h/p?mail=a@b"), "https://h/p?mail=a@b");
+}
 
 TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
 {
