@@ -22,7 +22,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <system_error>
 #include <vector>
