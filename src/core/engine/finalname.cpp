@@ -75,7 +75,8 @@ bool FilesOverlap(const std::string& a, const std::string& b)
 int RenameNoReplace(const std::string& from, const std::string& to)
 {
 #ifdef _WIN32
-    // MoveFile (without the replace flag) refuses an existing target.
+    // Look, then move (MoveFileExW without MOVEFILE_REPLACE_EXISTING would
+    // close the small window left here).
     std::error_code ec;
     if (Exists(to))
         return EEXIST;
