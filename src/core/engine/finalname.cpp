@@ -59,13 +59,17 @@ bool Exists(const std::string& path)
 
 // The files a fetch of `key` writes are `key`, its partial file and the
 // partial file's sidecar: true when `other` is one of them.
-bool AmongFilesOf(const std::string& other, const std::string& key)
+bool AmongFilesOf(std::string_view other, std::string_view key)
 {
-    const std::string part = PartialPath(key);
-    return other == key || other == part || other == part + ".meta";
+    if (!other.starts_with(key))
+        return false;
+    static const std::string part = PartialPath({});
+    static const std::string record = part + ".meta";
+    const std::string_view rest = other.substr(key.size());
+    return rest.empty() || rest == part || rest == record;
 }
 
-bool FilesOverlap(const std::string& a, const std::string& b)
+bool FilesOverlap(std::string_view a, std::string_view b)
 {
     return AmongFilesOf(a, b) || AmongFilesOf(b, a);
 }
@@ -217,7 +221,14 @@ bool IsFreeLocalPath(const CZorvDoc& doc, const CItem* self, const std::string& 
     if (const std::string list = doc.ListFileKey(); !list.empty() && FilesOverlap(key, list))
         return false;
     return !doc.AnyItem([&](const CItem& item) {
-        return &item != self && FilesOverlap(key, CItem::LocalFileKey(item.FetchParams().localPath));
+        if (&item == self)
+            return false;
+        std::string path;
+        {
+            const auto lock = item.Lock();
+            path = item.LocalPath();
+        }
+        return FilesOverlap(key, CItem::LocalFileKey(path));
     });
 }
 
