@@ -10,6 +10,10 @@ _zorv()
             _filedir -d
             return
             ;;
+        --existing)
+            COMPREPLY=($(compgen -W 'rename replace skip' -- "$cur"))
+            return
+            ;;
         --referer | --name | --level | --connections | --max-segments | --limit-rate)
             return
             ;;
@@ -17,7 +21,7 @@ _zorv()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--list --add --import --reset --remove --fetch
-            --referer --dest --name --level --yes --connections --max-segments --limit-rate --native-messaging --help --version' -- "$cur"))
+            --referer --dest --name --level --yes --connections --max-segments --limit-rate --existing --native-messaging --help --version' -- "$cur"))
         return
     fi
 
@@ -26,7 +30,7 @@ _zorv()
     local i command= list_seen=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate) ((i++)) ;;
+            --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate | --existing) ((i++)) ;;
             --*) [[ -z $command ]] && command=${words[i]} ;;
             *) list_seen=1 ;;
         esac

@@ -2,8 +2,10 @@
 // as a Content-Disposition value and as a URL's last segment; whatever it
 // is, the name made must be a bare name: no separators, never "." or "..",
 // for a server's name no control characters and no leading dot, and short
-// enough for its partial file's name to fit.
+// enough for its partial file's name to fit (numbered "name (n).ext" too).
+#include "engine/finalname.h"
 #include "model/filename.h"
+#include "model/text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char c : server) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             Fail("a control character", server);
+    }
+    // The free name a taken one gets fits as well, and stays valid UTF-8.
+    if (!server.empty()) {
+        const std::string numbered = zorv::NumberedFileName(server, 9999);
+        if (numbered.size() > zorv::kMaxFileNameBytes)
+            Fail("numbered too long", numbered);
+        if (!zorv::IsValidUtf8(numbered))
+            Fail("numbered cut inside a character", numbered);
     }
 
     // A URL's last segment never holds a "/" (it ends the segment before

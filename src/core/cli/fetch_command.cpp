@@ -255,6 +255,7 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
     int connections = options.Connections;
     int maxSegments = options.MaxSegments;
     int speedLimit = options.SpeedLimit;
+    int existing = options.ExistingFile;
     QString listPath;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--connections")) {
@@ -275,6 +276,12 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
                 speedLimit = args[++i].toInt(&ok);
             if (!ok || speedLimit < 0)
                 return UsageError(err, QStringLiteral("--limit-rate needs a number of KiB/s (0: no limit)"));
+        } else if (args[i] == QLatin1String("--existing")) {
+            const QString value = i + 1 < args.size() ? args[++i] : QString();
+            const QStringList actions{QStringLiteral("rename"), QStringLiteral("replace"), QStringLiteral("skip")};
+            existing = static_cast<int>(actions.indexOf(value)); // EXISTING_RENAME, _REPLACE, _SKIP
+            if (existing < 0)
+                return UsageError(err, QStringLiteral("--existing needs rename, replace or skip"));
         } else if (args[i].startsWith(QLatin1String("--")) || !listPath.isEmpty()) {
             return UsageError(err, QStringLiteral("unexpected argument %1").arg(args[i]));
         } else {
@@ -288,6 +295,7 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
     {
         const auto lock = options.LockNetwork();
         options.MaxSegments = std::max(maxSegments, 1);
+        options.ExistingFile = existing;
     }
     ApplySpeedLimit(speedLimit);
 

@@ -1,8 +1,9 @@
 #pragma once
-// zorv --fetch [--connections N] [--max-segments N] [--limit-rate K] LIST:
-// downloads the queued items of LIST with the fetch workers and the same
-// event handling as the window, then saves LIST. --max-segments and
-// --limit-rate stand in for the settings MaxSegments and SpeedLimit (KiB/s).
+// zorv --fetch [--connections N] [--max-segments N] [--limit-rate K]
+// [--existing rename|replace|skip] LIST: downloads the queued items of LIST
+// with the fetch workers and the same event handling as the window, then
+// saves LIST. --max-segments, --limit-rate and --existing stand in for the
+// settings MaxSegments, SpeedLimit (KiB/s) and ExistingFile.
 #include <QStringList>
 
 #include <cstdio>

@@ -1,5 +1,6 @@
 #include "engine/fetch.h"
 
+#include "engine/finalname.h"
 #include "engine/ratelimit.h"
 #include "engine/segments.h"
 #include "engine/urlcache.h"
@@ -21,7 +22,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -130,40 +130,6 @@ bool IsCertificateError(CURLcode rc)
         return false;
     }
 }
-
-// The local files being written by fetches of this process.
-class CLocalFileClaim {
-public:
-    explicit CLocalFileClaim(std::string key) : m_key(std::move(key))
-    {
-        std::scoped_lock lock(Lock());
-        m_claimed = Files().insert(m_key).second;
-    }
-    ~CLocalFileClaim()
-    {
-        if (!m_claimed)
-            return;
-        std::scoped_lock lock(Lock());
-        Files().erase(m_key);
-    }
-    CLocalFileClaim(const CLocalFileClaim&) = delete;
-    CLocalFileClaim& operator=(const CLocalFileClaim&) = delete;
-    bool Claimed() const { return m_claimed; }
-
-private:
-    static std::mutex& Lock()
-    {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::set<std::string>& Files()
-    {
-        static std::set<std::string> files;
-        return files;
-    }
-    std::string m_key;
-    bool m_claimed = false;
-};
 
 // What a partial file keeps about the transfer that wrote it, in a small
 // file next to it (NAME.part.meta, removed with the partial file's rename):
@@ -287,11 +253,13 @@ private:
 };
 
 // The state of one fetch, shared with libcurl's callbacks.
-// The files of one fetch: the local file and the partial file the body goes
-// to. A name the server sends changes both (and claims the new name).
+// The files of one fetch: the local file (and its name) and the partial file
+// the body goes to. A name the server sends changes them (and claims the new
+// name: nameClaim is set only for a server's name).
 struct CFetchTarget {
     std::string localPath;
     std::string partPath;
+    std::string fileName;
     std::optional<CLocalFileClaim> nameClaim;
 };
 
@@ -307,6 +275,7 @@ struct CFetchState {
     const CFetchParams& params;
     CFetchTarget& target;
     bool serverName = false; // a Content-Disposition name may replace the item's
+    bool skipExisting = false; // ExistingFile says to drop a download whose name another file holds
 
     // The partial file's bytes this request asks to keep (Range, REST); 0
     // for a request from the beginning.
@@ -380,7 +349,9 @@ private:
 
 // A Content-Disposition name replaces the item's name derived from the URL:
 // the body goes to the new name, and the item is offered it (the UI thread
-// changes the list). A name another fetch is writing is not taken.
+// changes the list). A server's name never replaces anything: when a file,
+// another item of the list, the list file or another fetch has it, the
+// first free "name (n).ext" is taken instead.
 void CFetchState::TakeServerName()
 {
     if (!serverName || contentDisposition.empty())
@@ -388,18 +359,16 @@ void CFetchState::TakeServerName()
     const std::string name = SafeFileName(ContentDispositionFileName(contentDisposition));
     if (name.empty() || name == params.fileName)
         return;
-    std::string path = params.destination;
-    path += kPathSeparator;
-    path += name;
-    target.nameClaim.emplace(CItem::LocalFileKey(path));
-    if (!target.nameClaim->Claimed()) {
-        target.nameClaim.reset();
+    const std::string chosen = ClaimFreeName(doc, item.get(), params.destination, name, true, target.nameClaim);
+    if (chosen.empty())
         return;
-    }
-    target.localPath = path;
-    target.partPath = PartialPath(path);
+    target.localPath = params.destination;
+    target.localPath += kPathSeparator;
+    target.localPath += chosen;
+    target.partPath = PartialPath(target.localPath);
+    target.fileName = chosen;
     serverName = false;
-    item->OfferFileName(params.fileName, name);
+    item->OfferFileName(params.fileName, chosen);
 }
 
 // The final response's header block is complete, or body data arrived: judge
@@ -434,6 +403,9 @@ bool CFetchState::BeginBody()
         length = full;
     if (!keep && http)
         TakeServerName();
+    // A body that would be dropped at its end is not fetched.
+    if (skipExisting && !target.nameClaim && IsOtherFile(target.localPath, params.url))
+        return Refuse(SkippedNote(target.localPath));
     const std::string validator = http ? Validator(etag, lastModified) : std::string();
     WritePartialRecord(target.partPath, {params.url, validator});
     try {
@@ -1011,10 +983,17 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     // file once the transfer is complete: a failed or cancelled fetch leaves
     // an earlier file of that name as it was.
     const bool ftp = StartsWithNoCase(params.url, "ftp:");
-    CFetchTarget target{params.localPath, PartialPath(params.localPath), std::nullopt};
+    CFetchTarget target{params.localPath, PartialPath(params.localPath), params.fileName, std::nullopt};
     std::string validator;
     std::uint64_t offset = net.ResumePartial ? ResumeOffset(target.partPath, params.url, ftp, validator) : 0;
     const bool serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
+    // A download that would be dropped at its end is not even asked for
+    // (unless the server may name another file).
+    if (net.ExistingFile == EXISTING_SKIP && !serverName && IsOtherFile(params.localPath, params.url)) {
+        item->SetHandle(nullptr);
+        item->SetNote(SkippedNote(params.localPath));
+        return STATE_FAILED;
+    }
 
     std::optional<CFetchState> attempt;
     CTransferEnd end;
@@ -1025,6 +1004,7 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         attempt->serverName = serverName && !target.nameClaim;
         attempt->board = session.m_board;
         attempt->maxSegments = net.MaxSegments;
+        attempt->skipExisting = net.ExistingFile == EXISTING_SKIP;
         end = Perform(impl, *attempt, transfer, limits, net, params, ftp, validator);
         if (!MustRestart(*attempt, end)) {
             if (!attempt->segments)
@@ -1114,25 +1094,36 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
             item->SetNote(progress + " 転送が途中で切れました");
         else
             result = STATE_FETCHED;
-        // The complete file takes the local file's place (replacing an
-        // earlier one at once); until then the bytes stay in the partial file.
+        // The complete file takes the local file's place (replacing the
+        // item's own earlier one at once; any other file by ExistingFile);
+        // until then the bytes stay in the partial file.
         std::string holder = target.partPath;
+        bool discarded = false;
         if (result == STATE_FETCHED) {
-            std::error_code ec;
-            std::filesystem::rename(FsPath(target.partPath), FsPath(target.localPath), ec);
-            if (ec) {
+            const CFinishResult placed = PlaceFinishedFile(
+                doc, item.get(),
+                {target.partPath, target.localPath, params.destination, target.fileName, params.url, params.referer,
+                 net.ExistingFile, target.nameClaim.has_value()});
+            if (!placed.placed) {
                 result = STATE_FAILED;
-                item->SetNote(QStringLiteral("%1 を %2 に置き換えられません: %3")
-                                  .arg(QString::fromStdString(target.partPath),
-                                       QString::fromStdString(target.localPath),
-                                       FileErrorText(ec.value(), QString::fromStdString(ec.message())))
-                                  .toStdString());
+                item->SetNote(placed.note);
+                if (placed.discard) {
+                    QFile::remove(QString::fromStdString(target.partPath));
+                    RemovePartialRecord(target.partPath);
+                    discarded = true;
+                }
             } else {
                 RemovePartialRecord(target.partPath);
-                holder = target.localPath;
+                holder = placed.path;
+                if (!placed.fileName.empty()) {
+                    // Stored in the item as a server's name is (in place of
+                    // the server's name, offered or taken already).
+                    item->OfferFileName(target.fileName, placed.fileName);
+                    item->SetNote(progress + " " + placed.note);
+                }
             }
         }
-        if (net.EnableCache && st.length && written) {
+        if (net.EnableCache && st.length && written && !discarded) {
             CUrlCacheRecord rec;
             rec.url = params.url;
             rec.headers = st.headers;

@@ -72,7 +72,10 @@ bool CZorvDoc::AppendItem(ItemPtr item)
     const int row = GetCount();
     ForEachObserver([&](IDocObserver& o) { o.OnBeginInsert(row, row); });
     item->m_nRow = row;
-    m_items.push_back(std::move(item));
+    {
+        std::scoped_lock lock(m_lock);
+        m_items.push_back(std::move(item));
+    }
     ForEachObserver([](IDocObserver& o) { o.OnEndInsert(); });
     return true;
 }
@@ -85,10 +88,13 @@ void CZorvDoc::AppendItems(std::vector<ItemPtr> items, bool queue)
     ForEachObserver([&](IDocObserver& o) {
         o.OnBeginInsert(first, first + static_cast<int>(items.size()) - 1);
     });
-    m_items.reserve(m_items.size() + items.size());
-    for (auto& item : items) {
-        item->m_nRow = GetCount();
-        m_items.push_back(std::move(item));
+    {
+        std::scoped_lock lock(m_lock);
+        m_items.reserve(m_items.size() + items.size());
+        for (auto& item : items) {
+            item->m_nRow = GetCount();
+            m_items.push_back(std::move(item));
+        }
     }
     ForEachObserver([](IDocObserver& o) { o.OnEndInsert(); });
     if (!queue)
@@ -148,7 +154,10 @@ void CZorvDoc::RemoveItems(std::vector<int> rows)
     constexpr size_t kMaxRunsNotified = 64;
     if (runs.size() > kMaxRunsNotified) {
         ForEachObserver([](IDocObserver& o) { o.OnBeginReset(); });
-        std::erase_if(m_items, [](const ItemPtr& p) { return p->m_nRow < 0; });
+        {
+            std::scoped_lock lock(m_lock);
+            std::erase_if(m_items, [](const ItemPtr& p) { return p->m_nRow < 0; });
+        }
         Renumber(rows.front());
         ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
         return;
@@ -158,7 +167,10 @@ void CZorvDoc::RemoveItems(std::vector<int> rows)
         const int first = it->first;
         const int last = it->second;
         ForEachObserver([&](IDocObserver& o) { o.OnBeginRemove(first, last); });
-        m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+        {
+            std::scoped_lock lock(m_lock);
+            m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+        }
         Renumber(first);
         ForEachObserver([](IDocObserver& o) { o.OnEndRemove(); });
     }
@@ -177,7 +189,10 @@ void CZorvDoc::RemoveAllItems()
     for (const auto& p : m_items)
         p->m_nRow = -1;
     std::vector<ItemPtr> old;
-    old.swap(m_items);
+    {
+        std::scoped_lock lock(m_lock);
+        old.swap(m_items);
+    }
     ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
     DisposeItems(std::move(old));
 }
@@ -196,9 +211,12 @@ void CZorvDoc::Reorder(const std::vector<int>& newOrder)
     ForEachObserver([](IDocObserver& o) { o.OnBeginReorder(); });
     std::vector<ItemPtr> items;
     items.reserve(m_items.size());
-    for (const int old : newOrder)
-        items.push_back(std::move(m_items[static_cast<size_t>(old)]));
-    m_items.swap(items);
+    {
+        std::scoped_lock lock(m_lock);
+        for (const int old : newOrder)
+            items.push_back(std::move(m_items[static_cast<size_t>(old)]));
+        m_items.swap(items);
+    }
     Renumber(0);
     {
         // The queue keeps list order: its nodes are relinked in list order
@@ -425,8 +443,32 @@ void CZorvDoc::ModifiedNoticeHandled()
 
 void CZorvDoc::SetPathName(const QString& path)
 {
-    m_strPathName = path;
+    StorePathName(path);
     NotifyTitle();
+}
+
+void CZorvDoc::StorePathName(const QString& path)
+{
+    m_strPathName = path;
+    std::string key = path.isEmpty() ? std::string() : CItem::LocalFileKey(path.toStdString());
+    std::scoped_lock lock(m_lock);
+    m_listFileKey.swap(key);
+}
+
+std::string CZorvDoc::ListFileKey() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_listFileKey;
+}
+
+bool CZorvDoc::AnyItem(const std::function<bool(const CItem&)>& test) const
+{
+    std::scoped_lock lock(m_lock);
+    for (const ItemPtr& item : m_items) {
+        if (test(*item))
+            return true;
+    }
+    return false;
 }
 
 void CZorvDoc::NotifyTitle()

@@ -4,9 +4,11 @@
 // work from, reads and writes the list file, expands numbered URL patterns,
 // and keeps the modified flag and the title.
 //
-// Threads. Everything here runs on the UI thread except PopPending (workers)
-// and the pending count read of GetItemCount. The document lock guards the
-// pending queue only; it is never held while calling out.
+// Threads. Everything here runs on the UI thread except PopPending (workers),
+// the pending count read of GetItemCount, AnyItem and ListFileKey. The
+// document lock guards the pending queue, changes of the list's order and
+// membership (which AnyItem reads) and the list file's key; it is never held
+// while calling out.
 #include "model/item.h"
 
 #include <QString>
@@ -102,6 +104,10 @@ public:
     void Reorder(const std::vector<int>& newOrder);
     // Tells the observers that a row's texts changed.
     void UpdateItem(const CItem* item);
+    // Any thread: calls `test` for the items of the list, under the document
+    // lock, until it answers true; true when it did. `test` reads the items
+    // (through their own lock) and must not call the document.
+    bool AnyItem(const std::function<bool(const CItem&)>& test) const;
 
     // ---- adding and the pending queue -----------------------------------
     // Validates the first line of `url`, creates the item, appends and
@@ -185,6 +191,9 @@ public:
 
     const QString& GetPathName() const { return m_strPathName; }
     void SetPathName(const QString& path);
+    // Any thread: CItem::LocalFileKey of the list file; empty while the list
+    // has none.
+    std::string ListFileKey() const;
 
     // ---- modified flag and title ----------------------------------------
     // With AutoSave on and a path known, marking modified saves the list:
@@ -207,6 +216,8 @@ public:
     const QString& LastAutoSaveError() const { return m_strAutoSaveError; }
 
 private:
+    // Sets m_strPathName and the list file's key.
+    void StorePathName(const QString& path);
     void Renumber(int from);
     void QueueLocked(const ItemPtr& item);
     void QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos);
@@ -236,7 +247,8 @@ private:
     std::vector<IDocObserver*> m_observers;
     IFetchEngine* m_pEngine = nullptr;
 
-    mutable std::mutex m_lock; // the document lock: the pending queue
+    mutable std::mutex m_lock; // the document lock: see "Threads" above
+    std::string m_listFileKey; // under the document lock
     std::list<ItemPtr> m_pending;
     std::atomic<int> m_nPending{0};
 

@@ -255,14 +255,21 @@ std::string SafeFileName(std::string_view name)
     return CutFileName(std::string(bare));
 }
 
+std::string_view FileExtension(std::string_view name)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot > kMaxExtension)
+        return {};
+    return name.substr(dot);
+}
+
 std::string CutFileName(std::string name, std::size_t limit)
 {
     if (name.size() <= limit)
         return name;
-    std::string ext;
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtension && name.size() - dot < limit)
-        ext = name.substr(dot);
+    std::string ext(FileExtension(name));
+    if (ext.size() >= limit)
+        ext.clear();
     std::size_t keep = limit - ext.size();
     // Never cut inside a character: back off over (at most three)
     // continuation bytes.

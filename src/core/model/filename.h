@@ -43,8 +43,12 @@ std::string ContentDispositionFileName(std::string_view value);
 // nothing usable is left.
 std::string SafeFileName(std::string_view name);
 
+// The extension of `name`: the text from its last ".", when that is short
+// (16 bytes at most) and not the whole name; empty otherwise.
+std::string_view FileExtension(std::string_view name);
+
 // `name` cut to at most `limit` bytes on a character boundary, keeping its
-// extension (the text from the last ".", when it is short) at the end.
+// extension (FileExtension) at the end.
 std::string CutFileName(std::string name, std::size_t limit = kMaxFileNameBytes);
 
 } // namespace zorv

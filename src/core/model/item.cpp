@@ -235,7 +235,10 @@ std::string PartialPath(const std::string& localPath)
 void CItem::OfferFileName(std::string from, std::string to)
 {
     std::scoped_lock lock(m_lock);
-    m_offeredName = {std::move(from), std::move(to)};
+    if (!m_offeredName.second.empty() && m_offeredName.second == from)
+        m_offeredName.second = std::move(to);
+    else
+        m_offeredName = {std::move(from), std::move(to)};
 }
 
 bool CItem::ApplyOfferedFileName()

@@ -160,8 +160,9 @@ public:
     // Throws CFileException naming the file and the cause.
     static std::unique_ptr<QFile> OpenLocalFile(const std::string& localPath, std::uint64_t keep);
 
-    // The file name a fetch found for the item (the server's), to replace
-    // `from`. Any thread; the UI thread applies it.
+    // The file name a fetch found for the item (the server's, or a free
+    // one), to replace `from`. An offer of `from` still waiting is changed to
+    // end at `to` (its own `from` stays). Any thread; the UI thread applies it.
     void OfferFileName(std::string from, std::string to);
     // UI thread: takes the offered name when the item still has the name it
     // replaces. True when the file name changed.

@@ -164,7 +164,7 @@ bool CZorvDoc::OnNewDocument()
 {
     StopAutoSave();
     DeleteContents();
-    m_strPathName.clear();
+    StorePathName({});
     m_bModified.store(false);
     NotifyTitle();
     return true;
@@ -195,10 +195,10 @@ bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
     if (read)
         ok = LoadFromBytes(bytes, &cause);
     if (ok) {
-        m_strPathName = path;
+        StorePathName(path);
     } else {
         DeleteContents();
-        m_strPathName.clear();
+        StorePathName({});
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, cause);
     }
@@ -233,7 +233,7 @@ bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
             *error = QStringLiteral("%1: %2").arg(path, cause);
         return false;
     }
-    m_strPathName = path;
+    StorePathName(path);
     m_bModified.store(false);
     m_bAutoSaveFailureTold = false;
     StopAutoSave();

@@ -86,6 +86,7 @@ void COptions::LoadSettings()
     ToolBar = ReadInt(s, "ToolBar", 1);
     MaxSegments = ReadInt(s, "MaxSegments", 8);
     SpeedLimit = ReadInt(s, "SpeedLimit", 0);
+    ExistingFile = ReadInt(s, "ExistingFile", 0);
 }
 
 void COptions::SaveSettings() const
@@ -122,6 +123,7 @@ void COptions::SaveSettings() const
     WriteInt(s, "ToolBar", ToolBar);
     WriteInt(s, "MaxSegments", MaxSegments);
     WriteInt(s, "SpeedLimit", SpeedLimit);
+    WriteInt(s, "ExistingFile", ExistingFile);
     s.endGroup();
     s.sync();
 }
@@ -141,6 +143,7 @@ CNetSettings COptions::NetSnapshot() const
     n.ResumePartial = ResumePartial != 0;
     n.UseServerFileName = UseServerFileName != 0;
     n.MaxSegments = MaxSegments;
+    n.ExistingFile = ExistingFile;
     return n;
 }
 

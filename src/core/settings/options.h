@@ -33,6 +33,7 @@ struct CNetSettings {
     bool ResumePartial = true;
     bool UseServerFileName = true;
     int MaxSegments = 8;
+    int ExistingFile = 0;
 };
 
 class COptions {
@@ -97,6 +98,10 @@ public:
     // Connections one large file may use at once when workers are idle
     // (1: one connection per file).
     int MaxSegments = 8;
+    // A finished download whose name a file that is not its own earlier
+    // download holds: 0 takes the first free "name (1).ext", 1 replaces the
+    // file, 2 drops the download (the item fails).
+    int ExistingFile = 0;
     // KiB/s for the whole program, 0 for no limit. Workers do not read it:
     // whoever changes it applies it to the limiter (ApplySpeedLimit).
     int SpeedLimit = 0;

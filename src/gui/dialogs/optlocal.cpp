@@ -14,8 +14,14 @@ namespace zorv {
 
 COptLocal::COptLocal(COptions& options, QWidget* parent)
     : COptPage(options, QStringLiteral("ローカルファイル"), res::IDD_OPT_LOCAL, parent),
-      m_pDestination(MakeEdit(res::IDC_OPT_DESTINATION)), m_pLevel(MakeEdit(res::IDC_OPT_FNAME_LEVEL, 4))
+      m_pDestination(MakeEdit(res::IDC_OPT_DESTINATION)), m_pLevel(MakeEdit(res::IDC_OPT_FNAME_LEVEL, 4)),
+      m_pExisting(new QComboBox(this))
 {
+    // In the order of the ExistingFile values.
+    m_pExisting->addItems({QStringLiteral("両方残す (名前に (1) などを付けて保存)"), QStringLiteral("置き換える"),
+                           QStringLiteral("保存しない (取得失敗にする)")});
+    m_pExisting->setObjectName(QString::number(res::IDC_OPT_EXISTING_FILE));
+
     auto* browse = new QPushButton(QStringLiteral("参照"), this);
     browse->setObjectName(QString::number(res::IDC_OPT_BROWSE));
     browse->setAutoDefault(false);
@@ -29,10 +35,15 @@ COptLocal::COptLocal(COptions& options, QWidget* parent)
     level->addWidget(new QLabel(QStringLiteral("保存先して使用するフォルダレベル"), this));
     level->addWidget(m_pLevel);
     level->addStretch(1);
+    auto* existing = new QHBoxLayout;
+    existing->addWidget(new QLabel(QStringLiteral("同じ名前の別のファイルがあるとき"), this));
+    existing->addWidget(m_pExisting);
+    existing->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(level);
+    layout->addLayout(existing);
     layout->addStretch(1);
 
     m_chooseFolder = [this](const QString& current) { return ChooseDestinationFolder(this, current); };
@@ -43,6 +54,9 @@ void COptLocal::OnInitPage()
 {
     m_pDestination->setText(ToQ(m_options.DefaultDestination));
     m_pLevel->setText(QString::number(static_cast<unsigned>(m_options.DefaultFnameLevel)));
+    // A stored value outside 0–2 shows as the default (0), which it acts as.
+    const int existing = m_options.ExistingFile;
+    m_pExisting->setCurrentIndex(existing >= 0 && existing < m_pExisting->count() ? existing : 0);
 }
 
 void COptLocal::OnBrowse()
@@ -60,6 +74,9 @@ bool COptLocal::OnKillActive()
         return false;
     m_options.DefaultDestination = FromQ(m_pDestination->text());
     m_options.DefaultFnameLevel = static_cast<int>(*level);
+    // Read by the fetches: written under the lock of their snapshot.
+    const auto lock = m_options.LockNetwork();
+    m_options.ExistingFile = m_pExisting->currentIndex();
     return true;
 }
 

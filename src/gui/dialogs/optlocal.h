@@ -1,7 +1,10 @@
 #pragma once
-// COptLocal: "ローカルファイル", the default destination folder (with "参照")
-// and the default folder level.
+// COptLocal: "ローカルファイル", the default destination folder (with "参照"),
+// the default folder level, and what a download does with a file of its name
+// that is not its own (ExistingFile).
 #include "dialogs/optpage.h"
+
+#include <QComboBox>
 
 #include <functional>
 #include <optional>
@@ -29,6 +32,7 @@ protected:
 private:
     QLineEdit* m_pDestination;
     QLineEdit* m_pLevel;
+    QComboBox* m_pExisting;
     FolderChooser m_chooseFolder;
 };
 

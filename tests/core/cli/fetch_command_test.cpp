@@ -94,8 +94,12 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     settings.Options().SaveSettings();
 
     // Every item fetched, one after the retry the settings allow: status 0.
+    // A file of an item's name that is not its download is replaced as asked.
     MakeList({http.Url("/a.bin"), http.Url("/flaky"), ftp.Url("/pub/f.txt")});
-    EXPECT_EQ(Run({"--connections", "3", "--max-segments", "2", "--limit-rate", "100000", list}), EXIT_OK);
+    ASSERT_TRUE(WriteFileBytes(settings.Path(QStringLiteral("a.bin")), "the user's"));
+    EXPECT_EQ(Run({"--connections", "3", "--max-segments", "2", "--limit-rate", "100000", "--existing", "replace",
+                   list}),
+              EXIT_OK);
     EXPECT_EQ(CRateLimiter::Global().Rate(), 100000u * 1024);
     ApplySpeedLimit(0);
     std::string text = Text(out);
@@ -283,6 +287,7 @@ TEST_F(FetchCommandTest, UsageAndListErrorsExitTwo)
     EXPECT_EQ(Run({"--connections", "0", list}), EXIT_USAGE);
     EXPECT_EQ(Run({"--max-segments", "0", list}), EXIT_USAGE);
     EXPECT_EQ(Run({"--limit-rate", "-1", list}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--existing", "keep", list}), EXIT_USAGE);
     EXPECT_EQ(Run({}), EXIT_USAGE);
 }
 

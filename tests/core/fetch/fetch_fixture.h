@@ -22,6 +22,9 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 namespace zorv::test {
 
@@ -97,6 +100,27 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
     bool LocalExists(const std::string& name = "out.bin") const { return QFile::exists(LocalPath(name)); }
+
+    // The origin attribute a finished download records (user.xdg.origin.url
+    // unless `name` says otherwise); "<none>" without one.
+    static std::string Attribute(const QString& path, const char* name = "user.xdg.origin.url")
+    {
+#ifdef __linux__
+        char value[4096];
+        const ssize_t n = getxattr(path.toStdString().c_str(), name, value, sizeof value);
+        return n >= 0 ? std::string(value, static_cast<size_t>(n)) : "<none>";
+#else
+        return "<none>";
+#endif
+    }
+    static bool SetOrigin(const QString& path, const std::string& url)
+    {
+#ifdef __linux__
+        return setxattr(path.toStdString().c_str(), "user.xdg.origin.url", url.data(), url.size(), 0) == 0;
+#else
+        return false;
+#endif
+    }
 
 #ifndef _WIN32
     // Fetches with the process's file size limit at 256 KiB: the write that

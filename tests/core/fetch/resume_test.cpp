@@ -3,6 +3,7 @@
 // HTTP, REST over FTP) and starts over when the server will not give it.
 // The server's file name (Content-Disposition) replaces one derived from the URL.
 #include "engine/controller.h"
+#include "engine/finalname.h"
 #include "fetch_fixture.h"
 #include "support/ftp_server.h"
 #include "support/tempsettings.h"
@@ -103,7 +104,9 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         const auto& c = cases[i];
         SCOPED_TRACE(i);
         const std::string name = "f" + std::to_string(i) + ".bin";
+        // This item's earlier download, which the complete one replaces.
         ASSERT_TRUE(WriteFileBytes(LocalPath(name), "old file"));
+        ASSERT_TRUE(SetOrigin(LocalPath(name), http.Url("/file")));
         SetHeaders(c.headers);
         options.ResumePartial = c.resume ? 1 : 0;
         mode = Mode::Cut;
@@ -140,8 +143,9 @@ TEST_F(ResumeTest, CompleteBodyThatCannotTakeTheNamesPlaceFailsAndStaysPartial)
 {
     mode = Mode::Range;
     ASSERT_TRUE(http.Start());
-    // A folder (not empty) of the file's name.
+    // A folder (not empty) of the file's name, which the settings say to replace.
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("taken.bin/inside")));
+    options.ExistingFile = EXISTING_REPLACE;
     ItemPtr item = Add(http.Url("/file"), {}, "taken.bin");
     EXPECT_EQ(Fetch(item), STATE_FAILED);
     EXPECT_THAT(item->GetNote(), HasSubstr(LocalPath("taken.bin").toStdString() + " に置き換えられません: "));
@@ -222,6 +226,7 @@ TEST_F(FetchTest, ServerFileNameReplacesOnlyANameDerivedFromTheUrl)
             EXPECT_TRUE(doc.IsModified());
         }
         QFile::remove(LocalPath(c.after));
+        doc.RemoveItems({doc.RowOf(item.get())}); // its name is no longer taken
     }
 }
 

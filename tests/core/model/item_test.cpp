@@ -67,6 +67,24 @@ TEST_F(ItemTest, NewItemWithoutDestinationGetsTheDefaultOrTheFallbackFolder)
     zorv::SetFallbackDestination({});
 }
 
+// A name a fetch offers replaces only the name it was found for; a second
+// offer of the same fetch (a free name in place of the server's) takes over
+// a first one still waiting.
+TEST_F(ItemTest, OfferedNameReplacesOnlyTheNameItWasFoundFor)
+{
+    CItem item("http://h/dl", "", "/d", "", 0);
+    item.OfferFileName("dl", "report.pdf");
+    item.OfferFileName("report.pdf", "report (1).pdf");
+    EXPECT_TRUE(item.ApplyOfferedFileName());
+    EXPECT_EQ(item.m_strFileName, "report (1).pdf");
+    item.OfferFileName("report (1).pdf", "report (2).pdf"); // the first one applied already
+    EXPECT_TRUE(item.ApplyOfferedFileName());
+    EXPECT_EQ(item.m_strFileName, "report (2).pdf");
+    item.OfferFileName("dl", "other.pdf"); // the user renamed the item meanwhile
+    EXPECT_FALSE(item.ApplyOfferedFileName());
+    EXPECT_EQ(item.m_strFileName, "report (2).pdf");
+}
+
 TEST_F(ItemTest, LocalNameAndMirroredFolders)
 {
     const struct {

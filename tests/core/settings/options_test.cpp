@@ -34,7 +34,7 @@ const IntField kInts[] = {
     FIELD(AutoSave, 0), FIELD(DefaultFnameLevel, 0), FIELD(MaxRetry, 0), FIELD(ResumePartial, 1),
     FIELD(UseServerFileName, 1),
     FIELD(NotifyWhenDone, 1), FIELD(CloseToTray, 0), FIELD(ToolBar, 1),
-    FIELD(MaxSegments, 8), FIELD(SpeedLimit, 0),
+    FIELD(MaxSegments, 8), FIELD(SpeedLimit, 0), FIELD(ExistingFile, 0),
 };
 const StrField kStrings[] = {
     FIELD(HttpAgent, "zorv/1.0"), FIELD(DefaultDestination, ""), FIELD(ExecAction, "ToDo"),

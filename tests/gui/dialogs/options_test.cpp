@@ -7,6 +7,7 @@
 #include "dialogs/optlocal.h"
 #include "dialogs/optmisc.h"
 #include "dialogs/proxydlg.h"
+#include "engine/finalname.h"
 #include "engine/ratelimit.h"
 #include "gui/controls.h"
 #include "gui/window/window.h"
@@ -16,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
@@ -91,6 +93,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
         Type(s, res::IDC_OPT_MAX_SEGMENTS, QStringLiteral("3"));
         s.Tabs()->setCurrentIndex(LOCAL); // the connection page copies now
         Type(s, res::IDC_OPT_DESTINATION, QString::fromLatin1(destination));
+        Control<QComboBox>(s, res::IDC_OPT_EXISTING_FILE)->setCurrentIndex(EXISTING_SKIP);
         s.Tabs()->setCurrentIndex(MISC);
         Type(s, res::IDC_OPT_START_HOUR, QStringLiteral("5"));
         Click(s, res::IDC_OPT_NOTIFY_DONE);
@@ -107,6 +110,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
     EXPECT_EQ(Record().HttpAgent, "agent");
     EXPECT_EQ(Record().MaxSegments, 8);
     EXPECT_EQ(Record().DefaultDestination, "/old");
+    EXPECT_EQ(Record().ExistingFile, EXISTING_RENAME);
     EXPECT_EQ(Record().StartAtHour, 0);
     EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(1, 0));
 
@@ -120,6 +124,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
     EXPECT_EQ(Record().HttpAgent, "other");
     EXPECT_EQ(Record().MaxSegments, 3);
     EXPECT_EQ(Record().DefaultDestination, "/new");
+    EXPECT_EQ(Record().ExistingFile, EXISTING_SKIP);
     EXPECT_EQ(Record().StartAtHour, 5);
     EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(0, 1));
     EXPECT_EQ(Stored("Connections").toInt(), 2);
