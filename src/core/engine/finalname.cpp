@@ -154,14 +154,6 @@ CLocalFileClaim::~CLocalFileClaim()
     ClaimedFiles().erase(m_key);
 }
 
-std::string NumberedFileName(std::string_view name, unsigned n)
-{
-    const std::string_view ext = FileExtension(name);
-    const std::string suffix = " (" + std::to_string(n) + ")" + std::string(ext);
-    const std::string base(name.substr(0, name.size() - ext.size()));
-    return CutFileName(base, kMaxFileNameBytes - suffix.size()) + suffix;
-}
-
 std::string OriginUrl(std::string_view url)
 {
     const size_t scheme = url.find("://");

@@ -38,12 +38,6 @@ enum ExistingFileAction : int {
     EXISTING_SKIP = 2,    // the download is dropped and the item fails
 };
 
-// `name` with " (n)" before its extension (the text from the last dot, when
-// short and not the whole name): "f1 (2).bin". The part before the
-// extension is cut (on a character boundary) so that the result stays
-// within kMaxFileNameBytes.
-std::string NumberedFileName(std::string_view name, unsigned n);
-
 // `url` as a file's origin: without the user name and password of its
 // authority ("http://user:pw@host/x" → "http://host/x").
 std::string OriginUrl(std::string_view url);

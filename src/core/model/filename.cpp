@@ -279,4 +279,12 @@ std::string CutFileName(std::string name, std::size_t limit)
     return name + ext;
 }
 
+std::string NumberedFileName(std::string_view name, unsigned n)
+{
+    const std::string_view ext = FileExtension(name);
+    const std::string suffix = " (" + std::to_string(n) + ")" + std::string(ext);
+    const std::string base(name.substr(0, name.size() - ext.size()));
+    return CutFileName(base, kMaxFileNameBytes - suffix.size()) + suffix;
+}
+
 } // namespace zorv

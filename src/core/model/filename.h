@@ -32,6 +32,12 @@ std::string UrlFileName(std::string_view url);
 // from the whole URL, query included (kept as stored in their lists).
 bool IsUrlFileName(std::string_view url, std::string_view name);
 
+// `name` with " (n)" before its extension (the text from the last dot, when
+// short and not the whole name): "f1 (2).bin". The part before the
+// extension is cut (on a character boundary) so that the result stays
+// within kMaxFileNameBytes.
+std::string NumberedFileName(std::string_view name, unsigned n);
+
 // The file name of a Content-Disposition header value as sent (UTF-8):
 // filename*=UTF-8''... (or ISO-8859-1) before filename=, quoted or not.
 // Empty when there is none. Not yet safe to use: see SafeFileName.

@@ -1,6 +1,7 @@
 #include "model/listrequest.h"
 
 #include "model/commands.h"
+#include "model/filename.h"
 #include "model/import.h"
 
 #include <QDir>
@@ -142,7 +143,7 @@ public:
             return;
         }
         const auto [it, isNew] = m_owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
-        if (!isNew) {
+        if (!isNew && !TakeNumberedName(*item, it->second)) {
             report.clashes.emplace_back(item->m_strUrl, it->second);
             return;
         }
@@ -164,6 +165,29 @@ public:
     }
 
 private:
+    // URLs that differ only in their query ("get.cgi?id=1", "?id=2") derive
+    // one file name; rather than refusing all but the first, each further
+    // one takes the first free "name (1).ext", "name (2).ext", ... A name
+    // the user gave stays a clash, and so does the same URL again (met on
+    // its way through the numbers).
+    bool TakeNumberedName(CItem& item, const std::string& ownerUrl)
+    {
+        const std::string& url = item.m_strUrl;
+        if (url == ownerUrl || UrlPathPart(url).size() == url.size() || !IsUrlFileName(url, item.m_strFileName))
+            return false;
+        const std::string name = item.m_strFileName;
+        for (unsigned n = 1; n < 10000; ++n) {
+            item.m_strFileName = NumberedFileName(name, n);
+            const auto [it, isNew] = m_owners.emplace(CItem::LocalFileKey(item.LocalPath()), url);
+            if (isNew)
+                return true;
+            if (it->second == url)
+                break;
+        }
+        item.m_strFileName = name;
+        return false;
+    }
+
     CZorvDoc& m_doc;
     // Local file → URL of the item that writes it.
     std::unordered_map<std::string, std::string> m_owners;

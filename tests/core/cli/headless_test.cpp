@@ -251,6 +251,10 @@ TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
     Result r = Run({"--add", "--dest", "out", "--level", "2", list, "http://h/sub/deep/f.txt"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo(Work("out/sub/deep")).isDir());
+    // URLs that differ only in their query derive one name: each further one
+    // is numbered rather than refused.
+    r = Run({"--add", "--dest", "q", list, "http://h/get.cgi?id=*1.3.1d*"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
 
     struct Case {
         QStringList args;
@@ -261,6 +265,7 @@ TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
         {{"--name", "x.bin", "--dest", "out", list, "http://h/a", "http://h/b"}, {"http://h/b", "http://h/a"}},
         {{"--dest", "out/sub/deep", list, "http://h/zzz/f.txt"}, {"http://h/zzz/f.txt", "http://h/sub/deep/f.txt"}},
         {{"--dest", "blocked/in", list, "http://h/c"}, {Work("blocked/in")}},
+        {{"--dest", "q", list, "http://h/get.cgi?id=2"}, {"http://h/get.cgi?id=2"}},
     };
     for (const Case& c : cases) {
         r = Run(QStringList{"--add"} + c.args);
@@ -269,9 +274,14 @@ TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
             EXPECT_TRUE(r.err.contains(n)) << n.toStdString() << " not in: " << r.err.toStdString();
     }
     const QStringList lines = Run({"--list", list}).Lines();
-    ASSERT_EQ(lines.size(), 3); // f.txt, a as x.bin, c (its folder is missing)
-    EXPECT_TRUE(lines[1].contains(QStringLiteral("http://h/a\t")));
-    EXPECT_TRUE(lines[2].contains(QStringLiteral("http://h/c\t")));
+    ASSERT_EQ(lines.size(), 6); // f.txt, the three queries, a as x.bin, c (its folder is missing)
+    for (int i = 1; i <= 3; ++i) {
+        const QString name = i == 1 ? QStringLiteral("get.cgi") : QStringLiteral("get (%1).cgi").arg(i - 1);
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("?id=%1\t%2\t%3\t").arg(i).arg(Work("q"), name)))
+            << lines[i].toStdString();
+    }
+    EXPECT_TRUE(lines[4].contains(QStringLiteral("http://h/a\t")));
+    EXPECT_TRUE(lines[5].contains(QStringLiteral("http://h/c\t")));
 }
 
 // While `zorv --fetch` holds a list, `zorv --add` hands its URLs to it: they

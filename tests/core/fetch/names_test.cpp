@@ -154,10 +154,12 @@ TEST_F(FetchTest, FileOfTheItemsNameIsReplacedOnlyWhenItsOwnOrAsTheSettingSays)
         SCOPED_TRACE(std::string(c.existing ? c.existing : "-") + " " + c.existingOrigin + " " + std::to_string(c.setting));
         for (const QString& f : QDir(dir.path()).entryList({QStringLiteral("f1*")}, QDir::Files))
             QFile::remove(dir.filePath(f));
-        if (c.existing)
+        if (c.existing) {
             ASSERT_TRUE(WriteFileBytes(LocalPath("f1.bin"), c.existing));
-        if (!c.existingOrigin.empty())
+        }
+        if (!c.existingOrigin.empty()) {
             ASSERT_TRUE(SetOrigin(LocalPath("f1.bin"), c.existingOrigin));
+        }
         options.ExistingFile = c.setting;
         ItemPtr item = Add(url, referrer, "f1.bin");
 
@@ -177,8 +179,9 @@ TEST_F(FetchTest, FileOfTheItemsNameIsReplacedOnlyWhenItsOwnOrAsTheSettingSays)
             const auto cached = CUrlCache().Lookup(url);
             ASSERT_TRUE(cached.has_value());
             EXPECT_EQ(ReadFileBytes(cached->filePath), QByteArray("new body"));
-            if (c.existing && std::string(c.savedAs) != "f1.bin")
+            if (c.existing && std::string(c.savedAs) != "f1.bin") {
                 EXPECT_EQ(LocalBytes("f1.bin"), QByteArray(c.existing));
+            }
         }
         EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.part*")}), QStringList());
         doc.RemoveItems({doc.RowOf(item.get())});
