@@ -328,6 +328,23 @@ struct CFetchState {
         map.Add(bodyStart, bodyStart + written);
         return map;
     }
+    // While the body arrives, also when nothing does (a server that sends in
+    // bursts): gathered bytes that waited long go to the file, and the
+    // record is brought up to date when due.
+    void Tick()
+    {
+        if (phase != Phase::Body)
+            return;
+        if (rangeWriter) {
+            rangeWriter->FlushIfHeld();
+            segments->UpdateJournal();
+            return;
+        }
+        if (!pending.empty() && Clock::now() - pendingSince >= kMaxBufferHold && writeError.empty())
+            Flush();
+        if (journal && journal->Due())
+            journal->Update([this] { return DoneMap(); }, false);
+    }
     // After a write of one connection: the record is brought up to date when due.
     void Wrote(std::size_t n)
     {
@@ -906,8 +923,10 @@ CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTran
             end.stalled = true;
             break;
         }
+        st.Tick();
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        const int wait = static_cast<int>(std::min<long long>(left, kPollMs));
+        const int wait = static_cast<int>(std::min<long long>(
+            left, st.phase == CFetchState::Phase::Body ? kMaxBufferHold.count() : kPollMs));
         if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
             end.multiFailed = true;
             break;

@@ -147,6 +147,10 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
 int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     auto& f = *static_cast<CRangeFetch*>(userdata);
+    // A server that sends in bursts leaves gaps: what arrived goes to the
+    // file, and the record names it, meanwhile.
+    f.writer.FlushIfHeld();
+    f.transfer.UpdateJournal();
     if (f.Stopping())
         return 1;
     if (f.yield && f.yield()) {
@@ -391,6 +395,17 @@ void CSegmentedTransfer::SetJournal(std::shared_ptr<CPartJournal> journal)
     m_journal = std::move(journal);
 }
 
+void CSegmentedTransfer::UpdateJournal()
+{
+    std::shared_ptr<CPartJournal> journal;
+    {
+        std::scoped_lock lock(m_lock);
+        journal = m_journal;
+    }
+    if (journal && journal->Due())
+        journal->Update([this] { return DoneMap(); }, false);
+}
+
 CRangeMap CSegmentedTransfer::DoneMap() const
 {
     std::scoped_lock lock(m_lock);
@@ -529,6 +544,12 @@ bool CRangeWriter::Flush()
     return ok;
 }
 
+void CRangeWriter::FlushIfHeld()
+{
+    if (!m_buffer.empty() && std::chrono::steady_clock::now() - m_firstBuffered >= kMaxBufferHold)
+        Flush();
+}
+
 bool CRangeWriter::Add(const char* data, std::size_t n)
 {
     if (m_end || m_failed)
@@ -641,6 +662,7 @@ void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTrans
         } else {
             t.WaitChange(kOwnerWait);
         }
+        t.UpdateJournal();
         if (progress)
             progress();
     }

@@ -92,6 +92,8 @@ public:
     CRangeMap DoneMap() const;
     // The record of the partial file, brought up to date as ranges are written.
     void SetJournal(std::shared_ptr<CPartJournal> journal);
+    // Brings the record up to date when that is due (any thread).
+    void UpdateJournal();
     // A range came from a file other than the one being pieced together (its
     // validator differs): every range stops, and the fetch starts over.
     void MarkChanged();
@@ -159,6 +161,8 @@ public:
     // Writes what is gathered; false as Add. Call it when the fetch ends,
     // however it ended, so that every byte received is kept.
     bool Flush();
+    // Flush, when the oldest byte gathered waited kMaxBufferHold.
+    void FlushIfHeld();
     bool ReachedEnd() const { return m_end; }
     bool Failed() const { return m_failed; }
 
