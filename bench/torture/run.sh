@@ -16,7 +16,7 @@
 # The list: 3 files of 32 MiB, 3 of 3 MiB and 10 of 100 KiB, fetched with
 # `zorv --fetch --connections 4 --max-segments 4` from a private nginx that
 # sends each connection at most 1.5 MB/s (limit_rate 1500k). Each of the
-# KILLS runs is killed with SIGKILL after a random 0.3–1.1 s; a run that ends
+# KILLS runs is killed with SIGKILL after a random 0.2–0.8 s; a run that ends
 # by itself before its kill ends the series early (it is reported). Then
 # zorv --fetch runs until the list is done.
 #
@@ -85,7 +85,7 @@ BASE=http://127.0.0.1:$PORT/t
 
 echo "zorv:   $ZORV_BIN"
 echo "files:  ${#FILES[@]} ($TOTAL bytes), 4 connections, 1.5 MB/s per connection"
-echo "kills:  $KILLS per run at 0.3-1.1 s, seed $SEED; runs: $RUNS"
+echo "kills:  $KILLS per run at 0.2-0.8 s, seed $SEED; runs: $RUNS"
 echo "output: $OUT ($(stat -f -c %T "$OUT"))"
 echo
 
@@ -107,7 +107,7 @@ for ((run = 1; run <= RUNS; run++)); do
     for ((k = 0; k < KILLS; k++)); do
         "$ZORV_BIN" --fetch --connections 4 --max-segments 4 "$LIST" </dev/null >>"$WORK/fetch.log" 2>&1 &
         ZORV_PID=$!
-        delay=$(awk -v r=$RANDOM 'BEGIN { printf "%.3f", 0.3 + 0.8 * r / 32767 }')
+        delay=$(awk -v r=$RANDOM 'BEGIN { printf "%.3f", 0.2 + 0.6 * r / 32767 }')
         sleep "$delay"
         if kill -9 "$ZORV_PID" 2>/dev/null; then
             kills=$((kills + 1))

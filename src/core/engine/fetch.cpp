@@ -926,7 +926,7 @@ CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTran
         st.Tick();
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         const int wait = static_cast<int>(std::min<long long>(
-            left, st.phase == CFetchState::Phase::Body ? kMaxBufferHold.count() : kPollMs));
+            left, st.phase == CFetchState::Phase::Body ? kFirstJournal.count() : kPollMs));
         if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
             end.multiFailed = true;
             break;

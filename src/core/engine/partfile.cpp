@@ -273,7 +273,8 @@ std::string ResponseValidator(const std::string& etag, const std::string& lastMo
 }
 
 CPartJournal::CPartJournal(std::string partPath, CPartRecord base, int fd)
-    : m_partPath(std::move(partPath)), m_base(std::move(base)), m_fd(fd), m_last(NowMs())
+    : m_partPath(std::move(partPath)), m_base(std::move(base)), m_fd(fd),
+      m_last(NowMs() - (kJournalInterval - kFirstJournal).count())
 {
 }
 

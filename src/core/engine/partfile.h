@@ -83,6 +83,9 @@ std::string ResponseValidator(const std::string& etag, const std::string& lastMo
 // loses the bytes received since the last update (they are fetched again),
 // so it is short; each update costs an fdatasync of what arrived meanwhile.
 inline constexpr auto kJournalInterval = std::chrono::milliseconds(250);
+// The first update comes sooner: a server's first burst is often most of
+// what a short run receives.
+inline constexpr auto kFirstJournal = std::chrono::milliseconds(50);
 // Received bytes stay in a writer's buffer at most this long, so that the
 // record's updates find them in the file.
 inline constexpr auto kMaxBufferHold = std::chrono::milliseconds(100);
@@ -92,7 +95,8 @@ class CPartJournal {
 public:
     // `fd`: the open partial file, whose data is synced before each update.
     CPartJournal(std::string partPath, CPartRecord base, int fd);
-    // True when the last update is kJournalInterval ago.
+    // True when the last update is kJournalInterval ago (the first one:
+    // kFirstJournal after the journal began).
     bool Due() const;
     // Syncs the partial file and writes the record with the map `done()`
     // returns (asked before the sync: every byte it names is written).
