@@ -11,14 +11,18 @@
 #   KILLS       SIGKILLs per repetition (default 25)
 #   SEED        seed of the random kill moments (default: from the clock;
 #               printed, so a run can be repeated)
+#   KILL_MIN, KILL_MAX  seconds after its start at which a run is killed
+#               (uniformly between them; default 0.2 and 0.8)
 #   OUT_DIR     where the downloads go (default: a temporary folder on disk)
 #
 # The list: 3 files of 32 MiB, 3 of 3 MiB and 10 of 100 KiB, fetched with
 # `zorv --fetch --connections 4 --max-segments 4` from a private nginx that
 # sends each connection at most 1.5 MB/s (limit_rate 1500k). Each of the
 # KILLS runs is killed with SIGKILL after a random 0.2–0.8 s; a run that ends
-# by itself before its kill ends the series early (it is reported). Then
-# zorv --fetch runs until the list is done.
+# by itself before its kill ends the series early (it is reported: nginx lets
+# every new request send one second's worth at once, so a list that keeps
+# its progress is done after about 20 short runs). Then zorv --fetch runs
+# until the list is done.
 #
 # Target: every file byte-identical (cmp) and every item fetched, and the
 # bytes nginx sent ($bytes_sent of its access log: headers and bodies) at
@@ -32,11 +36,15 @@ ZORV_BIN=$(find_zorv "${1:-}")
 RUNS=${RUNS:-3}
 KILLS=${KILLS:-25}
 SEED=${SEED:-$(date +%s)}
+KILL_MIN=${KILL_MIN:-0.2}
+KILL_MAX=${KILL_MAX:-0.8}
 LIMIT=1.3
 
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number"
 [[ $KILLS =~ ^[0-9]+$ ]] || die "KILLS must be a number"
 [[ $SEED =~ ^[0-9]+$ ]] || die "SEED must be a number"
+[[ $KILL_MIN =~ ^[0-9]+(\.[0-9]+)?$ && $KILL_MAX =~ ^[0-9]+(\.[0-9]+)?$ ]] &&
+    awk -v a="$KILL_MIN" -v b="$KILL_MAX" 'BEGIN { exit !(a <= b) }' || die "KILL_MIN and KILL_MAX must be seconds, KILL_MIN <= KILL_MAX"
 [[ -x $ZORV_BIN ]] || die "zorv not found at $ZORV_BIN (build it: see bench/README.md)"
 command -v curl >/dev/null || die "curl is needed to start the benchmark (Debian package curl)"
 command -v cmp >/dev/null || die "cmp is needed (Debian package diffutils)"
@@ -85,7 +93,7 @@ BASE=http://127.0.0.1:$PORT/t
 
 echo "zorv:   $ZORV_BIN"
 echo "files:  ${#FILES[@]} ($TOTAL bytes), 4 connections, 1.5 MB/s per connection"
-echo "kills:  $KILLS per run at 0.2-0.8 s, seed $SEED; runs: $RUNS"
+echo "kills:  $KILLS per run at $KILL_MIN-$KILL_MAX s, seed $SEED; runs: $RUNS"
 echo "output: $OUT ($(stat -f -c %T "$OUT"))"
 echo
 
@@ -107,7 +115,7 @@ for ((run = 1; run <= RUNS; run++)); do
     for ((k = 0; k < KILLS; k++)); do
         "$ZORV_BIN" --fetch --connections 4 --max-segments 4 "$LIST" </dev/null >>"$WORK/fetch.log" 2>&1 &
         ZORV_PID=$!
-        delay=$(awk -v r=$RANDOM 'BEGIN { printf "%.3f", 0.2 + 0.6 * r / 32767 }')
+        delay=$(awk -v r=$RANDOM -v a="$KILL_MIN" -v b="$KILL_MAX" 'BEGIN { printf "%.3f", a + (b - a) * r / 32767 }')
         sleep "$delay"
         if kill -9 "$ZORV_PID" 2>/dev/null; then
             kills=$((kills + 1))

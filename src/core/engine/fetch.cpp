@@ -1161,7 +1161,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                 holder = target.localPath;
             }
         }
-        if (net.EnableCache && st.length && written) {
+        // An incomplete segmented file has holes: no copy of it is kept.
+        if (net.EnableCache && st.length && written && (result == STATE_FETCHED || !st.segments)) {
             CUrlCacheRecord rec;
             rec.url = params.url;
             rec.headers = st.headers;
