@@ -290,9 +290,11 @@ void CPartJournal::Update(const std::function<CRangeMap()>& done, bool force)
         lock.lock();
     else if (!Due() || !lock.try_lock())
         return;
-    m_last.store(NowMs(), std::memory_order_relaxed);
     CPartRecord record = m_base;
     record.done = done();
+    if (record.done.Empty() && !force)
+        return; // nothing to keep yet
+    m_last.store(NowMs(), std::memory_order_relaxed);
 #ifdef _WIN32
     const bool synced = true;
 #else

@@ -217,14 +217,14 @@ TEST_F(FetchProcessTest, FetchAfterCtrlCGoesOnFromThePartialFile)
 }
 
 // SIGKILL in the middle of a segmented transfer: the next run trusts only the
-// recorded ranges, asks for the holes alone, and the file is the server's.
+// recorded ranges, asks for the holes alone, and the file is the server's;
+// an item finished before the kill is saved as fetched and not fetched again.
 TEST_F(FetchProcessTest, KilledMidSegmentsAsksOnlyForTheMissingRanges)
 {
     std::string body(40 << 20, '\0');
     for (size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
     std::atomic<int> ranged{0};
-    std::atomic<size_t> served{0};
     std::atomic<bool> paced{true};
     CHttpServer http;
     http.Raw().Get("/big.bin", [&](const httplib::Request& req, httplib::Response& res) {
@@ -236,16 +236,20 @@ TEST_F(FetchProcessTest, KilledMidSegmentsAsksOnlyForTheMissingRanges)
                                      const size_t k = std::min<size_t>(length, 64 * 1024);
                                      if (paced && !http.Sleep(std::chrono::milliseconds(5)))
                                          return false;
-                                     served += k;
                                      return sink.write(body.data() + offset, k);
                                  });
     });
+    http.Serve("/small.bin", "small");
     ASSERT_TRUE(http.Start());
-    MakeList({http.Url("/big.bin")});
+    MakeList({http.Url("/small.bin"), http.Url("/big.bin")});
     ASSERT_TRUE(StartFetch(false, {"--connections", "4", list}));
     const QString part = settings.Path(QStringLiteral("big.bin.part"));
-    ASSERT_TRUE(RunUntil([&] { return ranged >= 3 && served >= (12u << 20) && QFile::exists(part + ".meta"); }, 30000))
-        << Stderr();
+    const auto recorded = [&] {
+        const std::optional<CPartRecord> r = ReadPartRecord(part.toStdString(), nullptr);
+        return r ? r->done.Bytes() : 0;
+    };
+    ASSERT_TRUE(RunUntil([&] { return ranged >= 3 && recorded() >= (8u << 20); }, 30000)) << Stderr();
+    ASSERT_TRUE(RunUntil([&] { return SavedStates() == std::vector<int>{STATE_FETCHED, STATE_NOT_FETCHED}; }, 10000));
     ::kill(child.Pid(), SIGKILL);
     EXPECT_EQ(child.Wait(10000), 128 + SIGKILL);
     const std::optional<CPartRecord> record = ReadPartRecord(part.toStdString(), nullptr);
@@ -259,6 +263,7 @@ TEST_F(FetchProcessTest, KilledMidSegmentsAsksOnlyForTheMissingRanges)
     EXPECT_TRUE(ReadFileBytes(settings.Path(QStringLiteral("big.bin"))) == QByteArray::fromStdString(body));
     const auto requests = http.RequestsFor("/big.bin");
     ASSERT_GT(requests.size(), before);
+    EXPECT_EQ(http.RequestsFor("/small.bin").size(), 1u);
     for (size_t i = before; i < requests.size(); ++i) {
         const std::string range = requests[i].Header("Range");
         ASSERT_TRUE(range.starts_with("bytes=")) << range;
