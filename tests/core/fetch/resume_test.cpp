@@ -205,8 +205,11 @@ TEST_F(ResumeTest, LinksAndSwappedPartialFilesAreNeitherWrittenNorRenamed)
                 sink.write(body.data(), 500);
                 return true;
             }
-            // The partial file is moved away and another put in its place.
+            // Once the fetch has made it, the partial file is moved away and
+            // another put in its place.
             const std::string part = LocalPath("out.bin.part").toStdString();
+            for (int i = 0; i < 1000 && !QFile::exists(LocalPath("out.bin.part")); ++i)
+                http.Sleep(std::chrono::milliseconds(5));
             if (::rename(part.c_str(), (part + ".moved").c_str()) != 0 || !WriteFileBytes(LocalPath("out.bin.part"), "planted"))
                 return false;
             sink.write(body.data() + 500, 500);
