@@ -280,7 +280,7 @@ CPartJournal::CPartJournal(std::string partPath, CPartRecord base, int fd)
 
 bool CPartJournal::Due() const
 {
-    return NowMs() - m_last.load(std::memory_order_relaxed) >= kJournalInterval.count();
+    return NowMs() - m_last.load(std::memory_order_relaxed) >= m_gap.load(std::memory_order_relaxed);
 }
 
 void CPartJournal::Update(const std::function<CRangeMap()>& done, bool force)
@@ -294,7 +294,7 @@ void CPartJournal::Update(const std::function<CRangeMap()>& done, bool force)
     record.done = done();
     if (record.done.Empty() && !force)
         return; // nothing to keep yet
-    m_last.store(NowMs(), std::memory_order_relaxed);
+    const std::int64_t start = NowMs();
 #ifdef _WIN32
     const bool synced = true;
 #else
@@ -303,6 +303,9 @@ void CPartJournal::Update(const std::function<CRangeMap()>& done, bool force)
     // Without the data on disk, the old record (if any) still tells the truth.
     if (synced)
         WritePartRecord(m_partPath, record);
+    const std::int64_t end = NowMs();
+    m_gap.store(std::max<std::int64_t>(kJournalInterval.count(), kSyncShare * (end - start)), std::memory_order_relaxed);
+    m_last.store(end, std::memory_order_relaxed);
 }
 
 } // namespace zorv

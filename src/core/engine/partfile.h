@@ -81,8 +81,12 @@ std::string ResponseValidator(const std::string& etag, const std::string& lastMo
 
 // How often the record of a running transfer is brought up to date. A kill
 // loses the bytes received since the last update (they are fetched again),
-// so it is short; each update costs an fdatasync of what arrived meanwhile.
+// so it is short; each update costs an fdatasync of what arrived meanwhile,
+// and where that takes long (a fast transfer to a slow disk) the next update
+// waits kSyncShare times as long, so that syncing never takes more than a
+// small share of the transfer's time.
 inline constexpr auto kJournalInterval = std::chrono::milliseconds(250);
+inline constexpr int kSyncShare = 5;
 // The first update comes sooner: a server's first burst is often most of
 // what a short run receives.
 inline constexpr auto kFirstJournal = std::chrono::milliseconds(50);
@@ -110,6 +114,7 @@ private:
     const int m_fd;
     std::mutex m_lock;
     std::atomic<std::int64_t> m_last; // steady clock, milliseconds
+    std::atomic<std::int64_t> m_gap{kJournalInterval.count()}; // until the next update
 };
 
 } // namespace zorv
