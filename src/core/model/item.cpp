@@ -406,7 +406,11 @@ std::unique_ptr<QFile> CItem::OpenLocalFile(const std::string& localPath, std::u
             problem = FileStatProblem(localPath, st);
         const auto size = static_cast<off_t>(keep);
         if (problem.empty() && keep != 0) {
-            if (st.st_size < size)
+            // A second name could be anywhere: writing would change a file
+            // outside the destination.
+            if (st.st_nlink != 1)
+                problem = QStringLiteral("%1 には別の名前（ハードリンク）もあるので使えません").arg(path).toStdString();
+            else if (st.st_size < size)
                 problem = CannotCreate(path, QStringLiteral("途中までのファイルが短くなりました"));
             else if ((cut && ::ftruncate(fd, size) != 0) || ::lseek(fd, size, SEEK_SET) != size)
                 problem = CannotCreate(path, FileErrorText(errno, QString::fromLocal8Bit(std::strerror(errno))));
