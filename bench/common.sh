@@ -69,11 +69,14 @@ calc() { awk "BEGIN { printf \"%.4f\", $1 }"; }
 # verdict CONDITION (awk expression) : PASS or FAIL.
 verdict() { awk "BEGIN { exit !($1) }" && echo PASS || echo FAIL; }
 
-# start_nginx WORK WWW WORKERS PROBE_PATH: serves WWW on 127.0.0.1 from a
-# private nginx whose files live under WORK/nginx; sets NGINX_PID and PORT.
-# PROBE_PATH is a file under WWW fetched to know that it serves.
+# start_nginx WORK WWW WORKERS PROBE_PATH [HTTP_EXTRA [SERVER_EXTRA]]: serves
+# WWW on 127.0.0.1 from a private nginx whose files live under WORK/nginx;
+# sets NGINX_PID and PORT. PROBE_PATH is a file under WWW fetched to know that
+# it serves. HTTP_EXTRA and SERVER_EXTRA are directives added to the http and
+# server blocks (a log format and an access log, a rate limit).
 start_nginx() {
-    local work=$1 www=$2 workers=$3 probe=$4 port conf=$1/nginx/nginx.conf user_line= nginx
+    local work=$1 www=$2 workers=$3 probe=$4 http_extra=${5:-} server_extra=${6:-}
+    local port conf=$1/nginx/nginx.conf user_line= nginx
     nginx=$(command -v nginx || { [[ -x /usr/sbin/nginx ]] && echo /usr/sbin/nginx; }) || {
         echo "nginx not found (Debian package nginx)" >&2
         return 1
@@ -104,9 +107,11 @@ http {
     fastcgi_temp_path $work/nginx/tmp/fastcgi;
     uwsgi_temp_path $work/nginx/tmp/uwsgi;
     scgi_temp_path $work/nginx/tmp/scgi;
+    $http_extra
     server {
         listen 127.0.0.1:$port;
         root $www;
+        $server_extra
         # A server that sends each connection at most 32 MiB/s.
         location /throttled/ {
             limit_rate 32m;

@@ -291,7 +291,10 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
     if (listPath.isEmpty())
         return UsageError(err, QStringLiteral("--fetch needs a list file"));
     connections = std::max(connections, 1);
-    options.AutoSave = 0; // saved once at the end
+    // Results are saved as they come (at most four times a second) and at the end:
+    // after a kill, the next run fetches only what was not fetched, and an
+    // item that was running goes on from its partial file.
+    options.AutoSave = 1;
     {
         const auto lock = options.LockNetwork();
         options.MaxSegments = std::max(maxSegments, 1);
@@ -323,6 +326,8 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
             return EXIT_USAGE;
         }
         FillMissingFileNames(doc);
+        doc.SetInProgressSaveState(STATE_NOT_FETCHED);
+        doc.SetAutoSaveInterval(std::chrono::milliseconds(250));
         g_interrupted = 0;
         // Held until the list is saved: a signal during the save waits for it.
         CSignalScope stopSignals;

@@ -78,11 +78,15 @@ void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool 
             order.erase(order.begin() + row);
             order.push_back(row);
             m_doc.Reorder(order);
-            m_doc.QueuePending(item.get());
-            m_doc.SetModifiedFlag(true);
         }
     }
+    // Told before a retry is queued: until then no worker can take the
+    // item, so its note is still the failure's.
     emit ItemFinished(item, postedState, retried);
+    if (retried) {
+        m_doc.QueuePending(item.get());
+        m_doc.SetModifiedFlag(true);
+    }
     if (fetched && options.AutoRemoveUrlIfSuccess) {
         const int current = m_doc.RowOf(item.get());
         if (current >= 0) {

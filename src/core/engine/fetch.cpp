@@ -1,6 +1,7 @@
 #include "engine/fetch.h"
 
 #include "engine/finalname.h"
+#include "engine/partfile.h"
 #include "engine/ratelimit.h"
 #include "engine/segments.h"
 #include "engine/urlcache.h"
@@ -131,93 +132,55 @@ bool IsCertificateError(CURLcode rc)
     }
 }
 
-// What a partial file keeps about the transfer that wrote it, in a small
-// file next to it (NAME.part.meta, removed with the partial file's rename):
-// the URL, and the server's validator of the file (a strong ETag, else
-// Last-Modified; empty when the server sent neither), which a later request
-// for the rest sends as If-Range.
-struct CPartialRecord {
-    std::string url;
-    std::string validator;
-};
-
-std::string RecordPath(const std::string& partPath)
-{
-    return partPath + ".meta";
-}
-
-std::optional<CPartialRecord> ReadPartialRecord(const std::string& partPath)
-{
-    QFile f(QString::fromStdString(RecordPath(partPath)));
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QList<QByteArray> lines = f.read(64 * 1024).split('\n');
-    if (lines.size() < 2)
-        return std::nullopt;
-    CPartialRecord rec{lines[0].toStdString(), lines[1].toStdString()};
-    // The validator goes into a header line.
-    for (const char c : rec.validator) {
-        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
-            return std::nullopt;
-    }
-    return rec;
-}
-
-// A record that cannot be written only costs the resume of this partial
-// file (without it the next fetch starts from the beginning), so a failure
-// is not the transfer's.
-void WritePartialRecord(const std::string& partPath, const CPartialRecord& rec)
-{
-    QFile f(QString::fromStdString(RecordPath(partPath)));
-    const QByteArray bytes = QByteArray::fromStdString(rec.url + "\n" + rec.validator + "\n");
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
-        f.close();
-        f.remove();
-    }
-}
-
-void RemovePartialRecord(const std::string& partPath)
-{
-    QFile::remove(QString::fromStdString(RecordPath(partPath)));
-}
-
 std::filesystem::path FsPath(const std::string& utf8)
 {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// Where a fetch of `url` into `partPath` goes on: the partial file's size
-// when it was written for the same URL and, over HTTP, with a validator
-// (without one a changed file could not be told); 0 otherwise.
-std::uint64_t ResumeOffset(const std::string& partPath, const std::string& url, bool ftp,
-                           std::string& validator)
+// What a fetch keeps of a partial file that an earlier fetch left.
+struct CResume {
+    CPartRecord record; // the earlier fetch's; its map: the bytes kept
+    std::uint64_t offset = 0; // the first byte to ask for; 0: start over
+};
+
+// The partial file's record, when it was written for the same URL (over
+// HTTP with a validator: without one a changed file could not be told) and
+// the partial file still holds what its map names. FTP goes on from the
+// gapless start alone (REST). A map of the whole file keeps all but the
+// last byte, which is asked for to learn whether the file is still the same.
+CResume PlanResume(const std::string& partPath, const std::string& url, bool ftp)
 {
-    validator.clear();
+    std::optional<CPartRecord> rec = ReadPartRecord(partPath, nullptr);
+    if (!rec || rec->url != url || (!ftp && rec->validator.empty()) || rec->done.Empty())
+        return {};
     std::error_code ec;
     const auto size = std::filesystem::file_size(FsPath(partPath), ec);
-    if (ec || size == 0)
-        return 0;
-    const std::optional<CPartialRecord> rec = ReadPartialRecord(partPath);
-    if (!rec || rec->url != url || (!ftp && rec->validator.empty()))
-        return 0;
-    validator = rec->validator;
-    return size;
-}
-
-// The validator of a response: a strong ETag, else Last-Modified.
-std::string Validator(const std::string& etag, const std::string& lastModified)
-{
-    if (!etag.empty() && !etag.starts_with("W/"))
-        return etag;
-    return lastModified;
+    if (ec || size < rec->done.End() || (rec->length && size > rec->length))
+        return {};
+    CResume resume{std::move(*rec)};
+    CRangeMap& done = resume.record.done;
+    if (ftp || !resume.record.length) {
+        const std::uint64_t prefix = done.PrefixEnd();
+        done = {};
+        done.Add(0, prefix);
+    }
+    if (resume.record.length && done.Holes(resume.record.length).empty()) {
+        CRangeMap most;
+        most.Add(0, resume.record.length - 1);
+        done = most;
+    }
+    if (done.Empty())
+        return {};
+    resume.offset = done.Holes(resume.record.length ? resume.record.length : UINT64_MAX).front().first;
+    return resume;
 }
 
 // A failed write of the local file, with the cause in words where the
 // system's error number says it (`err`: errno right after the write).
-std::string WriteFailure(const QFile& file, int err)
+std::string WriteFailure(const std::string& path, const QFile& file, int err)
 {
     return QStringLiteral("%1 に書き込めません: %2")
-        .arg(file.fileName(), FileErrorText(err, file.errorString()))
+        .arg(QString::fromStdString(path), FileErrorText(err, file.errorString()))
         .toStdString();
 }
 
@@ -276,6 +239,7 @@ struct CFetchState {
     CFetchTarget& target;
     bool serverName = false; // a Content-Disposition name may replace the item's
     bool skipExisting = false; // ExistingFile says to drop a download whose name another file holds
+    const CResume* resume = nullptr; // what the partial file holds, when the request goes on from it
 
     // The partial file's bytes this request asks to keep (Range, REST); 0
     // for a request from the beginning.
@@ -303,7 +267,13 @@ struct CFetchState {
     std::string refusedNote;
 
     std::unique_ptr<QFile> file;
+    CFileIdentity fileId;        // the partial file as opened
+    CRangeMap kept;              // the partial file's bytes this response goes on from
+    std::uint64_t keptBytes = 0; // their number
+    std::uint64_t written = 0;   // bytes written after bodyStart (one connection)
+    std::shared_ptr<CPartJournal> journal; // null: the partial file cannot be resumed
     std::vector<char> pending; // body bytes not yet written
+    Clock::time_point pendingSince{};
     std::string writeError;
 
     std::uint64_t length = 0; // announced length, 0 when unknown
@@ -320,20 +290,58 @@ struct CFetchState {
     int maxSegments = 1;
     std::shared_ptr<CSegmentedTransfer> segments;
     std::unique_ptr<CRangeWriter> rangeWriter;
+    // A transfer of the holes of a partial file that the pool does not
+    // split: its board is this fetch's own.
+    CSegmentBoard ownBoard{{}};
+    CSegmentBoard* segmentBoard = nullptr;
 
     bool BeginBody();
     // A segmented transfer's bytes so far: the partial file's and every range's.
-    void SyncSegmentTotal() { total = bodyStart + segments->Received(); }
+    void SyncSegmentTotal() { total = keptBytes + segments->Received(); }
+    // The bytes of the partial file that are written.
+    CRangeMap DoneMap() const
+    {
+        if (segments)
+            return segments->DoneMap();
+        CRangeMap map = kept;
+        map.Add(bodyStart, bodyStart + written);
+        return map;
+    }
+    // While the body arrives, also when nothing does (a server that sends in
+    // bursts): gathered bytes that waited long go to the file, and the
+    // record is brought up to date when due.
+    void Tick()
+    {
+        if (phase != Phase::Body)
+            return;
+        if (rangeWriter) {
+            rangeWriter->FlushIfHeld();
+            segments->UpdateJournal();
+            return;
+        }
+        if (!pending.empty() && Clock::now() - pendingSince >= kMaxBufferHold && writeError.empty())
+            Flush();
+        if (journal && journal->Due())
+            journal->Update([this] { return DoneMap(); }, false);
+    }
+    // After a write of one connection: the record is brought up to date when due.
+    void Wrote(std::size_t n)
+    {
+        written += n;
+        if (journal && journal->Due())
+            journal->Update([this] { return DoneMap(); }, false);
+    }
     size_t WriteRange(const char* data, size_t n);
     bool Write(const char* data, size_t n);
+    bool WriteOut(const char* data, size_t n);
     bool Flush();
     void Progress(bool force);
     // "total/length", with the resume remark.
     std::string Note() const
     {
         std::string text = ProgressText(total, length);
-        if (bodyStart)
-            text += " " + ResumedText(bodyStart);
+        if (keptBytes)
+            text += " " + ResumedText(keptBytes);
         return text;
     }
 
@@ -378,26 +386,45 @@ bool CFetchState::BeginBody()
     const std::string status = reason.empty() ? "HTTP Status " + std::to_string(statusCode)
                                               : std::to_string(statusCode) + " " + reason;
     // The bytes of the partial file this body follows: the rest the server
-    // sends over HTTP (206 for the range asked) or FTP (libcurl gave REST).
-    // A 200 is the whole file again, so the partial file starts over.
+    // sends over HTTP (206 for the range asked, of the same file) or FTP
+    // (libcurl gave REST, and the file has the size and date it had). A 200
+    // is the whole file again, so the partial file starts over.
     std::uint64_t keep = 0;
     std::uint64_t full = 0;
     std::uint64_t first = 0;
+    curl_off_t len = -1;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len) != CURLE_OK)
+        len = -1;
+    std::int64_t ftpSize = -1;
+    std::int64_t ftpTime = -1;
+    if (!http) {
+        curl_off_t t = -1;
+        ftpTime = curl_easy_getinfo(easy, CURLINFO_FILETIME_T, &t) == CURLE_OK && t >= 0 ? t : -1;
+        ftpSize = len >= 0 ? static_cast<std::int64_t>(offset) + len : -1;
+    }
     if (http && offset) {
-        const bool rangeAsked = ParseContentRange(contentRange, first, full) && first == offset;
-        if (statusCode == 416 || (statusCode == 206 && !rangeAsked)) {
+        const std::uint64_t recorded = resume->record.length;
+        const bool rangeAsked = ParseContentRange(contentRange, first, full) && first == offset
+                                && (!recorded || full == recorded);
+        // A 206 of another file (a server that ignores If-Range) is not
+        // pieced onto the old one.
+        const bool sameFile = ResponseValidator(etag, lastModified) == resume->record.validator;
+        if (statusCode == 416 || (statusCode == 206 && (!rangeAsked || !sameFile))) {
             restart = true;
             return Refuse(status);
         }
         if (statusCode == 206)
             keep = offset;
     } else if (offset) {
+        if (ftpSize != resume->record.ftpSize || ftpTime != resume->record.ftpTime) {
+            restart = true;
+            return Refuse("サーバー上のファイルが変わりました");
+        }
         keep = offset;
     }
     if (http && statusCode != 200 && !keep)
         return Refuse(status);
-    curl_off_t len = -1;
-    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len) == CURLE_OK && len > 0)
+    if (len > 0)
         length = keep + static_cast<std::uint64_t>(len);
     if (keep && full)
         length = full;
@@ -406,21 +433,45 @@ bool CFetchState::BeginBody()
     // A body that would be dropped at its end is not fetched.
     if (skipExisting && !target.nameClaim && IsOtherFile(target.localPath, params.url))
         return Refuse(SkippedNote(target.localPath));
-    const std::string validator = http ? Validator(etag, lastModified) : std::string();
-    WritePartialRecord(target.partPath, {params.url, validator});
+    const std::string validator = http ? ResponseValidator(etag, lastModified) : std::string();
+    if (keep)
+        kept = resume->record.done;
+    else
+        RemovePartRecord(target.partPath); // it describes bytes about to be replaced
+    keptBytes = kept.Bytes();
+    // Only a gapless start is cut to where the rest goes on; a map with
+    // holes keeps the whole file.
+    const bool prefix = kept.Ranges().size() == 1 && kept.PrefixEnd() == keep;
     try {
-        file = CItem::OpenLocalFile(target.partPath, keep);
+        file = CItem::OpenLocalFile(target.partPath, keep, prefix, &fileId);
     } catch (const CFileException& e) {
         return Refuse(e.what());
     }
+    // Without a validator an HTTP file cannot be resumed: no record.
+    if (!http || !validator.empty())
+        journal = std::make_shared<CPartJournal>(target.partPath,
+                                                 CPartRecord{params.url, validator, ftpSize, ftpTime, length, {}},
+                                                 file->handle());
     bodyStart = keep;
-    total = notified = keep;
+    total = notified = keptBytes;
     phase = Phase::Body;
+    segmentBoard = board;
     if (board && length)
-        segments = board->Offer(item, easy, headers, statusCode, file->handle(), file->fileName().toStdString(), keep,
-                                length, params.referer, validator, maxSegments);
-    if (segments)
+        segments = board->Offer(item, easy, headers, statusCode, file->handle(), target.partPath, kept,
+                                keep, length, params.referer, validator, maxSegments);
+    if (!segments && !prefix && keep) {
+        // The holes of the partial file one after the other, over this connection.
+        const char* effective = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+        segments = std::make_shared<CSegmentedTransfer>(item, effective ? effective : params.url, params.referer,
+                                                        validator, target.partPath, file->handle(),
+                                                        kept, keep, length, 1);
+        segmentBoard = &ownBoard;
+    }
+    if (segments) {
+        segments->SetJournal(journal);
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
+    }
     item->SetNote(Note());
     doc.NotifyItemState(item, STATE_FETCHING, 0);
     lastNotice = Clock::now();
@@ -441,30 +492,37 @@ bool CFetchState::Flush()
 {
     if (pending.empty())
         return true;
-    const auto n = static_cast<qint64>(pending.size());
-    errno = 0;
-    const bool ok = file->write(pending.data(), n) == n;
-    const int err = errno;
+    const bool ok = WriteOut(pending.data(), pending.size());
     pending.clear();
-    if (!ok)
-        writeError = WriteFailure(*file, err);
     return ok;
+}
+
+// Writes to the partial file; the bytes of a write cut short count too.
+bool CFetchState::WriteOut(const char* data, size_t n)
+{
+    errno = 0;
+    const qint64 w = file->write(data, static_cast<qint64>(n));
+    const int err = errno;
+    if (w > 0)
+        Wrote(static_cast<std::size_t>(w));
+    if (w == static_cast<qint64>(n))
+        return true;
+    writeError = WriteFailure(target.partPath, *file, err);
+    return false;
 }
 
 bool CFetchState::Write(const char* data, size_t n)
 {
     if (pending.empty() && n >= kDirectWrite) {
-        errno = 0;
-        if (file->write(data, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
-            writeError = WriteFailure(*file, errno);
-            return false;
-        }
-        return true;
+        return WriteOut(data, n);
     }
     if (pending.size() + n > kWriteBuffer && !Flush())
         return false;
+    if (pending.empty())
+        pendingSince = lastReceive;
     pending.insert(pending.end(), data, data + n);
-    return true;
+    // A slow transfer does not keep its bytes from the file (and its record) for long.
+    return lastReceive - pendingSince < kMaxBufferHold || Flush();
 }
 
 void CFetchState::Progress(bool force)
@@ -781,7 +839,7 @@ struct CTransferEnd {
 // Range and If-Range (the validator), FTP with REST.
 CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTransfer& transfer,
                      const CFetchLimits& limits, const CNetSettings& net, const CFetchParams& params,
-                     bool ftp, const std::string& validator)
+                     bool ftp)
 {
     CURL* easy = impl.easy;
     CURLM* multi = impl.multi;
@@ -799,12 +857,16 @@ CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTran
     // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
     // answer, which here means "start over".
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
+    // FTP: the file's date (MDTM) tells, with its size, whether a partial
+    // file is still part of it.
+    if (ftp)
+        curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
     if (st.offset && ftp) {
         curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(st.offset));
     } else if (st.offset) {
         const std::string range = std::to_string(st.offset) + "-";
         curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
-        const std::string ifRange = "If-Range: " + validator;
+        const std::string ifRange = "If-Range: " + st.resume->record.validator;
         headers.reset(curl_slist_append(nullptr, ifRange.c_str()));
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
     }
@@ -856,8 +918,10 @@ CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTran
             end.stalled = true;
             break;
         }
+        st.Tick();
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        const int wait = static_cast<int>(std::min<long long>(left, kPollMs));
+        const int wait = static_cast<int>(std::min<long long>(
+            left, st.phase == CFetchState::Phase::Body ? kFirstJournal.count() : kPollMs));
         if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
             end.multiFailed = true;
             break;
@@ -902,9 +966,8 @@ std::string RefusedRedirectNote(CURL* easy)
 }
 
 // A segmented transfer ends when every range has: the owner helps with the
-// rest, and the end is the whole file's. What arrived without a gap from the
-// start stays when it is incomplete; the rest is dropped, so that the partial
-// file's size says how much of it is good.
+// rest, and the end is the whole file's. Every byte that arrived stays in the
+// partial file, and the record's map says which they are.
 void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, const CFetchLimits& limits,
                     CURL* easy, char* errorBuffer)
 {
@@ -914,7 +977,7 @@ void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, 
     std::string detail = end.stalled ? "" : errorBuffer;
     if (end.aborted)
         st.segments->Stop();
-    FinishSegmented(*st.board, st.segments, easy, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
+    FinishSegmented(*st.segmentBoard, st.segments, easy, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
                     detail, [&st] {
                         st.SyncSegmentTotal();
                         st.lastReceive = Clock::now();
@@ -937,13 +1000,6 @@ void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, 
         if (end.rc == CURLE_OK)
             end.rc = CURLE_PARTIAL_FILE;
         std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", st.segments->LastDetail().c_str());
-#ifndef _WIN32
-        if (ftruncate(st.file->handle(), static_cast<off_t>(st.segments->ContiguousEnd())) != 0)
-            st.writeError = WriteFailure(*st.file, errno);
-#else
-        st.file->resize(static_cast<qint64>(st.segments->ContiguousEnd()));
-#endif
-        st.total = st.segments->ContiguousEnd();
     }
 }
 
@@ -984,8 +1040,16 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     // an earlier file of that name as it was.
     const bool ftp = StartsWithNoCase(params.url, "ftp:");
     CFetchTarget target{params.localPath, PartialPath(params.localPath), params.fileName, std::nullopt};
-    std::string validator;
-    std::uint64_t offset = net.ResumePartial ? ResumeOffset(target.partPath, params.url, ftp, validator) : 0;
+    // A link (or another user's file) in the place of the partial file or
+    // its record fails the item before anything is sent or written.
+    for (const std::string& path : {target.partPath, PartRecordPath(target.partPath)}) {
+        if (std::string problem = UnusableFileProblem(path); !problem.empty()) {
+            item->SetHandle(nullptr);
+            item->SetNote(std::move(problem));
+            return STATE_FAILED;
+        }
+    }
+    CResume resume = net.ResumePartial ? PlanResume(target.partPath, params.url, ftp) : CResume{};
     const bool serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
     // A download that would be dropped at its end is not even asked for
     // (unless the server may name another file).
@@ -1000,27 +1064,28 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     bool rangesRefused = false;
     for (;;) {
         attempt.emplace(item, doc, easy, params, target);
-        attempt->offset = offset;
+        attempt->offset = resume.offset;
+        attempt->resume = &resume;
         attempt->serverName = serverName && !target.nameClaim;
         attempt->board = session.m_board;
         attempt->maxSegments = net.MaxSegments;
         attempt->skipExisting = net.ExistingFile == EXISTING_SKIP;
-        end = Perform(impl, *attempt, transfer, limits, net, params, ftp, validator);
+        end = Perform(impl, *attempt, transfer, limits, net, params, ftp);
         if (!MustRestart(*attempt, end)) {
             if (!attempt->segments)
                 break;
             FinishSegments(session, *attempt, end, limits, easy, impl.errorBuffer);
             // A server that answered a range with the whole file (it does not
             // serve ranges after all, or the file changed) gets one new
-            // request from the beginning; the board no longer splits it.
+            // request from the beginning; the board no longer splits it. A
+            // range of a changed file (another validator) starts over too.
             const CSegmentedTransfer& ranges = *attempt->segments;
-            if (ranges.Complete() || !ranges.RangesRefused() || end.aborted || rangesRefused
-                || !attempt->writeError.empty())
+            if (ranges.Complete() || !(ranges.RangesRefused() || ranges.FileChanged()) || end.aborted
+                || rangesRefused || !attempt->writeError.empty())
                 break;
             rangesRefused = true;
         }
-        offset = 0;
-        validator.clear();
+        resume = {};
     }
     CFetchState& st = *attempt;
     if (end.notStarted) {
@@ -1071,6 +1136,11 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     }
     case CFetchState::Phase::Body: {
         const bool written = st.writeError.empty() && st.Flush();
+        const bool complete = written && !aborted && !stalled && !multiFailed && rc == CURLE_OK
+                              && (!st.length || st.total == st.length);
+        // At every stop the record says what the partial file holds.
+        if (!complete && st.journal)
+            st.journal->Update([&st] { return st.DoneMap(); }, true);
         st.file->close();
         st.file.reset();
         st.Progress(true); // the final notice, always
@@ -1098,6 +1168,14 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         // item's own earlier one at once; any other file by ExistingFile);
         // until then the bytes stay in the partial file.
         std::string holder = target.partPath;
+        // Only the file this fetch wrote takes the name: not one that was
+        // put in the partial file's place meanwhile.
+        if (result == STATE_FETCHED && !IsSameFileAt(target.partPath, st.fileId)) {
+            result = STATE_FAILED;
+            item->SetNote(QStringLiteral("%1 が取得中に別のファイルに置き換えられたので使えません")
+                              .arg(QString::fromStdString(target.partPath))
+                              .toStdString());
+        }
         bool discarded = false;
         if (result == STATE_FETCHED) {
             const CFinishResult placed = PlaceFinishedFile(
@@ -1109,11 +1187,11 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                 item->SetNote(placed.note);
                 if (placed.discard) {
                     QFile::remove(QString::fromStdString(target.partPath));
-                    RemovePartialRecord(target.partPath);
+                    RemovePartRecord(target.partPath);
                     discarded = true;
                 }
             } else {
-                RemovePartialRecord(target.partPath);
+                RemovePartRecord(target.partPath);
                 holder = placed.path;
                 if (!placed.fileName.empty()) {
                     // Stored in the item as a server's name is (in place of
@@ -1123,7 +1201,8 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
                 }
             }
         }
-        if (net.EnableCache && st.length && written && !discarded) {
+        // An incomplete segmented file has holes: no copy of it is kept.
+        if (net.EnableCache && st.length && written && !discarded && (result == STATE_FETCHED || !st.segments)) {
             CUrlCacheRecord rec;
             rec.url = params.url;
             rec.headers = st.headers;

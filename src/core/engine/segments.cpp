@@ -82,6 +82,7 @@ struct CRangeFetch {
     CRangeWriter writer;
 
     std::string contentRange;
+    std::string etag, lastModified;
     bool checked = false;
     std::string refusal;    // why the response was not the range asked for
     bool yielded = false;
@@ -94,10 +95,18 @@ size_t RangeHeader(char* buffer, size_t size, size_t nitems, void* userdata)
     auto& f = *static_cast<CRangeFetch*>(userdata);
     const size_t n = size * nitems;
     const std::string_view line(buffer, n);
-    if (line.starts_with("HTTP/"))
+    auto value = [&line](std::string_view name, std::string& out) {
+        if (line.size() > name.size() && EqualsNoCase(line.substr(0, name.size()), name))
+            out.assign(TrimWhiteSpace(line.substr(name.size())));
+    };
+    if (line.starts_with("HTTP/")) {
         f.contentRange.clear();
-    else if (line.size() > 14 && EqualsNoCase(line.substr(0, 14), "content-range:"))
-        f.contentRange.assign(TrimWhiteSpace(line.substr(14)));
+        f.etag.clear();
+        f.lastModified.clear();
+    }
+    value("content-range:", f.contentRange);
+    value("etag:", f.etag);
+    value("last-modified:", f.lastModified);
     return n;
 }
 
@@ -118,6 +127,12 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
             f.refusal = "範囲の要求に別の範囲が返されました (" + f.contentRange + ")";
         if (!f.refusal.empty())
             return 0;
+        // A server that ignores If-Range sends a changed file's bytes as
+        // if they belonged to the old one.
+        if (ResponseValidator(f.etag, f.lastModified) != f.transfer.Validator()) {
+            f.transfer.MarkChanged();
+            return 0;
+        }
         f.checked = true;
     }
     if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
@@ -132,6 +147,10 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
 int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     auto& f = *static_cast<CRangeFetch*>(userdata);
+    // A server that sends in bursts leaves gaps: what arrived goes to the
+    // file, and the record names it, meanwhile.
+    f.writer.FlushIfHeld();
+    f.transfer.UpdateJournal();
     if (f.Stopping())
         return 1;
     if (f.yield && f.yield()) {
@@ -187,13 +206,27 @@ std::string HeaderValue(const std::string& headers, std::string_view name)
 }
 
 CSegmentedTransfer::CSegmentedTransfer(ItemPtr item, std::string url, std::string referer, std::string validator,
-                                       std::string fileName, int fd, std::uint64_t bodyStart, std::uint64_t length,
-                                       int maxSegments)
+                                       std::string fileName, int fd, CRangeMap done, std::uint64_t bodyStart,
+                                       std::uint64_t length, int maxSegments)
     : m_item(std::move(item)), m_url(std::move(url)), m_referer(std::move(referer)),
-      m_validator(std::move(validator)), m_fileName(std::move(fileName)), m_fd(fd), m_bodyStart(bodyStart),
+      m_validator(std::move(validator)), m_fileName(std::move(fileName)), m_fd(fd), m_done(std::move(done)),
       m_length(length), m_maxSegments(std::max(maxSegments, 1))
 {
-    m_ranges.push_back({bodyStart, bodyStart, bodyStart, length, true});
+    // The owner's hole first (it is segment 0), then the others in order,
+    // waiting for whoever is free.
+    const auto holes = m_done.Holes(length);
+    for (const auto& [b, e] : holes) {
+        if (b <= bodyStart && bodyStart < e)
+            m_ranges.push_back({bodyStart, bodyStart, bodyStart, bodyStart, e, true});
+    }
+    if (m_ranges.empty()) // the owner receives nothing of its own
+        m_ranges.push_back({bodyStart, bodyStart, bodyStart, bodyStart, bodyStart, true});
+    for (const auto& [b, e] : holes) {
+        if (!(b <= bodyStart && bodyStart < e))
+            m_ranges.push_back({b, b, b, b, e, false});
+    }
+    for (const Range& r : m_ranges)
+        m_missing += r.end - r.start;
 }
 
 CSegmentedTransfer::WriteResult CSegmentedTransfer::Write(int seg, const char* data, std::size_t n, std::size_t& used)
@@ -201,8 +234,10 @@ CSegmentedTransfer::WriteResult CSegmentedTransfer::Write(int seg, const char* d
     used = 0;
     std::uint64_t offset = 0;
     std::size_t k = 0;
+    std::shared_ptr<CPartJournal> journal;
     {
         std::scoped_lock lock(m_lock);
+        journal = m_journal;
         Range& r = m_ranges[static_cast<std::size_t>(seg)];
         if (m_stopped)
             return WriteResult::End;
@@ -213,7 +248,14 @@ CSegmentedTransfer::WriteResult CSegmentedTransfer::Write(int seg, const char* d
         r.pos += k; // booked: no split lands before it
     }
     errno = 0;
-    if (k > 0 && !WriteAt(m_fd, data, k, offset)) {
+    if (k > 0 && WriteAt(m_fd, data, k, offset)) {
+        {
+            std::scoped_lock lock(m_lock);
+            m_ranges[static_cast<std::size_t>(seg)].done = offset + k;
+        }
+        if (journal && journal->Due())
+            journal->Update([this] { return DoneMap(); }, false);
+    } else if (k > 0) {
         const int err = errno;
         std::scoped_lock lock(m_lock);
         m_ranges[static_cast<std::size_t>(seg)].pos = offset;
@@ -275,7 +317,7 @@ int CSegmentedTransfer::Take(bool split)
     mid -= mid % kSplitGrain;
     const std::uint64_t end = largest->end;
     largest->end = mid;
-    m_ranges.push_back({mid, mid, mid, end, true});
+    m_ranges.push_back({mid, mid, mid, mid, end, true});
     return static_cast<int>(m_ranges.size() - 1);
 }
 
@@ -319,7 +361,7 @@ void CSegmentedTransfer::Release(int seg, bool failed, int error, std::string de
 bool CSegmentedTransfer::Complete() const
 {
     std::scoped_lock lock(m_lock);
-    return m_received == m_length - m_bodyStart;
+    return m_received == m_missing;
 }
 
 bool CSegmentedTransfer::Failed() const
@@ -347,22 +389,44 @@ std::uint64_t CSegmentedTransfer::Received() const
     return m_received;
 }
 
-std::uint64_t CSegmentedTransfer::ContiguousEnd() const
+void CSegmentedTransfer::SetJournal(std::shared_ptr<CPartJournal> journal)
 {
     std::scoped_lock lock(m_lock);
-    std::vector<const Range*> ranges;
-    for (const Range& r : m_ranges)
-        ranges.push_back(&r);
-    std::sort(ranges.begin(), ranges.end(), [](const Range* a, const Range* b) { return a->start < b->start; });
-    std::uint64_t end = m_bodyStart;
-    for (const Range* r : ranges) {
-        if (r->start != end)
-            break;
-        end = r->pos;
-        if (r->pos < r->end)
-            break;
+    m_journal = std::move(journal);
+}
+
+void CSegmentedTransfer::UpdateJournal()
+{
+    std::shared_ptr<CPartJournal> journal;
+    {
+        std::scoped_lock lock(m_lock);
+        journal = m_journal;
     }
-    return end;
+    if (journal && journal->Due())
+        journal->Update([this] { return DoneMap(); }, false);
+}
+
+CRangeMap CSegmentedTransfer::DoneMap() const
+{
+    std::scoped_lock lock(m_lock);
+    CRangeMap map = m_done;
+    for (const Range& r : m_ranges)
+        map.Add(r.start, r.done);
+    return map;
+}
+
+void CSegmentedTransfer::MarkChanged()
+{
+    std::scoped_lock lock(m_lock);
+    m_fileChanged = true;
+    m_stopped = true;
+    m_changed.notify_all();
+}
+
+bool CSegmentedTransfer::FileChanged() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_fileChanged;
 }
 
 int CSegmentedTransfer::RunningRanges() const
@@ -480,6 +544,12 @@ bool CRangeWriter::Flush()
     return ok;
 }
 
+void CRangeWriter::FlushIfHeld()
+{
+    if (!m_buffer.empty() && std::chrono::steady_clock::now() - m_firstBuffered >= kMaxBufferHold)
+        Flush();
+}
+
 bool CRangeWriter::Add(const char* data, std::size_t n)
 {
     if (m_end || m_failed)
@@ -490,18 +560,24 @@ bool CRangeWriter::Add(const char* data, std::size_t n)
         return false;
     if (m_buffer.capacity() < kRangeBuffer)
         m_buffer.reserve(kRangeBuffer);
+    const auto now = std::chrono::steady_clock::now();
+    if (m_buffer.empty())
+        m_firstBuffered = now;
     m_buffer.insert(m_buffer.end(), data, data + n);
-    return true;
+    // A slow range does not keep its bytes from the file (and its record) for long.
+    return now - m_firstBuffered < kMaxBufferHold || Flush();
 }
 
 std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                                          unsigned status, int fd, const std::string& fileName,
-                                                         std::uint64_t bodyStart, std::uint64_t length,
-                                                         const std::string& referer, const std::string& validator,
-                                                         int maxSegments)
+                                                         const CRangeMap& done, std::uint64_t bodyStart,
+                                                         std::uint64_t length, const std::string& referer,
+                                                         const std::string& validator, int maxSegments)
 {
     if (maxSegments < 2 || m_workers.load() < 2 || fd < 0 || (status != 200 && status != 206) || length <= bodyStart
-        || length - bodyStart < 2 * kMinSegment)
+        || validator.empty())
+        return nullptr;
+    if (done.Holes(length).size() < 2 && length - std::max(bodyStart, done.End()) < 2 * kMinSegment)
         return nullptr;
     std::string acceptRanges = HeaderValue(headers, "accept-ranges");
     for (char& c : acceptRanges)
@@ -522,8 +598,8 @@ std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CU
         std::scoped_lock lock(m_lock);
         if (m_noRanges.contains(url))
             return nullptr;
-        transfer = std::make_shared<CSegmentedTransfer>(item, url, referer, validator, fileName, fd, bodyStart,
-                                                        length, maxSegments);
+        transfer = std::make_shared<CSegmentedTransfer>(item, url, referer, validator, fileName, fd, done,
+                                                        bodyStart, length, maxSegments);
         m_transfers.push_back(transfer);
     }
     if (m_wake)
@@ -586,6 +662,7 @@ void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTrans
         } else {
             t.WaitChange(kOwnerWait);
         }
+        t.UpdateJournal();
         if (progress)
             progress();
     }

@@ -21,6 +21,7 @@
 // bytes of every range. A helper hands its range back as soon as the queue
 // has an item, so that a busy queue behaves as without segments.
 #include "engine/fetch.h"
+#include "engine/partfile.h"
 #include "model/doc.h"
 
 #include <curl/curl.h>
@@ -49,12 +50,14 @@ bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64
 class CSegmentedTransfer {
 public:
     // `url`: the address that answered (after redirects); `validator`: its
-    // ETag or Last-Modified, sent as If-Range so that a changed file is not
-    // pieced together; `fd`: the open local file; the body covers
-    // [bodyStart, length) of the file, the owner receiving from bodyStart.
+    // ETag or Last-Modified, sent as If-Range (and compared with every
+    // answer's) so that a changed file is not pieced together; `fd`: the
+    // open local file; `done`: the bytes the file already holds. Every hole
+    // of [0, length) that `done` leaves is a range to fetch; the owner
+    // receives the one that begins at `bodyStart`.
     CSegmentedTransfer(ItemPtr item, std::string url, std::string referer, std::string validator,
-                       std::string fileName, int fd, std::uint64_t bodyStart, std::uint64_t length,
-                       int maxSegments);
+                       std::string fileName, int fd, CRangeMap done, std::uint64_t bodyStart,
+                       std::uint64_t length, int maxSegments);
 
     static constexpr int kOwnerSegment = 0;
 
@@ -84,8 +87,17 @@ public:
     void Stop(); // ends every range fetch (a cancel)
     bool Stopped() const;
     std::uint64_t Received() const; // body bytes of every range
-    // The bytes from the start of the file that arrived without a gap.
-    std::uint64_t ContiguousEnd() const;
+    // The bytes of the file that are written: those it held and those
+    // every range wrote.
+    CRangeMap DoneMap() const;
+    // The record of the partial file, brought up to date as ranges are written.
+    void SetJournal(std::shared_ptr<CPartJournal> journal);
+    // Brings the record up to date when that is due (any thread).
+    void UpdateJournal();
+    // A range came from a file other than the one being pieced together (its
+    // validator differs): every range stops, and the fetch starts over.
+    void MarkChanged();
+    bool FileChanged() const;
     int RunningRanges() const;
     // Waits until a range is released or `timeout` passed.
     void WaitChange(std::chrono::milliseconds timeout);
@@ -106,7 +118,8 @@ private:
     struct Range {
         std::uint64_t start; // where the range began when it was made
         std::uint64_t begin; // where the current fetch of it started
-        std::uint64_t pos;   // next byte to write
+        std::uint64_t pos;   // next byte to write (booked before the write)
+        std::uint64_t done;  // [start, done) is written
         std::uint64_t end;   // exclusive
         bool running;
     };
@@ -117,8 +130,10 @@ private:
     const std::string m_validator;
     const std::string m_fileName;
     const int m_fd;
-    const std::uint64_t m_bodyStart;
+    const CRangeMap m_done;
     const std::uint64_t m_length;
+    std::uint64_t m_missing = 0; // bytes of every hole
+    std::shared_ptr<CPartJournal> m_journal;
     const int m_maxSegments;
 
     mutable std::mutex m_lock;
@@ -127,6 +142,7 @@ private:
     std::uint64_t m_received = 0;
     int m_barrenFailures = 0; // failures in a row that brought nothing
     bool m_rangesRefused = false;
+    bool m_fileChanged = false;
     bool m_stopped = false;
     int m_lastError = 0;
     std::string m_lastDetail;
@@ -145,6 +161,8 @@ public:
     // Writes what is gathered; false as Add. Call it when the fetch ends,
     // however it ended, so that every byte received is kept.
     bool Flush();
+    // Flush, when the oldest byte gathered waited kMaxBufferHold.
+    void FlushIfHeld();
     bool ReachedEnd() const { return m_end; }
     bool Failed() const { return m_failed; }
 
@@ -155,6 +173,7 @@ private:
     std::vector<char> m_buffer;
     bool m_end = false;
     bool m_failed = false;
+    std::chrono::steady_clock::time_point m_firstBuffered{};
 };
 
 // Fetches range `seg` of the transfer with `easy` (a handle of the calling
@@ -176,13 +195,14 @@ public:
 
     // Registers the transfer when it qualifies: more than one worker, a
     // known length, a final response 200 or 206 from an HTTP server that
-    // announced range support (Accept-Ranges: bytes, or a 206), at least two
-    // minimum pieces left and more than one segment allowed. Null when it
-    // does not. `validator` (a strong ETag, else Last-Modified) goes with
-    // every range request as If-Range.
+    // announced range support (Accept-Ranges: bytes, or a 206) and sent a
+    // validator (a strong ETag, else Last-Modified: without one a changed
+    // file could not be told), at least two minimum pieces left or more
+    // than one hole in `done`, and more than one segment allowed. Null when
+    // it does not. The validator goes with every range request as If-Range.
     std::shared_ptr<CSegmentedTransfer> Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                               unsigned status, int fd, const std::string& fileName,
-                                              std::uint64_t bodyStart, std::uint64_t length,
+                                              const CRangeMap& done, std::uint64_t bodyStart, std::uint64_t length,
                                               const std::string& referer, const std::string& validator,
                                               int maxSegments);
     // Forgets the transfer. When its server refused a range request, later

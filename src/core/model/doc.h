@@ -207,6 +207,9 @@ public:
     bool AutoSavePending() const;
     // Shortest time between two automatic saves (1 s; tests shorten it).
     void SetAutoSaveInterval(std::chrono::milliseconds interval) { m_autoSaveInterval = interval; }
+    // The state an item being fetched is saved with: failed (the default),
+    // or not fetched for a run whose list must stay fetchable after a kill.
+    void SetInProgressSaveState(int state) { m_inProgressSaveState = state; }
     bool IsModified() const { return m_bModified.load(); }
     // A list is being read in place of this one (its old items are still shown).
     bool IsLoading() const { return m_bLoading; }
@@ -261,6 +264,7 @@ private:
     QString m_strAutoSaveError;
     bool m_bAutoSaveFailureTold = false; // observers heard of the current run of failures
     std::chrono::milliseconds m_autoSaveInterval{1000};
+    int m_inProgressSaveState = STATE_FAILED;
     std::chrono::steady_clock::time_point m_lastAutoSave{};
     std::unique_ptr<QTimer> m_pAutoSaveTimer; // a waiting automatic save
 };

@@ -10,8 +10,15 @@
 #include <QFileInfo>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace zorv {
 
@@ -312,22 +319,123 @@ std::unique_ptr<QFile> CItem::OpenLocalFile() const
     return OpenLocalFile(FetchParams().localPath, 0);
 }
 
-std::unique_ptr<QFile> CItem::OpenLocalFile(const std::string& localPath, std::uint64_t keep)
+bool IsSameFileAt(const std::string& path, const CFileIdentity& id)
+{
+#ifdef _WIN32
+    Q_UNUSED(path);
+    Q_UNUSED(id);
+    return true;
+#else
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == id.device
+           && static_cast<std::uint64_t>(st.st_ino) == id.inode;
+#endif
+}
+
+namespace {
+
+#ifndef _WIN32
+// The problem of a file that exists (`st` from lstat or fstat), empty when
+// it is a regular file of this user.
+std::string FileStatProblem(const std::string& path, const struct stat& st)
+{
+    const QString name = QString::fromStdString(path);
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("%1 はシンボリックリンクなので使えません（リンク先には書き込みません）").arg(name).toStdString();
+    if (S_ISDIR(st.st_mode))
+        return CannotCreate(name, QStringLiteral("同じ名前のフォルダがあります"));
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("%1 は通常のファイルではないので使えません").arg(name).toStdString();
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("%1 は他のユーザーのファイルなので使えません").arg(name).toStdString();
+    return {};
+}
+#endif
+
+} // namespace
+
+std::string UnusableFileProblem(const std::string& path)
+{
+#ifdef _WIN32
+    Q_UNUSED(path);
+    return {};
+#else
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return {};
+    return FileStatProblem(path, st);
+#endif
+}
+
+std::unique_ptr<QFile> CItem::OpenLocalFile(const std::string& localPath, std::uint64_t keep, bool cut,
+                                            CFileIdentity* identity)
 {
     const QString path = QString::fromStdString(localPath);
     auto fail = [&](const QString& cause) { throw CFileException(CannotCreate(path, cause)); };
     auto file = std::make_unique<QFile>(path);
+#ifdef _WIN32
+    Q_UNUSED(cut);
+    Q_UNUSED(identity);
     if (keep == 0 && file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return file;
-    // Keeping a prefix: the file is opened as it is, cut to that prefix
-    // (a longer file holds bytes that are not known to be good) and written
-    // on from its end.
     if (keep != 0 && file->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         const auto size = static_cast<qint64>(keep);
-        if (file->size() >= size && file->resize(size) && file->seek(size))
+        if (file->size() >= size && (!cut || file->resize(size)) && file->seek(size))
             return file;
         fail(file->size() < size ? QStringLiteral("途中までのファイルが短くなりました") : file->errorString());
     }
+    int err = 0;
+#else
+    // Never through a link, never another user's file: a new file is made
+    // with O_EXCL after the old one (checked first) is gone; an existing one
+    // is checked on the descriptor that will be written.
+    if (std::string problem = UnusableFileProblem(localPath); !problem.empty())
+        throw CFileException(problem);
+    int fd = -1;
+    if (keep == 0) {
+        if (::unlink(localPath.c_str()) != 0 && errno != ENOENT)
+            fail(FileErrorText(errno, QString::fromLocal8Bit(std::strerror(errno))));
+        fd = ::open(localPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } else {
+        fd = ::open(localPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    }
+    const int err = errno;
+    if (fd >= 0) {
+        struct stat st {};
+        std::string problem;
+        if (::fstat(fd, &st) != 0)
+            problem = CannotCreate(path, FileErrorText(errno, QString::fromLocal8Bit(std::strerror(errno))));
+        else
+            problem = FileStatProblem(localPath, st);
+        const auto size = static_cast<off_t>(keep);
+        if (problem.empty() && keep != 0) {
+            // A second name could be anywhere: writing would change a file
+            // outside the destination.
+            if (st.st_nlink != 1)
+                problem = QStringLiteral("%1 には別の名前（ハードリンク）もあるので使えません").arg(path).toStdString();
+            else if (st.st_size < size)
+                problem = CannotCreate(path, QStringLiteral("途中までのファイルが短くなりました"));
+            else if ((cut && ::ftruncate(fd, size) != 0) || ::lseek(fd, size, SEEK_SET) != size)
+                problem = CannotCreate(path, FileErrorText(errno, QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        if (problem.empty() && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0
+            && file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            if (identity)
+                *identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+            return file;
+        }
+        ::close(fd);
+        if (problem.empty())
+            problem = CannotCreate(path, file->errorString());
+        throw CFileException(problem);
+    }
+    if (err == ELOOP)
+        throw CFileException(UnusableFileProblem(localPath).empty()
+                                 ? CannotCreate(path, QStringLiteral("シンボリックリンクです"))
+                                 : UnusableFileProblem(localPath));
+    if (keep != 0 && err == ENOENT)
+        fail(QStringLiteral("途中までのファイルがなくなりました"));
+#endif
     // Name the likely cause rather than the system's bare error text.
     const QFileInfo info(path);
     if (info.isDir())
@@ -337,7 +445,7 @@ std::unique_ptr<QFile> CItem::OpenLocalFile(const std::string& localPath, std::u
         fail(QStringLiteral("フォルダ %1 がありません").arg(info.path()));
     if (!folder.isWritable() || (info.exists() && !info.isWritable()))
         fail(QStringLiteral("書き込みの権限がありません"));
-    fail(file->errorString());
+    fail(err ? FileErrorText(err, QString::fromLocal8Bit(std::strerror(err))) : file->errorString());
     return nullptr;
 }
 

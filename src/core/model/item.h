@@ -88,10 +88,24 @@ void SetFallbackDestination(std::string folder);
 // DefaultDestination, or the fallback when that is empty.
 std::string DefaultItemDestination();
 
-// The file a fetch writes while it runs: NAME.part next to NAME. Its size is
-// always the number of good bytes from the start of the file; it is renamed
-// onto NAME once the transfer is complete.
+// The file a fetch writes while it runs: NAME.part next to NAME. It is
+// renamed onto NAME once the transfer is complete. Which of its bytes are
+// good is recorded next to it (engine/partfile.h), not told by its size.
 std::string PartialPath(const std::string& localPath);
+
+// Which file a path named when it was opened: device and inode (zero on
+// systems without them).
+struct CFileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const CFileIdentity&) const = default;
+};
+// True when `path` itself (not a link's target) is still the file `id`.
+bool IsSameFileAt(const std::string& path, const CFileIdentity& id);
+// Why `path` must not be written to or read from as one of the fetch's own
+// files: it is a symbolic link, not a regular file, or another user's file.
+// Empty when it is fine to use or does not exist.
+std::string UnusableFileProblem(const std::string& path);
 
 class CItem {
 public:
@@ -154,11 +168,14 @@ public:
     std::string LocalPathProblem() const;
     // Creates (or empties) the local file for writing. Throws CFileException.
     std::unique_ptr<QFile> OpenLocalFile() const;
-    // Opens `localPath` for writing: created or emptied when `keep` is 0,
-    // otherwise its first `keep` bytes kept (the file must hold that many;
-    // anything after them is cut off) and the writing goes on after them.
-    // Throws CFileException naming the file and the cause.
-    static std::unique_ptr<QFile> OpenLocalFile(const std::string& localPath, std::uint64_t keep);
+    // Opens `localPath` for writing, never through a symbolic link and only
+    // when it is a regular file of this user: created anew when `keep` is 0
+    // (an earlier file of that name is removed first), otherwise opened as
+    // it is with at least `keep` bytes; `cut` drops anything after them,
+    // and the writing goes on after them. `identity` receives the file's
+    // device and inode. Throws CFileException naming the file and the cause.
+    static std::unique_ptr<QFile> OpenLocalFile(const std::string& localPath, std::uint64_t keep,
+                                                bool cut = true, CFileIdentity* identity = nullptr);
 
     // The file name a fetch found for the item (the server's, or a free
     // one), to replace `from`. An offer of `from` still waiting is changed to

@@ -47,10 +47,10 @@ QByteArray CZorvDoc::SaveToBytes() const
         } else {
             ar.WriteU16(kClassTag | 1);
         }
-        // An item in progress is stored as failed; the item itself keeps the
-        // state its worker gives it.
+        // An item in progress is stored as failed (or as the run asks); the
+        // item itself keeps the state its worker gives it.
         const int state = item->GetState();
-        item->SerializeWithState(ar, state >= 0 && state <= 3 ? state : STATE_FAILED);
+        item->SerializeWithState(ar, state >= 0 && state <= 3 ? state : m_inProgressSaveState);
     }
     return out;
 }
@@ -216,6 +216,10 @@ bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
     // after write(), and a failure to write that buffer out must be seen
     // before the rename, not after it.
     QSaveFile file(path);
+    // Not modified from here: a worker's result stored after the items are
+    // read (and after its check of the flag) marks the list modified again,
+    // rather than being lost under a flag cleared after the write.
+    const bool wasModified = m_bModified.exchange(false);
     const QByteArray bytes = SaveToBytes();
     int err = 0;
     const auto step = [&](bool ok) {
@@ -229,12 +233,13 @@ bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
     if (!ok) {
         const QString cause = FileErrorText(err, file.errorString());
         file.cancelWriting(); // the destructor removes the temporary file
+        if (wasModified)
+            m_bModified.store(true);
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, cause);
         return false;
     }
     StorePathName(path);
-    m_bModified.store(false);
     m_bAutoSaveFailureTold = false;
     StopAutoSave();
     NotifyTitle();

@@ -1,6 +1,7 @@
 // zorv --fetch against loopback HTTP and FTP servers: in-process, and as a
 // child process where the behaviour is the process's (signals, a closed output).
 #include "cli/headless.h"
+#include "engine/partfile.h"
 #include "engine/ratelimit.h"
 #include "model/doc.h"
 #include "support/childprocess.h"
@@ -14,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -216,6 +218,63 @@ TEST_F(FetchProcessTest, FetchAfterCtrlCGoesOnFromThePartialFile)
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].Header("Range"), "bytes=1000-");
     EXPECT_EQ(requests[1].Header("If-Range"), "\"big-1\"");
+}
+
+// SIGKILL in the middle of a segmented transfer: the next run trusts only the
+// recorded ranges, asks for the holes alone, and the file is the server's;
+// an item finished before the kill is saved as fetched and not fetched again.
+TEST_F(FetchProcessTest, KilledMidSegmentsAsksOnlyForTheMissingRanges)
+{
+    std::string body(40 << 20, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+    std::atomic<int> ranged{0};
+    std::atomic<bool> paced{true};
+    CHttpServer http;
+    http.Raw().Get("/big.bin", [&](const httplib::Request& req, httplib::Response& res) {
+        ranged += req.has_header("Range") ? 1 : 0;
+        res.set_header("Accept-Ranges", "bytes");
+        res.set_header("ETag", "\"big-1\"");
+        res.set_content_provider(body.size(), "application/octet-stream",
+                                 [&](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     const size_t k = std::min<size_t>(length, 64 * 1024);
+                                     if (paced && !http.Sleep(std::chrono::milliseconds(5)))
+                                         return false;
+                                     return sink.write(body.data() + offset, k);
+                                 });
+    });
+    http.Serve("/small.bin", "small");
+    ASSERT_TRUE(http.Start());
+    MakeList({http.Url("/small.bin"), http.Url("/big.bin")});
+    ASSERT_TRUE(StartFetch(false, {"--connections", "4", list}));
+    const QString part = settings.Path(QStringLiteral("big.bin.part"));
+    const auto recorded = [&] {
+        const std::optional<CPartRecord> r = ReadPartRecord(part.toStdString(), nullptr);
+        return r ? r->done.Bytes() : 0;
+    };
+    ASSERT_TRUE(RunUntil([&] { return ranged >= 3 && recorded() >= (8u << 20); }, 30000)) << Stderr();
+    ASSERT_TRUE(RunUntil([&] { return SavedStates() == std::vector<int>{STATE_FETCHED, STATE_NOT_FETCHED}; }, 10000));
+    ::kill(child.Pid(), SIGKILL);
+    EXPECT_EQ(child.Wait(10000), 128 + SIGKILL);
+    const std::optional<CPartRecord> record = ReadPartRecord(part.toStdString(), nullptr);
+    ASSERT_TRUE(record);
+    const auto holes = record->done.Holes(body.size());
+    ASSERT_FALSE(holes.empty());
+
+    paced = false;
+    const size_t before = http.RequestsFor("/big.bin").size();
+    EXPECT_EQ(Run({"--connections", "4", list}), EXIT_OK) << Text(err);
+    EXPECT_TRUE(ReadFileBytes(settings.Path(QStringLiteral("big.bin"))) == QByteArray::fromStdString(body));
+    const auto requests = http.RequestsFor("/big.bin");
+    ASSERT_GT(requests.size(), before);
+    EXPECT_EQ(http.RequestsFor("/small.bin").size(), 1u);
+    for (size_t i = before; i < requests.size(); ++i) {
+        const std::string range = requests[i].Header("Range");
+        ASSERT_TRUE(range.starts_with("bytes=")) << range;
+        const std::uint64_t first = std::stoull(range.substr(6));
+        EXPECT_TRUE(std::any_of(holes.begin(), holes.end(), [&](const auto& h) { return h.first <= first && first < h.second; }))
+            << range;
+    }
 }
 
 // `zorv --fetch L | head -1`: once the reader has gone, the rest of the list

@@ -4,16 +4,21 @@
 // The server's file name (Content-Disposition) replaces one derived from the URL.
 #include "engine/controller.h"
 #include "engine/finalname.h"
+#include "engine/partfile.h"
 #include "fetch_fixture.h"
 #include "support/ftp_server.h"
 #include "support/tempsettings.h"
 
 #include <gmock/gmock.h>
 
+#include <QDateTime>
 #include <QDir>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+
+#include <unistd.h>
 
 
 using ::testing::HasSubstr;
@@ -30,6 +35,7 @@ enum class Mode {
     Ignore,  // ignores Range: 200 with the whole body
     Changed, // the file changed: If-Range fails, 200 with the new body
     Refuse,  // 416 to any Range, the whole body without one
+    Spliced, // the file changed, If-Range ignored: 206 of the new body with its new ETag
 };
 
 class ResumeTest : public FetchTest {
@@ -42,12 +48,12 @@ protected:
             // a server that ignores the range is one that never saw it.
             auto& ranges = const_cast<httplib::Request&>(req).ranges;
             const Mode m = mode;
-            if (m != Mode::Range)
+            if (m != Mode::Range && m != Mode::Spliced)
                 ranges.clear();
             {
                 std::scoped_lock hold(lock);
                 for (const auto& [name, value] : headers)
-                    res.set_header(name, value);
+                    res.set_header(name, m == Mode::Spliced && name == "ETag" ? "\"v2\"" : value);
             }
             if (m == Mode::Refuse && req.has_header("Range")) {
                 res.status = 416;
@@ -61,7 +67,7 @@ protected:
                                          });
                 return;
             }
-            res.set_content(m == Mode::Changed ? changed : body, "application/octet-stream");
+            res.set_content(m == Mode::Changed || m == Mode::Spliced ? changed : body, "application/octet-stream");
         });
     }
 
@@ -96,9 +102,12 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         {Mode::Changed, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 1},
         {Mode::Refuse, {{"ETag", "\"v1\""}}, true, "\"v1\"", body, "1000/1000", 2},
         {Mode::Range, {{"ETag", "\"v1\""}}, false, "", body, "1000/1000", 1},
-        // A weak ETag cannot validate a range: without another validator
-        // the fetch starts over.
+        // A weak ETag cannot validate a range, and no validator at all
+        // neither: the fetch starts over.
         {Mode::Range, {{"ETag", "W/\"v1\""}}, true, "", body, "1000/1000", 1},
+        {Mode::Range, {}, true, "", body, "1000/1000", 1},
+        // A 206 whose ETag is not the one recorded: the new file from the start.
+        {Mode::Spliced, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 2},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
@@ -139,6 +148,123 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
     }
 }
 
+// Only the record's map of the partial file is trusted: the fetch asks for
+// exactly the bytes it lacks, and starts over without a trustworthy one
+// (whatever the partial file's length).
+TEST_F(ResumeTest, RecordedMapDecidesWhatIsAskedFor)
+{
+    mode = Mode::Range;
+    ASSERT_TRUE(http.Start());
+    const auto record = [&](std::initializer_list<std::pair<std::uint64_t, std::uint64_t>> done) {
+        CPartRecord r{http.Url("/file"), "\"v1\"", -1, -1, 1000, {}};
+        for (const auto& [b, e] : done)
+            r.done.Add(b, e);
+        return FormatPartRecord(r);
+    };
+    const std::string junk(1000, 'X');
+    const std::string holes = body.substr(0, 100) + junk.substr(0, 200) + body.substr(300, 300) + junk.substr(0, 400);
+    const struct {
+        std::string meta, part;
+        std::vector<std::string> ranges; // asked, in order; "" no Range
+        std::string note;
+    } cases[] = {
+        {record({{0, 100}, {300, 600}}), holes, {"bytes=100-", "bytes=600-999"}, "1000/1000 (400 バイトから再開)"},
+        // Complete but not renamed: the last byte tells whether it is the same file.
+        {record({{0, 1000}}), body, {"bytes=999-"}, "1000/1000 (999 バイトから再開)"},
+        // A map the partial file is too short for, an unknown record (an
+        // older format), a damaged one: from the start.
+        {record({{0, 800}}), body.substr(0, 400), {""}, "1000/1000"},
+        {http.Url("/file") + "\n\"v1\"\n", body.substr(0, 400) + junk.substr(0, 600), {""}, "1000/1000"},
+        {record({{0, 400}}).substr(0, 60), body.substr(0, 400), {""}, "1000/1000"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(WriteFileBytes(LocalPath("out.bin.part"), QByteArray::fromStdString(c.part)));
+        ASSERT_TRUE(WriteFileBytes(LocalPath("out.bin.part.meta"), QByteArray::fromStdString(c.meta)));
+        ItemPtr item = Add(http.Url("/file"));
+        const size_t before = http.RequestsFor("/file").size();
+        EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
+        EXPECT_EQ(item->GetNote(), c.note);
+        EXPECT_EQ(LocalBytes(), QByteArray::fromStdString(body));
+        std::vector<std::string> asked;
+        for (const auto& r : http.RequestsFor("/file"))
+            asked.push_back(r.Header("Range"));
+        EXPECT_EQ(std::vector<std::string>(asked.begin() + static_cast<long>(before), asked.end()), c.ranges);
+        EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.part*")}), QStringList());
+        doc.DeleteContents();
+        session.Reset();
+    }
+}
+
+// A link (or a file swapped in) where the partial file or its record goes is
+// never written through nor renamed into place; the item fails naming it.
+TEST_F(ResumeTest, LinksAndSwappedPartialFilesAreNeitherWrittenNorRenamed)
+{
+    mode = Mode::Range;
+    http.Raw().Get("/swap", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(1000, "application/octet-stream", [this](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset == 0) {
+                sink.write(body.data(), 500);
+                return true;
+            }
+            // Once the fetch has made it, the partial file is moved away and
+            // another put in its place.
+            const std::string part = LocalPath("out.bin.part").toStdString();
+            for (int i = 0; i < 1000 && !QFile::exists(LocalPath("out.bin.part")); ++i)
+                http.Sleep(std::chrono::milliseconds(5));
+            if (::rename(part.c_str(), (part + ".moved").c_str()) != 0 || !WriteFileBytes(LocalPath("out.bin.part"), "planted"))
+                return false;
+            sink.write(body.data() + 500, 500);
+            return true;
+        });
+    });
+    ASSERT_TRUE(http.Start());
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("precious"));
+    // The record of a partial file of which 100 bytes are kept.
+    CPartRecord record{http.Url("/file"), "\"v1\"", -1, -1, 1000, {}};
+    record.done.Add(0, 100);
+    const std::string precious = body.substr(0, 100);
+    const struct {
+        std::string link; // in the destination, to `outside`; empty: none
+        bool hard;        // a hard link, with a record to resume from
+        std::string path, note;
+    } cases[] = {
+        {"out.bin.part", false, "/file", "out.bin.part はシンボリックリンクなので使えません"},
+        {"out.bin.part.meta", false, "/file", "out.bin.part.meta はシンボリックリンクなので使えません"},
+        {"", false, "/swap", "out.bin.part が取得中に別のファイルに置き換えられたので使えません"},
+        {"out.bin.part", true, "/file", "out.bin.part には別の名前（ハードリンク）もあるので使えません"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.note);
+        ASSERT_TRUE(WriteFileBytes(outside, QByteArray::fromStdString(precious)));
+        const QByteArray from = outside.toLocal8Bit(), to = LocalPath(c.link).toLocal8Bit();
+        if (c.hard) {
+            ASSERT_EQ(::link(from.constData(), to.constData()), 0);
+            ASSERT_TRUE(WriteFileBytes(LocalPath("out.bin.part.meta"), QByteArray::fromStdString(FormatPartRecord(record))));
+        } else if (!c.link.empty()) {
+            ASSERT_EQ(::symlink(from.constData(), to.constData()), 0);
+        }
+        const size_t asked = http.RequestsFor("/file").size();
+        ItemPtr item = Add(http.Url(c.path));
+        EXPECT_EQ(Fetch(item), STATE_FAILED);
+        EXPECT_THAT(item->GetNote(), HasSubstr(c.note));
+        EXPECT_EQ(ReadFileBytes(outside), QByteArray::fromStdString(precious));
+        EXPECT_FALSE(LocalExists());
+        EXPECT_EQ(log.launches, 0);
+        if (c.link.empty()) {
+            EXPECT_EQ(LocalBytes("out.bin.part"), "planted");
+        } else if (!c.hard) { // nothing asked while a symbolic link is in the way
+            EXPECT_EQ(http.RequestsFor("/file").size(), asked);
+        }
+        for (const QString& f : QDir(dir.path()).entryList({QStringLiteral("out.bin*")}))
+            QFile::remove(dir.filePath(f));
+        doc.DeleteContents();
+        session.Reset();
+    }
+}
+
 TEST_F(ResumeTest, CompleteBodyThatCannotTakeTheNamesPlaceFailsAndStaysPartial)
 {
     mode = Mode::Range;
@@ -153,7 +279,9 @@ TEST_F(ResumeTest, CompleteBodyThatCannotTakeTheNamesPlaceFailsAndStaysPartial)
     EXPECT_EQ(log.launches, 0);
 }
 
-TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFile)
+// FTP goes on with REST while the file keeps its size and date (SIZE, MDTM);
+// a file changed since starts over.
+TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFileOfTheSameFile)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "needs a file size limit";
@@ -162,24 +290,34 @@ TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFile)
     QString error;
     ASSERT_TRUE(ftp.Start(&error)) << error.toStdString();
     const std::string body = Pattern(700000);
-    ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/data.lzh"), QByteArray::fromStdString(body)));
+    std::string changed = body;
+    std::reverse(changed.begin(), changed.end());
+    const QString served = ftp.Root() + QStringLiteral("/pub/data.lzh");
+    const QDateTime lastYear = QDateTime::currentDateTimeUtc().addYears(-1);
+    for (const bool change : {false, true}) {
+        SCOPED_TRACE(change);
+        ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/data.lzh"), QByteArray::fromStdString(body)));
+        QFile file(served);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(lastYear, QFileDevice::FileModificationTime));
+        file.close();
+        // A file size limit stops the first fetch part of the way.
+        ItemPtr item = Add(ftp.Url("/pub/data.lzh"), {}, "out" + std::to_string(change) + ".bin");
+        ASSERT_EQ(FetchWithSizeLimit(item), STATE_FAILED);
+        const qint64 kept = QFileInfo(LocalPath("out" + std::to_string(change) + ".bin.part")).size();
+        ASSERT_GT(kept, 0);
+        ASSERT_LT(kept, 700000);
+        session.Reset();
+        doc.TakeTraffic();
+        if (change) { // same size, another date
+            ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/data.lzh"), QByteArray::fromStdString(changed)));
+        }
 
-    // A file size limit stops the first fetch part of the way.
-    ItemPtr item = Add(ftp.Url("/pub/data.lzh"));
-    const int first = FetchWithSizeLimit(item);
-    ASSERT_EQ(first, STATE_FAILED);
-    const qint64 kept = QFileInfo(LocalPath("out.bin.part")).size();
-    ASSERT_GT(kept, 0);
-    ASSERT_LT(kept, 700000);
-    session.Reset();
-    doc.TakeTraffic();
-
-    EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
-    EXPECT_EQ(item->GetNote(), "700000/700000 (" + std::to_string(kept) + " バイトから再開)");
-    EXPECT_EQ(LocalBytes(), QByteArray::fromStdString(body));
-    EXPECT_EQ(doc.TakeTraffic(), static_cast<std::uint64_t>(700000 - kept));
-    EXPECT_FALSE(LocalExists("out.bin.part"));
-    session.Reset();
+        EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
+        EXPECT_EQ(item->GetNote(), change ? "700000/700000" : "700000/700000 (" + std::to_string(kept) + " バイトから再開)");
+        EXPECT_EQ(LocalBytes("out" + std::to_string(change) + ".bin"), QByteArray::fromStdString(change ? changed : body));
+        EXPECT_EQ(doc.TakeTraffic(), static_cast<std::uint64_t>(change ? 700000 : 700000 - kept));
+        session.Reset();
+    }
 #endif
 }
 

@@ -1,6 +1,7 @@
 // Segmented transfers and the speed limit, through the worker pool against
 // a real loopback server that counts its connections and its bytes.
 #include "engine/controller.h"
+#include "engine/partfile.h"
 #include "engine/pool.h"
 #include "engine/ratelimit.h"
 #include "engine/urlcache.h"
@@ -40,25 +41,33 @@ protected:
             body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
         // The file, with range support: cpp-httplib answers a Range request
         // with 206 and the piece asked for. /liar.bin announces ranges too,
-        // but answers with status 200.
-        server.Raw().Get("/(big|liar).bin", [this](const httplib::Request& req, httplib::Response& res) {
+        // but answers with status 200; /bare.bin sends no validator;
+        // /changing.bin is another file (ETag "v2") from its first range
+        // request on, and ignores If-Range.
+        server.Raw().Get("/(big|liar|bare|changing).bin", [this](const httplib::Request& req, httplib::Response& res) {
             const bool ranged = req.has_header("Range");
             const int attempt = ranged ? ++rangedRequests : 0;
+            const bool other = req.path == "/changing.bin" && (ranged || rangedRequests > 0);
             const bool drop = ranged && attempt == dropRangedRequest;
             const int now = ++inFlight;
             for (int seen = maxInFlight.load(); now > seen && !maxInFlight.compare_exchange_weak(seen, now);) {
             }
             const int connection = ++connections - 1;
             res.set_header("Accept-Ranges", "bytes");
-            res.set_header("ETag", "\"v1\"");
+            if (req.path != "/bare.bin")
+                res.set_header("ETag", other ? "\"v2\"" : "\"v1\"");
             if (req.path == "/liar.bin")
                 res.status = 200;
             res.set_content_provider(
                 size, "application/octet-stream",
-                [this, drop, connection](size_t offset, size_t length, httplib::DataSink& sink) {
+                [this, drop, connection, other](size_t offset, size_t length, httplib::DataSink& sink) {
+                    std::string changed;
                     for (size_t sent = 0; sent < length;) {
                         const size_t k = std::min(piece, length - sent);
-                        if (!sink.write(body.data() + offset + sent, k))
+                        const char* data = body.data() + offset + sent;
+                        if (other) // the other file: every byte inverted
+                            data = (changed = Inverted(std::string_view(data, k))).data();
+                        if (!sink.write(data, k))
                             return false;
                         sent += k;
                         Served(connection, k);
@@ -117,12 +126,19 @@ protected:
         const QByteArray bytes = ReadFileBytes(settings.Path(QString::fromStdString(name)));
         return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
     }
-    size_t PlainRequests() const
+    size_t PlainRequests(const std::string& path = "/big.bin") const
     {
         size_t n = 0;
-        for (const auto& r : server.RequestsFor("/big.bin"))
+        for (const auto& r : server.RequestsFor(path))
             n += r.HeaderCount("Range") == 0 ? 1 : 0;
         return n;
+    }
+    static std::string Inverted(std::string_view s)
+    {
+        std::string out(s);
+        for (char& c : out)
+            c = static_cast<char>(~c);
+        return out;
     }
 
     std::string body;
@@ -201,9 +217,16 @@ TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
     EXPECT_TRUE(Local("big.bin") == body.substr(0, size));
     EXPECT_EQ(server.RequestsFor("/big.bin").size(), 1u);
 
+    // Ranges without a validator: a changed file could not be told.
+    settings.Options().MaxSegments = 8;
+    CItem* bare = Add(server.Url("/bare.bin"), "bare.bin");
+    FetchAll(4);
+    ASSERT_EQ(bare->GetState(), STATE_FETCHED) << bare->GetNote();
+    EXPECT_TRUE(Local("bare.bin") == body.substr(0, size));
+    EXPECT_EQ(server.RequestsFor("/bare.bin").size(), 1u);
+
     // Refused ranges: the same fetch asks once more for the whole file,
     // over one connection, without counting a failure.
-    settings.Options().MaxSegments = 8;
     CItem* third = Add(server.Url("/liar.bin"), "liar.bin");
     FetchAll(4);
     ASSERT_EQ(third->GetState(), STATE_FETCHED) << third->GetNote();
@@ -214,7 +237,20 @@ TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
     EXPECT_EQ(requests.back().HeaderCount("Range"), 0u);
 }
 
-TEST_F(SegmentsTest, CancelKeepsTheBytesWithoutAGapAndTheNextFetchGoesOnFromThem)
+// A range of another file (its ETag is not the first answer's) is never
+// pieced in: the fetch starts over from the beginning, and gets the new file.
+TEST_F(SegmentsTest, RangeOfAChangedFileStartsTheFileOver)
+{
+    size = 16 * kMiB;
+    CItem* item = Add(server.Url("/changing.bin"), "changing.bin");
+    FetchAll(4);
+    ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
+    EXPECT_TRUE(Local("changing.bin") == Inverted(std::string_view(body).substr(0, size)));
+    EXPECT_EQ(PlainRequests("/changing.bin"), 2u);
+    EXPECT_EQ(item->m_nFailures, 0u);
+}
+
+TEST_F(SegmentsTest, CancelKeepsEveryRangeAndTheNextFetchAsksForExactlyTheHoles)
 {
     pause = std::chrono::milliseconds(20); // about 6 MiB/s per connection
     CItem* item = Add(server.Url("/big.bin"), "big.bin");
@@ -226,23 +262,48 @@ TEST_F(SegmentsTest, CancelKeepsTheBytesWithoutAGapAndTheNextFetchGoesOnFromThem
     EXPECT_NE(item->GetNote().find("キャンセル"), std::string::npos) << item->GetNote();
     // No range is still being sent once the item is settled.
     EXPECT_TRUE(RunUntil([&] { return inFlight.load() == 0; }, 5000));
+    // The record names the bytes of every range, holes between them.
+    const std::string part = settings.Path(QStringLiteral("big.bin.part")).toStdString();
+    const std::optional<CPartRecord> record = ReadPartRecord(part, nullptr);
+    ASSERT_TRUE(record);
+    const CRangeMap done = record->done;
+    const auto holes = done.Holes(size);
+    ASSERT_GE(done.Ranges().size(), 2u);
     const std::string partial = Local("big.bin.part");
-    ASSERT_GT(partial.size(), 0u);
-    ASSERT_LT(partial.size(), size);
-    EXPECT_TRUE(partial == body.substr(0, partial.size()));
+    for (const auto& [b, e] : done.Ranges())
+        EXPECT_TRUE(partial.substr(b, e - b) == body.substr(b, e - b)) << b << "-" << e;
     EXPECT_FALSE(QFileInfo::exists(settings.Path(QStringLiteral("big.bin"))));
 
-    // Fetched again: the rest is asked for (and split again), the file is whole.
+    // Fetched again: every request begins in a hole, the first at the first
+    // one, and not much more than the holes is sent.
     pause = std::chrono::milliseconds(1);
     const size_t before = server.RequestsFor("/big.bin").size();
+    const size_t servedBefore = [this] {
+        std::scoped_lock lock(servedLock);
+        return totalServed;
+    }();
     ASSERT_EQ(ResetItems(doc, {0}).nChanged, 1);
     settled = 0;
     FetchAll(4);
     ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
     EXPECT_TRUE(Local("big.bin") == body);
+    EXPECT_EQ(item->GetNote(), std::to_string(size) + "/" + std::to_string(size) + " (" + std::to_string(done.Bytes())
+                                   + " バイトから再開)");
     const auto requests = server.RequestsFor("/big.bin");
     ASSERT_GT(requests.size(), before + 1);
-    EXPECT_EQ(requests[before].Header("Range"), "bytes=" + std::to_string(partial.size()) + "-");
+    EXPECT_EQ(requests[before].Header("Range"), "bytes=" + std::to_string(holes.front().first) + "-");
+    for (size_t i = before; i < requests.size(); ++i) {
+        const std::string range = requests[i].Header("Range");
+        ASSERT_TRUE(range.starts_with("bytes=")) << range;
+        const std::uint64_t first = std::stoull(range.substr(6));
+        EXPECT_TRUE(std::any_of(holes.begin(), holes.end(), [first](const auto& h) { return h.first <= first && first < h.second; }))
+            << range;
+    }
+    std::uint64_t missing = 0;
+    for (const auto& [b, e] : holes)
+        missing += e - b;
+    std::scoped_lock lock(servedLock);
+    EXPECT_LT(totalServed - servedBefore, missing + 4 * kMiB);
 }
 
 TEST_F(SegmentsTest, SpeedLimitIsSharedByTheTransfersAndHonouredAtTheServer)
