@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -39,17 +38,6 @@ public:
         return std::exchange(connected, false);
     }
 };
-
-// Runs the event loop until `done` holds or `ms` passed.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 5000)
-{
-    for (QDeadlineTimer deadline(ms); !done(); QTest::qSleep(5)) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 class WindowTest : public ::testing::Test {
 protected:
