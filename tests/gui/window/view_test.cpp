@@ -36,13 +36,7 @@ protected:
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
     }
     void SetClipboard(const QString& text) { QGuiApplication::clipboard()->setText(text); }
-    std::string Urls()
-    {
-        std::string out;
-        for (int r = 0; r < Doc().GetCount(); ++r)
-            out += Doc().GetItem(r)->m_strUrl.back();
-        return out;
-    }
+    std::string Urls() { return UrlEnds(Doc()); }
 };
 
 TEST_F(ViewTest, ShowsSixColumnsAndTheSelectionCount)
