@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QSettings>
 #include <QTimer>
 
 #include <gtest/gtest.h>
