@@ -17,7 +17,9 @@ CPrivateBus::CPrivateBus()
 
 CPrivateBus::~CPrivateBus()
 {
-    StopDaemon();
+    m_mock.Stop();
+    QDBusConnection::disconnectFromBus(m_connectionName);
+    m_daemon.Stop();
     if (m_runtimeDirSet) {
         if (m_hadRuntimeDir)
             qputenv("XDG_RUNTIME_DIR", m_oldRuntimeDir);
@@ -91,7 +93,7 @@ bool CPrivateBus::StartMock(const QString& templateName, const QString& busName,
         *error = QStringLiteral("the bus is not running");
         return false;
     }
-    StopMock();
+    m_mock.Stop();
     CChildProcess::Options options;
     options.env = QStringList{QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + m_address,
                               QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + m_address,
@@ -124,30 +126,12 @@ bool CPrivateBus::StartMock(const QString& templateName, const QString& busName,
     return false;
 }
 
-qint64 CPrivateBus::MockPid() const
-{
-    return m_mock.Pid();
-}
-
 QString CPrivateBus::MockLog() const
 {
     QFile log(m_dir.filePath(QStringLiteral("mock.log")));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll());
-}
-
-void CPrivateBus::StopMock()
-{
-    m_mock.Stop();
-}
-
-void CPrivateBus::StopDaemon()
-{
-    m_mock.Stop();
-    QDBusConnection::disconnectFromBus(m_connectionName);
-    m_daemon.Stop();
-    m_address.clear();
 }
 
 } // namespace zorv::test

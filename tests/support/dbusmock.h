@@ -25,24 +25,17 @@ public:
     // Starts the daemon and sets XDG_RUNTIME_DIR. False, with a reason in
     // *error, when it cannot be started.
     bool Start(QString* error);
-    QString Address() const { return m_address; }
-    QString Dir() const { return m_dir.path(); }
 
     // This process's connection to the bus, opened on first use and closed
-    // by StopDaemon or the destructor.
+    // by the destructor.
     QDBusConnection Connection();
 
     // Starts `/usr/bin/python3 -m dbusmock --template NAME` on the bus and
     // waits (10 s at most) until it owns `busName`. The mock logs every call
     // to a file (MockLog).
     bool StartMock(const QString& templateName, const QString& busName, QString* error);
-    // Process id of the mock, 0 when none runs.
-    qint64 MockPid() const;
     // Everything the mock has logged so far (one line per method call).
     QString MockLog() const;
-    void StopMock();
-    // Stops the mock and the daemon (the destructor does it too).
-    void StopDaemon();
 
 private:
     QTemporaryDir m_dir;

@@ -103,7 +103,8 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
     const QString list = Work("l.zorv");
     for (const QStringList& args : {QStringList{"--list"}, QStringList{"--list", list, list}, QStringList{"--add", list},
                                     QStringList{"--add", "--level", "x", list, "http://h/a"},
-                                    QStringList{"--add", "--bogus", list, "http://h/a"}}) {
+                                    QStringList{"--add", "--bogus", list, "http://h/a"}, QStringList{"--import", list},
+                                    QStringList{"--import", "--bogus", list, "good.txt"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty()) << args.join(' ').toStdString();
@@ -284,31 +285,6 @@ TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
     EXPECT_TRUE(lines[5].contains(QStringLiteral("http://h/c\t")));
 }
 
-// While `zorv --fetch` holds a list, `zorv --add` hands its URLs to it: they
-// are fetched in the same run and kept in the list it saves.
-TEST_F(HeadlessTest, AddDuringAFetchIsHandedToIt)
-{
-    DirectConnections();
-    zorv::test::CHttpServer server;
-    server.ServeSlow("/slow", std::string(3000, 's'), 500, std::chrono::milliseconds(200));
-    server.Serve("/late", "late body");
-    ASSERT_TRUE(server.Start());
-    const QString list = Work("l.zorv");
-    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/slow"))}).status, 0);
-
-    zorv::test::CChildProcess fetch;
-    StartChild(fetch, {"--fetch", list});
-    ASSERT_TRUE(zorv::test::RunUntil([&] { return !server.RequestsFor("/slow").empty(); }, 20000));
-    const Result r = Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/late"))});
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    ASSERT_TRUE(zorv::test::RunUntil([&] { return !fetch.IsRunning(); }, 20000));
-    const QStringList lines = Run({"--list", list}).Lines();
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("0\t1\t"))) << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t1\t"))) << lines[1].toStdString();
-    EXPECT_EQ(ReadFileBytes(Work("dl/late")), QByteArray("late body"));
-}
-
 // With no zorv holding the list, writers take turns through a lock file
 // beside it: a live holder makes a second writer give up with status 2;
 // the socket and the lock left by a zorv that died are taken over.
@@ -365,8 +341,6 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("climb.wrg"), "StoreIn=w\nSaveAs=../esc\nUrl=http://h/g\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("readme"), "http://h/f\n"));
 
-    for (const QStringList& args : {QStringList{"--import", list}, QStringList{"--import", "--bogus", list, "good.txt"}})
-        EXPECT_EQ(Run(args).status, 2) << args.join(' ').toStdString();
     // Nothing imported: no list is made.
     Result r = Run({"--import", list, "readme"});
     EXPECT_EQ(r.status, 1);
@@ -428,21 +402,20 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
     EXPECT_EQ(states(), (QStringList{"0\t" + gone + "/1", "0\t" + ok}));
 }
 
-// While `zorv --fetch` holds the list, --remove is handed to it: a queued
-// item goes before it is fetched; the item being fetched is left alone
-// (status 1).
-TEST_F(HeadlessTest, RemoveDuringAFetchIsHandedToIt)
+// While `zorv --fetch` holds the list, --add and --remove are handed to it:
+// added URLs are fetched in the same run and kept in the list it saves; a
+// queued item is removed before it is fetched; the item being fetched is
+// left alone (status 1).
+TEST_F(HeadlessTest, AddAndRemoveDuringAFetchAreHandedToIt)
 {
     DirectConnections();
     zorv::test::CHttpServer server;
     server.ServeSlow("/slow", std::string(3000, 's'), 100, std::chrono::milliseconds(200));
-    server.Serve("/late", "late body");
+    server.Serve("/(late|added)", "late body");
     ASSERT_TRUE(server.Start());
     const QString list = Work("l.zorv");
-    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, QString::fromStdString(server.Url("/slow")),
-                   QString::fromStdString(server.Url("/late"))})
-                  .status,
-              0);
+    const auto url = [&](const char* path) { return QString::fromStdString(server.Url(path)); };
+    ASSERT_EQ(Run({"--add", "--dest", Work("dl"), list, url("/slow"), url("/late")}).status, 0);
     zorv::test::CChildProcess fetch;
     StartChild(fetch, {"--fetch", "--connections", "1", list});
     ASSERT_TRUE(zorv::test::RunUntil([&] { return !server.RequestsFor("/slow").empty(); }, 20000));
@@ -451,11 +424,15 @@ TEST_F(HeadlessTest, RemoveDuringAFetchIsHandedToIt)
     EXPECT_TRUE(r.err.contains(QStringLiteral("being fetched"))) << r.err.toStdString();
     r = Run({"--remove", list, "1"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    r = Run({"--add", "--dest", Work("dl"), list, url("/added")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
     ASSERT_TRUE(zorv::test::RunUntil([&] { return !fetch.IsRunning(); }, 30000));
     const QStringList lines = Run({"--list", list}).Lines();
-    ASSERT_EQ(lines.size(), 1);
+    ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("0\t1\t"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t1\t") + url("/added"))) << lines[1].toStdString();
     EXPECT_TRUE(server.RequestsFor("/late").empty());
+    EXPECT_EQ(ReadFileBytes(Work("dl/added")), QByteArray("late body"));
 }
 
 } // namespace

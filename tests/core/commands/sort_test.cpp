@@ -20,20 +20,7 @@ protected:
             ASSERT_NE(doc.AddUrl(std::string("http://host/") + r[0], r[2], "/tmp", r[1], 0), nullptr);
         doc.SetModifiedFlag(false);
     }
-    std::string Urls() const
-    {
-        std::string out;
-        for (int r = 0; r < doc.GetCount(); ++r)
-            out += doc.GetItem(r)->m_strUrl.back();
-        return out;
-    }
-    std::vector<const CItem*> Rows() const
-    {
-        std::vector<const CItem*> out;
-        for (int r = 0; r < doc.GetCount(); ++r)
-            out.push_back(doc.GetItem(r));
-        return out;
-    }
+    std::string Urls() const { return UrlEnds(doc); }
     CZorvDoc doc;
     CSortState state;
 };
@@ -97,9 +84,9 @@ TEST_F(SortTest, RandomIsAPermutationAndKeepsTheQueueInOrder)
 {
     FillMany(doc, 995);
     SetWorkerState(doc, 7, STATE_FETCHED);
-    const auto before = Rows();
+    const auto before = Rows(doc);
     const auto result = SortByKey(doc, state, SORT_RANDOM, {7});
-    const auto after = Rows();
+    const auto after = Rows(doc);
     EXPECT_NE(after, before);
     EXPECT_TRUE(std::is_permutation(after.begin(), after.end(), before.begin()));
     EXPECT_EQ(result.selection, std::vector<int>{doc.RowOf(before[7])});

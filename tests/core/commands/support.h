@@ -2,6 +2,7 @@
 // Lists for the command tests: items named by one letter or number (the
 // last URL segment), queued, settled or in progress as a test needs.
 #include "model/commands.h"
+#include "support/items.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +11,6 @@
 
 namespace zorv::test {
 
-// A list whose items are http://host/<c>, one per character, all queued.
-inline void Fill(CZorvDoc& doc, const std::string& names)
-{
-    for (const char c : names)
-        ASSERT_NE(doc.AddUrl(std::string("http://host/") + c, "", "/tmp", std::string(1, c), 0), nullptr);
-}
-
 // Many queued items at once: http://h/0, http://h/1, ...
 inline void FillMany(CZorvDoc& doc, int count)
 {
@@ -24,15 +18,6 @@ inline void FillMany(CZorvDoc& doc, int count)
     for (int i = 0; i < count; ++i)
         items.push_back(std::make_shared<CItem>("http://h/" + std::to_string(i), "", "/tmp", "", 0));
     doc.AppendItems(std::move(items), true);
-}
-
-// The file names in list order, joined.
-inline std::string Names(const CZorvDoc& doc)
-{
-    std::string out;
-    for (int r = 0; r < doc.GetCount(); ++r)
-        out += doc.GetItem(r)->m_strFileName;
-    return out;
 }
 
 // Takes the item out of the queue and gives it a state, as a worker would.

@@ -1,6 +1,7 @@
 // CZorvDoc: adding URLs, the pending queue, reordering and removing rows,
 // the modified flag with automatic saving, and the title.
 #include "model/doc.h"
+#include "support/items.h"
 #include "support/tempsettings.h"
 
 #include <gtest/gtest.h>
@@ -8,19 +9,12 @@
 using zorv::CItem;
 using zorv::CZorvDoc;
 using zorv::test::ReadFileBytes;
+using zorv::test::Rows;
 
 namespace {
 
 using DocTest = zorv::test::SettingsTest;
 using V = std::vector<CItem*>;
-
-V Rows(const CZorvDoc& doc)
-{
-    V rows;
-    for (int i = 0; i < doc.GetCount(); ++i)
-        rows.push_back(doc.GetItem(i));
-    return rows;
-}
 
 // Adds n URLs http://h/0 … and returns them in list order.
 V AddN(CZorvDoc& doc, int n)

@@ -63,12 +63,8 @@ TEST_F(ListFileTest, ByteLayout)
     EXPECT_EQ(HexDump(doc.SaveToBytes()), HexDump(I32(1) + kNewClass3 + first));
 
     doc.AddUrl("ftp://h/b", "", "/x", "b", 0)->SetState(3);
-    // No destination and no default one: the fallback folder.
-    zorv::SetFallbackDestination("/fb");
-    doc.AddUrl("ftp://h/c", "", "", "", 0);
-    zorv::SetFallbackDestination({});
-    EXPECT_EQ(HexDump(doc.SaveToBytes()), HexDump(I32(3) + kNewClass3 + first + kClassRef + Record3("ftp://h/b", 3, "", "/x", "b")
-                                                  + kClassRef + Record3("ftp://h/c", 0, "", "/fb", "c")));
+    EXPECT_EQ(HexDump(doc.SaveToBytes()),
+              HexDump(I32(2) + kNewClass3 + first + kClassRef + Record3("ftp://h/b", 3, "", "/x", "b")));
 }
 
 // Length prefixes: one byte below 255, FF + 2 bytes below 65534, else

@@ -381,7 +381,7 @@ TEST_F(WindowTest, OptionsCommandAppliesConnectionsAndSpeedLimitToRunningWorkers
     EXPECT_EQ(CRateLimiter::Global().Rate(), 100u * 1024);
 
     Run(res::ID_FETCH_STOP);
-    ASSERT_TRUE(WaitFor([&] { return app->Pool().LiveWorkers() == 0; }));
+    ASSERT_TRUE(RunUntil([&] { return app->Pool().LiveWorkers() == 0; }));
     runOptions("2", 1); // not fetching: no worker starts
     EXPECT_EQ(Options().Connections, 2);
     EXPECT_EQ(CRateLimiter::Global().Rate(), 0u);

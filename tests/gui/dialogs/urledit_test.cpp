@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QSettings>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -255,7 +254,7 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
 
     // Capture goes on once the dialog is closed.
     QGuiApplication::clipboard()->setText(QStringLiteral("http://copied/after"));
-    ASSERT_TRUE(WaitFor([&] { return Doc().GetCount() == 7; }));
+    ASSERT_TRUE(RunUntil([&] { return Doc().GetCount() == 7; }));
     EXPECT_EQ(Urls(6), std::vector<std::string>{"http://copied/after"});
 }
 

@@ -36,13 +36,7 @@ protected:
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
     }
     void SetClipboard(const QString& text) { QGuiApplication::clipboard()->setText(text); }
-    std::string Urls()
-    {
-        std::string out;
-        for (int r = 0; r < Doc().GetCount(); ++r)
-            out += Doc().GetItem(r)->m_strUrl.back();
-        return out;
-    }
+    std::string Urls() { return UrlEnds(Doc()); }
 };
 
 TEST_F(ViewTest, ShowsSixColumnsAndTheSelectionCount)
@@ -105,14 +99,11 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     EXPECT_EQ(Doc().GetItemCount(true), 3);
     EXPECT_TRUE(Doc().IsModified());
-    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 * - zorv"));
-    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("3個中0個選択中"));
 
     // The actions without keys.
     Select("A");
     Run(res::ID_EDIT_INVERT_SELECTION);
     EXPECT_EQ(SelectedNames(), "CE");
-    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("3個中2個選択中"));
     Doc().RemovePending(Doc().GetItem(2));
     Doc().GetItem(2)->SetState(STATE_FETCHED);
     Run(res::ID_EDIT_RESET);
@@ -246,11 +237,7 @@ TEST_F(ViewTest, ClipboardIsCapturedOnlyWhileMonitoring)
     EXPECT_TRUE(Doc().IsModified());
     SetClipboard(QStringLiteral("http://host/one")); // the same URL is added again
     EXPECT_EQ(Doc().GetCount(), 8);
-    {
-        CZorvView::CDialogScope dialog(View()); // nothing while a dialog of the view runs
-        SetClipboard(QStringLiteral("http://host/in-dialog"));
-    }
-    EXPECT_EQ(Doc().GetCount(), 8);
+    // (Nothing is captured while a dialog of the view runs: the URL dialog's test.)
     Run(res::ID_MONITOR_CLIPBOARD);
     SetClipboard(QStringLiteral("http://host/after"));
     EXPECT_EQ(Doc().GetCount(), 8);

@@ -7,13 +7,13 @@
 #include "engine/pool.h"
 #include "model/doc.h"
 #include "res/resource.h"
+#include "support/items.h"
 #include "support/tempsettings.h"
 #include "view/listmodel.h"
 #include "view/zorvview.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -39,17 +39,6 @@ public:
         return std::exchange(connected, false);
     }
 };
-
-// Runs the event loop until `done` holds or `ms` passed.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 5000)
-{
-    for (QDeadlineTimer deadline(ms); !done(); QTest::qSleep(5)) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -118,21 +107,9 @@ protected:
     }
 
     // Items http://host/<c> with file name <c>, one per character, queued.
-    void Fill(const std::string& names)
-    {
-        for (const char c : names)
-            ASSERT_NE(Doc().AddUrl(std::string("http://host/") + c, "", settings.Dir().toStdString(),
-                                   std::string(1, c), 0),
-                      nullptr);
-    }
+    void Fill(const std::string& names) { test::Fill(Doc(), names, settings.Dir().toStdString()); }
     // The file names in row order: of every row, or of the selected ones.
-    std::string Names()
-    {
-        std::string out;
-        for (int r = 0; r < Doc().GetCount(); ++r)
-            out += Doc().GetItem(r)->m_strFileName;
-        return out;
-    }
+    std::string Names() { return test::Names(Doc()); }
     std::string SelectedNames()
     {
         std::string out;
