@@ -74,7 +74,7 @@ protected:
         s.setValue(QStringLiteral("Settings/ProxySetting"), 1);
     }
     // Starts `zorv ARGS` in the background, with the same settings.
-    void StartChild(zorv::test::CChildProcess& child, const QStringList& args)
+    void StartChild([[maybe_unused]] zorv::test::CChildProcess& child, [[maybe_unused]] const QStringList& args)
     {
         zorv::test::CChildProcess::Options options;
         options.env = {QStringLiteral("HOME=") + m_home.path(),
