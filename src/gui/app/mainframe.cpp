@@ -352,6 +352,7 @@ void CMainFrame::BuildToolBar()
         {res::ID_FILE_IMPORT, "document-import", "import"},
         {0, nullptr, nullptr},
         {res::ID_FETCH_START, "media-playback-start", "start"},
+        {res::ID_FETCH_PAUSE_ALL, "media-playback-pause", "pause"},
         {res::ID_FETCH_STOP, "media-playback-stop", "stop"},
         {0, nullptr, nullptr},
         {res::ID_EDIT_DELETE, "edit-delete", "delete"},

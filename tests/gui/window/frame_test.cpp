@@ -5,12 +5,14 @@
 #include "app/hangupdlg.h"
 #include "dialogs/help.h"
 #include "dialogs/helpwindow.h"
+#include "cli/progress.h"
 #include "engine/controller.h"
 #include "settings/options.h"
 #include "support/dbusmock.h"
 #include "support/http_server.h"
 
 #include <QDBusMessage>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -76,6 +78,7 @@ TEST_F(FrameTest, MenuBarHasTheTextsIdsAndOrder)
         "  -",
         "  取得開始 [32772]",
         "  取得停止 [32773]",
+        "  一時停止 [32800]",
         "  クリップボードの監視 [32780]",
         "  接続を自動的に切断 [32795]",
         "  保存先のチェック... [32799]",
@@ -88,6 +91,8 @@ TEST_F(FrameTest, MenuBarHasTheTextsIdsAndOrder)
         "  編集(E)...\tRET [32779]",
         "  リセット [32775]",
         "  取得のキャンセル [32796]",
+        "  一時停止 [32801]",
+        "  再開 [32802]",
         "  削除(&D)\tDEL [32774]",
         "  -",
         "  移動",
@@ -354,8 +359,8 @@ TEST_F(FrameTest, ToolbarSharesTheMenuActionsAndItsToggleIsKept)
         EXPECT_EQ(a, Frame().Action(a->data().toInt()));
         EXPECT_FALSE(a->icon().isNull()) << a->data().toInt();
     }
-    EXPECT_EQ(ids, (std::vector<int>{res::ID_EDIT_NEW, res::ID_FILE_IMPORT, res::ID_FETCH_START, res::ID_FETCH_STOP,
-                                     res::ID_EDIT_DELETE, res::ID_MOVE_UP, res::ID_MOVE_DOWN, res::ID_EDIT_OPTIONS}));
+    EXPECT_EQ(ids, (std::vector<int>{res::ID_EDIT_NEW, res::ID_FILE_IMPORT, res::ID_FETCH_START,
+                                     res::ID_FETCH_PAUSE_ALL, res::ID_FETCH_STOP, res::ID_EDIT_DELETE, res::ID_MOVE_UP, res::ID_MOVE_DOWN, res::ID_EDIT_OPTIONS}));
     Fill("ab");
     QWidget* del = bar->widgetForAction(&Act(res::ID_EDIT_DELETE));
     ASSERT_NE(del, nullptr);
@@ -434,6 +439,82 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
     Frame().OnTimer();
     QTest::qWait(200);
     EXPECT_EQ(notices(), 1);
+}
+
+// Pausing one item stops its transfer at once and keeps it from the workers
+// until resumed; pausing all stops every transfer and leaves the items
+// queued in their places. Each next fetch asks only for the missing bytes.
+TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
+{
+    std::string body(60000, 0);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 23);
+    CHttpServer server;
+    server.ServeSlow("/slow", body, 2000, std::chrono::milliseconds(100), false, {{"ETag", "\"v1\""}});
+    server.Serve("/quick", "quick");
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(Start());
+    Options().DefaultDestination = settings.Dir().toStdString();
+    Options().Connections = 1;
+    CItem* slow = Doc().AddUrl(server.Url("/slow"), "", "", "", 0);
+    CItem* quick = Doc().AddUrl(server.Url("/quick"), "", "", "", 0);
+    ASSERT_TRUE(slow && quick);
+    std::vector<int> results;
+    QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
+                     [&](const ItemPtr&, int state, bool) { results.push_back(state); });
+    const auto state = [&] { return View().Model().index(0, COL_STATE).data().toString(); };
+    // The slow item is being fetched and has more than `bytes`.
+    const auto receiving = [&](qint64 bytes) {
+        std::uint64_t done = 0, total = 0;
+        return slow->GetState() == STATE_FETCHING && ParseProgressNote(slow->GetNote(), done, total)
+               && done > std::uint64_t(bytes);
+    };
+    const auto partSize = [&] { return QFileInfo(QString::fromStdString(slow->LocalPath()) + ".part").size(); };
+    const auto ranges = [&] {
+        std::vector<std::string> out;
+        for (const CRecordedRequest& r : server.RequestsFor("/slow"))
+            out.push_back(r.Header("Range"));
+        return out;
+    };
+    EXPECT_FALSE(Enabled(res::ID_FETCH_PAUSE_ALL));
+    Select("slow");
+    EXPECT_TRUE(Enabled(res::ID_EDIT_PAUSE));
+    EXPECT_FALSE(Enabled(res::ID_EDIT_RESUME));
+
+    // One item paused while it runs: the worker goes on with the next one.
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(RunUntil([&] { return receiving(0); }));
+    Run(res::ID_EDIT_PAUSE);
+    ASSERT_TRUE(RunUntil([&] { return quick->GetState() == STATE_FETCHED; }));
+    EXPECT_EQ(Names(), "slowquick");
+    EXPECT_EQ(state(), QStringLiteral("一時停止"));
+    EXPECT_TRUE(Doc().IsQueued(slow));
+    EXPECT_FALSE(Enabled(res::ID_EDIT_PAUSE));
+    EXPECT_TRUE(Enabled(res::ID_EDIT_RESUME));
+    const qint64 first = partSize();
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, qint64(body.size()));
+    EXPECT_EQ(ranges().size(), 1u) << "not taken while paused";
+
+    // Resumed, then everything paused: queued in its place, not failed.
+    Run(res::ID_EDIT_RESUME);
+    ASSERT_TRUE(RunUntil([&] { return receiving(first); }));
+    EXPECT_TRUE(Enabled(res::ID_FETCH_PAUSE_ALL));
+    Run(res::ID_FETCH_PAUSE_ALL);
+    ASSERT_TRUE(RunUntil([&] { return Live() == 0 && slow->GetState() == STATE_NOT_FETCHED; }));
+    EXPECT_EQ(state(), QStringLiteral("未取得"));
+    EXPECT_TRUE(Doc().IsQueued(slow));
+    EXPECT_EQ(Doc().RowOf(slow), 0);
+    EXPECT_EQ(slow->m_nFailures, 0u);
+    EXPECT_EQ(slow->GetNote().rfind("一時停止しました (", 0), 0u) << slow->GetNote();
+    const qint64 second = partSize();
+
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(RunUntil([&] { return slow->GetState() == STATE_FETCHED; }));
+    EXPECT_EQ(ReadFileBytes(QString::fromStdString(slow->LocalPath())), QByteArray::fromStdString(body));
+    EXPECT_EQ(ranges(), (std::vector<std::string>{"", "bytes=" + std::to_string(first) + "-",
+                                                  "bytes=" + std::to_string(second) + "-"}));
+    EXPECT_EQ(results, (std::vector<int>{STATE_FETCHED, STATE_FETCHED})) << "a pause is no result";
 }
 
 } // namespace
