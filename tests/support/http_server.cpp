@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace zorv::test {
 
@@ -120,33 +121,40 @@ void CHttpServer::ServeRedirect(const std::string& path, std::string location)
 }
 
 void CHttpServer::ServeSlow(const std::string& path, std::string body, size_t piece,
-                            std::chrono::milliseconds interval, bool chunked)
+                            std::chrono::milliseconds interval, bool chunked, httplib::Headers headers)
 {
     auto data = std::make_shared<std::string>(std::move(body));
-    m_server->Get(path, [this, data, piece, interval, chunked](const httplib::Request&,
-                                                               httplib::Response& res) {
-        auto sent = std::make_shared<size_t>(0);
-        auto provide = [this, data, piece, interval, sent](httplib::DataSink& sink) {
-            if (*sent >= data->size()) {
+    m_server->Get(path, [this, data, piece, interval, chunked, headers](const httplib::Request&,
+                                                                        httplib::Response& res) {
+        for (const auto& [name, value] : headers)
+            res.set_header(name, value);
+        auto first = std::make_shared<bool>(true);
+        // Sends the piece at `offset`; `sent` counts what went out.
+        auto provide = [this, data, piece, interval, first](size_t offset, size_t& sent, httplib::DataSink& sink) {
+            if (offset >= data->size()) {
                 sink.done();
                 return true;
             }
-            if (*sent != 0 && !Sleep(interval))
+            if (!std::exchange(*first, false) && !Sleep(interval))
                 return false;
-            const size_t n = std::min(piece, data->size() - *sent);
-            if (!sink.write(data->data() + *sent, n))
+            const size_t n = std::min(piece, data->size() - offset);
+            if (!sink.write(data->data() + offset, n))
                 return false;
-            *sent += n;
+            sent += n;
             return true;
         };
+        auto sent = std::make_shared<size_t>(0);
         if (chunked) {
-            res.set_chunked_content_provider(
-                "application/octet-stream",
-                [provide](size_t, httplib::DataSink& sink) { return provide(sink); });
+            res.set_chunked_content_provider("application/octet-stream",
+                                             [provide, sent](size_t, httplib::DataSink& sink) {
+                                                 return provide(*sent, *sent, sink);
+                                             });
         } else {
-            res.set_content_provider(
-                data->size(), "application/octet-stream",
-                [provide](size_t, size_t, httplib::DataSink& sink) { return provide(sink); });
+            // cpp-httplib asks for the bytes from `offset` on (a range's start).
+            res.set_content_provider(data->size(), "application/octet-stream",
+                                     [provide, sent](size_t offset, size_t, httplib::DataSink& sink) {
+                                         return provide(offset, *sent, sink);
+                                     });
         }
     });
 }

@@ -58,10 +58,11 @@ public:
     void ServeStatus(const std::string& path, int status, std::string body = "error");
     // GET redirects (302) to `location`.
     void ServeRedirect(const std::string& path, std::string location);
-    // GET sends `body` in pieces of `piece` bytes, `interval` apart; with
-    // `chunked` no length is announced.
+    // GET sends `body` in pieces of `piece` bytes, `interval` apart, with the
+    // headers; with `chunked` no length is announced. With a length, a Range
+    // is served (206) from its start.
     void ServeSlow(const std::string& path, std::string body, size_t piece,
-                   std::chrono::milliseconds interval, bool chunked = false);
+                   std::chrono::milliseconds interval, bool chunked = false, httplib::Headers headers = {});
     // GET announces `length` bytes (unless `chunked`), sends `head`, then
     // sends nothing more until the server stops (or `hold` has passed), and
     // closes the connection without the rest.

@@ -58,14 +58,26 @@ void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool 
     // The server named the file: the row shows the new name, the list keeps it.
     if (item->ApplyOfferedFileName())
         m_doc.SetModifiedFlag(true);
-    m_doc.UpdateItem(item.get());
 
     // Only the notice that carried the final result acts on it, and only
     // while the item still has that result: a failure is counted (and
     // retried) once however many notices are queued.
     const bool final = postedState == STATE_FETCHED || postedState == STATE_FAILED;
-    if (!final || item->GetState() != postedState)
+    if (!final || item->GetState() != postedState) {
+        m_doc.UpdateItem(item.get());
         return;
+    }
+    // A fetch stopped for a pause did not fail: the item waits in its place
+    // again, its partial data kept for the next fetch.
+    if (postedState == STATE_FAILED && item->IsStoppedForPause()) {
+        item->SetState(STATE_NOT_FETCHED);
+        m_doc.UpdateItem(item.get());
+        m_doc.QueueInPlace(item.get());
+        return;
+    }
+    if (postedState == STATE_FETCHED)
+        m_doc.SetPaused(item.get(), false); // a pause that came too late
+    m_doc.UpdateItem(item.get());
     const COptions& options = Options();
     bool retried = false;
     if (postedState == STATE_FAILED) {

@@ -7,6 +7,7 @@
 #include "engine/urlcache.h"
 #include "model/filename.h"
 #include "model/paths.h"
+#include "model/progresstext.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -109,6 +110,12 @@ std::string ProgressText(std::uint64_t total, std::uint64_t length)
 std::string ResumedText(std::uint64_t offset)
 {
     return "(" + std::to_string(offset) + " バイトから再開)";
+}
+
+// What stopped a transfer on request: a cancel or a pause.
+std::string StoppedText(const CItem& item)
+{
+    return item.IsStoppedForPause() ? "一時停止しました" : "キャンセルされました";
 }
 
 std::string DurationText(std::chrono::milliseconds d)
@@ -1114,7 +1121,7 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     case CFetchState::Phase::Opening: {
         std::string note;
         if (aborted) {
-            note = "キャンセルされました";
+            note = StoppedText(*item);
         } else if (stalled) {
             note = stallNote;
         } else if (multiFailed) {
@@ -1151,7 +1158,7 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         if (!written)
             item->SetNote(st.writeError);
         else if (aborted)
-            item->SetNote(progress + " キャンセルされました");
+            item->SetNote(StoppedText(*item) + " (" + FormatSizeOfTotal(st.total, st.length) + ")");
         else if (stalled)
             item->SetNote(progress + " " + stallNote);
         else if (multiFailed)

@@ -16,21 +16,20 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 } // namespace
 
-void CDoneWatch::OnFinished(int state, bool retried)
+void CDoneWatch::OnFinished(std::uint64_t item, int state, bool retried)
 {
-    if (state == STATE_FETCHED)
-        ++m_nFetched;
-    else if (state == STATE_FAILED && !retried)
-        ++m_nFailed;
+    if (state == STATE_FETCHED || (state == STATE_FAILED && !retried))
+        m_results[item] = state;
 }
 
 bool CDoneWatch::Tick(int pending, int activeFetches, int& fetched, int& failed)
 {
-    if (pending != 0 || activeFetches != 0 || m_nFetched + m_nFailed == 0)
+    if (pending != 0 || activeFetches != 0 || m_results.empty())
         return false;
-    fetched = m_nFetched;
-    failed = m_nFailed;
-    m_nFetched = m_nFailed = 0;
+    fetched = failed = 0;
+    for (const auto& [item, state] : m_results)
+        ++(state == STATE_FETCHED ? fetched : failed);
+    m_results.clear();
     return true;
 }
 

@@ -7,21 +7,25 @@
 #include <QObject>
 #include <QSet>
 
+#include <cstdint>
+#include <unordered_map>
+
 namespace zorv {
 
 class CDoneWatch {
 public:
-    // A final result handled for an item: fetched (1) or failed (2); a failure
-    // that is tried again is not counted.
-    void OnFinished(int state, bool retried);
-    // A timer tick. True, with the counts since the last report, when results
-    // were counted and nothing is queued or running any more; the counts start
-    // again from 0.
+    // A final result handled for an item (by its serial number): fetched (1)
+    // or failed (2); a failure that is tried again is not counted. An item
+    // that ends more than once (failed, then reset and fetched) counts once,
+    // by its last result.
+    void OnFinished(std::uint64_t item, int state, bool retried);
+    // A timer tick. True, with the number of items fetched and failed since
+    // the last report, when results were counted and nothing is queued or
+    // running any more; the counts start again from 0.
     bool Tick(int pending, int activeFetches, int& fetched, int& failed);
 
 private:
-    int m_nFetched = 0;
-    int m_nFailed = 0;
+    std::unordered_map<std::uint64_t, int> m_results; // item serial → last result
 };
 
 class CDesktopNotifier : public QObject {

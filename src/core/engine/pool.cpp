@@ -89,6 +89,10 @@ void CWorkerPool::SetWorkerCount(int n)
             n = 0;
     }
     n = std::max(n, 0);
+    if (n > 0) {
+        std::scoped_lock lock(m_workerLock);
+        m_bPausing = false;
+    }
     m_board.SetWorkers(n);
     const int current = TargetWorkers();
     if (n == current)
@@ -175,6 +179,8 @@ ItemPtr CWorkerPool::GetNextItem(CURL* helpEasy, const CFetchLimits& limits)
             {
                 std::scoped_lock lock(m_workerLock);
                 m_active.push_back(item);
+                if (m_bPausing)
+                    item->StopForPause();
             }
             m_doc.NotifyItemState(item, STATE_PREPARING, 0);
             return item;
@@ -244,6 +250,15 @@ void CWorkerPool::CancelAllFetches()
     std::scoped_lock lock(m_workerLock);
     for (const ItemPtr& item : m_active)
         item->Cancel();
+}
+
+void CWorkerPool::PauseAll()
+{
+    SetWorkerCount(0);
+    std::scoped_lock lock(m_workerLock);
+    m_bPausing = true;
+    for (const ItemPtr& item : m_active)
+        item->StopForPause();
 }
 
 void CWorkerPool::ReleaseItems()

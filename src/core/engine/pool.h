@@ -48,6 +48,11 @@ public:
     int TargetWorkers() const { return m_nLive.load() - m_nQuitRequests.load(); }
     // Cancels every item being fetched now.
     void CancelAllFetches();
+    // "一時停止": every worker leaves and every running fetch stops at once
+    // for a pause (CItem::StopForPause), its item going back to its place in
+    // the queue with its partial data kept; also a fetch a worker takes
+    // before it leaves. StartFetching (any SetWorkerCount above 0) goes on.
+    void PauseAll();
     // Waits until no worker is alive; false on timeout.
     bool WaitUntilStopped(std::chrono::milliseconds timeout);
     // Stops for good: every worker leaves at once (idle ones do not wait out
@@ -91,6 +96,7 @@ private:
     mutable std::mutex m_workerLock;
     std::condition_variable m_activeChanged; // an active item was released / a worker left
     std::vector<ItemPtr> m_active;
+    bool m_bPausing = false; // PauseAll until workers are wanted again
     CFetchLimits m_limits;
 
     CSegmentBoard m_board{[this] { Wake(); }};

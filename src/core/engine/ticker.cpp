@@ -1,6 +1,8 @@
 #include "engine/ticker.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace zorv {
 
@@ -29,6 +31,13 @@ bool CSpeedMeter::Tick(std::uint64_t tickMs)
     }
     m_speed = sum * 9.765625e-07; // / (10 samples * 1024 bytes * 100)
     return true;
+}
+
+void CSpeedMeter::Idle()
+{
+    m_traffic = 0;
+    std::fill(std::begin(m_history), std::end(m_history), -1);
+    m_speed = 0;
 }
 
 std::string CSpeedMeter::FormatSpeed(double speed)

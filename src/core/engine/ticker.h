@@ -24,6 +24,9 @@ public:
     // tick only notes the time (and drops the bytes counted before it); a tick at the same millisecond as the last
     // one keeps the traffic for the next. True when a new speed was computed.
     bool Tick(std::uint64_t tickMs);
+    // Nothing is being transferred: the samples are forgotten and the speed
+    // is 0 (the time base stays).
+    void Idle();
     // KiB/s, valid after the first Tick that returned true.
     double Speed() const { return m_speed; }
     // Sample i (0 = newest) in bytes per second times 100; -1 = empty.

@@ -114,6 +114,7 @@ CCommandResult ResetItems(CZorvDoc& doc, const std::vector<int>& rows)
     }
     // Not queued now, so no worker can take them while they change.
     for (CItem* item : items) {
+        doc.SetPaused(item, false);
         item->SetNote({});
         item->SetState(STATE_NOT_FETCHED);
         item->m_nFailures = 0;
@@ -145,6 +146,63 @@ int CancelItems(CZorvDoc& doc, const std::vector<int>& rows)
     for (const int r : sel)
         doc.GetItem(r)->Cancel();
     return static_cast<int>(sel.size());
+}
+
+namespace {
+
+// Queued (state 0) or being fetched, not yet launching its file.
+bool Pausable(const CItem& item)
+{
+    const int s = item.GetState();
+    return !item.IsPaused() && (s == STATE_NOT_FETCHED || s == STATE_CONNECTING || s == STATE_FETCHING
+                                || s == STATE_PREPARING);
+}
+
+} // namespace
+
+int PauseItems(CZorvDoc& doc, const std::vector<int>& rows)
+{
+    int paused = 0;
+    for (const int r : CleanRows(doc, rows)) {
+        CItem* item = doc.GetItem(r);
+        if (!Pausable(*item))
+            continue;
+        doc.SetPaused(item, true);
+        if (!doc.IsQueued(item) && item->GetState() != STATE_NOT_FETCHED)
+            item->StopForPause();
+        ++paused;
+    }
+    return paused;
+}
+
+int ResumeItems(CZorvDoc& doc, const std::vector<int>& rows)
+{
+    int resumed = 0;
+    for (const int r : CleanRows(doc, rows)) {
+        CItem* item = doc.GetItem(r);
+        if (!item->IsPaused())
+            continue;
+        doc.SetPaused(item, false);
+        // A paused item whose stopped fetch has not reported yet gets its
+        // place back then; any other one not fetched waits in the queue.
+        if (item->GetState() == STATE_NOT_FETCHED && !doc.IsQueued(item))
+            doc.QueueInPlace(item);
+        ++resumed;
+    }
+    return resumed;
+}
+
+bool CanPauseItems(const CZorvDoc& doc, const std::vector<int>& rows)
+{
+    return std::any_of(rows.begin(), rows.end(), [&](int r) {
+        return r >= 0 && r < doc.GetCount() && Pausable(*doc.GetItem(r));
+    });
+}
+
+bool CanResumeItems(const CZorvDoc& doc, const std::vector<int>& rows)
+{
+    return std::any_of(rows.begin(), rows.end(),
+                       [&](int r) { return r >= 0 && r < doc.GetCount() && doc.GetItem(r)->IsPaused(); });
 }
 
 // ---- moves ---------------------------------------------------------------------

@@ -54,6 +54,18 @@ CCommandResult ResetItems(CZorvDoc& doc, const std::vector<int>& rows);
 // the number of items cancelled.
 int CancelItems(CZorvDoc& doc, const std::vector<int>& rows);
 
+// Pauses the selected items that are queued or being fetched: each keeps its
+// place and is not taken until resumed; a running fetch stops at once, its
+// partial data kept (CItem::StopForPause). Returns the number paused.
+int PauseItems(CZorvDoc& doc, const std::vector<int>& rows);
+// Resumes the selected paused items (the workers take them again in their
+// place). Returns the number resumed.
+int ResumeItems(CZorvDoc& doc, const std::vector<int>& rows);
+// Pause is enabled while a selected item can be paused, resume while a
+// selected item is paused.
+bool CanPauseItems(const CZorvDoc& doc, const std::vector<int>& rows);
+bool CanResumeItems(const CZorvDoc& doc, const std::vector<int>& rows);
+
 // ---- moves ---------------------------------------------------------------------
 
 // Moves the selected settled rows by n: n < 0 towards the top, n > 0 towards

@@ -124,7 +124,7 @@ void CZorvDoc::AppendLoaded(std::vector<ItemPtr> items, std::list<ItemPtr> queue
         // Splicing keeps the nodes, so the items' queue positions stay valid.
         std::scoped_lock lock(m_lock);
         m_pending.splice(m_pending.end(), queue);
-        m_nPending.store(static_cast<int>(m_pending.size()));
+        StorePendingCountLocked();
     }
     if (m_pEngine) {
         m_pEngine->Wake();
@@ -184,6 +184,7 @@ void CZorvDoc::RemoveAllItems()
         for (const auto& p : m_pending)
             p->m_bQueued = false;
         m_pending.clear();
+        m_nPausedQueued = 0;
         m_nPending.store(0);
     }
     for (const auto& p : m_items)
@@ -286,7 +287,9 @@ void CZorvDoc::QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterat
         UnqueueLocked(item.get());
     item->m_queuePos = m_pending.insert(pos, item);
     item->m_bQueued = true;
-    m_nPending.store(static_cast<int>(m_pending.size()));
+    if (item->IsPaused())
+        ++m_nPausedQueued;
+    StorePendingCountLocked();
 }
 
 void CZorvDoc::UnqueueLocked(CItem* item)
@@ -294,7 +297,14 @@ void CZorvDoc::UnqueueLocked(CItem* item)
     m_pending.erase(item->m_queuePos);
     item->m_queuePos = {};
     item->m_bQueued = false;
-    m_nPending.store(static_cast<int>(m_pending.size()));
+    if (item->IsPaused())
+        --m_nPausedQueued;
+    StorePendingCountLocked();
+}
+
+void CZorvDoc::StorePendingCountLocked()
+{
+    m_nPending.store(static_cast<int>(m_pending.size() - m_nPausedQueued));
 }
 
 void CZorvDoc::QueuePending(CItem* item)
@@ -335,14 +345,61 @@ void CZorvDoc::QueuePendingItems(const std::vector<CItem*>& items)
 ItemPtr CZorvDoc::PopPending()
 {
     std::scoped_lock lock(m_lock);
-    if (m_pending.empty())
+    if (m_nPending.load() == 0)
         return nullptr;
-    ItemPtr item = m_pending.front();
+    auto it = std::find_if(m_pending.begin(), m_pending.end(), [](const ItemPtr& p) { return !p->IsPaused(); });
+    if (it == m_pending.end())
+        return nullptr;
+    ItemPtr item = *it;
     UnqueueLocked(item.get());
     // Leaves the queue as "preparing": a command that checks the item after
     // failing to unqueue it sees it in progress and leaves it alone.
     item->SetState(STATE_PREPARING);
     return item;
+}
+
+void CZorvDoc::SetPaused(CItem* item, bool paused)
+{
+    if (RowOf(item) < 0)
+        return;
+    bool queued = false;
+    {
+        std::scoped_lock lock(m_lock);
+        if (item->m_bPaused.exchange(paused) == paused)
+            return;
+        queued = item->m_bQueued;
+        if (queued) {
+            paused ? ++m_nPausedQueued : --m_nPausedQueued;
+            StorePendingCountLocked();
+        }
+    }
+    if (!paused && queued && m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+    UpdateItem(item);
+}
+
+void CZorvDoc::QueueInPlace(CItem* item)
+{
+    const int row = RowOf(item);
+    if (row < 0)
+        return;
+    {
+        std::scoped_lock lock(m_lock);
+        auto pos = m_pending.end();
+        for (size_t r = static_cast<size_t>(row) + 1; r < m_items.size(); ++r) {
+            if (m_items[r]->m_bQueued) {
+                pos = m_items[r]->m_queuePos;
+                break;
+            }
+        }
+        QueueBeforeLocked(m_items[static_cast<size_t>(row)], pos);
+    }
+    if (m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
 }
 
 bool CZorvDoc::RemovePending(CItem* item)

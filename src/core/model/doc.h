@@ -121,13 +121,21 @@ public:
     // QueuePending for many items, in the given order, under one lock: the
     // workers are woken once per item, the automatic start checked once.
     void QueuePendingItems(const std::vector<CItem*>& items);
-    // Worker side: the head of the queue, or null.
+    // Worker side: the first queued item that is not paused, or null.
     ItemPtr PopPending();
+    // Pauses or resumes an item of the list. A paused item keeps its place
+    // in the queue (or gets it back when its stopped fetch ends) and is not
+    // taken until resumed; resuming wakes the workers.
+    void SetPaused(CItem* item, bool paused);
+    // Queues the item at its list position: before the first queued item
+    // below it, else at the tail.
+    void QueueInPlace(CItem* item);
     bool RemovePending(CItem* item);
     // Queues `item` in front of queued `before` (null: at the tail; `before`
     // not queued: at the head). True, and nothing done, when before == item.
     bool InsertPending(CItem* before, CItem* item);
-    // pendingOnly: number of queued items (no lock); else number of rows.
+    // pendingOnly: number of queued items the workers may take, paused ones
+    // not counted (no lock); else number of rows.
     int GetItemCount(bool pendingOnly) const;
     bool IsQueued(const CItem* item) const;
     // The queued items, head first (a copy; for tests and diagnostics).
@@ -225,6 +233,7 @@ private:
     void QueueLocked(const ItemPtr& item);
     void QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos);
     void UnqueueLocked(CItem* item);
+    void StorePendingCountLocked();
     void NotifyTitle();
     bool AutoSaveNow();
     void StopAutoSave();
@@ -253,7 +262,8 @@ private:
     mutable std::mutex m_lock; // the document lock: see "Threads" above
     std::string m_listFileKey; // under the document lock
     std::list<ItemPtr> m_pending;
-    std::atomic<int> m_nPending{0};
+    std::atomic<int> m_nPending{0}; // queued and not paused
+    size_t m_nPausedQueued = 0;     // under the document lock
 
     QString m_strPathName;
     std::atomic<bool> m_bModified{false};

@@ -192,6 +192,8 @@ std::string CItem::GetColumnText(int column) const
     case COL_URL:
         return m_strUrl;
     case COL_STATE:
+        if (IsPaused() && GetState() == STATE_NOT_FETCHED)
+            return kPausedStateName;
         return StateName(GetState());
     case COL_NOTE:
         return GetNote();
@@ -226,11 +228,29 @@ void CItem::SetHandle(CTransferHandle* handle)
 
 void CItem::Cancel()
 {
-    m_bCancelled.store(true, std::memory_order_release);
+    m_bCancelled.store(true); // sequentially consistent: see ClearCancel
     std::scoped_lock lock(m_lock);
     if (m_hTransfer) {
         m_hTransfer->Abort();
         m_hTransfer = nullptr;
+    }
+}
+
+void CItem::StopForPause()
+{
+    m_bPauseStop.store(true);
+    Cancel();
+}
+
+void CItem::ClearCancel()
+{
+    m_bPauseStop.store(false);
+    m_bCancelled.store(false);
+    // Read after the clearing: a pause that came after this read sets its
+    // cancel after the clearing too, so no pause is lost either way.
+    if (IsPaused()) {
+        m_bPauseStop.store(true);
+        m_bCancelled.store(true);
     }
 }
 

@@ -54,6 +54,8 @@ inline constexpr int kColumnCount = 6;
 
 // Display text of a state ("未取得", ...); empty for a value outside 0–7.
 const std::string& StateName(int state);
+// The state column of a paused item that waits in the queue.
+inline constexpr const char* kPausedStateName = "一時停止";
 
 // Something a Cancel must interrupt: the transfer that is running for the
 // item. Abort() may be called from any thread while the transfer runs; the
@@ -153,7 +155,17 @@ public:
     // Sets the cancel flag, then interrupts the running transfer, if any.
     void Cancel();
     bool IsCancelled() const { return m_bCancelled.load(std::memory_order_acquire); }
-    void ClearCancel() { m_bCancelled.store(false, std::memory_order_release); }
+    // Before a fetch begins: drops a cancel meant for an earlier fetch. An
+    // item paused since it left the queue stays stopped for the pause.
+    void ClearCancel();
+    // Cancel for a pause: the transfer stops at once as with Cancel, its
+    // partial data kept, and the result is handled as a pause (the item
+    // goes back to its place in the queue, no failure counted).
+    void StopForPause();
+    bool IsStoppedForPause() const { return m_bPauseStop.load(); }
+    // Paused by the user: kept in the queue but not taken until resumed
+    // (CZorvDoc::SetPaused). Not stored in the list file.
+    bool IsPaused() const { return m_bPaused.load(); }
 
     // Destination, separator, file name.
     std::string LocalPath() const;
@@ -217,6 +229,8 @@ private:
 
     std::atomic<int> m_nState{STATE_NOT_FETCHED};
     std::atomic<bool> m_bCancelled{false};
+    std::atomic<bool> m_bPauseStop{false};    // the cancel is a pause
+    std::atomic<bool> m_bPaused{false};       // written under the document lock
     std::atomic<bool> m_bUpdatePosted{false}; // a progress notice waits for the UI
     std::atomic<int> m_nNotifiedState{-1};    // the state of the last worker notice
     mutable std::mutex m_lock; // text fields written while in progress, note, handle

@@ -23,6 +23,11 @@ std::string FormatSize(std::uint64_t bytes)
     return text;
 }
 
+std::string FormatSizeOfTotal(std::uint64_t done, std::uint64_t total)
+{
+    return total == 0 ? FormatSize(done) : FormatSize(done) + " / " + FormatSize(total);
+}
+
 std::string FormatDuration(double seconds)
 {
     const double whole = std::ceil(std::max(0.0, seconds));
@@ -44,7 +49,7 @@ std::string FormatProgressText(std::uint64_t done, std::uint64_t total, double b
     if (total == 0)
         return FormatSize(done) + "  " + speed;
     const std::uint64_t percent = done >= total ? 100 : done * 100 / total;
-    std::string text = std::to_string(percent) + "%  " + FormatSize(done) + " / " + FormatSize(total) + "  " + speed;
+    std::string text = std::to_string(percent) + "%  " + FormatSizeOfTotal(done, total) + "  " + speed;
     if (rate > 0 && done < total)
         text += "  残り " + FormatDuration(static_cast<double>(total - done) / rate);
     return text;

@@ -14,6 +14,9 @@ namespace zorv {
 // KB, one decimal above ("12.3 MB"). A value that would round up to 1024 of
 // one unit is shown in the next ("1.0 MB", never "1024.0 KB").
 std::string FormatSize(std::uint64_t bytes);
+// Bytes so far and of the whole as "16.1 MB / 80.0 MB"; "16.1 MB" when the
+// whole is unknown (0).
+std::string FormatSizeOfTotal(std::uint64_t done, std::uint64_t total);
 // Seconds as "m:ss" under an hour, "h:mm:ss" under 100 hours, "100時間以上"
 // beyond; rounded up to the next whole second.
 std::string FormatDuration(double seconds);

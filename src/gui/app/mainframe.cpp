@@ -104,7 +104,7 @@ CMainFrame::CMainFrame(CZorvApp& app)
     m_app.Doc().AddObserver(this);
     connect(&m_app.Controller(), &CFetchController::TrafficAdded, this, &CMainFrame::AddTraffic);
     connect(&m_app.Controller(), &CFetchController::ItemFinished, this,
-            [this](const ItemPtr&, int state, bool retried) { m_doneWatch.OnFinished(state, retried); });
+            [this](const ItemPtr& item, int state, bool retried) { m_doneWatch.OnFinished(item->Serial(), state, retried); });
     connect(&m_notifier, &CDesktopNotifier::Clicked, this, &CMainFrame::ShowInFront);
     connect(&m_app, &CZorvApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileMenu);
     UpdateRecentFileMenu();
@@ -352,6 +352,7 @@ void CMainFrame::BuildToolBar()
         {res::ID_FILE_IMPORT, "document-import", "import"},
         {0, nullptr, nullptr},
         {res::ID_FETCH_START, "media-playback-start", "start"},
+        {res::ID_FETCH_PAUSE_ALL, "media-playback-pause", "pause"},
         {res::ID_FETCH_STOP, "media-playback-stop", "stop"},
         {0, nullptr, nullptr},
         {res::ID_EDIT_DELETE, "edit-delete", "delete"},
@@ -453,9 +454,12 @@ void CMainFrame::OnTimer()
     CWorkerPool& pool = m_app.Pool();
     const COptions& options = Options();
 
+    const int active = pool.ActiveFetches();
+    // Nothing transfers: the speed is 0, not the fading mean of the last run.
+    if (active == 0)
+        m_speed.Idle();
     if (m_speed.Tick(tick))
         m_panes[3]->setText(QString::fromStdString(CSpeedMeter::FormatSpeed(m_speed.Speed())));
-    const int active = pool.ActiveFetches();
     const int pending = doc.GetItemCount(true);
     m_panes[2]->setText(res::FormatCount(res::IDS_THREAD_STATUS, pool.LiveWorkers(), active));
     m_panes[1]->setText(res::FormatCount(res::IDS_ITEM_STATUS, doc.GetItemCount(false), pending));

@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 #include "settings/options.h"
+#include "ui/controls.h"
 #include "ui/folderdialog.h"
 
 #include <QGridLayout>
@@ -33,6 +34,7 @@ COptLocal::COptLocal(COptions& options, QWidget* parent)
     grid->setColumnStretch(1, 1);
     auto* level = new QHBoxLayout;
     level->addWidget(new QLabel(QStringLiteral("保存先して使用するフォルダレベル"), this));
+    AcceptDigitsOnly(m_pLevel);
     level->addWidget(m_pLevel);
     level->addStretch(1);
     auto* existing = new QHBoxLayout;

@@ -53,6 +53,7 @@ CUrlEditDialog::CUrlEditDialog(Mode mode, QWidget* parent)
     grid->setColumnStretch(1, 1);
 
     m_pLevel->setFixedWidth(m_pLevel->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
+    AcceptDigitsOnly(m_pLevel);
     auto* level = new QHBoxLayout;
     level->addWidget(new QLabel(QStringLiteral("保存先して使用するフォルダレベル"), this));
     level->addWidget(m_pLevel);

@@ -130,6 +130,9 @@ enum : int {
     ID_EDIT_CANCEL = 32796,
     ID_VIEW_FONT = 32797,
     ID_CHECK_DESTINATION = 32799,
+    ID_FETCH_PAUSE_ALL = 32800,
+    ID_EDIT_PAUSE = 32801,
+    ID_EDIT_RESUME = 32802,
 
     // ---- the application's standard commands and strings
     AFX_IDS_APP_TITLE = 57344,

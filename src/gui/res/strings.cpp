@@ -43,6 +43,11 @@ const QHash<int, QString>& Table()
 
             {ID_FETCH_START, QStringLiteral("取得開始\n取得")},
             {ID_FETCH_STOP, QStringLiteral("取得停止\n取得停止")},
+            {ID_FETCH_PAUSE_ALL,
+             QStringLiteral("実行中の転送をすぐに止めます。項目は取得待ちのまま残り、取得で続きから再開します\n一時停止")},
+            {ID_EDIT_PAUSE,
+             QStringLiteral("選択した項目を一時停止します。取得済みの部分は残り、再開するまで取得しません\n一時停止")},
+            {ID_EDIT_RESUME, QStringLiteral("一時停止した項目の取得を再開します\n再開")},
             {ID_EDIT_DELETE, QStringLiteral("選択したオブジェクトを削除\n削除")},
             {ID_EDIT_RESET, QStringLiteral("選択したオブジェクトを未取得状態に変更\nリセット")},
             {ID_EDIT_OPTIONS, QStringLiteral("オプションの設定\n設定")},

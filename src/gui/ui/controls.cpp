@@ -3,6 +3,8 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 
 namespace zorv {
 
@@ -11,6 +13,11 @@ QLineEdit* DialogEdit(QWidget* parent, int id)
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::number(id));
     return edit;
+}
+
+void AcceptDigitsOnly(QLineEdit* edit)
+{
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
 }
 
 QPushButton* DialogButton(QWidget* parent, const QString& text, int id, bool isDefault)

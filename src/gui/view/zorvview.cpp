@@ -237,6 +237,12 @@ void CZorvView::RegisterCommands()
     m_host.SetCommand(ID_EDIT_DELETE, [this] { OnDelete(); }, selected(CanDelete));
     m_host.SetCommand(ID_EDIT_RESET, [this] { OnReset(); }, selected(CanReset));
     m_host.SetCommand(ID_EDIT_CANCEL, [this] { OnCancel(); }, selected(CanCancel));
+    m_host.SetCommand(ID_FETCH_PAUSE_ALL, [this] { m_host.Pool().PauseAll(); },
+                       [this](QAction& a) { a.setEnabled(CanStopFetching(m_host.Pool().LiveWorkers())); });
+    m_host.SetCommand(ID_EDIT_PAUSE, [this] { OnPause(); },
+                       [this](QAction& a) { a.setEnabled(CanPauseItems(m_host.Doc(), SelectedRows())); });
+    m_host.SetCommand(ID_EDIT_RESUME, [this] { OnResume(); },
+                       [this](QAction& a) { a.setEnabled(CanResumeItems(m_host.Doc(), SelectedRows())); });
     m_host.SetCommand(ID_MOVE_TOP, [this] { OnMove(-m_pModel->rowCount()); });
     m_host.SetCommand(ID_MOVE_UP, [this] { OnMove(-1); });
     m_host.SetCommand(ID_MOVE_DOWN, [this] { OnMove(1); });
@@ -286,6 +292,16 @@ void CZorvView::OnReset()
 void CZorvView::OnCancel()
 {
     CancelItems(m_host.Doc(), SelectedRows());
+}
+
+void CZorvView::OnPause()
+{
+    PauseItems(m_host.Doc(), SelectedRows());
+}
+
+void CZorvView::OnResume()
+{
+    ResumeItems(m_host.Doc(), SelectedRows());
 }
 
 void CZorvView::OnMove(int n)

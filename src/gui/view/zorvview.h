@@ -47,6 +47,8 @@ public:
     void OnDelete();
     void OnReset();
     void OnCancel();
+    void OnPause();
+    void OnResume();
     void OnMove(int n);
     void OnSelectAll();
     void OnInvertSelection();

@@ -1,4 +1,5 @@
-// Delete, reset and cancel over a selection; the next unfetched item.
+// Delete, reset, cancel, pause and resume over a selection; the next
+// unfetched item.
 #include "support.h"
 
 namespace zorv::test {
@@ -87,6 +88,44 @@ TEST_F(ItemCommandTest, CancelAndFindNextUnfetched)
     EXPECT_EQ(FindNextUnfetched(doc, 0), doc.GetItem(0));
     EXPECT_EQ(FindNextUnfetched(doc, 1), doc.GetItem(8));
     EXPECT_EQ(FindNextUnfetched(doc, 9), nullptr);
+}
+
+// A paused item keeps its queue place but is skipped; a running one is
+// stopped for the pause; resume and reset make it takeable again.
+TEST_F(ItemCommandTest, PauseSkipsOrStopsAndResumeGivesThePlaceBack)
+{
+    CItem* a = doc.GetItem(0);
+    CItem* f = doc.GetItem(5);
+    EXPECT_FALSE(CanPauseItems(doc, {1, 2, 3, 7})); // settled or launching
+    EXPECT_TRUE(CanPauseItems(doc, {1, 5}));
+    EXPECT_FALSE(CanResumeItems(doc, {0, 5}));
+    EXPECT_EQ(PauseItems(doc, {0, 1, 5, 7, 99}), 2);
+    for (int r = 0; r < doc.GetCount(); ++r)
+        EXPECT_EQ(doc.GetItem(r)->IsPaused(), r == 0 || r == 5) << "row " << r;
+    EXPECT_FALSE(a->IsCancelled());
+    EXPECT_TRUE(f->IsCancelled() && f->IsStoppedForPause());
+    f->ClearCancel(); // the worker took it just before the pause
+    EXPECT_TRUE(f->IsCancelled() && f->IsStoppedForPause());
+    EXPECT_FALSE(CanPauseItems(doc, {0, 5}));
+    EXPECT_TRUE(CanResumeItems(doc, {5}));
+
+    EXPECT_TRUE(doc.IsQueued(a));
+    EXPECT_EQ(a->GetColumnText(COL_STATE), "一時停止");
+    EXPECT_EQ(doc.GetItemCount(true), 1);
+    EXPECT_EQ(doc.PopPending().get(), doc.GetItem(8)) << "the paused head is skipped";
+    EXPECT_EQ(doc.PopPending(), nullptr);
+
+    // The stopped fetch ends: the item goes back to its place.
+    f->SetState(STATE_NOT_FETCHED);
+    doc.QueuePending(doc.GetItem(8));
+    doc.QueueInPlace(f);
+    EXPECT_EQ(doc.PendingItems(), (std::vector<CItem*>{a, f, doc.GetItem(8)}));
+    EXPECT_EQ(ResumeItems(doc, {0, 1}), 1);
+    EXPECT_EQ(a->GetColumnText(COL_STATE), "未取得");
+    EXPECT_EQ(doc.GetItemCount(true), 2);
+    EXPECT_EQ(ResetItems(doc, {5}).nChanged, 1);
+    EXPECT_FALSE(f->IsPaused());
+    EXPECT_EQ(doc.GetItemCount(true), 3);
 }
 
 } // namespace

@@ -35,8 +35,8 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
     } cases[] = {
         // A cancelled fetch fails, with or without a known length, and keeps
         // what it has in the partial file.
-        {"/stall", STATE_FETCHING, STATE_FAILED, "100/5000 キャンセルされました", "100/5000 ", QByteArray(100, 's')},
-        {"/stall-chunked", STATE_FETCHING, STATE_FAILED, "100 キャンセルされました", "100 ", QByteArray(100, 'c')},
+        {"/stall", STATE_FETCHING, STATE_FAILED, "キャンセルされました (100 B / 4.9 KB)", "100/5000 ", QByteArray(100, 's')},
+        {"/stall-chunked", STATE_FETCHING, STATE_FAILED, "キャンセルされました (100 B)", "100 ", QByteArray(100, 'c')},
         // Still waiting for the response; the stall time applies once connected.
         {"/mute", STATE_CONNECTING, STATE_FAILED, "キャンセルされました", "転送が停止しました", "<missing>"},
     };

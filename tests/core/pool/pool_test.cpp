@@ -185,6 +185,22 @@ TEST_F(PoolTest, ClosingTheListOrShuttingDownCancelsBlockedTransfers)
     EXPECT_EQ(pool.LiveWorkers(), 0);
 }
 
+TEST_F(PoolTest, PauseAllStopsABlockedTransferAndLeavesItQueuedInPlace)
+{
+    CItem* st = Add("/stalled.bin", "st.bin");
+    CItem* a = Add("/a.bin", "a.bin");
+    pool.SetWorkerCount(1);
+    ASSERT_TRUE(RunUntil([&] { return st->GetState() == STATE_FETCHING; }));
+    pool.PauseAll();
+    ASSERT_TRUE(RunUntil([&] { return pool.LiveWorkers() == 0 && st->GetState() == STATE_NOT_FETCHED; }));
+    EXPECT_EQ(doc.PendingItems(), (std::vector<CItem*>{st, a}));
+    EXPECT_EQ(st->m_nFailures, 0u);
+    EXPECT_EQ(st->GetNote(), "一時停止しました (2 B / 97.7 KB)");
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("st.bin.part"))), QByteArray("xx"));
+    EXPECT_TRUE(finished.empty()) << "a pause is no result";
+    EXPECT_EQ(a->GetState(), STATE_NOT_FETCHED);
+}
+
 TEST_F(PoolTest, ItemWithUnsupportedUrlFailsWithoutNetwork)
 {
     auto item = std::make_shared<CItem>("gopher://127.0.0.1/x", "", settings.Dir().toStdString(), "g", 0);

@@ -309,6 +309,10 @@ TEST_F(OptionsSheetTest, LocalBrowseMiscSecondsAndChecks)
         return QStringLiteral("/chosen");
     });
     sheet->Tabs()->setCurrentIndex(LOCAL);
+    QLineEdit* level = Control(*sheet, res::IDC_OPT_FNAME_LEVEL);
+    level->clear();
+    QTest::keyClicks(level, QStringLiteral("x2-y"));
+    EXPECT_EQ(level->text(), QStringLiteral("2")) << "typed: digits only";
     Type(*sheet, res::IDC_OPT_FNAME_LEVEL, QStringLiteral("256"));
     Click(*sheet, res::IDC_OPT_BROWSE);
     EXPECT_TRUE(asked.isEmpty());

@@ -119,6 +119,12 @@ TEST_F(UrlEditDialogTest, OkRefusesWhatCannotBeAddedAndSaysWhy)
             EXPECT_TRUE(told.isEmpty()) << context.toStdString();
         }
     }
+    // Typed, the level takes digits only.
+    auto typed = Open(CUrlEditDialog::MODE_NEW);
+    QLineEdit* level = Control(*typed, res::IDC_URLEDIT_LEVEL);
+    level->clear();
+    QTest::keyClicks(level, QStringLiteral("a1-b2 "));
+    EXPECT_EQ(level->text(), QStringLiteral("12"));
 }
 
 TEST_F(UrlEditDialogTest, BrowseOffersAFolderOrWhereTheFileGoes)

@@ -5,12 +5,14 @@
 #include "app/hangupdlg.h"
 #include "dialogs/help.h"
 #include "dialogs/helpwindow.h"
+#include "cli/progress.h"
 #include "engine/controller.h"
 #include "settings/options.h"
 #include "support/dbusmock.h"
 #include "support/http_server.h"
 
 #include <QDBusMessage>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -76,6 +78,7 @@ TEST_F(FrameTest, MenuBarHasTheTextsIdsAndOrder)
         "  -",
         "  取得開始 [32772]",
         "  取得停止 [32773]",
+        "  一時停止 [32800]",
         "  クリップボードの監視 [32780]",
         "  接続を自動的に切断 [32795]",
         "  保存先のチェック... [32799]",
@@ -88,6 +91,8 @@ TEST_F(FrameTest, MenuBarHasTheTextsIdsAndOrder)
         "  編集(E)...\tRET [32779]",
         "  リセット [32775]",
         "  取得のキャンセル [32796]",
+        "  一時停止 [32801]",
+        "  再開 [32802]",
         "  削除(&D)\tDEL [32774]",
         "  -",
         "  移動",
@@ -199,7 +204,7 @@ TEST_F(FrameTest, EnableRulesFollowSelectionWorkersAndTheDialUpLink)
     EXPECT_FALSE(Frame().AutoDisconnect()) << "disabled without a link";
 }
 
-TEST_F(FrameTest, TimerPanesShowCountsWorkersAndTheTrafficOverTenSeconds)
+TEST_F(FrameTest, TimerPanesShowCountsWorkersAndNoTrafficWhenIdle)
 {
     CHttpServer server;
     server.Serve("/file", std::string(200000, 'x'));
@@ -223,16 +228,10 @@ TEST_F(FrameTest, TimerPanesShowCountsWorkersAndTheTrafficOverTenSeconds)
     ASSERT_TRUE(RunUntil([&] { return finished && app->Pool().ActiveFetches() == 0; }));
     EXPECT_EQ(View().Model().index(0, COL_STATE).data().toString(), QStringLiteral("取得完了"));
     Tick();
-    // 200000 bytes in one second: 195.3 KiB/s, over ten samples 19.53, until
-    // the tenth silent tick pushes it out.
-    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("19.53KBps"));
+    // Nothing transfers any more: 0, not the mean of the last ten seconds.
+    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("0.00KBps"));
     EXPECT_EQ(Frame().PaneText(2), QStringLiteral("最大2接続中0アクティブ"));
     EXPECT_EQ(Frame().PaneText(1), QStringLiteral("1個中0個取得待ち"));
-    for (int i = 0; i < 9; ++i)
-        Tick();
-    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("19.53KBps"));
-    Tick();
-    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("0.00KBps"));
 }
 
 TEST_F(FrameTest, ScheduledStartFiresOnCrossingTheStartTime)
@@ -354,8 +353,8 @@ TEST_F(FrameTest, ToolbarSharesTheMenuActionsAndItsToggleIsKept)
         EXPECT_EQ(a, Frame().Action(a->data().toInt()));
         EXPECT_FALSE(a->icon().isNull()) << a->data().toInt();
     }
-    EXPECT_EQ(ids, (std::vector<int>{res::ID_EDIT_NEW, res::ID_FILE_IMPORT, res::ID_FETCH_START, res::ID_FETCH_STOP,
-                                     res::ID_EDIT_DELETE, res::ID_MOVE_UP, res::ID_MOVE_DOWN, res::ID_EDIT_OPTIONS}));
+    EXPECT_EQ(ids, (std::vector<int>{res::ID_EDIT_NEW, res::ID_FILE_IMPORT, res::ID_FETCH_START,
+                                     res::ID_FETCH_PAUSE_ALL, res::ID_FETCH_STOP, res::ID_EDIT_DELETE, res::ID_MOVE_UP, res::ID_MOVE_DOWN, res::ID_EDIT_OPTIONS}));
     Fill("ab");
     QWidget* del = bar->widgetForAction(&Act(res::ID_EDIT_DELETE));
     ASSERT_NE(del, nullptr);
@@ -382,8 +381,9 @@ TEST_F(FrameTest, ToolbarSharesTheMenuActionsAndItsToggleIsKept)
 }
 
 // When the queue has run empty after fetching, the notification service
-// is told how many items were fetched and failed, once; a click on it
-// brings the window back. Switched off, nothing is sent.
+// is told how many items were fetched and failed, once, counting items (one
+// cancelled and then fetched is one fetched); a click on it brings the
+// window back. Switched off, nothing is sent.
 TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
 {
     CPrivateBus bus;
@@ -393,6 +393,7 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
         << error.toStdString();
     CHttpServer server;
     server.Serve("/ok", std::string(1000, 'x'));
+    server.ServeSlow("/slow", std::string(3000, 's'), 1000, std::chrono::milliseconds(200));
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
     Frame().Notifier().SetConnection(bus.Connection());
@@ -400,21 +401,28 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
     Options().Connections = 2;
     ASSERT_NE(Doc().AddUrl(server.Url("/ok"), "", "", "", 0), nullptr);
     ASSERT_NE(Doc().AddUrl(server.Url("/missing"), "", "", "", 0), nullptr);
+    CItem* slow = Doc().AddUrl(server.Url("/slow"), "", "", "", 0);
+    ASSERT_NE(slow, nullptr);
     const auto notices = [&] { return bus.MockLog().count(QStringLiteral(" Notify ")); };
-    const auto fetchAll = [&] {
-        int finished = 0;
-        const auto c = QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
-                                        [&](const ItemPtr&, int, bool) { ++finished; });
-        Frame().OnTimer(); // nothing finished yet: nothing to tell
-        Run(res::ID_FETCH_START);
-        EXPECT_TRUE(RunUntil([&] { return finished == 2 && app->Pool().ActiveFetches() == 0; }));
-        QObject::disconnect(c);
+    int finished = 0;
+    QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
+                     [&](const ItemPtr&, int, bool) { ++finished; });
+    const auto waitFor = [&](int results) {
+        return RunUntil([&] { return finished == results && app->Pool().ActiveFetches() == 0; });
     };
-    fetchAll();
+    Frame().OnTimer(); // nothing finished yet: nothing to tell
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(RunUntil([&] { return slow->GetState() == STATE_FETCHING; }));
+    Select("slow");
+    Run(res::ID_EDIT_CANCEL);
+    ASSERT_TRUE(waitFor(3));
+    Run(res::ID_EDIT_RESET);
+    ASSERT_TRUE(waitFor(4));
+    EXPECT_EQ(slow->GetState(), STATE_FETCHED);
     EXPECT_EQ(notices(), 0);
     Frame().OnTimer();
     ASSERT_TRUE(RunUntil([&] { return notices() == 1; })) << bus.MockLog().toStdString();
-    EXPECT_TRUE(bus.MockLog().contains(QStringLiteral("取得完了 1個、取得失敗 1個")))
+    EXPECT_TRUE(bus.MockLog().contains(QStringLiteral("取得完了 2個、取得失敗 1個")))
         << bus.MockLog().toStdString();
     Frame().OnTimer();
 
@@ -430,10 +438,80 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
     Options().NotifyWhenDone = 0;
     View().OnSelectAll();
     Run(res::ID_EDIT_RESET);
-    fetchAll();
+    ASSERT_TRUE(waitFor(7));
     Frame().OnTimer();
     QTest::qWait(200);
     EXPECT_EQ(notices(), 1);
+}
+
+// Pausing one item stops its transfer at once and keeps it from the workers
+// until resumed; pausing all stops every transfer and leaves the items
+// queued in their places. Each next fetch asks only for the missing bytes.
+TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
+{
+    std::string body(60000, 0);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 23);
+    CHttpServer server;
+    server.ServeSlow("/slow", body, 2000, std::chrono::milliseconds(100), false, {{"ETag", "\"v1\""}});
+    server.Serve("/quick", "quick");
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(Start());
+    Options().DefaultDestination = settings.Dir().toStdString();
+    Options().Connections = 1;
+    CItem* slow = Doc().AddUrl(server.Url("/slow"), "", "", "", 0);
+    CItem* quick = Doc().AddUrl(server.Url("/quick"), "", "", "", 0);
+    ASSERT_TRUE(slow && quick);
+    std::vector<int> results;
+    QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
+                     [&](const ItemPtr&, int state, bool) { results.push_back(state); });
+    const auto state = [&] { return View().Model().index(0, COL_STATE).data().toString(); };
+    // The slow item is being fetched and has more than `bytes`.
+    const auto receiving = [&](qint64 bytes) {
+        std::uint64_t done = 0, total = 0;
+        return slow->GetState() == STATE_FETCHING && ParseProgressNote(slow->GetNote(), done, total)
+               && done > std::uint64_t(bytes);
+    };
+    const auto partSize = [&] { return QFileInfo(QString::fromStdString(slow->LocalPath()) + ".part").size(); };
+    const auto ranges = [&] {
+        std::vector<std::string> out;
+        for (const CRecordedRequest& r : server.RequestsFor("/slow"))
+            out.push_back(r.Header("Range"));
+        return out;
+    };
+    EXPECT_FALSE(Enabled(res::ID_FETCH_PAUSE_ALL));
+    Select("slow");
+    EXPECT_TRUE(Enabled(res::ID_EDIT_PAUSE));
+    EXPECT_FALSE(Enabled(res::ID_EDIT_RESUME));
+
+    // One item paused while it runs: the worker goes on with the next one.
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(RunUntil([&] { return receiving(0); }));
+    Run(res::ID_EDIT_PAUSE);
+    ASSERT_TRUE(RunUntil([&] { return quick->GetState() == STATE_FETCHED; }));
+    EXPECT_EQ(Names(), "slowquick");
+    EXPECT_EQ(state(), QStringLiteral("一時停止"));
+    EXPECT_FALSE(Enabled(res::ID_EDIT_PAUSE));
+    EXPECT_TRUE(Enabled(res::ID_EDIT_RESUME));
+    const qint64 first = partSize();
+    EXPECT_GT(first, 0);
+    EXPECT_EQ(ranges().size(), 1u) << "not taken while paused";
+
+    // Resumed, then everything paused: queued in its place, not failed.
+    Run(res::ID_EDIT_RESUME);
+    ASSERT_TRUE(RunUntil([&] { return receiving(first); }));
+    EXPECT_TRUE(Enabled(res::ID_FETCH_PAUSE_ALL));
+    Run(res::ID_FETCH_PAUSE_ALL);
+    ASSERT_TRUE(RunUntil([&] { return Live() == 0 && slow->GetState() == STATE_NOT_FETCHED; }));
+    EXPECT_EQ(state(), QStringLiteral("未取得"));
+    const qint64 second = partSize();
+
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(RunUntil([&] { return slow->GetState() == STATE_FETCHED; }));
+    EXPECT_EQ(ReadFileBytes(QString::fromStdString(slow->LocalPath())), QByteArray::fromStdString(body));
+    EXPECT_EQ(ranges(), (std::vector<std::string>{"", "bytes=" + std::to_string(first) + "-",
+                                                  "bytes=" + std::to_string(second) + "-"}));
+    EXPECT_EQ(results, (std::vector<int>{STATE_FETCHED, STATE_FETCHED})) << "a pause is no result";
 }
 
 } // namespace
