@@ -385,7 +385,8 @@ void CZorvView::OnNew()
     if (dialog.DoModal() != QDialog::Accepted)
         return;
     const CUrlFields& v = dialog.Values();
-    m_host.Doc().AddUrlExpanded(v.url, v.destination, v.referer, v.fileName, v.level);
+    for (const std::string& url : dialog.Urls())
+        m_host.Doc().AddUrlExpanded(url, v.destination, v.referer, v.fileName, v.level);
     if (m_pModel->rowCount() > 0)
         scrollTo(m_pModel->index(m_pModel->rowCount() - 1, 0));
     OnCheckDestinations();
