@@ -273,7 +273,7 @@ void CMainFrame::RegisterCommands()
     SetCommand(res::ID_HELP, [] { ShowHelpTopic(); });
     // Keys of the accelerator table that have no command behind them: the key
     // is taken and nothing happens.
-    for (int id : {res::ID_EDIT_COPY, res::ID_EDIT_CUT, res::ID_EDIT_PASTE, res::ID_EDIT_UNDO,
+    for (int id : {res::ID_EDIT_CUT, res::ID_EDIT_UNDO,
                    res::ID_NEXT_PANE, res::ID_PREV_PANE})
         SetCommand(id, [] {});
 }
@@ -426,6 +426,12 @@ void CMainFrame::CheckDone(int pending, int active)
 void CMainFrame::SetSelectionText(const QString& text)
 {
     m_panes[0]->setText(text);
+}
+
+void CMainFrame::ShowMessage(const QString& text)
+{
+    constexpr int kMessageMs = 8000;
+    statusBar()->showMessage(text, kMessageMs);
 }
 
 QString CMainFrame::PaneText(int pane) const

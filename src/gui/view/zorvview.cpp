@@ -6,6 +6,8 @@
 #include "engine/ratelimit.h"
 #include "model/doc.h"
 #include "model/import.h"
+#include "model/listrequest.h"
+#include "model/text.h"
 #include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -253,6 +255,8 @@ void CZorvView::RegisterCommands()
     m_host.SetCommand(ID_EDIT_OPTIONS, [this] { OnOptions(); });
     m_host.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
                        [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
+    m_host.SetCommand(ID_EDIT_COPY, [this] { OnCopy(); }, selected(CanEdit));
+    m_host.SetCommand(ID_EDIT_PASTE, [this] { OnPaste(); });
 }
 
 void CZorvView::ApplyResult(const CCommandResult& result)
@@ -335,6 +339,28 @@ void CZorvView::OnSortRandom()
 void CZorvView::OnMonitorClipboard()
 {
     m_bMonitorClipboard = !m_bMonitorClipboard;
+}
+
+void CZorvView::OnCopy()
+{
+    QStringList urls;
+    CZorvDoc& doc = m_host.Doc();
+    for (const int r : SelectedRows()) {
+        const CItem* item = doc.GetItem(r);
+        const auto lock = item->Lock();
+        urls << QString::fromStdString(item->m_strUrl);
+    }
+    if (urls.isEmpty())
+        return;
+    m_strOwnCopy = urls.join(QLatin1Char('\n'));
+    QGuiApplication::clipboard()->setText(m_strOwnCopy);
+}
+
+void CZorvView::OnPaste()
+{
+    const CAddReport report = AddUrls(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+    if (report.added == 0 && report.clashes.empty())
+        m_host.ShowMessage(QStringLiteral("クリップボードに追加できる URL がありません"));
 }
 
 void CZorvView::OnFont()
@@ -575,15 +601,39 @@ void CZorvView::OnClipboardChanged()
         QTimer::singleShot(50, this, &CZorvView::OnClipboardChanged);
         return;
     }
-    AddUrlText(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+    const QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    if (!m_strOwnCopy.isNull() && text == m_strOwnCopy)
+        return;
+    m_strOwnCopy.clear();
+    AddUrlText(text);
 }
 
 int CZorvView::AddUrlText(const QString& text)
 {
+    return AddUrls(text).added;
+}
+
+CAddReport CZorvView::AddUrls(const QString& text)
+{
     std::vector<std::string> lines;
     for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         lines.push_back(line.toStdString());
-    return AddUrlLines(m_host.Doc(), lines);
+    CAddReport report = AddUrlLines(m_host.Doc(), lines);
+    if (!report.clashes.empty())
+        m_host.ShowMessage(SkippedText(report.clashes));
+    return report;
+}
+
+QString CZorvView::SkippedText(const std::vector<std::pair<std::string, std::string>>& clashes)
+{
+    if (clashes.empty())
+        return {};
+    const QString first = QString::fromStdString(EscapeText(clashes.front().first));
+    if (clashes.size() == 1)
+        return QStringLiteral("同じファイルに保存する項目がすでにあるため追加しませんでした: %1").arg(first);
+    return QStringLiteral("同じファイルに保存する項目がすでにあるため %1 個の URL を追加しませんでした: %2 ほか")
+        .arg(clashes.size())
+        .arg(first);
 }
 
 } // namespace zorv

@@ -5,6 +5,7 @@
 // the Ctrl+wheel moves and clipboard monitoring.
 #include "model/commands.h"
 #include "model/destcheck.h"
+#include "model/listrequest.h"
 
 #include <QFont>
 #include <QTableView>
@@ -54,6 +55,11 @@ public:
     void OnSortRandom();
     void OnFont();
     void OnMonitorClipboard();
+    // Ctrl+C: the selected rows' URLs to the clipboard, one per line.
+    void OnCopy();
+    // Ctrl+V, Shift+Insert: the URLs on the clipboard are added as a capture
+    // adds them.
+    void OnPaste();
     // "保存先のチェック...": every settled item gets an existing folder and a
     // file name; clashing local files are shown in groups.
     void OnCheckDestinations();
@@ -68,9 +74,14 @@ public:
     // "インポート": another program's list file, chosen in a file dialog that
     // starts in the folder of the last import.
     void OnImport();
-    // Text captured from the clipboard or dropped on the window: every line
-    // that is a valid URL is added and queued. Returns the number added.
+    // Text captured from the clipboard, pasted or dropped on the window:
+    // every line that is a valid URL is added and queued, unless another
+    // item already writes its local file (the status bar names the URLs left
+    // out). Returns the number added.
     int AddUrlText(const QString& text);
+    // The status-bar text for URLs left out because another item already
+    // writes their file (clashes: URL, URL of that item).
+    static QString SkippedText(const std::vector<std::pair<std::string, std::string>>& clashes);
 
     // The text an empty list shows: the ways to add URLs.
     static QString EmptyListHint();
@@ -134,12 +145,16 @@ private:
     void ApplyResult(const CCommandResult& result);
     void ApplyFont(const QFont& font);
     void OnClipboardChanged();
+    CAddReport AddUrls(const QString& text);
 
     IViewHost& m_host;
     CListModel* m_pModel;
     CSortState m_sort;
     CWheelAccumulator m_wheel;
     bool m_bMonitorClipboard = false;
+    // What the copy command put on the clipboard: monitoring does not take
+    // the list's own URLs back.
+    QString m_strOwnCopy;
     bool m_bInitialized = false;
     int m_nInDialog = 0;
     FontChooser m_chooseFont;

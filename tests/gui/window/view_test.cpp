@@ -67,7 +67,6 @@ TEST_F(ViewTest, ShowsSixColumnsAndTheSelectionCount)
 TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
 {
     Activate();
-    SetClipboard(QStringLiteral("before"));
     const struct {
         const char* select;
         Qt::Key key;
@@ -77,8 +76,6 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
     } steps[] = {
         {"C", Qt::Key_Home, Qt::NoModifier, "ABCDE", "A"}, // the first row
         {"C", Qt::Key_End, Qt::NoModifier, "ABCDE", "E"},  // the last row
-        {"B", Qt::Key_C, Qt::ControlModifier, "ABCDE", "B"}, // no handler: taken without effect
-        {"B", Qt::Key_Insert, Qt::ControlModifier, "ABCDE", "B"},
         {"", Qt::Key_A, Qt::ControlModifier, "ABCDE", "ABCDE"},
         {"BC", Qt::Key_Down, Qt::ControlModifier, "ADBCE", "BC"},
         {"BC", Qt::Key_Up, Qt::ControlModifier, "ABCDE", "BC"},
@@ -96,7 +93,6 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
         EXPECT_EQ(Names(), s.names) << s.key;
         EXPECT_EQ(SelectedNames(), s.selected) << s.key;
     }
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     EXPECT_EQ(Doc().GetItemCount(true), 3);
     EXPECT_TRUE(Doc().IsModified());
 
@@ -235,12 +231,43 @@ TEST_F(ViewTest, ClipboardIsCapturedOnlyWhileMonitoring)
     EXPECT_EQ(Doc().GetItem(6)->m_strUrl, "ftp://host/two");
     EXPECT_EQ(Doc().GetItemCount(true), 7);
     EXPECT_TRUE(Doc().IsModified());
-    SetClipboard(QStringLiteral("http://host/one")); // the same URL is added again
-    EXPECT_EQ(Doc().GetCount(), 8);
+    // Copied again: its file is the first item's, so it is left out and named.
+    SetClipboard(QStringLiteral("http://host/one"));
+    EXPECT_EQ(Doc().GetCount(), 7);
+    EXPECT_TRUE(Frame().PaneText(0).endsWith(QStringLiteral("追加しませんでした: http://host/one")))
+        << Frame().PaneText(0).toStdString();
     // (Nothing is captured while a dialog of the view runs: the URL dialog's test.)
     Run(res::ID_MONITOR_CLIPBOARD);
     SetClipboard(QStringLiteral("http://host/after"));
-    EXPECT_EQ(Doc().GetCount(), 8);
+    EXPECT_EQ(Doc().GetCount(), 7);
+}
+
+// Ctrl+C and Ctrl+Insert copy the selected rows' URLs; Ctrl+V and
+// Shift+Insert add the clipboard's URLs as a capture does, each file once.
+// Under monitoring the list's own copy is not taken back.
+TEST_F(ViewTest, CopyAndPasteCarryURLs)
+{
+    Options().DefaultDestination = settings.Dir().toStdString();
+    Activate();
+    Run(res::ID_MONITOR_CLIPBOARD);
+    Select("BD");
+    QTest::keyClick(&View(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("http://host/B\nhttp://host/D"));
+    Select("A");
+    QTest::keyClick(&View(), Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("http://host/A"));
+    EXPECT_EQ(Urls(), "ABCDE");
+    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("5個中1個選択中"));
+    Run(res::ID_MONITOR_CLIPBOARD);
+
+    SetClipboard(QStringLiteral("http://host/F\nwords\nhttp://host/B"));
+    QTest::keyClick(&View(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Urls(), "ABCDEF");
+    EXPECT_TRUE(Frame().PaneText(0).endsWith(QStringLiteral(": http://host/B"))) << Frame().PaneText(0).toStdString();
+    SetClipboard(QStringLiteral("http://host/G"));
+    QTest::keyClick(&View(), Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(Urls(), "ABCDEFG");
+    EXPECT_TRUE(Doc().IsQueued(Doc().GetItem(6)));
 }
 
 // The note stays as stored; what the cell shows is the readable progress
