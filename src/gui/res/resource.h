@@ -130,6 +130,8 @@ enum : int {
     ID_EDIT_CANCEL = 32796,
     ID_VIEW_FONT = 32797,
     ID_CHECK_DESTINATION = 32799,
+    ID_EDIT_OPEN_FILE = 32803,
+    ID_EDIT_OPEN_FOLDER = 32804,
 
     // ---- the application's standard commands and strings
     AFX_IDS_APP_TITLE = 57344,

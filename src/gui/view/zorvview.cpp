@@ -21,6 +21,7 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QTimer>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -120,6 +121,14 @@ CZorvView::CZorvView(IViewHost& host, QWidget* parent)
     m_error = [this](const QString& text) {
         QMessageBox::critical(this, res::LoadString(res::AFX_IDS_APP_TITLE), text);
     };
+    m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    // A double click opens a fetched row's file; on other rows it does
+    // nothing (editing is the Return key's).
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        const CItem* item = index.isValid() ? m_host.Doc().GetItem(index.row()) : nullptr;
+        if (item && item->GetState() == STATE_FETCHED && OpenableItem(true))
+            OnOpenFile();
+    });
 
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -257,6 +266,10 @@ void CZorvView::RegisterCommands()
                        [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
     m_host.SetCommand(ID_EDIT_COPY, [this] { OnCopy(); }, selected(CanEdit));
     m_host.SetCommand(ID_EDIT_PASTE, [this] { OnPaste(); });
+    m_host.SetCommand(ID_EDIT_OPEN_FILE, [this] { OnOpenFile(); },
+                      [this](QAction& a) { a.setEnabled(OpenableItem(true) != nullptr); });
+    m_host.SetCommand(ID_EDIT_OPEN_FOLDER, [this] { OnOpenFolder(); },
+                      [this](QAction& a) { a.setEnabled(OpenableItem(false) != nullptr); });
 }
 
 void CZorvView::ApplyResult(const CCommandResult& result)
@@ -361,6 +374,53 @@ void CZorvView::OnPaste()
     const CAddReport report = AddUrls(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
     if (report.added == 0 && report.clashes.empty())
         m_host.ShowMessage(QStringLiteral("クリップボードに追加できる URL がありません"));
+}
+
+ItemPtr CZorvView::OpenableItem(bool fetched) const
+{
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1)
+        return nullptr;
+    ItemPtr item = m_host.Doc().GetItemPtr(rows.front());
+    if (fetched ? item->GetState() != STATE_FETCHED : item->FetchParams().destination.empty())
+        return nullptr;
+    return item;
+}
+
+void CZorvView::OnOpenFile()
+{
+    const ItemPtr item = OpenableItem(true);
+    if (!item)
+        return;
+    const QString path = QString::fromStdString(item->FetchParams().localPath);
+    if (!QFileInfo(path).isFile())
+        m_error(QStringLiteral("ファイルが見つかりません。\n\n%1").arg(QDir::toNativeSeparators(path)));
+    else if (!m_openUrl(QUrl::fromLocalFile(path)))
+        m_error(QStringLiteral("ファイルを開くアプリケーションがありません。\n\n%1").arg(QDir::toNativeSeparators(path)));
+}
+
+void CZorvView::OnOpenFolder()
+{
+    const ItemPtr item = OpenableItem(false);
+    if (!item)
+        return;
+    const CFetchParams params = item->FetchParams();
+    const QString folder = QString::fromStdString(params.destination);
+    const QString path = QString::fromStdString(params.localPath);
+    if (!QFileInfo(folder).isDir()) {
+        m_error(QStringLiteral("保存先フォルダがありません。\n\n%1").arg(QDir::toNativeSeparators(folder)));
+        return;
+    }
+    const auto openFolder = [this, folder] {
+        if (!m_openUrl(QUrl::fromLocalFile(folder)))
+            m_error(QStringLiteral("フォルダを開くアプリケーションがありません。\n\n%1").arg(QDir::toNativeSeparators(folder)));
+    };
+    // The file selected in its folder where it exists and a file manager
+    // offers that; the folder alone otherwise.
+    if (QFileInfo(path).isFile())
+        m_fileManager.ShowItem(path, openFolder);
+    else
+        openFolder();
 }
 
 void CZorvView::OnFont()

@@ -4,11 +4,13 @@
 // bar, the context menu, the item commands mapped onto the core commands,
 // the Ctrl+wheel moves and clipboard monitoring.
 #include "model/commands.h"
+#include "engine/filemanager.h"
 #include "model/destcheck.h"
 #include "model/listrequest.h"
 
 #include <QFont>
 #include <QTableView>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -60,6 +62,12 @@ public:
     // Ctrl+V, Shift+Insert: the URLs on the clipboard are added as a capture
     // adds them.
     void OnPaste();
+    // "ファイルを開く" (and a double click on a fetched row): the one selected
+    // fetched item's file with the desktop's handler.
+    void OnOpenFile();
+    // "保存先フォルダを開く": the one selected item's destination folder, with
+    // its file selected where the file manager can do that.
+    void OnOpenFolder();
     // "保存先のチェック...": every settled item gets an existing folder and a
     // file name; clashing local files are shown in groups.
     void OnCheckDestinations();
@@ -123,6 +131,13 @@ public:
     // How the view reports an error (default: an error box).
     using ErrorHook = std::function<void(const QString& text)>;
     void SetErrorHook(ErrorHook hook) { m_error = std::move(hook); }
+    // How a file or folder is opened with the desktop's handler; false when
+    // it could not be (default: QDesktopServices::openUrl).
+    using UrlOpener = std::function<bool(const QUrl& url)>;
+    void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+    // The file manager that shows a file in its folder (tests give it a
+    // private bus).
+    CFileManagerLink& FileManager() { return m_fileManager; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -144,6 +159,9 @@ private:
     QRect CurrentRowRect() const;
     void ApplyResult(const CCommandResult& result);
     void ApplyFont(const QFont& font);
+    // The one selected item when it can be opened: fetched (`fetched`), or
+    // any with a destination; else null.
+    ItemPtr OpenableItem(bool fetched) const;
     void OnClipboardChanged();
     CAddReport AddUrls(const QString& text);
 
@@ -161,6 +179,8 @@ private:
     ClashResolver m_resolveClash;
     ImportChooser m_chooseImport;
     ErrorHook m_error;
+    UrlOpener m_openUrl;
+    CFileManagerLink m_fileManager;
 };
 
 } // namespace zorv

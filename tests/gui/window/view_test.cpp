@@ -3,8 +3,11 @@
 // row focus frame, clipboard monitoring and the progress shown while fetching.
 #include "window.h"
 
+#include "support/dbusmock.h"
+
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusMessage>
 #include <QHeaderView>
 #include <QMenu>
 #include <QProxyStyle>
@@ -268,6 +271,67 @@ TEST_F(ViewTest, CopyAndPasteCarryURLs)
     QTest::keyClick(&View(), Qt::Key_Insert, Qt::ShiftModifier);
     EXPECT_EQ(Urls(), "ABCDEFG");
     EXPECT_TRUE(Doc().IsQueued(Doc().GetItem(6)));
+}
+
+// A fetched row's file and any row's folder open through the desktop's
+// handler; the folder with the file selected where a file manager is on the
+// bus (the folder alone where none is). A double click opens a fetched
+// row's file and does nothing on other rows.
+TEST_F(ViewTest, OpenFileAndFolderGoThroughTheDesktop)
+{
+    CPrivateBus bus;
+    QString error;
+    ASSERT_TRUE(bus.Start(&error)) << error.toStdString();
+    View().FileManager().SetConnection(bus.Connection());
+    QStringList opened;
+    View().SetUrlOpener([&](const QUrl& url) {
+        opened << url.toString();
+        return true;
+    });
+    CItem* b = Doc().GetItem(1);
+    Doc().RemovePending(b);
+    b->SetState(STATE_FETCHED);
+    ASSERT_TRUE(WriteFileBytes(settings.Path(QStringLiteral("B")), "b"));
+    const QString file = QUrl::fromLocalFile(settings.Path(QStringLiteral("B"))).toString();
+    const QString folder = QUrl::fromLocalFile(settings.Dir()).toString();
+
+    Select("A");
+    EXPECT_FALSE(Enabled(res::ID_EDIT_OPEN_FILE)) << "not fetched";
+    Run(res::ID_EDIT_OPEN_FOLDER); // no file yet: the folder itself
+    EXPECT_EQ(opened, QStringList{folder});
+    const auto doubleClick = [&](int row) {
+        const QPoint at = View().visualRect(View().Model().index(row, 0)).center();
+        QTest::mouseClick(View().viewport(), Qt::LeftButton, {}, at); // as the window system sends it
+        QTest::mouseDClick(View().viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(0);
+    EXPECT_EQ(opened.size(), 1);
+    doubleClick(1);
+    EXPECT_EQ(opened, (QStringList{folder, file}));
+    Select("AB");
+    EXPECT_FALSE(Enabled(res::ID_EDIT_OPEN_FILE)) << "one row at a time";
+    EXPECT_FALSE(Enabled(res::ID_EDIT_OPEN_FOLDER));
+
+    // No file manager on the bus: the folder opens on its own.
+    opened.clear();
+    Select("B");
+    Run(res::ID_EDIT_OPEN_FOLDER);
+    ASSERT_TRUE(RunUntil([&] { return !opened.isEmpty(); }));
+    EXPECT_EQ(opened, QStringList{folder});
+    // With one, it shows the file.
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    const QString path = QStringLiteral("/org/freedesktop/FileManager1");
+    ASSERT_TRUE(bus.StartService(service, path, service, &error)) << error.toStdString();
+    QDBusMessage add = QDBusMessage::createMethodCall(service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
+                                                      QStringLiteral("AddMethod"));
+    add << service << QStringLiteral("ShowItems") << QStringLiteral("ass") << QString() << QString();
+    ASSERT_EQ(bus.Connection().call(add).type(), QDBusMessage::ReplyMessage);
+    opened.clear();
+    Run(res::ID_EDIT_OPEN_FOLDER);
+    ASSERT_TRUE(RunUntil([&] { return bus.MockLog().contains(QStringLiteral("ShowItems")); }));
+    EXPECT_TRUE(bus.MockLog().contains(file)) << bus.MockLog().toStdString();
+    QTest::qWait(100);
+    EXPECT_TRUE(opened.isEmpty());
 }
 
 // The note stays as stored; what the cell shows is the readable progress
