@@ -9,6 +9,7 @@
 #include "engine/pool.h"
 #include "model/commands.h"
 #include "model/doc.h"
+#include "res/buttontips.h"
 #include "res/menus.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -378,6 +379,7 @@ void CMainFrame::BuildToolBar()
         const QIcon own(QStringLiteral(":/zorv/icons/%1.svg").arg(QLatin1String(b.own)));
         a->setIcon(QIcon::fromTheme(QLatin1String(b.theme), own));
         a->setIconText(res::ToolTip(b.id));
+        a->setToolTip(res::ButtonTip(b.id)); // what it does, not its label again
         a->setIconVisibleInMenu(false); // the menus keep their look
         m_pToolBar->addAction(a);
     }

@@ -4,6 +4,7 @@
 #include "window.h"
 
 #include "support/dbusmock.h"
+#include "view/statemark.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,6 +14,8 @@
 #include <QProxyStyle>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <cmath>
 
 namespace zorv::test {
 namespace {
@@ -332,6 +335,53 @@ TEST_F(ViewTest, OpenFileAndFolderGoThroughTheDesktop)
     EXPECT_TRUE(bus.MockLog().contains(file)) << bus.MockLog().toStdString();
     QTest::qWait(100);
     EXPECT_TRUE(opened.isEmpty());
+}
+
+// WCAG contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double x = luminance(a) + 0.05, y = luminance(b) + 0.05;
+    return std::max(x, y) / std::min(x, y);
+}
+
+// The state column starts with a mark per state, and failed rows read in
+// their own colour; marks and colour keep their contrast on a light and on
+// a dark palette.
+TEST_F(ViewTest, StateMarksAndFailedRowsReadOnLightAndDarkPalettes)
+{
+    const QPalette saved = QGuiApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+    CItem* c = Doc().GetItem(2);
+    Doc().RemovePending(c);
+    const QModelIndex state = View().Model().index(2, COL_STATE);
+    const QModelIndex url = View().Model().index(2, COL_URL);
+    for (const QPalette& palette : {saved, dark}) {
+        QGuiApplication::setPalette(palette);
+        const QColor base = palette.color(QPalette::Base);
+        QSet<qint64> icons;
+        for (const int s : {STATE_NOT_FETCHED, STATE_FETCHING, STATE_FETCHED, STATE_FAILED, STATE_INVALID_URL}) {
+            c->SetState(s);
+            const QIcon icon = state.data(Qt::DecorationRole).value<QIcon>();
+            EXPECT_FALSE(icon.isNull()) << s;
+            icons.insert(icon.cacheKey());
+            EXPECT_FALSE(url.data(Qt::DecorationRole).isValid()) << "the state column only";
+            const QVariant foreground = url.data(Qt::ForegroundRole);
+            EXPECT_EQ(foreground.isValid(), s == STATE_FAILED || s == STATE_INVALID_URL) << s;
+            if (foreground.isValid())
+                EXPECT_GE(Contrast(foreground.value<QBrush>().color(), base), 4.5) << s;
+        }
+        EXPECT_EQ(icons.size(), 5) << "one mark per state";
+        for (const EStateMark mark : {EStateMark::Active, EStateMark::Done, EStateMark::Failed, EStateMark::Invalid,
+                                      EStateMark::Paused})
+            EXPECT_GE(Contrast(StateMarkColor(mark, palette), base), 4.5) << static_cast<int>(mark);
+    }
+    QGuiApplication::setPalette(saved);
 }
 
 // The note stays as stored; what the cell shows is the readable progress
