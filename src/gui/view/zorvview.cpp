@@ -46,8 +46,9 @@ const QString kFontEntry = QStringLiteral("Font");
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kImportFolderEntry = QStringLiteral("ImportFolder");
 // Widths of a list with none stored, for typical content: the URL and the
-// local path widest, the note wide enough for the progress text.
-constexpr int kDefaultColumnWidths[kColumnCount] = {260, 70, 320, 170, 140, 100};
+// local path widest, the state wide enough for its mark and name, the note
+// wide enough for the progress text.
+constexpr int kDefaultColumnWidths[kColumnCount] = {260, 110, 320, 170, 140, 100};
 
 std::optional<QFont> SavedFont()
 {
