@@ -89,6 +89,16 @@ QDBusConnection CPrivateBus::Connection()
 
 bool CPrivateBus::StartMock(const QString& templateName, const QString& busName, QString* error)
 {
+    return StartMockProcess({QStringLiteral("--template"), templateName}, busName, error);
+}
+
+bool CPrivateBus::StartService(const QString& busName, const QString& path, const QString& interface, QString* error)
+{
+    return StartMockProcess({busName, path, interface}, busName, error);
+}
+
+bool CPrivateBus::StartMockProcess(const QStringList& args, const QString& busName, QString* error)
+{
     if (m_address.isEmpty()) {
         *error = QStringLiteral("the bus is not running");
         return false;
@@ -101,9 +111,9 @@ bool CPrivateBus::StartMock(const QString& templateName, const QString& busName,
     // The call log goes to a file (MockLog); the mock's own output is dropped.
     options.stderrFile = m_dir.filePath(QStringLiteral("mock.err"));
     if (!m_mock.Start(QStringLiteral("/usr/bin/python3"),
-                      {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                       templateName, QStringLiteral("--logfile"),
-                       m_dir.filePath(QStringLiteral("mock.log"))},
+                      QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--logfile"),
+                                  m_dir.filePath(QStringLiteral("mock.log"))}
+                          + args,
                       options, error))
         return false;
 

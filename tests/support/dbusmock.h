@@ -34,10 +34,16 @@ public:
     // waits (10 s at most) until it owns `busName`. The mock logs every call
     // to a file (MockLog).
     bool StartMock(const QString& templateName, const QString& busName, QString* error);
+    // Starts a bare mock that owns `busName` and serves `path` with
+    // `interface` (methods are added through its org.freedesktop.DBus.Mock
+    // interface), and waits as StartMock does.
+    bool StartService(const QString& busName, const QString& path, const QString& interface, QString* error);
     // Everything the mock has logged so far (one line per method call).
     QString MockLog() const;
 
 private:
+    bool StartMockProcess(const QStringList& args, const QString& busName, QString* error);
+
     QTemporaryDir m_dir;
     QString m_address;
     QString m_connectionName;

@@ -1,6 +1,8 @@
 // Renders one of the window's dialogs, filled with sample data, to a PNG
 // file, so that its texts and layout can be looked at without driving the
 // whole window: dialogshot NAME OUT.png (the names: see usage below).
+#include "app/app.h"
+#include "app/mainframe.h"
 #include "dialogs/aboutdlg.h"
 #include "dialogs/helpwindow.h"
 #include "dialogs/optionssheet.h"
@@ -13,12 +15,14 @@
 #include "model/import.h"
 #include "res/resource.h"
 #include "view/destcheckdlg.h"
+#include "model/doc.h"
 #include "view/zorvview.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPalette>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,10 +40,72 @@ int main(int argc, char** argv)
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|import-notes|about|help|options-connection|options-local|options-misc|proxy|urledit-new|urledit-edit|urledit-multi OUT.png\n");
+        std::fprintf(stderr, "usage: dialogshot folder|destcheck|question|import-notes|about|help|options-connection|options-local|options-misc|proxy|urledit-new|urledit-edit|urledit-multi|list|list-dark OUT.png\n");
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
+    if (kind.endsWith(QLatin1String("-dark"))) {
+        // A dark theme: Fusion with a dark palette, for looking at colours
+        // drawn from the palette.
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+        dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(QPalette::AlternateBase, QColor(0x2b, 0x2b, 0x2b));
+        dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+        dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+        dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+        dark.setColor(QPalette::Highlight, QColor(0x2f, 0x65, 0xca));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+        dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+        dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+        QApplication::setPalette(dark);
+    }
+    if (kind == QLatin1String("list") || kind == QLatin1String("list-dark")) {
+        // The window with a row in each state.
+        CZorvApp zorvApp;
+        if (!zorvApp.InitInstance({}))
+            return 1;
+        CZorvDoc& doc = zorvApp.Doc();
+        const std::string dest = "/home/user/ダウンロード";
+        const struct {
+            const char* url;
+            int state;
+            const char* note;
+        } rows[] = {
+            {"http://example.com/files/archive-2024.tar.gz", STATE_FETCHED, "3145728/3145728"},
+            {"http://example.com/video/holiday.mp4", STATE_FETCHING, "1258291/4194304"},
+            {"http://example.com/missing/photo.jpg", STATE_FAILED, "404 Not Found"},
+            {"http://example.com/docs/manual.pdf", STATE_CONNECTING, ""},
+            {"ftp://ftp.example.org/pub/tools/setup-1.2.zip", STATE_NOT_FETCHED, ""},
+            {"http://example.com/gallery/img01.jpg", STATE_NOT_FETCHED, ""},
+            {"http://example.com/gallery/img02.jpg", STATE_FAILED, "取得を中止しました"},
+            {"http://example.com/music/podcast-42.mp3", STATE_FETCHED, "9437184/9437184"},
+        };
+        for (const auto& r : rows) {
+            CItem* item = doc.AddUrl(r.url, "", dest, "", 0);
+            if (!item)
+                return 1;
+            if (r.state != STATE_NOT_FETCHED)
+                doc.RemovePending(item);
+            item->SetState(r.state);
+            item->SetNote(r.note);
+        }
+        doc.GetItem(5)->SetState(STATE_INVALID_URL);
+        doc.RemovePending(doc.GetItem(5));
+        doc.SetModifiedFlag(false);
+        CMainFrame* frame = zorvApp.MainFrame();
+        frame->resize(1000, 330);
+        frame->show();
+        frame->View().SelectRows({4});
+        for (int i = 0; i < 40; ++i)
+            QTest::qWait(50);
+        const bool saved = frame->grab().save(QString::fromLocal8Bit(argv[2]));
+        zorvApp.ExitInstance();
+        return saved ? 0 : 1;
+    }
     const QString out = QString::fromLocal8Bit(argv[2]);
     QTemporaryDir home;
     std::unique_ptr<QWidget> dialog;

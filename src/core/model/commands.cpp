@@ -587,19 +587,4 @@ int EditItems(CZorvDoc& doc, const std::vector<int>& rows, const CUrlFields& val
     return static_cast<int>(clean.size());
 }
 
-int AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines)
-{
-    std::vector<ItemPtr> items;
-    for (const std::string& line : lines) {
-        if (ItemPtr item = CZorvDoc::NewItem(line, {}, {}, {}, -1))
-            items.push_back(std::move(item));
-    }
-    const int added = static_cast<int>(items.size());
-    if (added != 0) {
-        doc.AppendItems(std::move(items), true);
-        doc.SetModifiedFlag(true);
-    }
-    return added;
-}
-
 } // namespace zorv

@@ -180,13 +180,6 @@ bool EditItem(CZorvDoc& doc, int row, const CUrlFields& values);
 // modified and redraws the rows. Returns the number of rows edited.
 int EditItems(CZorvDoc& doc, const std::vector<int>& rows, const CUrlFields& values);
 
-// Text captured from the clipboard or dropped on the window: every line
-// (LF or CR LF) that is a valid URL becomes an item at the end of the list
-// with the default destination and folder level, queued; other lines are
-// skipped. Marks the list modified when anything was added; returns the
-// number added.
-int AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines);
-
 // ---- enable rules ------------------------------------------------------------
 
 // Start is enabled while no worker is alive, Stop while one is.

@@ -260,6 +260,17 @@ CAddReport AddLinks(CZorvDoc& doc, const CLinksRequest& request)
     return report;
 }
 
+CAddReport AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines)
+{
+    CLinksRequest request;
+    for (const std::string& line : lines)
+        request.links.push_back({line, {}, {}});
+    CAddReport report = AddLinks(doc, request);
+    // Text that is not a URL is what a clipboard mostly holds: not worth a word.
+    report.refused.clear();
+    return report;
+}
+
 // ---- import ------------------------------------------------------------------
 
 QJsonObject CImportRequest::ToJson() const

@@ -74,6 +74,13 @@ struct CLinksRequest {
 // Adds the links to the list as AddUrls adds URLs (clashes, folders, queue).
 CAddReport AddLinks(CZorvDoc& doc, const CLinksRequest& request);
 
+// Text captured from the clipboard, pasted into the list or dropped on the
+// window: every line (LF or CR LF) that is a valid URL is added as AddLinks
+// adds a link (default destination and folder level, queued; a URL whose
+// local file another item has is left out and reported as a clash); other
+// lines are skipped and not reported.
+CAddReport AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines);
+
 // Importing list files of other programs, as the import command does
 // (model/import.h).
 struct CImportRequest {

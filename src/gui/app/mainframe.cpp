@@ -9,6 +9,7 @@
 #include "engine/pool.h"
 #include "model/commands.h"
 #include "model/doc.h"
+#include "res/buttontips.h"
 #include "res/menus.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -273,7 +274,7 @@ void CMainFrame::RegisterCommands()
     SetCommand(res::ID_HELP, [] { ShowHelpTopic(); });
     // Keys of the accelerator table that have no command behind them: the key
     // is taken and nothing happens.
-    for (int id : {res::ID_EDIT_COPY, res::ID_EDIT_CUT, res::ID_EDIT_PASTE, res::ID_EDIT_UNDO,
+    for (int id : {res::ID_EDIT_CUT, res::ID_EDIT_UNDO,
                    res::ID_NEXT_PANE, res::ID_PREV_PANE})
         SetCommand(id, [] {});
 }
@@ -379,6 +380,7 @@ void CMainFrame::BuildToolBar()
         const QIcon own(QStringLiteral(":/zorv/icons/%1.svg").arg(QLatin1String(b.own)));
         a->setIcon(QIcon::fromTheme(QLatin1String(b.theme), own));
         a->setIconText(res::ToolTip(b.id));
+        a->setToolTip(res::ButtonTip(b.id)); // what it does, not its label again
         a->setIconVisibleInMenu(false); // the menus keep their look
         m_pToolBar->addAction(a);
     }
@@ -427,6 +429,12 @@ void CMainFrame::CheckDone(int pending, int active)
 void CMainFrame::SetSelectionText(const QString& text)
 {
     m_panes[0]->setText(text);
+}
+
+void CMainFrame::ShowMessage(const QString& text)
+{
+    constexpr int kMessageMs = 8000;
+    statusBar()->showMessage(text, kMessageMs);
 }
 
 QString CMainFrame::PaneText(int pane) const

@@ -57,6 +57,8 @@ public:
     // ---- status bar ----------------------------------------------------------
     // Pane 0's text when no prompt is shown (the selection count).
     void SetSelectionText(const QString& text) override;
+    // A passing message in pane 0 for a few seconds.
+    void ShowMessage(const QString& text) override;
     // The text a pane shows now (pane 0: the prompt while one is shown).
     QString PaneText(int pane) const;
 

@@ -1,6 +1,7 @@
 #include "dialogs/help.h"
 
 #include "dialogs/helpwindow.h"
+#include "ui/placement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QIcon>
 #include <QPointer>
+#include <QKeyEvent>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -91,6 +93,16 @@ void CHelpWindow::ShowTopic(const QString& topic)
         m_pBrowser->setSource(url);
 }
 
+void CHelpWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes the help as it closes a dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void CHelpWindow::FollowModal(QWidget* modal)
 {
     if (!modal || modal == this || modal->isAncestorOf(this))
@@ -128,8 +140,17 @@ void ShowHelpTopic(const QString& topic)
         // A window without a parent: deleted with the application.
         qAddPostRoutine([] { delete g_pHelpWindow.data(); });
     }
+    // A window that is not on the screen yet opens beside the window that
+    // asked for it (the dialog that runs, else the active window); one that
+    // is stays where the user has it.
+    QWidget* anchor = QApplication::activeModalWidget();
+    if (!anchor)
+        anchor = QApplication::activeWindow();
+    const bool place = !g_pHelpWindow->isVisible() && anchor && anchor != g_pHelpWindow;
     g_pHelpWindow->FollowModal(QApplication::activeModalWidget());
     g_pHelpWindow->ShowTopic(topic);
+    if (place)
+        PlaceWindowBeside(*g_pHelpWindow, *anchor);
     if (g_pHelpWindow->isMinimized())
         g_pHelpWindow->showNormal();
     else

@@ -192,6 +192,65 @@ bool CUrlEditDialog::CheckNewUrlText(const std::string& url)
     return false;
 }
 
+std::optional<std::vector<std::string>> CUrlEditDialog::CheckNewUrlLines()
+{
+    // A pasted list keeps its line breaks in the field (shown as blanks).
+    std::vector<std::string> lines;
+    for (QString line : m_pUrl->text().split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (!line.trimmed().isEmpty())
+            lines.push_back(FromQ(line));
+    }
+    if (lines.size() <= 1) {
+        const std::string url = lines.empty() ? std::string() : lines.front();
+        if (!CheckNewUrlText(url))
+            return std::nullopt;
+        return std::vector<std::string>{url};
+    }
+    std::vector<std::string> good;
+    QStringList refused;
+    for (const std::string& line : lines) {
+        const CNewUrlVerdict verdict = CheckNewUrl(line);
+        switch (verdict.check) {
+        case NewUrlCheck::Ok:
+            good.push_back(line);
+            break;
+        case NewUrlCheck::Large:
+            if (!m_question(QStringLiteral("このURLは %1 個のURLに展開されます。すべて追加しますか?\n\n%2")
+                                .arg(verdict.count)
+                                .arg(ToQ(line)))) {
+                m_pUrl->setFocus();
+                return std::nullopt;
+            }
+            good.push_back(line);
+            break;
+        case NewUrlCheck::TooLarge:
+            refused << QStringLiteral("%1 （%2 個のURLに展開されます。一度に追加できるのは %3 個までです）")
+                           .arg(ToQ(line))
+                           .arg(verdict.count)
+                           .arg(kMaxRun);
+            break;
+        case NewUrlCheck::Blank:
+        case NewUrlCheck::NotHttp:
+            refused << QStringLiteral("%1 （http、https、ftp のURLではありません）").arg(ToQ(line));
+            break;
+        }
+    }
+    if (refused.isEmpty())
+        return good;
+    const QString list = refused.join(QLatin1Char('\n'));
+    if (good.empty()) {
+        m_message(QStringLiteral("次の行は追加できません。\n\n%1").arg(list));
+    } else if (m_question(QStringLiteral("次の行は追加できません。\n\n%1\n\nほかの %2 行のURLを追加しますか?")
+                              .arg(list)
+                              .arg(good.size()))) {
+        return good;
+    }
+    m_pUrl->setFocus();
+    return std::nullopt;
+}
+
 void CUrlEditDialog::accept()
 {
     const auto level = ReadLevel();
@@ -203,9 +262,16 @@ void CUrlEditDialog::accept()
     values.destination = FromQ(m_pDestination->text());
     values.fileName = FromQ(m_pFileName->text());
     values.level = static_cast<int>(std::min<unsigned>(*level, INT_MAX));
-    if (m_mode == MODE_NEW && !CheckNewUrlText(values.url))
-        return;
+    std::vector<std::string> urls;
+    if (m_mode == MODE_NEW) {
+        auto lines = CheckNewUrlLines();
+        if (!lines)
+            return;
+        urls = std::move(*lines);
+        values.url = urls.front();
+    }
     m_values = std::move(values);
+    m_urls = std::move(urls);
     QDialog::accept();
 }
 

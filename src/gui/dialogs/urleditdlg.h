@@ -15,6 +15,8 @@
 
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QLineEdit;
 
@@ -43,8 +45,12 @@ public:
     // Presets the fields (the folder level always starts at DefaultFnameLevel;
     // in new mode the destination starts at the default destination).
     void SetValues(const CUrlFields& values);
-    // The values as typed; valid after the dialog was accepted.
+    // The values as typed; valid after the dialog was accepted. In new mode
+    // the URL is the first of Urls().
     const CUrlFields& Values() const { return m_values; }
+    // New mode: the URLs (or patterns) to add, one per line of the URL
+    // field, in order; lines that were refused are left out.
+    const std::vector<std::string>& Urls() const { return m_urls; }
 
     int DoModal() { return exec(); }
 
@@ -60,8 +66,10 @@ public:
     void OnBrowse();
     // F1 (and the help command): the topic "urledit.html".
     void OnHelp();
-    // OK: the folder level must be an unsigned number; in new mode the URL
-    // must be one that can be added (a large run is confirmed first).
+    // OK: the folder level must be an unsigned number; in new mode each line
+    // of the URL field must be a URL that can be added (a large run is
+    // confirmed first). When some lines are refused, they are named and the
+    // user chooses whether the others are added.
     void accept() override;
 
 private:
@@ -69,9 +77,13 @@ private:
     // and the field selected.
     std::optional<unsigned> ReadLevel();
     bool CheckNewUrlText(const std::string& url);
+    // The lines of the URL field that can be added; nothing when the dialog
+    // stays open.
+    std::optional<std::vector<std::string>> CheckNewUrlLines();
 
     Mode m_mode;
     CUrlFields m_values;
+    std::vector<std::string> m_urls;
     QLineEdit* m_pUrl;
     QLineEdit* m_pReferer;
     QLineEdit* m_pDestination;

@@ -55,6 +55,9 @@ const std::vector<CMenuEntry>& MainMenu()
                   Cmd(ID_EDIT_RESUME, u"再開"),
                   Cmd(ID_EDIT_DELETE, u"削除(&D)\tDEL"),
                   Sep(),
+                  Cmd(ID_EDIT_OPEN_FILE, u"ファイルを開く"),
+                  Cmd(ID_EDIT_OPEN_FOLDER, u"保存先フォルダを開く"),
+                  Sep(),
                   Popup(u"移動",
                         {
                             Cmd(ID_MOVE_TOP, u"先頭へ\tCTRL+HOME"),

@@ -133,6 +133,8 @@ enum : int {
     ID_FETCH_PAUSE_ALL = 32800,
     ID_EDIT_PAUSE = 32801,
     ID_EDIT_RESUME = 32802,
+    ID_EDIT_OPEN_FILE = 32803,
+    ID_EDIT_OPEN_FOLDER = 32804,
 
     // ---- the application's standard commands and strings
     AFX_IDS_APP_TITLE = 57344,

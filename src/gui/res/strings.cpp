@@ -71,6 +71,8 @@ const QHash<int, QString>& Table()
             {ID_CHECK_DESTINATION,
              QStringLiteral("ファイルの保存先が正しいかチェックします\n保存先のチェック")},
             {ID_EDIT_SELECT_ALL, QStringLiteral("全体を選択\nすべて選択")},
+            {ID_EDIT_OPEN_FILE, QStringLiteral("取得したファイルを既定のアプリケーションで開きます\nファイルを開く")},
+            {ID_EDIT_OPEN_FOLDER, QStringLiteral("保存先のフォルダをファイルマネージャーで開きます\n保存先フォルダを開く")},
 
             // The application's standard strings.
             {AFX_IDS_APP_TITLE, QStringLiteral("zorv")},

@@ -4,6 +4,10 @@
 #include "model/text.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "view/statemark.h"
+
+#include <QBrush>
+#include <QGuiApplication>
 
 namespace zorv {
 
@@ -40,6 +44,19 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
         return QString::fromStdString(EscapeText(item->GetColumnText(index.column())));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    case Qt::DecorationRole:
+        // The state column starts with a mark of the state.
+        if (index.column() != COL_STATE)
+            return {};
+        return StateMarkIcon(StateMarkOf(*item), QGuiApplication::palette());
+    case Qt::ForegroundRole: {
+        // A failed row (and one whose URL cannot be fetched) reads in the
+        // colour of its mark.
+        const EStateMark mark = StateMarkOf(*item);
+        if (mark != EStateMark::Failed && mark != EStateMark::Invalid)
+            return {};
+        return QBrush(StateMarkColor(mark, QGuiApplication::palette()));
+    }
     case ProgressRole:
     case ProgressTextRole: {
         // A fetching item's progress; a fetched one's size.

@@ -30,6 +30,8 @@ public:
     virtual void UpdateCommandUI(bool dialUp = false) = 0;
     // Pane 0's text when no prompt is shown (the selection count).
     virtual void SetSelectionText(const QString& text) = 0;
+    // A passing message in pane 0 (it gives way to the selection count).
+    virtual void ShowMessage(const QString& text) = 0;
     // The Edit popup, also the list's context menu.
     virtual QMenu* EditMenu() const = 0;
     // Answers the questions that core operations ask the user.

@@ -6,6 +6,8 @@
 #include "engine/ratelimit.h"
 #include "model/doc.h"
 #include "model/import.h"
+#include "model/listrequest.h"
+#include "model/text.h"
 #include "model/prompt.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -19,6 +21,7 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QTimer>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -43,8 +46,9 @@ const QString kFontEntry = QStringLiteral("Font");
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kImportFolderEntry = QStringLiteral("ImportFolder");
 // Widths of a list with none stored, for typical content: the URL and the
-// local path widest, the note wide enough for the progress text.
-constexpr int kDefaultColumnWidths[kColumnCount] = {260, 70, 320, 170, 140, 100};
+// local path widest, the state wide enough for its mark and name, the note
+// wide enough for the progress text.
+constexpr int kDefaultColumnWidths[kColumnCount] = {260, 110, 320, 170, 140, 100};
 
 std::optional<QFont> SavedFont()
 {
@@ -118,6 +122,14 @@ CZorvView::CZorvView(IViewHost& host, QWidget* parent)
     m_error = [this](const QString& text) {
         QMessageBox::critical(this, res::LoadString(res::AFX_IDS_APP_TITLE), text);
     };
+    m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    // A double click opens a fetched row's file; on other rows it does
+    // nothing (editing is the Return key's).
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        const CItem* item = index.isValid() ? m_host.Doc().GetItem(index.row()) : nullptr;
+        if (item && item->GetState() == STATE_FETCHED && OpenableItem(true))
+            OnOpenFile();
+    });
 
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -259,6 +271,12 @@ void CZorvView::RegisterCommands()
     m_host.SetCommand(ID_EDIT_OPTIONS, [this] { OnOptions(); });
     m_host.SetCommand(ID_MONITOR_CLIPBOARD, [this] { OnMonitorClipboard(); },
                        [this](QAction& a) { a.setChecked(m_bMonitorClipboard); });
+    m_host.SetCommand(ID_EDIT_COPY, [this] { OnCopy(); }, selected(CanEdit));
+    m_host.SetCommand(ID_EDIT_PASTE, [this] { OnPaste(); });
+    m_host.SetCommand(ID_EDIT_OPEN_FILE, [this] { OnOpenFile(); },
+                      [this](QAction& a) { a.setEnabled(OpenableItem(true) != nullptr); });
+    m_host.SetCommand(ID_EDIT_OPEN_FOLDER, [this] { OnOpenFolder(); },
+                      [this](QAction& a) { a.setEnabled(OpenableItem(false) != nullptr); });
 }
 
 void CZorvView::ApplyResult(const CCommandResult& result)
@@ -353,6 +371,75 @@ void CZorvView::OnMonitorClipboard()
     m_bMonitorClipboard = !m_bMonitorClipboard;
 }
 
+void CZorvView::OnCopy()
+{
+    QStringList urls;
+    CZorvDoc& doc = m_host.Doc();
+    for (const int r : SelectedRows()) {
+        const CItem* item = doc.GetItem(r);
+        const auto lock = item->Lock();
+        urls << QString::fromStdString(item->m_strUrl);
+    }
+    if (urls.isEmpty())
+        return;
+    m_strOwnCopy = urls.join(QLatin1Char('\n'));
+    QGuiApplication::clipboard()->setText(m_strOwnCopy);
+}
+
+void CZorvView::OnPaste()
+{
+    const CAddReport report = AddUrls(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+    if (report.added == 0 && report.clashes.empty())
+        m_host.ShowMessage(QStringLiteral("クリップボードに追加できる URL がありません"));
+}
+
+ItemPtr CZorvView::OpenableItem(bool fetched) const
+{
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1)
+        return nullptr;
+    ItemPtr item = m_host.Doc().GetItemPtr(rows.front());
+    if (fetched ? item->GetState() != STATE_FETCHED : item->FetchParams().destination.empty())
+        return nullptr;
+    return item;
+}
+
+void CZorvView::OnOpenFile()
+{
+    const ItemPtr item = OpenableItem(true);
+    if (!item)
+        return;
+    const QString path = QString::fromStdString(item->FetchParams().localPath);
+    if (!QFileInfo(path).isFile())
+        m_error(QStringLiteral("ファイルが見つかりません。\n\n%1").arg(QDir::toNativeSeparators(path)));
+    else if (!m_openUrl(QUrl::fromLocalFile(path)))
+        m_error(QStringLiteral("ファイルを開くアプリケーションがありません。\n\n%1").arg(QDir::toNativeSeparators(path)));
+}
+
+void CZorvView::OnOpenFolder()
+{
+    const ItemPtr item = OpenableItem(false);
+    if (!item)
+        return;
+    const CFetchParams params = item->FetchParams();
+    const QString folder = QString::fromStdString(params.destination);
+    const QString path = QString::fromStdString(params.localPath);
+    if (!QFileInfo(folder).isDir()) {
+        m_error(QStringLiteral("保存先フォルダがありません。\n\n%1").arg(QDir::toNativeSeparators(folder)));
+        return;
+    }
+    const auto openFolder = [this, folder] {
+        if (!m_openUrl(QUrl::fromLocalFile(folder)))
+            m_error(QStringLiteral("フォルダを開くアプリケーションがありません。\n\n%1").arg(QDir::toNativeSeparators(folder)));
+    };
+    // The file selected in its folder where it exists and a file manager
+    // offers that; the folder alone otherwise.
+    if (QFileInfo(path).isFile())
+        m_fileManager.ShowItem(path, openFolder);
+    else
+        openFolder();
+}
+
 void CZorvView::OnFont()
 {
     std::optional<QFont> chosen;
@@ -401,7 +488,8 @@ void CZorvView::OnNew()
     if (dialog.DoModal() != QDialog::Accepted)
         return;
     const CUrlFields& v = dialog.Values();
-    m_host.Doc().AddUrlExpanded(v.url, v.destination, v.referer, v.fileName, v.level);
+    for (const std::string& url : dialog.Urls())
+        m_host.Doc().AddUrlExpanded(url, v.destination, v.referer, v.fileName, v.level);
     if (m_pModel->rowCount() > 0)
         scrollTo(m_pModel->index(m_pModel->rowCount() - 1, 0));
     OnCheckDestinations();
@@ -590,15 +678,39 @@ void CZorvView::OnClipboardChanged()
         QTimer::singleShot(50, this, &CZorvView::OnClipboardChanged);
         return;
     }
-    AddUrlText(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+    const QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    if (!m_strOwnCopy.isNull() && text == m_strOwnCopy)
+        return;
+    m_strOwnCopy.clear();
+    AddUrlText(text);
 }
 
 int CZorvView::AddUrlText(const QString& text)
 {
+    return AddUrls(text).added;
+}
+
+CAddReport CZorvView::AddUrls(const QString& text)
+{
     std::vector<std::string> lines;
     for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         lines.push_back(line.toStdString());
-    return AddUrlLines(m_host.Doc(), lines);
+    CAddReport report = AddUrlLines(m_host.Doc(), lines);
+    if (!report.clashes.empty())
+        m_host.ShowMessage(SkippedText(report.clashes));
+    return report;
+}
+
+QString CZorvView::SkippedText(const std::vector<std::pair<std::string, std::string>>& clashes)
+{
+    if (clashes.empty())
+        return {};
+    const QString first = QString::fromStdString(EscapeText(clashes.front().first));
+    if (clashes.size() == 1)
+        return QStringLiteral("同じファイルに保存する項目がすでにあるため追加しませんでした: %1").arg(first);
+    return QStringLiteral("同じファイルに保存する項目がすでにあるため %1 個の URL を追加しませんでした: %2 ほか")
+        .arg(clashes.size())
+        .arg(first);
 }
 
 } // namespace zorv

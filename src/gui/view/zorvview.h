@@ -4,10 +4,13 @@
 // bar, the context menu, the item commands mapped onto the core commands,
 // the Ctrl+wheel moves and clipboard monitoring.
 #include "model/commands.h"
+#include "engine/filemanager.h"
 #include "model/destcheck.h"
+#include "model/listrequest.h"
 
 #include <QFont>
 #include <QTableView>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -56,6 +59,17 @@ public:
     void OnSortRandom();
     void OnFont();
     void OnMonitorClipboard();
+    // Ctrl+C: the selected rows' URLs to the clipboard, one per line.
+    void OnCopy();
+    // Ctrl+V, Shift+Insert: the URLs on the clipboard are added as a capture
+    // adds them.
+    void OnPaste();
+    // "ファイルを開く" (and a double click on a fetched row): the one selected
+    // fetched item's file with the desktop's handler.
+    void OnOpenFile();
+    // "保存先フォルダを開く": the one selected item's destination folder, with
+    // its file selected where the file manager can do that.
+    void OnOpenFolder();
     // "保存先のチェック...": every settled item gets an existing folder and a
     // file name; clashing local files are shown in groups.
     void OnCheckDestinations();
@@ -70,9 +84,14 @@ public:
     // "インポート": another program's list file, chosen in a file dialog that
     // starts in the folder of the last import.
     void OnImport();
-    // Text captured from the clipboard or dropped on the window: every line
-    // that is a valid URL is added and queued. Returns the number added.
+    // Text captured from the clipboard, pasted or dropped on the window:
+    // every line that is a valid URL is added and queued, unless another
+    // item already writes its local file (the status bar names the URLs left
+    // out). Returns the number added.
     int AddUrlText(const QString& text);
+    // The status-bar text for URLs left out because another item already
+    // writes their file (clashes: URL, URL of that item).
+    static QString SkippedText(const std::vector<std::pair<std::string, std::string>>& clashes);
 
     // The text an empty list shows: the ways to add URLs.
     static QString EmptyListHint();
@@ -114,6 +133,13 @@ public:
     // How the view reports an error (default: an error box).
     using ErrorHook = std::function<void(const QString& text)>;
     void SetErrorHook(ErrorHook hook) { m_error = std::move(hook); }
+    // How a file or folder is opened with the desktop's handler; false when
+    // it could not be (default: QDesktopServices::openUrl).
+    using UrlOpener = std::function<bool(const QUrl& url)>;
+    void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+    // The file manager that shows a file in its folder (tests give it a
+    // private bus).
+    CFileManagerLink& FileManager() { return m_fileManager; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -135,19 +161,28 @@ private:
     QRect CurrentRowRect() const;
     void ApplyResult(const CCommandResult& result);
     void ApplyFont(const QFont& font);
+    // The one selected item when it can be opened: fetched (`fetched`), or
+    // any with a destination; else null.
+    ItemPtr OpenableItem(bool fetched) const;
     void OnClipboardChanged();
+    CAddReport AddUrls(const QString& text);
 
     IViewHost& m_host;
     CListModel* m_pModel;
     CSortState m_sort;
     CWheelAccumulator m_wheel;
     bool m_bMonitorClipboard = false;
+    // What the copy command put on the clipboard: monitoring does not take
+    // the list's own URLs back.
+    QString m_strOwnCopy;
     bool m_bInitialized = false;
     int m_nInDialog = 0;
     FontChooser m_chooseFont;
     ClashResolver m_resolveClash;
     ImportChooser m_chooseImport;
     ErrorHook m_error;
+    UrlOpener m_openUrl;
+    CFileManagerLink m_fileManager;
 };
 
 } // namespace zorv

@@ -126,18 +126,27 @@ TEST(NewUrl, CheckNamesWhyAURLCannotBeAdded)
     }
 }
 
-TEST(NewUrl, CapturedLinesAddTheValidURLsInOrder)
+TEST(NewUrl, CapturedLinesAddTheValidURLsInOrderOnceEach)
 {
     CZorvDoc doc;
-    EXPECT_EQ(AddUrlLines(doc, {"not a url", "", "file:///etc/passwd"}), 0);
+    EXPECT_EQ(AddUrlLines(doc, {"not a url", "", "file:///etc/passwd"}).added, 0);
     EXPECT_FALSE(doc.IsModified());
-    EXPECT_EQ(AddUrlLines(doc, {"http://h/1.zip\r", "nothing", "  ftp://h/2.iso ", "https://h/3"}), 3);
+    const CAddReport report = AddUrlLines(doc, {"http://h/1.zip\r", "nothing", "  ftp://h/2.iso ", "https://h/3"});
+    EXPECT_EQ(report.added, 3);
+    EXPECT_TRUE(report.refused.empty()) << "lines that are not URLs go unmentioned";
     ASSERT_EQ(doc.GetCount(), 3);
     for (int r = 0; r < 3; ++r)
         EXPECT_TRUE(doc.IsQueued(doc.GetItem(r)));
     EXPECT_EQ(doc.GetItem(0)->m_strUrl + " " + doc.GetItem(1)->m_strUrl + " " + doc.GetItem(2)->m_strUrl,
               "http://h/1.zip ftp://h/2.iso https://h/3");
     EXPECT_TRUE(doc.IsModified());
+    // The same URL again writes the same file: left out and named; a URL that
+    // differs in its query only takes a numbered name.
+    const CAddReport again = AddUrlLines(doc, {"http://h/1.zip", "http://h/3?x=1"});
+    EXPECT_EQ(again.added, 1);
+    EXPECT_EQ(again.clashes, (std::vector<std::pair<std::string, std::string>>{{"http://h/1.zip", "http://h/1.zip"}}));
+    ASSERT_EQ(doc.GetCount(), 4);
+    EXPECT_EQ(doc.GetItem(3)->m_strFileName, "3 (1)");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "dialogs/aboutdlg.h"
 #include "dialogs/help.h"
 #include "dialogs/helpwindow.h"
+#include "ui/placement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -143,6 +145,50 @@ TEST(HelpWindow, OneWindowShowsTheAskedTopicOrTheContents)
     modal.hide();
     EXPECT_EQ(first->parentWidget(), nullptr);
     EXPECT_TRUE(first->isVisible());
+}
+
+// Beside the anchor on the side with room, narrowed to fit, over the anchor
+// when neither side has room; the frame always whole on the screen.
+TEST(HelpWindow, PlacementBesideItsParentStaysOnTheScreen)
+{
+    const QRect screen(0, 0, 1600, 1000);
+    const QMargins frame(2, 30, 2, 2);
+    const struct {
+        QRect anchor;
+        QSize size;
+        QRect placed; // the client rectangle
+    } cases[] = {
+        {{100, 100, 500, 400}, {640, 520}, {602, 130, 640, 520}},   // right
+        {{1000, 100, 500, 400}, {640, 520}, {358, 130, 640, 520}},  // left: more room there
+        {{100, 700, 500, 300}, {640, 520}, {602, 478, 640, 520}},   // lifted onto the screen
+        {{400, 0, 900, 900}, {640, 520}, {2, 30, 396, 520}},        // narrowed to the room on the left
+        {{200, 0, 1300, 900}, {640, 1200}, {858, 30, 640, 968}},    // no room: over it, shortened
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PlaceBeside(c.anchor, c.size, frame, screen, 320), c.placed) << c.anchor.x();
+}
+
+// Opened from a dialog, the window stands beside it, whole on the screen,
+// and Escape closes it.
+TEST(HelpWindow, OpensBesideTheDialogAndEscapeClosesIt)
+{
+    if (CHelpWindow* old = CHelpWindow::Existing())
+        old->close();
+    QDialog sheet;
+    const QRect available = sheet.screen()->availableGeometry();
+    sheet.setGeometry(available.left() + 20, available.top() + 40, 300, 300);
+    sheet.setModal(true);
+    sheet.show();
+    ShowHelpTopic(QStringLiteral("OptLocal.html"));
+    CHelpWindow* help = CHelpWindow::Existing();
+    ASSERT_NE(help, nullptr);
+    ASSERT_TRUE(help->isVisible());
+    EXPECT_TRUE(available.contains(help->frameGeometry())) << help->frameGeometry().x();
+    EXPECT_FALSE(help->frameGeometry().intersects(sheet.frameGeometry()));
+    EXPECT_EQ(help->frameGeometry().top(), sheet.frameGeometry().top());
+    QTest::keyClick(&help->Browser(), Qt::Key_Escape);
+    EXPECT_FALSE(help->isVisible());
+    EXPECT_TRUE(sheet.isVisible()) << "the dialog stays";
 }
 
 // The About box names the program's version and the run-time libraries of

@@ -99,6 +99,10 @@ TEST_F(UrlEditDialogTest, OkRefusesWhatCannotBeAddedAndSaysWhy)
         {CUrlEditDialog::MODE_NEW, "http://h/*1.20000.1d*", "0", false, false, "20000"},
         {CUrlEditDialog::MODE_NEW, "http://h/*1.20000.1d*", "0", true, true, "20000"},
         {CUrlEditDialog::MODE_NEW, "http://h/*1.3.1d*", "4294967295", false, true, nullptr},
+        // One URL per line: refused lines are named, the others added on a yes.
+        {CUrlEditDialog::MODE_NEW, "http://h/a\r\nmailto:x\n\nhttp://h/b", "0", true, true, "mailto:x （"},
+        {CUrlEditDialog::MODE_NEW, "http://h/a\nmailto:x", "0", false, false, "mailto:x （"},
+        {CUrlEditDialog::MODE_NEW, "mailto:x\nhttp://h/*1.30000000.1d*", "0", true, false, "*1.30000000.1d* （"},
     };
     for (const Case& c : cases) {
         messages.clear();
@@ -224,9 +228,9 @@ protected:
     QStringList messages;
 };
 
-// New: an invalid URL keeps the dialog open with the reason; a pattern adds
-// its run in order, queued; the destination check follows. Clipboard capture
-// waits while the dialog is open.
+// New: an invalid URL keeps the dialog open with the reason; each line is a
+// URL to add, a pattern adds its run in order, queued; the destination check
+// follows. Clipboard capture waits while the dialog is open.
 TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
 {
     ASSERT_TRUE(Start());
@@ -238,7 +242,8 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
         Type(dialog, res::IDC_URLEDIT_URL, QStringLiteral("htp://web/x"));
         Click(dialog, 1);
         EXPECT_TRUE(dialog.isVisible());
-        Type(dialog, res::IDC_URLEDIT_URL, QStringLiteral("http://web/a*1.2.1d*/img*1.3.2d*.jpg"));
+        // Two lines, as pasted from a list of links.
+        Type(dialog, res::IDC_URLEDIT_URL, QStringLiteral("http://web/a*1.2.1d*/img*1.3.2d*.jpg\nhttp://web/a1/c.zip"));
         Type(dialog, res::IDC_URLEDIT_REFERER, QStringLiteral("http://web/"));
         Type(dialog, res::IDC_URLEDIT_LEVEL, QStringLiteral("1"));
         Click(dialog, 1);
@@ -248,8 +253,9 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
     EXPECT_TRUE(messages[0].contains(QStringLiteral("htp://web/x")));
     EXPECT_EQ(Urls(), (std::vector<std::string>{"http://web/a1/img01.jpg", "http://web/a1/img02.jpg",
                                                 "http://web/a1/img03.jpg", "http://web/a2/img01.jpg",
-                                                "http://web/a2/img02.jpg", "http://web/a2/img03.jpg"}));
-    EXPECT_EQ(Doc().GetItemCount(true), 6);
+                                                "http://web/a2/img02.jpg", "http://web/a2/img03.jpg",
+                                                "http://web/a1/c.zip"}));
+    EXPECT_EQ(Doc().GetItemCount(true), 7);
     EXPECT_EQ(Doc().GetItem(3)->m_strReferer, "http://web/");
     EXPECT_EQ(Doc().GetItem(3)->m_strDestination, settings.Path(QStringLiteral("a2")).toStdString());
     EXPECT_TRUE(Doc().IsModified());
@@ -260,8 +266,8 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
 
     // Capture goes on once the dialog is closed.
     QGuiApplication::clipboard()->setText(QStringLiteral("http://copied/after"));
-    ASSERT_TRUE(RunUntil([&] { return Doc().GetCount() == 7; }));
-    EXPECT_EQ(Urls(6), std::vector<std::string>{"http://copied/after"});
+    ASSERT_TRUE(RunUntil([&] { return Doc().GetCount() == 8; }));
+    EXPECT_EQ(Urls(7), std::vector<std::string>{"http://copied/after"});
 }
 
 // Edit of one item: its values in the dialog, an empty file name derived

@@ -95,6 +95,9 @@ TEST_F(FrameTest, MenuBarHasTheTextsIdsAndOrder)
         "  再開 [32802]",
         "  削除(&D)\tDEL [32774]",
         "  -",
+        "  ファイルを開く [32803]",
+        "  保存先フォルダを開く [32804]",
+        "  -",
         "  移動",
         "    先頭へ\tCTRL+HOME [32791]",
         "    ひとつ前へ\tCTRL+Up [32792]",
@@ -141,7 +144,6 @@ TEST_F(FrameTest, MenuPromptsReplaceTheSelectionTextWhileShown)
         QCoreApplication::sendEvent(&Frame(), &show);
         EXPECT_EQ(Frame().PaneText(0), QString::fromUtf8(prompt));
     }
-    EXPECT_EQ(Act(res::ID_EDIT_DELETE).toolTip(), QStringLiteral("削除"));
     QStatusTipEvent clear{QString()};
     QCoreApplication::sendEvent(&Frame(), &clear);
     EXPECT_EQ(Frame().PaneText(0), QStringLiteral("3個中1個選択中"));
@@ -352,6 +354,9 @@ TEST_F(FrameTest, ToolbarSharesTheMenuActionsAndItsToggleIsKept)
         ids.push_back(a->data().toInt());
         EXPECT_EQ(a, Frame().Action(a->data().toInt()));
         EXPECT_FALSE(a->icon().isNull()) << a->data().toInt();
+        // The tooltip says what the button does: a sentence, not the label again.
+        EXPECT_TRUE(a->toolTip().endsWith(QStringLiteral("。")) && a->toolTip() != a->iconText())
+            << a->toolTip().toStdString();
     }
     EXPECT_EQ(ids, (std::vector<int>{res::ID_EDIT_NEW, res::ID_FILE_IMPORT, res::ID_FETCH_START,
                                      res::ID_FETCH_PAUSE_ALL, res::ID_FETCH_STOP, res::ID_EDIT_DELETE, res::ID_MOVE_UP, res::ID_MOVE_DOWN, res::ID_EDIT_OPTIONS}));

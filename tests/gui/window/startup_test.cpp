@@ -379,7 +379,7 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     ASSERT_TRUE(Start());
     QHeaderView* header = View().horizontalHeader();
     // Without stored widths: wide enough for a URL, a path, the progress text.
-    const int defaults[kColumnCount] = {260, 70, 320, 170, 140, 100};
+    const int defaults[kColumnCount] = {260, 110, 320, 170, 140, 100};
     for (int c = 0; c < kColumnCount - 1; ++c)
         EXPECT_EQ(header->sectionSize(c), defaults[c]) << c;
     EXPECT_GE(header->sectionSize(COL_REFERER), defaults[COL_REFERER]);

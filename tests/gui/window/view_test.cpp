@@ -3,13 +3,19 @@
 // row focus frame, clipboard monitoring and the progress shown while fetching.
 #include "window.h"
 
+#include "support/dbusmock.h"
+#include "view/statemark.h"
+
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusMessage>
 #include <QHeaderView>
 #include <QMenu>
 #include <QProxyStyle>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <cmath>
 
 namespace zorv::test {
 namespace {
@@ -67,7 +73,6 @@ TEST_F(ViewTest, ShowsSixColumnsAndTheSelectionCount)
 TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
 {
     Activate();
-    SetClipboard(QStringLiteral("before"));
     const struct {
         const char* select;
         Qt::Key key;
@@ -77,8 +82,6 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
     } steps[] = {
         {"C", Qt::Key_Home, Qt::NoModifier, "ABCDE", "A"}, // the first row
         {"C", Qt::Key_End, Qt::NoModifier, "ABCDE", "E"},  // the last row
-        {"B", Qt::Key_C, Qt::ControlModifier, "ABCDE", "B"}, // no handler: taken without effect
-        {"B", Qt::Key_Insert, Qt::ControlModifier, "ABCDE", "B"},
         {"", Qt::Key_A, Qt::ControlModifier, "ABCDE", "ABCDE"},
         {"BC", Qt::Key_Down, Qt::ControlModifier, "ADBCE", "BC"},
         {"BC", Qt::Key_Up, Qt::ControlModifier, "ABCDE", "BC"},
@@ -96,7 +99,6 @@ TEST_F(ViewTest, KeysReachTheCommandsAndTheSelectionFollows)
         EXPECT_EQ(Names(), s.names) << s.key;
         EXPECT_EQ(SelectedNames(), s.selected) << s.key;
     }
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     EXPECT_EQ(Doc().GetItemCount(true), 3);
     EXPECT_TRUE(Doc().IsModified());
 
@@ -235,12 +237,152 @@ TEST_F(ViewTest, ClipboardIsCapturedOnlyWhileMonitoring)
     EXPECT_EQ(Doc().GetItem(6)->m_strUrl, "ftp://host/two");
     EXPECT_EQ(Doc().GetItemCount(true), 7);
     EXPECT_TRUE(Doc().IsModified());
-    SetClipboard(QStringLiteral("http://host/one")); // the same URL is added again
-    EXPECT_EQ(Doc().GetCount(), 8);
+    // Copied again: its file is the first item's, so it is left out and named.
+    SetClipboard(QStringLiteral("http://host/one"));
+    EXPECT_EQ(Doc().GetCount(), 7);
+    EXPECT_TRUE(Frame().PaneText(0).endsWith(QStringLiteral("追加しませんでした: http://host/one")))
+        << Frame().PaneText(0).toStdString();
     // (Nothing is captured while a dialog of the view runs: the URL dialog's test.)
     Run(res::ID_MONITOR_CLIPBOARD);
     SetClipboard(QStringLiteral("http://host/after"));
-    EXPECT_EQ(Doc().GetCount(), 8);
+    EXPECT_EQ(Doc().GetCount(), 7);
+}
+
+// Ctrl+C and Ctrl+Insert copy the selected rows' URLs; Ctrl+V and
+// Shift+Insert add the clipboard's URLs as a capture does, each file once.
+// Under monitoring the list's own copy is not taken back.
+TEST_F(ViewTest, CopyAndPasteCarryURLs)
+{
+    Options().DefaultDestination = settings.Dir().toStdString();
+    Activate();
+    Run(res::ID_MONITOR_CLIPBOARD);
+    Select("BD");
+    QTest::keyClick(&View(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("http://host/B\nhttp://host/D"));
+    Select("A");
+    QTest::keyClick(&View(), Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("http://host/A"));
+    EXPECT_EQ(Urls(), "ABCDE");
+    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("5個中1個選択中"));
+    Run(res::ID_MONITOR_CLIPBOARD);
+
+    SetClipboard(QStringLiteral("http://host/F\nwords\nhttp://host/B"));
+    QTest::keyClick(&View(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Urls(), "ABCDEF");
+    EXPECT_TRUE(Frame().PaneText(0).endsWith(QStringLiteral(": http://host/B"))) << Frame().PaneText(0).toStdString();
+    SetClipboard(QStringLiteral("http://host/G"));
+    QTest::keyClick(&View(), Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(Urls(), "ABCDEFG");
+    EXPECT_TRUE(Doc().IsQueued(Doc().GetItem(6)));
+}
+
+// A fetched row's file and any row's folder open through the desktop's
+// handler; the folder with the file selected where a file manager is on the
+// bus (the folder alone where none is). A double click opens a fetched
+// row's file and does nothing on other rows.
+TEST_F(ViewTest, OpenFileAndFolderGoThroughTheDesktop)
+{
+    CPrivateBus bus;
+    QString error;
+    ASSERT_TRUE(bus.Start(&error)) << error.toStdString();
+    View().FileManager().SetConnection(bus.Connection());
+    QStringList opened;
+    View().SetUrlOpener([&](const QUrl& url) {
+        opened << url.toString();
+        return true;
+    });
+    CItem* b = Doc().GetItem(1);
+    Doc().RemovePending(b);
+    b->SetState(STATE_FETCHED);
+    ASSERT_TRUE(WriteFileBytes(settings.Path(QStringLiteral("B")), "b"));
+    const QString file = QUrl::fromLocalFile(settings.Path(QStringLiteral("B"))).toString();
+    const QString folder = QUrl::fromLocalFile(settings.Dir()).toString();
+
+    Select("A");
+    EXPECT_FALSE(Enabled(res::ID_EDIT_OPEN_FILE)) << "not fetched";
+    Run(res::ID_EDIT_OPEN_FOLDER); // no file yet: the folder itself
+    EXPECT_EQ(opened, QStringList{folder});
+    const auto doubleClick = [&](int row) {
+        const QPoint at = View().visualRect(View().Model().index(row, 0)).center();
+        QTest::mouseClick(View().viewport(), Qt::LeftButton, {}, at); // as the window system sends it
+        QTest::mouseDClick(View().viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(0);
+    EXPECT_EQ(opened.size(), 1);
+    doubleClick(1);
+    EXPECT_EQ(opened, (QStringList{folder, file}));
+    Select("AB");
+    EXPECT_FALSE(Enabled(res::ID_EDIT_OPEN_FILE)) << "one row at a time";
+    EXPECT_FALSE(Enabled(res::ID_EDIT_OPEN_FOLDER));
+
+    // No file manager on the bus: the folder opens on its own.
+    opened.clear();
+    Select("B");
+    Run(res::ID_EDIT_OPEN_FOLDER);
+    ASSERT_TRUE(RunUntil([&] { return !opened.isEmpty(); }));
+    EXPECT_EQ(opened, QStringList{folder});
+    // With one, it shows the file.
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    const QString path = QStringLiteral("/org/freedesktop/FileManager1");
+    ASSERT_TRUE(bus.StartService(service, path, service, &error)) << error.toStdString();
+    QDBusMessage add = QDBusMessage::createMethodCall(service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
+                                                      QStringLiteral("AddMethod"));
+    add << service << QStringLiteral("ShowItems") << QStringLiteral("ass") << QString() << QString();
+    ASSERT_EQ(bus.Connection().call(add).type(), QDBusMessage::ReplyMessage);
+    opened.clear();
+    Run(res::ID_EDIT_OPEN_FOLDER);
+    ASSERT_TRUE(RunUntil([&] { return bus.MockLog().contains(QStringLiteral("ShowItems")); }));
+    EXPECT_TRUE(bus.MockLog().contains(file)) << bus.MockLog().toStdString();
+    QTest::qWait(100);
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+// WCAG contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double x = luminance(a) + 0.05, y = luminance(b) + 0.05;
+    return std::max(x, y) / std::min(x, y);
+}
+
+// The state column starts with a mark per state, and failed rows read in
+// their own colour; marks and colour keep their contrast on a light and on
+// a dark palette.
+TEST_F(ViewTest, StateMarksAndFailedRowsReadOnLightAndDarkPalettes)
+{
+    const QPalette saved = QGuiApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+    CItem* c = Doc().GetItem(2);
+    Doc().RemovePending(c);
+    const QModelIndex state = View().Model().index(2, COL_STATE);
+    const QModelIndex url = View().Model().index(2, COL_URL);
+    for (const QPalette& palette : {saved, dark}) {
+        QGuiApplication::setPalette(palette);
+        const QColor base = palette.color(QPalette::Base);
+        QSet<qint64> icons;
+        for (const int s : {STATE_NOT_FETCHED, STATE_FETCHING, STATE_FETCHED, STATE_FAILED, STATE_INVALID_URL}) {
+            c->SetState(s);
+            const QIcon icon = state.data(Qt::DecorationRole).value<QIcon>();
+            EXPECT_FALSE(icon.isNull()) << s;
+            icons.insert(icon.cacheKey());
+            EXPECT_FALSE(url.data(Qt::DecorationRole).isValid()) << "the state column only";
+            const QVariant foreground = url.data(Qt::ForegroundRole);
+            EXPECT_EQ(foreground.isValid(), s == STATE_FAILED || s == STATE_INVALID_URL) << s;
+            if (foreground.isValid()) {
+                EXPECT_GE(Contrast(foreground.value<QBrush>().color(), base), 4.5) << s;
+            }
+        }
+        EXPECT_EQ(icons.size(), 5) << "one mark per state";
+        for (const EStateMark mark : {EStateMark::Active, EStateMark::Done, EStateMark::Failed, EStateMark::Invalid,
+                                      EStateMark::Paused})
+            EXPECT_GE(Contrast(StateMarkColor(mark, palette), base), 4.5) << static_cast<int>(mark);
+    }
+    QGuiApplication::setPalette(saved);
 }
 
 // The note stays as stored; what the cell shows is the readable progress
