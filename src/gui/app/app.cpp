@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include "app/mainframe.h"
+#include "engine/closing.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
 #include "model/doc.h"
@@ -208,9 +209,15 @@ bool CZorvApp::SaveModified()
     }
 }
 
+bool CZorvApp::CanCloseList()
+{
+    CFunctionPrompt prompt(m_ui.ask);
+    return ConfirmStopFetching(*m_pPool, prompt) && SaveModified();
+}
+
 bool CZorvApp::OnFileNew()
 {
-    if (!SaveModified())
+    if (!CanCloseList())
         return false;
     m_pDoc->OnNewDocument();
     m_pOwner->Release();
@@ -298,7 +305,7 @@ void CZorvApp::OnFileOpen()
 
 bool CZorvApp::OpenDocumentFile(const QString& path)
 {
-    if (!SaveModified())
+    if (!CanCloseList())
         return false;
     QString error;
     if (!TakeList(path, [&] { return m_pDoc->OnOpenDocument(path, &error); })) {

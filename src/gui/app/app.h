@@ -60,6 +60,10 @@ public:
     // Asks whether to save a modified list; false when the user cancelled
     // (or the save failed).
     bool SaveModified();
+    // Before the open list goes away: with items being fetched, whether to
+    // stop them (ConfirmStopFetching), then whether to save (SaveModified).
+    // False when the list is to stay.
+    bool CanCloseList();
 
     // The recent-file list, newest first (at most 4 entries).
     QStringList RecentFiles() const { return m_recent; }

@@ -561,7 +561,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!m_bDestroyed && !m_app.SaveModified()) {
+    if (!m_bDestroyed && !m_app.CanCloseList()) {
         event->ignore();
         return;
     }
