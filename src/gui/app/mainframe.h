@@ -79,6 +79,8 @@ public:
     // Saves the placement and the column widths, stops the timer and closes
     // the list. Runs once; closing the window runs it.
     void DestroyWindow();
+    // The window has been closed (DestroyWindow ran): its list is gone.
+    bool IsDestroyed() const { return m_bDestroyed; }
 
     // The toolbar under the menu bar (its actions are the menus' own).
     QToolBar* ToolBar() const { return m_pToolBar; }
