@@ -26,6 +26,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -518,9 +520,30 @@ void CMainFrame::RestorePlacement()
     const auto placement = PlacementFromBytes(*bytes);
     if (!placement)
         return;
-    // A window closed maximized or minimized comes back in its normal state.
+    // A window closed maximized or minimized comes back in its normal state,
+    // wholly on the screen it was on (or the main one), however that screen
+    // has changed since.
     setWindowState(Qt::WindowNoState);
     setGeometry(placement->normal);
+    m_bFitOnShow = true;
+    FitOnScreen();
+}
+
+void CMainFrame::FitOnScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The frame (title bar, borders) stays on the screen too, once the
+    // window system has told its size.
+    const QRect frame = frameGeometry(), inner = geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                           frame.bottom() - inner.bottom());
+    const QRect fitted = FitIntoArea(inner, screen->availableGeometry().marginsRemoved(margins));
+    if (fitted != inner)
+        setGeometry(fitted);
 }
 
 void CMainFrame::SavePlacement() const
@@ -551,6 +574,11 @@ void CMainFrame::showEvent(QShowEvent* event)
 {
     m_bShown = true;
     QMainWindow::showEvent(event);
+    if (std::exchange(m_bFitOnShow, false)) {
+        // Once shown the frame's size is known: the restored placement is
+        // fitted again with it.
+        QTimer::singleShot(0, this, &CMainFrame::FitOnScreen);
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

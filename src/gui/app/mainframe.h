@@ -114,6 +114,8 @@ private:
     void UpdateRecentFileMenu();
     void RestorePlacement();
     void SavePlacement() const;
+    // Brings the window (with its frame) wholly onto its screen.
+    void FitOnScreen();
 
     CZorvApp& m_app;
     CFunctionPrompt m_prompt;
@@ -146,6 +148,7 @@ private:
     QPointer<CHangUpDialog> m_pHangUp;
     bool m_bDestroyed = false;
     bool m_bShown = false; // a window never shown keeps the stored placement
+    bool m_bFitOnShow = false; // a restored placement is fitted again once shown
 };
 
 } // namespace zorv

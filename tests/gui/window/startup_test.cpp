@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QMimeData>
 #include <QProcess>
+#include <QScreen>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
@@ -373,6 +374,16 @@ TEST_F(StartupTest, PlacementComesBackNormalAtTheSavedPosition)
     EXPECT_FALSE(Frame().isMaximized());
     EXPECT_FALSE(Frame().isMinimized());
     EXPECT_EQ(Frame().geometry(), normal);
+    Stop();
+
+    // Stored on a larger screen (or at a smaller scale): fitted into this one.
+    WriteBinaryProfile(QStringLiteral("Settings"), QStringLiteral("WindowPlacement"),
+                       PlacementToBytes({SW_SHOWNORMAL, QRect(300, 200, 2000, 1200)}));
+    ASSERT_TRUE(Start());
+    const QRect screen = Frame().screen()->availableGeometry();
+    ASSERT_TRUE(RunUntil([&] { return screen.contains(Frame().frameGeometry()); }))
+        << Frame().frameGeometry().width() << "x" << Frame().frameGeometry().height();
+    EXPECT_GT(Frame().width(), screen.width() * 9 / 10);
 }
 
 TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
