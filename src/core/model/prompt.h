@@ -22,7 +22,7 @@ enum : int {
 enum : int {
     IDS_CLOSE_FETCHING = 160,      // "取得中の項目があります。取得を中止してリストを閉じますか?"
     IDS_CLOSE_FETCHING_OK = 161,   // its OK button: "取得を中止して閉じる"
-    IDS_RECOVERY_OFFER = 162,      // "...保存されていないリスト (%s個の項目) ...復元しますか?"
+    IDS_RECOVERY_OFFER = 162,      // "...保存されていなかったリスト (%s個の項目) ...復元しますか?"
     IDS_PROMPT_APP_TITLE = 57344,  // the program's name, as the caption
 };
 
