@@ -575,9 +575,11 @@ void CMainFrame::showEvent(QShowEvent* event)
     m_bShown = true;
     QMainWindow::showEvent(event);
     if (std::exchange(m_bFitOnShow, false)) {
-        // Once shown the frame's size is known: the restored placement is
+        // Once shown the frame's size becomes known (a window manager tells
+        // it a little after the window appears): the restored placement is
         // fitted again with it.
-        QTimer::singleShot(0, this, &CMainFrame::FitOnScreen);
+        for (int delay : {0, 500})
+            QTimer::singleShot(delay, this, &CMainFrame::FitOnScreen);
     }
 }
 
