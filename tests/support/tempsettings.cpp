@@ -75,8 +75,11 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs)
 void UsePrivateRuntimeDir()
 {
     static QTemporaryDir dir; // 0700, removed when the run ends
-    if (dir.isValid())
+    if (dir.isValid()) {
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+        // The program's data folder (the recovery list) too: never the user's.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/data")));
+    }
 }
 
 } // namespace zorv::test

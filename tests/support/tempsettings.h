@@ -51,7 +51,8 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes);
 // false on timeout.
 bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 // Points XDG_RUNTIME_DIR (where list owners put their sockets) at a private
-// 0700 folder for the whole run; child processes inherit it. Call it in
+// 0700 folder for the whole run, and XDG_DATA_HOME (the program's data
+// folder) at one inside it; child processes inherit them. Call it in
 // main() before anything else.
 void UsePrivateRuntimeDir();
 // Hex dump "01 00 00 00 ..." for readable failure messages.

@@ -2,6 +2,7 @@
 
 #include "cli/headless.h"
 #include "cli/progress.h"
+#include "cli/stopsignals.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
 #include "engine/ratelimit.h"
@@ -14,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <csignal>
 #include <iterator>
 #include <map>
 #include <string>
@@ -31,52 +31,6 @@
 namespace zorv {
 
 namespace {
-
-// The signal that asked the run to stop (Ctrl+C, kill, a closed terminal),
-// 0 while none has.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int signal)
-{
-    g_interrupted = signal;
-}
-
-// The signals that stop a fetch the way Ctrl+C does: the transfers are
-// cancelled and the list is saved. The exit status is 128 + the signal.
-constexpr int kStopSignals[] = {
-    SIGINT,
-    SIGTERM,
-#ifdef SIGHUP
-    SIGHUP,
-#endif
-};
-
-// Installs the stop handlers and puts the previous ones back when it goes.
-// SIGPIPE is ignored for good, so that a closed standard output
-// (`zorv --fetch L | head -1`) ends the printing rather than the run, and
-// the last flush at exit cannot kill the process either.
-class CSignalScope {
-public:
-    CSignalScope()
-    {
-        for (size_t i = 0; i < std::size(kStopSignals); ++i)
-            m_previous[i] = std::signal(kStopSignals[i], OnInterrupt);
-#ifdef SIGPIPE
-        std::signal(SIGPIPE, SIG_IGN);
-#endif
-    }
-    ~CSignalScope()
-    {
-        for (size_t i = 0; i < std::size(kStopSignals); ++i)
-            std::signal(kStopSignals[i], m_previous[i]);
-    }
-    CSignalScope(const CSignalScope&) = delete;
-    CSignalScope& operator=(const CSignalScope&) = delete;
-
-private:
-    using Handler = void (*)(int);
-    Handler m_previous[std::size(kStopSignals)] = {};
-};
 
 int TerminalWidth(std::FILE* f)
 {
@@ -100,8 +54,8 @@ void Write(std::FILE* to, const std::string& s)
 // The run of one fetch command: the workers, the event handling, the display.
 class CFetchRun {
 public:
-    CFetchRun(CZorvDoc& doc, int connections, std::FILE* out)
-        : m_doc(doc), m_pool(doc), m_controller(doc), m_connections(connections), m_out(out),
+    CFetchRun(CZorvDoc& doc, int connections, std::FILE* out, const CStopSignals& stop)
+        : m_doc(doc), m_pool(doc), m_controller(doc), m_signals(stop), m_connections(connections), m_out(out),
           m_live(isatty(fileno(out)) != 0)
     {
         QObject::connect(&m_controller, &CFetchController::ItemFinished, &m_controller,
@@ -132,8 +86,8 @@ private:
 
     void OnTick()
     {
-        if (g_interrupted && !m_interrupted) {
-            m_interrupted = g_interrupted;
+        if (m_signals.Caught() && !m_interrupted) {
+            m_interrupted = m_signals.Caught();
             m_pool.SetWorkerCount(0);
             m_pool.CancelAllFetches();
             QCoreApplication::quit();
@@ -221,6 +175,7 @@ private:
     CZorvDoc& m_doc;
     CWorkerPool m_pool;
     CFetchController m_controller;
+    const CStopSignals& m_signals;
     int m_connections;
     std::FILE* m_out;
     bool m_live;
@@ -328,11 +283,12 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         FillMissingFileNames(doc);
         doc.SetInProgressSaveState(STATE_NOT_FETCHED);
         doc.SetAutoSaveInterval(std::chrono::milliseconds(250));
-        g_interrupted = 0;
-        // Held until the list is saved: a signal during the save waits for it.
-        CSignalScope stopSignals;
+        // Ctrl+C, SIGTERM and SIGHUP cancel the transfers and save the list;
+        // the exit status is 128 + the signal. Held until the list is saved:
+        // a signal during the save waits for it.
+        CStopSignals stopSignals;
         {
-            CFetchRun run(doc, connections, out);
+            CFetchRun run(doc, connections, out, stopSignals);
             status = run.Run();
         }
         // Saved only when something changed (a result, an added URL).

@@ -33,8 +33,10 @@ bool CFetchController::event(QEvent* e)
     case WM_SET_MODIFIED:
         m_doc.ModifiedNoticeHandled();
         // A worker's notice never clears the flag: the UI may have marked the
-        // list modified after the notice was posted.
-        if (ev->WParam())
+        // list modified after the notice was posted. The result of an item
+        // that has left the list (a list closed while it was being fetched)
+        // changes nothing in the list open now.
+        if (ev->WParam() && m_doc.RowOf(ev->Item().get()) >= 0)
             m_doc.SetModifiedFlag(true);
         break;
     case WM_ADD_TRAFFIC:

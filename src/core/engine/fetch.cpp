@@ -539,8 +539,10 @@ void CFetchState::Progress(bool force)
         return;
     lastNotice = now;
     item->SetNote(Note());
-    const std::uint64_t bytes = total - notified;
-    notified = total;
+    // Traffic only grows: a total that went back (a transfer that starts
+    // over) counts again only past what was already counted.
+    const std::uint64_t bytes = total > notified ? total - notified : 0;
+    notified = std::max(notified, total);
     doc.NotifyItemState(item, STATE_FETCHING, bytes);
 }
 

@@ -1,6 +1,7 @@
 #include "engine/ticker.h"
 
 #include <algorithm>
+#include <limits>
 #include <cstdio>
 #include <iterator>
 
@@ -23,7 +24,9 @@ bool CSpeedMeter::Tick(std::uint64_t tickMs)
         m_history[i] = m_history[i - 1];
     const double sample = static_cast<double>(m_traffic) / (static_cast<double>(elapsed) * 0.001) * 100;
     m_traffic = 0;
-    m_history[0] = static_cast<std::int64_t>(sample);
+    // Beyond the range of the sample (no real link comes near) it is held
+    // at the largest value rather than wrapping to a negative one.
+    m_history[0] = sample < 9.0e18 ? static_cast<std::int64_t>(sample) : std::numeric_limits<std::int64_t>::max();
     double sum = sample;
     for (int i = 1; i < kSamples; ++i) {
         if (m_history[i] != -1)

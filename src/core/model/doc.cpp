@@ -195,6 +195,9 @@ void CZorvDoc::RemoveAllItems()
         old.swap(m_items);
     }
     ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
+    // A notice still waiting belongs to items that are gone (and is dropped
+    // when it arrives): a result of the next list posts its own.
+    m_bModifiedNoticePosted.store(false);
     DisposeItems(std::move(old));
 }
 

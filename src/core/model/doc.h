@@ -187,6 +187,9 @@ public:
     // Saves atomically to `path` (a failed save leaves the old file whole);
     // on success the document takes the path and is not modified.
     bool OnSaveDocument(const QString& path, QString* error);
+    // Saves the list to `path` the same way, as a copy: the document keeps
+    // its path and its modified flag.
+    bool SaveCopy(const QString& path, QString* error) const;
     // Stops the workers, empties the list without saving.
     void OnCloseDocument();
     // Empties the list and the queue (no worker holds an item afterwards).

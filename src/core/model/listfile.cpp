@@ -208,19 +208,16 @@ bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
     return ok;
 }
 
-bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
+namespace {
+
+// Writes `bytes` to a temporary file beside `path` and renames it over
+// `path` only when every byte is written: a failed save leaves the old file
+// whole. The explicit flush matters: a small list sits in the device's
+// buffer after write(), and a failure to write that buffer out must be seen
+// before the rename, not after it. On failure *cause says why.
+bool WriteListFile(const QString& path, const QByteArray& bytes, QString* cause)
 {
-    // Written to a temporary file beside the list and renamed over it only
-    // when every byte is written: a failed save leaves the old file whole.
-    // The explicit flush matters: a small list sits in the device's buffer
-    // after write(), and a failure to write that buffer out must be seen
-    // before the rename, not after it.
     QSaveFile file(path);
-    // Not modified from here: a worker's result stored after the items are
-    // read (and after its check of the flag) marks the list modified again,
-    // rather than being lost under a flag cleared after the write.
-    const bool wasModified = m_bModified.exchange(false);
-    const QByteArray bytes = SaveToBytes();
     int err = 0;
     const auto step = [&](bool ok) {
         if (!ok && err == 0)
@@ -231,8 +228,22 @@ bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
     const bool ok = step(file.open(QIODevice::WriteOnly)) && step(file.write(bytes) == bytes.size())
         && step(file.flush()) && step(file.commit());
     if (!ok) {
-        const QString cause = FileErrorText(err, file.errorString());
+        *cause = FileErrorText(err, file.errorString());
         file.cancelWriting(); // the destructor removes the temporary file
+    }
+    return ok;
+}
+
+} // namespace
+
+bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
+{
+    // Not modified from here: a worker's result stored after the items are
+    // read (and after its check of the flag) marks the list modified again,
+    // rather than being lost under a flag cleared after the write.
+    const bool wasModified = m_bModified.exchange(false);
+    QString cause;
+    if (!WriteListFile(path, SaveToBytes(), &cause)) {
         if (wasModified)
             m_bModified.store(true);
         if (error)
@@ -244,6 +255,16 @@ bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
     StopAutoSave();
     NotifyTitle();
     return true;
+}
+
+bool CZorvDoc::SaveCopy(const QString& path, QString* error) const
+{
+    QString cause;
+    if (WriteListFile(path, SaveToBytes(), &cause))
+        return true;
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(path, cause);
+    return false;
 }
 
 void CZorvDoc::DeleteContents()

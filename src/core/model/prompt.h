@@ -18,7 +18,16 @@ enum : int {
     IDS_DEST_CREATE_FAILED = 139,  // "このディレクトリの作成に失敗しました．続けますか?\n\n%s"
 };
 
-enum class PromptButtons { YesNoCancel, YesNo };
+// String ids of the questions about the list as a whole.
+enum : int {
+    IDS_CLOSE_FETCHING = 160,      // "取得中の項目があります。取得を中止してリストを閉じますか?"
+    IDS_CLOSE_FETCHING_OK = 161,   // its OK button: "取得を中止して閉じる"
+    IDS_RECOVERY_OFFER = 162,      // "...保存されていなかったリスト (%s個の項目) ...復元しますか?"
+    IDS_PROMPT_APP_TITLE = 57344,  // the program's name, as the caption
+};
+
+// OkCancel answers IDOK or IDCANCEL.
+enum class PromptButtons { YesNoCancel, YesNo, OkCancel };
 enum class PromptIcon { Question, Error };
 
 struct CPrompt {
@@ -27,12 +36,14 @@ struct CPrompt {
     std::string arg; // replaces the %s of the text (UTF-8)
     PromptButtons buttons = PromptButtons::YesNo;
     PromptIcon icon = PromptIcon::Question;
+    int okTextId = 0; // OkCancel: the OK button's own text (0: "OK")
 };
 
 class IPrompt {
 public:
     virtual ~IPrompt() = default;
-    // Shows the question and waits: IDYES, IDNO or (YesNoCancel only) IDCANCEL.
+    // Shows the question and waits: IDYES, IDNO or (YesNoCancel only)
+    // IDCANCEL; IDOK or IDCANCEL for OkCancel.
     virtual int Ask(const CPrompt& prompt) = 0;
 };
 

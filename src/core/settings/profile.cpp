@@ -89,6 +89,16 @@ std::optional<CWindowPlacement> PlacementFromBytes(const QByteArray& b)
     return p;
 }
 
+QRect FitIntoArea(const QRect& normal, const QRect& available)
+{
+    if (!available.isValid())
+        return normal;
+    QRect r(normal.topLeft(), normal.size().boundedTo(available.size()));
+    r.moveLeft(std::clamp(r.left(), available.left(), available.right() + 1 - r.width()));
+    r.moveTop(std::clamp(r.top(), available.top(), available.bottom() + 1 - r.height()));
+    return r;
+}
+
 QByteArray LogFontToBytes(const CLogFont& font)
 {
     QByteArray b(kLogFontSize, '\0');

@@ -29,6 +29,11 @@ struct CWindowPlacement {
 inline constexpr int kWindowPlacementSize = 44;
 QByteArray PlacementToBytes(const CWindowPlacement& placement);
 std::optional<CWindowPlacement> PlacementFromBytes(const QByteArray& bytes);
+// A stored placement brought into the free area of a screen (`available`,
+// without panels), which may be smaller than when it was stored (another
+// screen, a larger scale): a side longer than the area's shrinks to it, and
+// the rectangle moves the shortest way that puts it wholly inside.
+QRect FitIntoArea(const QRect& normal, const QRect& available);
 
 // ---- list font (60 bytes) -------------------------------------------------
 // Height (negative: character height in pixels), weight 100-900, italic,

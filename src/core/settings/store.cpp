@@ -21,8 +21,18 @@ std::unique_ptr<QSettings> OpenSettingsStore()
     std::scoped_lock lock(g_storeLock);
     if (!g_storeFile.isEmpty())
         return std::make_unique<QSettings>(g_storeFile, QSettings::IniFormat);
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("Quillmere"), QStringLiteral("zorv"));
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, StoreCompanyName(),
+                                       StoreProductName());
+}
+
+QString StoreCompanyName()
+{
+    return QStringLiteral("Quillmere");
+}
+
+QString StoreProductName()
+{
+    return QStringLiteral("zorv");
 }
 
 QStringList ReadRecentFileList(int count)

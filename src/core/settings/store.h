@@ -10,6 +10,11 @@ class QSettings;
 
 namespace zorv {
 
+// The maker's and the program's names under which the store (and the
+// program's data folder) is found.
+QString StoreCompanyName();
+QString StoreProductName();
+
 // Point every later OpenSettingsStore() at the INI file `path`; an empty path
 // returns to the native per-user store.
 void SetSettingsFile(const QString& path);

@@ -1,11 +1,14 @@
 #include "app/app.h"
 
 #include "app/mainframe.h"
+#include "cli/stopsignals.h"
+#include "engine/closing.h"
 #include "engine/controller.h"
 #include "engine/pool.h"
 #include "model/doc.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
+#include "model/recovery.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "settings/options.h"
@@ -18,6 +21,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -129,6 +133,9 @@ bool CZorvApp::InitInstance(const QStringList& args)
     // The command line: no argument is a new list, one is a list to open.
     if (args.isEmpty()) {
         m_pDoc->OnNewDocument();
+        // A list kept when the last window was ended from outside.
+        CFunctionPrompt prompt(m_ui.ask);
+        OfferRecovery(*m_pDoc, prompt);
     } else {
         QString error;
         // `error` is set only by a load that failed (TakeList tells of the rest).
@@ -145,7 +152,32 @@ bool CZorvApp::InitInstance(const QStringList& args)
     m_pWindowOwner->Own(WindowHandOffPath(), nullptr);
     m_pFrame->UpdateTitle();
     m_pFrame->show();
+    // The desktop session ending: what the user did is kept, unasked.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+#ifndef QT_NO_SESSIONMANAGER
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] { KeepListAtEnd(); });
+#endif
+        connect(gui, &QCoreApplication::aboutToQuit, this, &CZorvApp::KeepListAtEnd);
+    }
     return true;
+}
+
+void CZorvApp::EndOnSignals()
+{
+    m_pStopSignals = std::make_unique<CStopSignals>();
+    connect(m_pStopSignals.get(), &CStopSignals::Stopped, this, [this](int signal) {
+        KeepListAtEnd();
+        QCoreApplication::exit(128 + signal);
+    });
+}
+
+void CZorvApp::KeepListAtEnd()
+{
+    if (!m_bRunning || !m_pFrame || m_pFrame->IsDestroyed())
+        return; // closed by the user: the list was settled then
+    QString error;
+    if (!zorv::KeepListAtEnd(*m_pDoc, &error))
+        std::fprintf(stderr, "zorv: %s\n", error.toLocal8Bit().constData());
 }
 
 int CZorvApp::ExitInstance()
@@ -160,6 +192,7 @@ int CZorvApp::ExitInstance()
         m_pFrame->DestroyWindow();
         m_pFrame.reset();
     }
+    m_pStopSignals.reset();
     // Nobody can hand this list anything once the window is gone.
     m_pWindowOwner.reset();
     m_pOwner.reset();
@@ -208,9 +241,15 @@ bool CZorvApp::SaveModified()
     }
 }
 
+bool CZorvApp::CanCloseList()
+{
+    CFunctionPrompt prompt(m_ui.ask);
+    return ConfirmStopFetching(*m_pPool, prompt) && SaveModified();
+}
+
 bool CZorvApp::OnFileNew()
 {
-    if (!SaveModified())
+    if (!CanCloseList())
         return false;
     m_pDoc->OnNewDocument();
     m_pOwner->Release();
@@ -298,7 +337,7 @@ void CZorvApp::OnFileOpen()
 
 bool CZorvApp::OpenDocumentFile(const QString& path)
 {
-    if (!SaveModified())
+    if (!CanCloseList())
         return false;
     QString error;
     if (!TakeList(path, [&] { return m_pDoc->OnOpenDocument(path, &error); })) {

@@ -22,6 +22,7 @@ namespace zorv {
 
 class CFetchController;
 class CListOwner;
+class CStopSignals;
 class CMainFrame;
 class COptions;
 class CWorkerPool;
@@ -60,6 +61,10 @@ public:
     // Asks whether to save a modified list; false when the user cancelled
     // (or the save failed).
     bool SaveModified();
+    // Before the open list goes away: with items being fetched, whether to
+    // stop them (ConfirmStopFetching), then whether to save (SaveModified).
+    // False when the list is to stay.
+    bool CanCloseList();
 
     // The recent-file list, newest first (at most 4 entries).
     QStringList RecentFiles() const { return m_recent; }
@@ -68,6 +73,15 @@ public:
     QString LastListFolder() const;
     void AddToRecentFileList(const QString& path);
     void RemoveFromRecentFileList(const QString& path);
+
+    // From here on, Ctrl+C, SIGTERM and SIGHUP end the window without a
+    // question, keeping the list first (KeepListAtEnd); the event loop ends
+    // with 128 + the signal.
+    void EndOnSignals();
+    // Keeps the open list when the window is ended from outside (a signal,
+    // the end of the desktop session), asking nothing: see
+    // model/recovery.h. Nothing once the window has been closed.
+    void KeepListAtEnd();
 
     // Start-up found the list open in another zorv window and brought that
     // window to the front: this process ends without a window of its own.
@@ -129,6 +143,7 @@ private:
     // The first window also answers for "the window" (WindowHandOffPath):
     // requests for whatever list it has open, a new one too.
     std::unique_ptr<CListOwner> m_pWindowOwner;
+    std::unique_ptr<CStopSignals> m_pStopSignals;
 };
 
 } // namespace zorv

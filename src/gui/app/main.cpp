@@ -96,6 +96,7 @@ int main(int argc, char** argv)
         // A list already open in another window: that window came forward.
         return theApp.HandedOff() ? zorv::EXIT_OK : zorv::EXIT_USAGE;
     }
+    theApp.EndOnSignals();
     const int rc = app.exec();
     const int exitRc = theApp.ExitInstance();
     return rc != 0 ? rc : exitRc;

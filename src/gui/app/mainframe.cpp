@@ -27,6 +27,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -530,9 +532,30 @@ void CMainFrame::RestorePlacement()
     const auto placement = PlacementFromBytes(*bytes);
     if (!placement)
         return;
-    // A window closed maximized or minimized comes back in its normal state.
+    // A window closed maximized or minimized comes back in its normal state,
+    // wholly on the screen it was on (or the main one), however that screen
+    // has changed since.
     setWindowState(Qt::WindowNoState);
     setGeometry(placement->normal);
+    m_bFitOnShow = true;
+    FitOnScreen();
+}
+
+void CMainFrame::FitOnScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The frame (title bar, borders) stays on the screen too, once the
+    // window system has told its size.
+    const QRect frame = frameGeometry(), inner = geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                           frame.bottom() - inner.bottom());
+    const QRect fitted = FitIntoArea(inner, screen->availableGeometry().marginsRemoved(margins));
+    if (fitted != inner)
+        setGeometry(fitted);
 }
 
 void CMainFrame::SavePlacement() const
@@ -563,6 +586,13 @@ void CMainFrame::showEvent(QShowEvent* event)
 {
     m_bShown = true;
     QMainWindow::showEvent(event);
+    if (std::exchange(m_bFitOnShow, false)) {
+        // Once shown the frame's size becomes known (a window manager tells
+        // it a little after the window appears): the restored placement is
+        // fitted again with it.
+        for (int delay : {0, 500})
+            QTimer::singleShot(delay, this, &CMainFrame::FitOnScreen);
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -573,7 +603,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!m_bDestroyed && !m_app.SaveModified()) {
+    if (!m_bDestroyed && !m_app.CanCloseList()) {
         event->ignore();
         return;
     }

@@ -81,6 +81,8 @@ public:
     // Saves the placement and the column widths, stops the timer and closes
     // the list. Runs once; closing the window runs it.
     void DestroyWindow();
+    // The window has been closed (DestroyWindow ran): its list is gone.
+    bool IsDestroyed() const { return m_bDestroyed; }
 
     // The toolbar under the menu bar (its actions are the menus' own).
     QToolBar* ToolBar() const { return m_pToolBar; }
@@ -114,6 +116,8 @@ private:
     void UpdateRecentFileMenu();
     void RestorePlacement();
     void SavePlacement() const;
+    // Brings the window (with its frame) wholly onto its screen.
+    void FitOnScreen();
 
     CZorvApp& m_app;
     CFunctionPrompt m_prompt;
@@ -146,6 +150,7 @@ private:
     QPointer<CHangUpDialog> m_pHangUp;
     bool m_bDestroyed = false;
     bool m_bShown = false; // a window never shown keeps the stored placement
+    bool m_bFitOnShow = false; // a restored placement is fitted again once shown
 };
 
 } // namespace zorv

@@ -29,6 +29,11 @@ const QHash<int, QString>& Table()
             {IDS_IMPORT_FAILED, QStringLiteral("不明なフォーマットもしくは無効なファイルです")},
             {IDS_DEST_CREATE, QStringLiteral("このディレクトリは存在しません．作成しますか?\n\n%s")},
             {IDS_DEST_CREATE_FAILED, QStringLiteral("このディレクトリの作成に失敗しました．続けますか?\n\n%s")},
+            {IDS_CLOSE_FETCHING, QStringLiteral("取得中の項目があります。取得を中止してリストを閉じますか?")},
+            {IDS_CLOSE_FETCHING_OK, QStringLiteral("取得を中止して閉じる")},
+            {IDS_RECOVERY_OFFER,
+             QStringLiteral("前回 zorv が外から終了させられたとき、保存されていなかったリスト (%s個の項目) "
+                            "を残しておきました。復元しますか?\n\n「いいえ」を選ぶとこのリストは削除されます。")},
             {IDS_ARG_ORDER, QStringLiteral("0")},
             {IDS_SELECTION, QStringLiteral("%d個中%d個選択中")},
             {IDS_THREAD_STATUS, QStringLiteral("最大%d接続中%dアクティブ")},

@@ -47,6 +47,9 @@ TEST(SpeedMeter, MeanOfTheNewestTenSamples)
         meter.Tick(t += 1000);
     }
     EXPECT_EQ(CSpeedMeter::FormatSpeed(meter.Speed()), "2929687.50KBps");
+    meter.AddTraffic(~0ull - 4095); // a count gone wrong never shows a negative speed
+    meter.Tick(t += 1000);
+    EXPECT_GT(meter.Speed(), 0);
     EXPECT_EQ(CSpeedMeter::FormatSpeed(1.999), "1.99KBps") << "decimals truncated";
 }
 

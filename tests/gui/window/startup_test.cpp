@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QMimeData>
 #include <QProcess>
+#include <QScreen>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
@@ -332,6 +333,7 @@ TEST_F(StartupTest, ClosingStopsWorkersAndCancelsARunningFetch)
     ASSERT_TRUE(RunUntil([&] { return app->Pool().ActiveFetches() == 1; }));
     QElapsedTimer timer;
     timer.start();
+    answers = {IDOK}; // stop the transfer and close
     EXPECT_TRUE(Frame().close());
     // The list is gone only after no worker holds one of its items; the
     // workers themselves are on their way out.
@@ -372,6 +374,16 @@ TEST_F(StartupTest, PlacementComesBackNormalAtTheSavedPosition)
     EXPECT_FALSE(Frame().isMaximized());
     EXPECT_FALSE(Frame().isMinimized());
     EXPECT_EQ(Frame().geometry(), normal);
+    Stop();
+
+    // Stored on a larger screen (or at a smaller scale): fitted into this one.
+    WriteBinaryProfile(QStringLiteral("Settings"), QStringLiteral("WindowPlacement"),
+                       PlacementToBytes({SW_SHOWNORMAL, QRect(300, 200, 2000, 1200)}));
+    ASSERT_TRUE(Start());
+    const QRect screen = Frame().screen()->availableGeometry();
+    ASSERT_TRUE(RunUntil([&] { return screen.contains(Frame().frameGeometry()); }))
+        << Frame().frameGeometry().width() << "x" << Frame().frameGeometry().height();
+    EXPECT_GT(Frame().width(), screen.width() * 9 / 10);
 }
 
 TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
