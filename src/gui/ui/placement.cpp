@@ -1,5 +1,7 @@
 #include "ui/placement.h"
 
+#include "settings/profile.h"
+
 #include <QScreen>
 #include <QWidget>
 
@@ -32,10 +34,8 @@ QRect PlaceBeside(const QRect& anchor, QSize size, const QMargins& margins, cons
         // left edge (where its own fields start) as the screen allows.
         x = anchor.right() + 1 - w;
     }
-    int y = anchor.top();
-    x = std::clamp(x, available.left(), available.right() + 1 - w);
-    y = std::clamp(y, available.top(), available.bottom() + 1 - h);
-    return QRect(x + margins.left(), y + margins.top(), w - extraW, h - extraH);
+    const QRect placed = FitIntoArea(QRect(x, anchor.top(), w, h), available);
+    return placed.marginsRemoved(margins);
 }
 
 void PlaceWindowBeside(QWidget& window, const QWidget& anchor)
