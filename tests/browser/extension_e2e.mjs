@@ -340,8 +340,14 @@ try {
   assert.equal(path.basename(blob.filename), 'made.txt');
   assert.ok(!items().some((i) => i.url.startsWith('blob:')));
 
-  // Without a host to answer, the browser keeps its download.
-  fs.rmSync(path.join(hostDir, `${HOST}.json`));
+  // Without a host to answer, the browser keeps its download. The manifest
+  // is pointed at a missing program rather than removed, so that a zorv
+  // installed on this machine (whose manifests the browsers would find
+  // next) does not answer in its place.
+  fs.writeFileSync(
+    path.join(hostDir, `${HOST}.json`),
+    JSON.stringify({ ...hostManifest, path: path.join(tmp, 'no-such-host') }),
+  );
   await page.click('#small');
   const small = await until('the browser to finish the download itself', () =>
     api(async (url) => {
