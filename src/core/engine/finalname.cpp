@@ -156,16 +156,11 @@ CLocalFileClaim::~CLocalFileClaim()
 
 std::string OriginUrl(std::string_view url)
 {
-    const size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos)
+    const auto user = UrlUserInfo(url);
+    if (!user)
         return std::string(url);
-    const size_t start = scheme + 3;
-    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
-    const size_t at = url.substr(start, end - start).rfind('@');
-    if (at == std::string_view::npos)
-        return std::string(url);
-    std::string out(url.substr(0, start));
-    out += url.substr(start + at + 1);
+    std::string out(url.substr(0, user->first));
+    out += url.substr(user->second + 1);
     return out;
 }
 

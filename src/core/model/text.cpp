@@ -145,16 +145,25 @@ std::string EscapeText(std::string_view text, Escape how)
     return out;
 }
 
-std::string MaskUrlPassword(std::string_view url)
+std::optional<std::pair<size_t, size_t>> UrlUserInfo(std::string_view url)
 {
     const size_t scheme = url.find("://");
     if (scheme == std::string_view::npos)
-        return std::string(url);
+        return std::nullopt;
     const size_t start = scheme + 3;
     const size_t end = std::min(url.find_first_of("/?#", start), url.size());
-    const size_t at = url.substr(0, end).rfind('@');
-    if (at == std::string_view::npos || at < start)
+    const size_t at = url.substr(start, end - start).rfind('@');
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    return std::pair{start, start + at};
+}
+
+std::string MaskUrlPassword(std::string_view url)
+{
+    const auto user = UrlUserInfo(url);
+    if (!user)
         return std::string(url);
+    const auto [start, at] = *user;
     const size_t colon = url.substr(0, at).find(':', start);
     if (colon == std::string_view::npos)
         return std::string(url);
