@@ -73,16 +73,19 @@ QPixmap DrawMark(EStateMark mark, const QPalette& palette, int size)
     // The sign inside a filled mark: the list's own background colour.
     const QColor inner = palette.color(QPalette::Base);
     QPen sign(inner, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    const QRectF disc(1.5, 1.5, 13, 13);
+    // The filled disc that most marks draw their sign on.
+    const auto disc = [&] {
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    };
     switch (mark) {
     case EStateMark::Waiting:
         p.setPen(QPen(color, 1.5));
         p.drawEllipse(QRectF(3, 3, 10, 10));
         break;
     case EStateMark::Active: {
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(disc);
+        disc();
         QPainterPath play;
         play.moveTo(6.3, 4.6);
         play.lineTo(11.6, 8);
@@ -93,16 +96,12 @@ QPixmap DrawMark(EStateMark mark, const QPalette& palette, int size)
         break;
     }
     case EStateMark::Done:
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(disc);
+        disc();
         p.setPen(sign);
         p.drawPolyline(QPolygonF{{4.6, 8.2}, {7.0, 10.6}, {11.4, 5.6}});
         break;
     case EStateMark::Failed:
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(disc);
+        disc();
         p.setPen(sign);
         p.drawLine(QPointF(5.4, 5.4), QPointF(10.6, 10.6));
         p.drawLine(QPointF(10.6, 5.4), QPointF(5.4, 10.6));
@@ -122,9 +121,7 @@ QPixmap DrawMark(EStateMark mark, const QPalette& palette, int size)
         break;
     }
     case EStateMark::Paused:
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(disc);
+        disc();
         p.setBrush(inner);
         p.drawRect(QRectF(5.2, 4.8, 2.0, 6.4));
         p.drawRect(QRectF(8.8, 4.8, 2.0, 6.4));
