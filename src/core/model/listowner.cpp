@@ -184,8 +184,14 @@ QString OwnerSocketPath(const QString& listPath)
 
 QString WindowHandOffPath()
 {
-    const QString dir = RuntimeFolder();
-    return (dir.isEmpty() ? QDir::tempPath() : dir) + QStringLiteral("/zorv-window");
+    // Without a private runtime folder, the user's own cache folder: never
+    // a shared one, where another user could take the lock first.
+    QString dir = RuntimeFolder();
+    if (dir.isEmpty()) {
+        dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        QDir().mkpath(dir);
+    }
+    return dir + QStringLiteral("/zorv-window");
 }
 
 QString ListLockPath(const QString& listPath)
