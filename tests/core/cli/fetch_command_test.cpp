@@ -335,14 +335,5 @@ TEST_F(FetchCommandTest, FillsMissingFileNamesAndFailsItemsWithoutDestination)
     EXPECT_EQ(saved.GetItem(0)->m_strFileName, "old.bin");
 }
 
-TEST_F(FetchCommandTest, UsageAndListErrorsExitTwo)
-{
-    EXPECT_EQ(Run({settings.Path(QStringLiteral("missing.zorv"))}), EXIT_USAGE);
-    EXPECT_THAT(Text(err), HasSubstr("missing.zorv"));
-    for (const QStringList& args : {QStringList{"--connections", "0", list}, {"--max-segments", "0", list},
-                                    {"--limit-rate", "-1", list}, {"--existing", "keep", list}, {}})
-        EXPECT_EQ(Run(args), EXIT_USAGE) << args.join(' ').toStdString();
-}
-
 } // namespace
 } // namespace zorv::test

@@ -1,6 +1,7 @@
 // FetchItem over HTTP against a loopback server: status and reason phrase,
 // lengths, redirects, request headers, network errors.
 #include "fetch_fixture.h"
+#include "support/tempsettings.h"
 
 #include <gmock/gmock.h>
 
@@ -69,11 +70,7 @@ TEST_F(FetchTest, RefusedOrUnreachableUrlFailsWithANoteAndNoFile)
     session.Reset();
 
     // An existing file of the same name is not emptied either.
-    {
-        QFile f(LocalPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("keep me");
-    }
+    ASSERT_TRUE(WriteFileBytes(LocalPath(), "keep me"));
     EXPECT_EQ(Fetch(Add(http.Url("/missing"))), STATE_FAILED);
     EXPECT_EQ(LocalBytes(), QByteArray("keep me"));
 }
