@@ -12,7 +12,7 @@
 using ::testing::ElementsAre;
 using ::testing::Eq;
 using ::testing::Matcher;
-using ::testing::StartsWith;
+using ::testing::MatchesRegex;
 
 namespace zorv::test {
 namespace {
@@ -177,8 +177,7 @@ TEST(FetchNote, CommonClientErrorsAreWordedTheRestKeepLibcurlsText)
     for (const auto& c : cases)
         EXPECT_EQ(ClientErrorText(c.code, c.osError, c.code == 43 ? "the detail" : ""), c.note) << c.code;
     // Without a detail, libcurl's own text for the code.
-    EXPECT_THAT(ClientErrorText(43, 0, ""), StartsWith("libcurl error 43: "));
-    EXPECT_GT(ClientErrorText(43, 0, "").size(), std::string("libcurl error 43: ").size());
+    EXPECT_THAT(ClientErrorText(43, 0, ""), MatchesRegex("libcurl error 43: .+"));
 }
 
 TEST_F(FetchTest, BlankInsideAUrlIsSentEncodedAndTheNameKeepsIt)
