@@ -2,23 +2,10 @@
 // text, .grx, .wrg), the rest is the file. Any input must be read to its end
 // or stop with a cause; every item added must be a queued, valid URL with a
 // destination, and the count reported must be the count added.
+#include "fuzz_fail.h"
 #include "model/import.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
-
-namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_import: %s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

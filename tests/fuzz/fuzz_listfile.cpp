@@ -2,23 +2,13 @@
 // with a cause and an empty list; a list that loads must be consumed exactly
 // (no negative count, nothing after the last item) and must save to an image
 // that loads again into the same list and saves to the same bytes.
+#include "fuzz_fail.h"
 #include "model/doc.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_listfile: %s\n", what);
-    std::abort();
-}
 
 int QueuedCount(const zorv::CZorvDoc& doc)
 {

@@ -2,22 +2,12 @@
 // stream from a browser, read in pieces whose size the first byte picks.
 // Every message taken must be within the limit; every message accepted must
 // hold only what the host may act on.
+#include "fuzz_fail.h"
 #include "cli/nativehost.h"
 #include "model/filename.h"
 #include "model/item.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_nativehost: %s\n", what);
-    std::abort();
-}
 
 void Check(const QByteArray& json)
 {

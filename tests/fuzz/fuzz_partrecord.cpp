@@ -2,24 +2,11 @@
 // record it accepts is one a fetch can trust as a map: sorted, apart, not
 // empty, inside the file's length when known, its texts one line each, and
 // written back it reads as the same record.
+#include "fuzz_fail.h"
 #include "engine/partfile.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
-
-namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_partrecord: %s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

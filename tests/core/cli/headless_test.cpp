@@ -34,6 +34,9 @@ protected:
         GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
 #endif
         ASSERT_TRUE(m_home.isValid() && m_work.isValid());
+        // Fetches go straight to the loopback servers, whatever proxy the
+        // environment names.
+        QSettings(SettingsFile(), QSettings::IniFormat).setValue(QStringLiteral("Settings/ProxySetting"), 1);
     }
 
     // Runs zorv with `args`; with `fileSizeKiB` > 0, files it writes cannot
@@ -66,13 +69,6 @@ protected:
                 QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
 
-    // Fetches go straight to the loopback servers, whatever proxy the
-    // environment names.
-    void DirectConnections()
-    {
-        QSettings s(SettingsFile(), QSettings::IniFormat);
-        s.setValue(QStringLiteral("Settings/ProxySetting"), 1);
-    }
     // Starts `zorv ARGS` in the background, with the same settings.
     void StartChild([[maybe_unused]] zorv::test::CChildProcess& child, [[maybe_unused]] const QStringList& args)
     {
@@ -104,7 +100,11 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
     for (const QStringList& args : {QStringList{"--list"}, QStringList{"--list", list, list}, QStringList{"--add", list},
                                     QStringList{"--add", "--level", "x", list, "http://h/a"},
                                     QStringList{"--add", "--bogus", list, "http://h/a"}, QStringList{"--import", list},
-                                    QStringList{"--import", "--bogus", list, "good.txt"}}) {
+                                    QStringList{"--import", "--bogus", list, "good.txt"}, QStringList{"--fetch"},
+                                    QStringList{"--fetch", "--connections", "0", list},
+                                    QStringList{"--fetch", "--max-segments", "0", list},
+                                    QStringList{"--fetch", "--limit-rate", "-1", list},
+                                    QStringList{"--fetch", "--existing", "keep", list}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty()) << args.join(' ').toStdString();
@@ -203,7 +203,7 @@ TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)
     // No command replaces a file it cannot read as a list, nor writes into a file.
     const QString inFile = damaged + QStringLiteral("/sub.zorv");
     for (const QStringList& args :
-         {QStringList{"--list", missing}, QStringList{"--list", damaged}, QStringList{"--list", folder},
+         {QStringList{"--list", missing}, QStringList{"--fetch", missing}, QStringList{"--list", damaged}, QStringList{"--list", folder},
           QStringList{"--add", damaged, "http://h/a"}, QStringList{"--add", folder, "http://h/a"},
           QStringList{"--add", inFile, "http://h/a"}, QStringList{"--list", photo}, QStringList{"--add", photo, "http://h/a"},
           QStringList{"--fetch", photo}, QStringList{"--fetch", damaged}, QStringList{"--import", damaged, photo},
@@ -222,7 +222,6 @@ TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)
 // temporary file is left. --fetch also fails the downloads that hit it.
 TEST_F(HeadlessTest, FullDiskLeavesTheListWhole)
 {
-    DirectConnections();
     zorv::test::CHttpServer server;
     server.Serve("/big/f[0-9]+", std::string(8192, 'b'));
     ASSERT_TRUE(server.Start());
@@ -290,7 +289,6 @@ TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
 // the socket and the lock left by a zorv that died are taken over.
 TEST_F(HeadlessTest, WritersTakeTurnsThroughTheLockFile)
 {
-    DirectConnections();
     const QString list = Work("l.zorv");
     ASSERT_EQ(Run({"--add", list, "http://h/a"}).status, 0);
     const QByteArray before = ReadFileBytes(list);
@@ -367,7 +365,6 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
 // usage error that changes nothing.
 TEST_F(HeadlessTest, ResetAndRemoveByIndex)
 {
-    DirectConnections();
     zorv::test::CHttpServer server;
     server.Serve("/ok(/3)?", "ok");
     server.ServeStatus("/gone/[12]", 404);
@@ -408,7 +405,6 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
 // left alone (status 1).
 TEST_F(HeadlessTest, AddAndRemoveDuringAFetchAreHandedToIt)
 {
-    DirectConnections();
     zorv::test::CHttpServer server;
     server.ServeSlow("/slow", std::string(3000, 's'), 100, std::chrono::milliseconds(200));
     server.Serve("/(late|added)", "late body");

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <tuple>
 
 using zorv::CBrowserMessage;
 using zorv::CNativeFrameReader;
@@ -65,15 +66,13 @@ TEST(NativeFrames, WholeMessagesFromAnyCutAndNothingOverTheLimit)
         EXPECT_TRUE(reader.Empty());
     }
 
-    CNativeFrameReader reader;
-    QByteArray m;
-    const QByteArray atLimit = Frame(QByteArray(zorv::kMaxNativeMessageBytes, ' ')).left(4);
-    reader.Append(atLimit.constData(), 4);
-    EXPECT_EQ(reader.Take(&m), CNativeFrameReader::Next::NeedMore);
-    CNativeFrameReader over;
-    const quint32 n = zorv::kMaxNativeMessageBytes + 1;
-    over.Append(reinterpret_cast<const char*>(&n), 4);
-    EXPECT_EQ(over.Take(&m), CNativeFrameReader::Next::TooLong);
+    for (const auto& [n, next] : {std::pair{quint32(zorv::kMaxNativeMessageBytes), CNativeFrameReader::Next::NeedMore},
+                                  {quint32(zorv::kMaxNativeMessageBytes + 1), CNativeFrameReader::Next::TooLong}}) {
+        CNativeFrameReader reader;
+        QByteArray m;
+        reader.Append(reinterpret_cast<const char*>(&n), 4);
+        EXPECT_EQ(reader.Take(&m), next) << n;
+    }
 }
 
 // What the host acts on, and every kind of message it refuses whole.
@@ -268,23 +267,18 @@ protected:
 TEST_F(NativeHostTest, RefusalsAreAnsweredAndNeverActedOn)
 {
     const QByteArray add = Frame(Json(AddMessage({Link("http://h/a")})));
-    HostRun r = Host(add, {"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"});
-    EXPECT_EQ(r.status, 2);
-    ASSERT_EQ(r.replies.size(), 1);
-    EXPECT_FALSE(r.replies[0]["ok"].toBool());
-
-    const quint32 over = zorv::kMaxNativeMessageBytes + 1;
-    r = Host(QByteArray(reinterpret_cast<const char*>(&over), 4) + add);
-    EXPECT_EQ(r.status, 1);
-    ASSERT_EQ(r.replies.size(), 1);
-    EXPECT_TRUE(r.replies[0]["error"].toString().contains("longer")) << r.replies[0]["error"].toString().toStdString();
-
-    r = Host(add.left(add.size() - 1));
-    EXPECT_EQ(r.status, 1);
-    ASSERT_EQ(r.replies.size(), 1);
-    EXPECT_FALSE(r.replies[0]["ok"].toBool());
-
-    r = Host(Frame("{\"command\":") + Frame(Json(AddMessage({Link("javascript:x")}))) + Frame(R"({"command":"ping"})"));
+    const quint32 n = zorv::kMaxNativeMessageBytes + 1;
+    const QByteArray over = QByteArray(reinterpret_cast<const char*>(&n), 4) + add;
+    for (const auto& [input, caller, status, error] : std::vector<std::tuple<QByteArray, QString, int, QString>>{
+             {add, "chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/", 2, ""},
+             {over, kChromiumCaller, 1, "longer"}, {add.left(add.size() - 1), kChromiumCaller, 1, ""}}) {
+        const HostRun r = Host(input, {caller});
+        EXPECT_EQ(r.status, status);
+        ASSERT_EQ(r.replies.size(), 1);
+        EXPECT_FALSE(r.replies[0]["ok"].toBool());
+        EXPECT_TRUE(r.replies[0]["error"].toString().contains(error)) << r.replies[0]["error"].toString().toStdString();
+    }
+    const HostRun r = Host(Frame("{\"command\":") + Frame(Json(AddMessage({Link("javascript:x")}))) + Frame(R"({"command":"ping"})"));
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(r.replies.size(), 3);
     EXPECT_FALSE(r.replies[0]["ok"].toBool());
