@@ -199,10 +199,9 @@ try {
   const shot = (suffix) => options.screenshot({ path: path.join(shotDir, `extension-options-${kind}${suffix}.png`) });
   // The browser's downloads of `url` (the blob: ones without it) once
   // `done` holds for them.
-  const download = (what, url, done) => until(what, () => api(async (url) => {
-    const found = (await chrome.downloads.search(url ? { url } : {})).filter((d) => url || d.url.startsWith('blob:'));
-    return found;
-  }, url).then((found) => (done(found) ? found : null)));
+  const download = (what, url, done) => until(what, () => api(async (url) =>
+    (await chrome.downloads.search(url ? { url } : {})).filter((d) => url || d.url.startsWith('blob:')), url)
+    .then((found) => (done(found) ? found : null)));
   const complete = (found) => found.length && found[0].state === 'complete';
 
   // Both entries are in the browser's context menu (an update of a missing
