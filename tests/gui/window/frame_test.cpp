@@ -161,9 +161,8 @@ TEST_F(FrameTest, TimerPanesShowCountsWorkersAndNoTrafficWhenIdle)
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
     UseClock();
-    Options().DefaultDestination = settings.Dir().toStdString();
     Options().Connections = 2;
-    ASSERT_NE(Doc().AddUrl(server.Url("/file"), "", "", "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/file")));
     Frame().AddTraffic(99999);
     Frame().OnTimer(); // the first tick only notes the time
     EXPECT_EQ(Frame().PaneText(3), QStringLiteral("Traffic Status       "));
@@ -222,12 +221,11 @@ TEST_F(FrameTest, HangUpIsOfferedAfterIdleTimeAndCountsDown)
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
     UseClock();
-    Options().DefaultDestination = settings.Dir().toStdString();
     Options().HangUpOnIdleTimer = 30000;
     Options().HangUpOnIdleTimer2 = 20000;
     dialUp->connected = true;
     Run(res::ID_AUTO_DISCONNECT);
-    ASSERT_NE(Doc().AddUrl(server.Url("/stall"), "", "", "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/stall")));
     Run(res::ID_FETCH_START);
     ASSERT_TRUE(RunUntil([&] { return app->Pool().ActiveFetches() == 1; }));
     Tick(); // the last tick with a fetch active
@@ -350,11 +348,9 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
     Frame().Notifier().SetConnection(bus.Connection());
-    Options().DefaultDestination = settings.Dir().toStdString();
     Options().Connections = 2;
-    ASSERT_NE(Doc().AddUrl(server.Url("/ok"), "", "", "", 0), nullptr);
-    ASSERT_NE(Doc().AddUrl(server.Url("/missing"), "", "", "", 0), nullptr);
-    CItem* slow = Doc().AddUrl(server.Url("/slow"), "", "", "", 0);
+    ASSERT_TRUE(Add(server.Url("/ok")) && Add(server.Url("/missing")));
+    CItem* slow = Add(server.Url("/slow"));
     ASSERT_NE(slow, nullptr);
     const auto notices = [&] { return bus.MockLog().count(QStringLiteral(" Notify ")); };
     int finished = 0;
@@ -410,10 +406,9 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     server.Serve("/quick", "quick");
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
-    Options().DefaultDestination = settings.Dir().toStdString();
     Options().Connections = 1;
-    CItem* slow = Doc().AddUrl(server.Url("/slow"), "", "", "", 0);
-    CItem* quick = Doc().AddUrl(server.Url("/quick"), "", "", "", 0);
+    CItem* slow = Add(server.Url("/slow"));
+    CItem* quick = Add(server.Url("/quick"));
     ASSERT_TRUE(slow && quick);
     std::vector<int> results;
     QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),

@@ -308,13 +308,13 @@ TEST_F(StartupTest, FetchedFileIsLaunchedByTheVerb)
     Options().ExecAfterFetch = 1;
     const QString dir = settings.Dir();
     Options().ExecAction = "open";
-    ASSERT_NE(Doc().AddUrl(server.Url("/by-open.txt"), "", dir.toStdString(), "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/by-open.txt")));
     Run(res::ID_FETCH_START);
     EXPECT_TRUE(RunUntil([&] { return !catcher.urls.isEmpty(); }));
     EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(dir + "/by-open.txt")});
 
     Options().ExecAction = "zorv-test-viewer";
-    ASSERT_NE(Doc().AddUrl(server.Url("/by-viewer.txt"), "", dir.toStdString(), "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/by-viewer.txt")));
     EXPECT_TRUE(RunUntil([&] { return QFile::exists(seen) && !ReadFileBytes(seen).isEmpty(); }));
     EXPECT_EQ(ReadFileBytes(seen), (dir + "/by-viewer.txt").toUtf8());
     EXPECT_EQ(catcher.urls.size(), 1);
@@ -326,9 +326,8 @@ TEST_F(StartupTest, ClosingStopsWorkersAndCancelsARunningFetch)
     server.ServeStalled("/stall", "abc", 1000000);
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
-    Options().DefaultDestination = settings.Dir().toStdString();
     Options().Connections = 2;
-    ASSERT_NE(Doc().AddUrl(server.Url("/stall"), "", "", "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/stall")));
     Run(res::ID_FETCH_START);
     ASSERT_TRUE(RunUntil([&] { return app->Pool().ActiveFetches() == 1; }));
     QElapsedTimer timer;

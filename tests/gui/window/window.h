@@ -106,6 +106,13 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
     }
 
+    // Queues `url` with the test folder as its destination.
+    CItem* Add(const std::string& url)
+    {
+        CItem* item = Doc().AddUrl(url, "", settings.Dir().toStdString(), "", 0);
+        EXPECT_NE(item, nullptr) << url;
+        return item;
+    }
     // Items http://host/<c> with file name <c>, one per character, queued.
     void Fill(const std::string& names) { test::Fill(Doc(), names, settings.Dir().toStdString()); }
     // The file names in row order: of every row, or of the selected ones.
