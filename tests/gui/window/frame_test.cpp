@@ -269,21 +269,17 @@ TEST_F(FrameTest, CancellingTheHangUpKeepsTheConnection)
     ASSERT_TRUE(Start());
     std::uint64_t t = 5000;
     dialUp->connected = true;
-    CHangUpDialog dialog(*dialUp, 30000, [&] { return t; }, &Frame());
-    dialog.show();
-    EXPECT_EQ(dialog.RemainingText(), QStringLiteral("あと30秒で切断します"));
-    dialog.CancelButton()->click();
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    t += 60000;
-    dialog.OnTimer(); // a late tick after closing does nothing
-    EXPECT_EQ(dialUp->hangUps, 0);
-    EXPECT_TRUE(dialUp->connected);
-
-    CHangUpDialog second(*dialUp, 30000, [&] { return t; }, &Frame());
-    second.show();
-    second.DisconnectButton()->click();
-    EXPECT_EQ(second.result(), QDialog::Accepted);
-    EXPECT_EQ(dialUp->hangUps, 1);
+    for (const bool cancel : {true, false}) {
+        CHangUpDialog dialog(*dialUp, 30000, [&] { return t; }, &Frame());
+        dialog.show();
+        EXPECT_EQ(dialog.RemainingText(), QStringLiteral("あと30秒で切断します"));
+        (cancel ? dialog.CancelButton() : dialog.DisconnectButton())->click();
+        EXPECT_EQ(dialog.result(), cancel ? QDialog::Rejected : QDialog::Accepted);
+        t += 60000;
+        dialog.OnTimer(); // a late tick after closing does nothing
+        EXPECT_EQ(dialUp->hangUps, cancel ? 0 : 1);
+        EXPECT_EQ(dialUp->connected, cancel);
+    }
 }
 
 // The toolbar holds the menus' own actions (so the same rules enable them),
