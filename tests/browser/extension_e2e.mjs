@@ -42,7 +42,7 @@ const profile = path.join(tmp, 'profile');
 const downloads = path.join(home, 'Downloads');
 const dest = path.join(tmp, 'dl');
 const list = path.join(tmp, 'browser.zorv');
-for (const d of [home, config, profile, downloads, path.join(config, 'Quillmere')]) fs.mkdirSync(d, { recursive: true });
+for (const d of [profile, downloads, path.join(config, 'Quillmere')]) fs.mkdirSync(d, { recursive: true });
 fs.mkdirSync(runtime, { mode: 0o700 });
 
 const env = { ...process.env, HOME: home, XDG_CONFIG_HOME: config, XDG_RUNTIME_DIR: runtime,
@@ -123,8 +123,8 @@ const pageUrl = `${base}/page.html?x=1`;
 
 // ---- zorv: settings and the most recent list -------------------------------------
 
-fs.writeFileSync(path.join(config, 'Quillmere', 'zorv.conf'), `[Settings]\nAutoSave=1\nProxySetting=1\nDefaultDestination=${dest}\n\n[Recent%20File%20List]\nFile1=${list}\n`,
-);
+fs.writeFileSync(path.join(config, 'Quillmere', 'zorv.conf'),
+  `[Settings]\nAutoSave=1\nProxySetting=1\nDefaultDestination=${dest}\n\n[Recent%20File%20List]\nFile1=${list}\n`);
 zorvCli('--add', list, `${base}/files/seed.bin`);
 
 // ---- the browser -------------------------------------------------------------------
@@ -147,6 +147,7 @@ const hostDir = firefox ? path.join(home, '.mozilla', 'native-messaging-hosts') 
 fs.mkdirSync(hostDir, { recursive: true });
 fs.writeFileSync(path.join(hostDir, `${HOST}.json`), JSON.stringify(hostManifest));
 
+const common = { executablePath: BROWSER, headless: true, userDataDir: profile, env };
 let browser;
 if (firefox) {
   // Installed in the profile before the start (ESR takes it unsigned when
@@ -156,11 +157,8 @@ if (firefox) {
   execFileSync('cmake', ['-E', 'tar', 'cf', path.join(profile, 'extensions', `${FIREFOX_ID}.xpi`), '--format=zip',
     ...fs.readdirSync(extension)], { cwd: extension });
   browser = await puppeteer.launch({
+    ...common,
     browser: 'firefox',
-    executablePath: BROWSER,
-    headless: true,
-    userDataDir: profile,
-    env,
     extraPrefsFirefox: {
       'extensions.webextensions.uuids': JSON.stringify({ [FIREFOX_ID]: FIREFOX_UUID }),
       'xpinstall.signatures.required': false,
@@ -171,11 +169,8 @@ if (firefox) {
   });
 } else {
   browser = await puppeteer.launch({
-    executablePath: BROWSER,
-    headless: true,
+    ...common,
     pipe: true,
-    userDataDir: profile,
-    env,
     enableExtensions: [extension],
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--lang=ja'],
@@ -187,9 +182,7 @@ try {
   // The options page: the extension's APIs for the test, and the switches.
   let options;
   if (firefox) {
-    options = await until('the options page', async () =>
-      (await browser.pages()).find((p) => p.url().startsWith(origin)),
-    );
+    options = await until('the options page', async () => (await browser.pages()).find((p) => p.url().startsWith(origin)));
   } else {
     options = await browser.newPage();
     await options.goto(`${origin}/options.html`);
