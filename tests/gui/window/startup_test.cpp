@@ -193,10 +193,7 @@ TEST_F(StartupTest, DroppedListFileOpensAndDroppedLinksAreAdded)
     const int queued = Doc().GetItemCount(true);
     for (QMimeData* mime : {&links, &text, &other})
         drop(*mime);
-    std::vector<std::string> urls;
-    for (int r = 2; r < Doc().GetCount(); ++r)
-        urls.push_back(Doc().GetItem(r)->m_strUrl);
-    EXPECT_EQ(urls, (std::vector<std::string>{"http://web/x.zip", "ftp://web/y%20z.iso", "http://web/1.jpg",
+    EXPECT_EQ(UrlsFrom(2), (std::vector<std::string>{"http://web/x.zip", "ftp://web/y%20z.iso", "http://web/1.jpg",
                                               "https://web/2.jpg"}));
     EXPECT_EQ(Doc().GetItemCount(true), queued + 4);
     EXPECT_TRUE(Doc().IsModified());
@@ -431,9 +428,8 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     EXPECT_EQ(header->sectionSize(COL_DESTINATION), 260);
     EXPECT_EQ(header->sectionSize(COL_URL), 333);
     EXPECT_EQ(header->sectionSize(COL_NOTE), 320);
-    EXPECT_EQ(View().font().family(), QStringLiteral("IPAGothic"));
-    EXPECT_EQ(View().font().pixelSize(), 19);
-    EXPECT_EQ(View().font().weight(), QFont::Bold);
+    const QFont font = View().font();
+    EXPECT_EQ(std::tuple(font.family(), font.pixelSize(), font.weight()), std::tuple(QStringLiteral("IPAGothic"), 19, QFont::Bold));
 }
 
 // A list open in a window is held by it: `zorv LIST` brings that window to
