@@ -95,10 +95,7 @@ TEST(HelpPages, TopicsExistAndEveryLinkResolves)
 
 TEST(HelpWindow, OneWindowShowsTheAskedTopicOrTheContents)
 {
-    const struct {
-        const char* topic;
-        const char* page;
-    } cases[] = {
+    const struct { const char* topic; const char* page; } cases[] = {
         {"OptLocal.html", "OptLocal.html"}, {"", "index.html"},
         {"nosuch.html", "index.html"},      {"../help/OptMisc.html", "index.html"},
         {"urledit.html", "urledit.html"},   {"OptMisc.html#schedule", "OptMisc.html"},
@@ -200,10 +197,7 @@ TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
     EXPECT_TRUE(about.Copyright().contains(QStringLiteral("Quillmere")));
 
     const QStringList lines = about.Modules().split('\n');
-    const struct {
-        const char* soname;
-        QString version;
-    } expected[] = {
+    const struct { const char* soname; QString version; } expected[] = {
         {"libQt6Core.so", qVersion()},
         {"libQt6Widgets.so", qVersion()},
         {"libcurl.so", curl_version_info(CURLVERSION_NOW)->version},
@@ -233,10 +227,7 @@ TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
 // the locale.
 TEST(AboutBox, DatesInTheAscTimeForm)
 {
-    const struct {
-        int year, month, day, hour, minute, second;
-        const char* text;
-    } cases[] = {
+    const struct { int year, month, day, hour, minute, second; const char* text; } cases[] = {
         {1980, 1, 2, 2, 3, 55, "Wed Jan 02 02:03:55 1980"},
         {2026, 12, 31, 23, 59, 9, "Thu Dec 31 23:59:09 2026"},
         {2024, 2, 29, 0, 0, 0, "Thu Feb 29 00:00:00 2024"},

@@ -132,12 +132,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
 // the field; the record is left alone.
 TEST_F(OptionsSheetTest, RefusedValueKeepsItsPageActive)
 {
-    struct Case {
-        int page;
-        int id;
-        const char* text;
-        const char* message;
-    };
+    struct Case { int page; int id; const char* text; const char* message; };
     // One field of each page; the bounds themselves are the core test's.
     const Case cases[] = {
         {CONNECTION, res::IDC_OPT_CONNECTIONS, "65", "接続数には 1 から 64 までの整数を入力してください。"},

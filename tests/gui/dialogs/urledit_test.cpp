@@ -154,10 +154,7 @@ TEST_F(UrlEditDialogTest, BrowseOffersAFolderOrWhereTheFileGoes)
     }
     // Edit: the file dialog, in the existing destination at the item's file,
     // or at the destination text; the choice gives folder and file name.
-    struct Case {
-        QString destination;
-        QString initial;
-    };
+    struct Case { QString destination; QString initial; };
     for (const Case& c : {Case{dir, dir + QStringLiteral("/b.zip")},
                           Case{QStringLiteral("/no/such/dir"), QStringLiteral("/no/such/dir")}}) {
         asked.clear();
