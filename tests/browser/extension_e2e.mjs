@@ -42,33 +42,19 @@ const profile = path.join(tmp, 'profile');
 const downloads = path.join(home, 'Downloads');
 const dest = path.join(tmp, 'dl');
 const list = path.join(tmp, 'browser.zorv');
-for (const d of [home, config, profile, downloads, path.join(config, 'Quillmere')]) fs.mkdirSync(d, { recursive: true });
+for (const d of [profile, downloads, path.join(config, 'Quillmere')]) fs.mkdirSync(d, { recursive: true });
 fs.mkdirSync(runtime, { mode: 0o700 });
 
-const env = {
-  ...process.env,
-  HOME: home,
-  XDG_CONFIG_HOME: config,
-  XDG_RUNTIME_DIR: runtime,
-  QT_QPA_PLATFORM: 'offscreen',
-  LANG: 'ja_JP.UTF-8',
-  LANGUAGE: 'ja',
-};
+const env = { ...process.env, HOME: home, XDG_CONFIG_HOME: config, XDG_RUNTIME_DIR: runtime,
+  QT_QPA_PLATFORM: 'offscreen', LANG: 'ja_JP.UTF-8', LANGUAGE: 'ja' };
 delete env.DISPLAY;
 delete env.WAYLAND_DISPLAY;
-
-function zorvCli(...args) {
-  return execFileSync(zorv, args, { env, encoding: 'utf8' });
-}
+const zorvCli = (...args) => execFileSync(zorv, args, { env, encoding: 'utf8' });
 
 // The items of the list file: [url, destination, name, referrer] per line.
-function items() {
-  return zorvCli('--list', list)
-    .split('\n')
-    .filter(Boolean)
-    .map((line) => line.split('\t'))
-    .map(([, , url, folder, name, referrer]) => ({ url, folder, name, referrer }));
-}
+const items = () => zorvCli('--list', list).split('\n').filter(Boolean)
+  .map((line) => line.split('\t')).map(([, , url, folder, name, referrer]) => ({ url, folder, name, referrer }));
+const listed = (url) => items().find((i) => i.url === url);
 
 async function until(what, test, ms = 20000) {
   const end = Date.now() + ms;
@@ -83,18 +69,14 @@ async function until(what, test, ms = 20000) {
 // The zorv processes of this test (the window the host started): those
 // whose environment names this test's runtime folder.
 function ourZorvs() {
-  const pids = [];
-  for (const pid of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(pid)) continue;
-    try {
-      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'latin1').split('\0');
-      const exe = fs.readlinkSync(`/proc/${pid}/exe`);
-      if (environ.includes(`XDG_RUNTIME_DIR=${runtime}`) && path.basename(exe) === 'zorv') pids.push(Number(pid));
+  return fs.readdirSync('/proc').filter((pid) => {
+    try { // a process gone meanwhile, or not ours, throws
+      return fs.readFileSync(`/proc/${pid}/environ`, 'latin1').split('\0').includes(`XDG_RUNTIME_DIR=${runtime}`)
+        && path.basename(fs.readlinkSync(`/proc/${pid}/exe`)) === 'zorv';
     } catch {
-      // gone, or not ours
+      return false;
     }
-  }
-  return pids;
+  }).map(Number);
 }
 
 // ---- the web page --------------------------------------------------------------
@@ -123,11 +105,8 @@ const server = http.createServer((req, res) => {
     res.end(page1);
   } else if (req.url === '/download/four') {
     // Slow enough that the browser is still at it when the host answers.
-    res.writeHead(200, {
-      'Content-Type': 'application/octet-stream',
-      'Content-Disposition': 'attachment; filename="four-server.bin"',
-      'Content-Length': String(1 << 20),
-    });
+    res.writeHead(200, { 'Content-Type': 'application/octet-stream',
+      'Content-Disposition': 'attachment; filename="four-server.bin"', 'Content-Length': String(1 << 20) });
     res.write(Buffer.alloc(1024));
     setTimeout(() => res.end(Buffer.alloc((1 << 20) - 1024)), 15000).unref();
   } else if (req.url === '/download/small') {
@@ -144,10 +123,8 @@ const pageUrl = `${base}/page.html?x=1`;
 
 // ---- zorv: settings and the most recent list -------------------------------------
 
-fs.writeFileSync(
-  path.join(config, 'Quillmere', 'zorv.conf'),
-  `[Settings]\nAutoSave=1\nProxySetting=1\nDefaultDestination=${dest}\n\n[Recent%20File%20List]\nFile1=${list}\n`,
-);
+fs.writeFileSync(path.join(config, 'Quillmere', 'zorv.conf'),
+  `[Settings]\nAutoSave=1\nProxySetting=1\nDefaultDestination=${dest}\n\n[Recent%20File%20List]\nFile1=${list}\n`);
 zorvCli('--add', list, `${base}/files/seed.bin`);
 
 // ---- the browser -------------------------------------------------------------------
@@ -161,11 +138,7 @@ const manifest = JSON.parse(fs.readFileSync(path.join(extension, 'manifest.json'
 manifest.host_permissions = ['http://127.0.0.1/*'];
 fs.writeFileSync(path.join(extension, 'manifest.json'), JSON.stringify(manifest));
 
-const hostManifest = {
-  name: HOST,
-  description: 'zorv',
-  path: hostWrapper,
-  type: 'stdio',
+const hostManifest = { name: HOST, description: 'zorv', path: hostWrapper, type: 'stdio',
   ...(firefox ? { allowed_extensions: [FIREFOX_ID] } : { allowed_origins: [`chrome-extension://${EXTENSION_ID}/`] }),
 };
 // Chromium reads the host manifests of a custom profile from the profile,
@@ -174,6 +147,7 @@ const hostDir = firefox ? path.join(home, '.mozilla', 'native-messaging-hosts') 
 fs.mkdirSync(hostDir, { recursive: true });
 fs.writeFileSync(path.join(hostDir, `${HOST}.json`), JSON.stringify(hostManifest));
 
+const common = { executablePath: BROWSER, headless: true, userDataDir: profile, env };
 let browser;
 if (firefox) {
   // Installed in the profile before the start (ESR takes it unsigned when
@@ -183,11 +157,8 @@ if (firefox) {
   execFileSync('cmake', ['-E', 'tar', 'cf', path.join(profile, 'extensions', `${FIREFOX_ID}.xpi`), '--format=zip',
     ...fs.readdirSync(extension)], { cwd: extension });
   browser = await puppeteer.launch({
+    ...common,
     browser: 'firefox',
-    executablePath: BROWSER,
-    headless: true,
-    userDataDir: profile,
-    env,
     extraPrefsFirefox: {
       'extensions.webextensions.uuids': JSON.stringify({ [FIREFOX_ID]: FIREFOX_UUID }),
       'xpinstall.signatures.required': false,
@@ -198,22 +169,11 @@ if (firefox) {
   });
 } else {
   browser = await puppeteer.launch({
-    executablePath: BROWSER,
-    headless: true,
+    ...common,
     pipe: true,
-    userDataDir: profile,
-    env,
     enableExtensions: [extension],
-    args: [
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-      '--lang=ja',
-    ],
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--lang=ja'],
   });
 }
 
@@ -222,61 +182,52 @@ try {
   // The options page: the extension's APIs for the test, and the switches.
   let options;
   if (firefox) {
-    options = await until('the options page', async () =>
-      (await browser.pages()).find((p) => p.url().startsWith(origin)),
-    );
+    options = await until('the options page', async () => (await browser.pages()).find((p) => p.url().startsWith(origin)));
   } else {
     options = await browser.newPage();
     await options.goto(`${origin}/options.html`);
   }
   await options.setViewport({ width: 720, height: 420 });
   const api = (fn, ...args) => options.evaluate(fn, ...args);
+  const shot = (suffix) => options.screenshot({ path: path.join(shotDir, `extension-options-${kind}${suffix}.png`) });
+  // The browser's downloads of `url` (the blob: ones without it) once
+  // `done` holds for them.
+  const download = (what, url, done) => until(what, () => api(async (url) =>
+    (await chrome.downloads.search(url ? { url } : {})).filter((d) => url || d.url.startsWith('blob:')), url)
+    .then((found) => (done(found) ? found : null)));
+  const complete = (found) => found.length && found[0].state === 'complete';
 
   // Both entries are in the browser's context menu (an update of a missing
   // entry fails).
-  await until('the context-menu entries', () =>
-    api(() =>
-      Promise.all(['zorv-link', 'zorv-selection'].map((id) => chrome.contextMenus.update(id, {}))).then(
-        () => true,
-        () => false,
-      ),
-    ),
-  );
+  await until('the context-menu entries', () => api(() => Promise.all(['zorv-link', 'zorv-selection']
+    .map((id) => chrome.contextMenus.update(id, {}))).then(() => true, () => false)));
 
   const page = await browser.newPage();
   await page.goto(pageUrl);
   // A click on an entry of the extension's context menu, on the test page.
   let menu;
   if (firefox) {
-    menu = (info) =>
-      api(async (info) => {
-        const [tab] = (await browser.tabs.query({})).filter((t) => t.url === info.pageUrl);
-        return (await browser.runtime.getBackgroundPage()).onMenuClicked(info, tab);
-      }, info);
+    menu = (info) => api(async (info) => {
+      const [tab] = (await browser.tabs.query({})).filter((t) => t.url === info.pageUrl);
+      return (await browser.runtime.getBackgroundPage()).onMenuClicked(info, tab);
+    }, info);
   } else {
-    const workerTarget = await browser.waitForTarget(
-      (t) => t.type() === 'service_worker' && t.url() === `${origin}/background.js`,
-      { timeout: 20000 },
-    );
-    const worker = await workerTarget.worker();
-    menu = (info) =>
-      worker.evaluate(async (info) => {
-        const [tab] = (await chrome.tabs.query({})).filter((t) => t.url === info.pageUrl);
-        return onMenuClicked(info, tab);
-      }, info);
+    const worker = await (await browser.waitForTarget(
+      (t) => t.type() === 'service_worker' && t.url() === `${origin}/background.js`, { timeout: 20000 })).worker();
+    menu = (info) => worker.evaluate(async (info) => {
+      const [tab] = (await chrome.tabs.query({})).filter((t) => t.url === info.pageUrl);
+      return onMenuClicked(info, tab);
+    }, info);
   }
+  const menuOnLink = (file) => menu({ menuItemId: 'zorv-link', linkUrl: `${base}/files/${file}`, pageUrl, frameId: 0 });
 
   // 1. 「zorv でダウンロード」 on a link: no window runs yet, so the host
   //    starts one with the most recent list and hands the link over.
   assert.deepEqual(ourZorvs(), []);
-  await menu({ menuItemId: 'zorv-link', linkUrl: `${base}/files/one.bin`, pageUrl, frameId: 0 });
-  await until('the link in the list', () => items().some((i) => i.url === `${base}/files/one.bin`));
+  await menuOnLink('one.bin');
+  await until('the link in the list', () => listed(`${base}/files/one.bin`));
   assert.equal(ourZorvs().length, 1, 'the host started one zorv window');
-  let got = items();
-  assert.deepEqual(got.map((i) => i.url), [`${base}/files/seed.bin`, `${base}/files/one.bin`]);
-  assert.equal(got[1].referrer, pageUrl);
-  assert.equal(got[1].folder, dest);
-  assert.equal(got[1].name, 'one.bin');
+  assert.deepEqual(items()[1], { url: `${base}/files/one.bin`, folder: dest, name: 'one.bin', referrer: pageUrl });
 
   // 2. 「選択範囲のリンクをすべて zorv へ」 over the first paragraph: its
   //    http(s) and ftp links in page order, each once; one.bin is listed
@@ -289,16 +240,9 @@ try {
   });
   await menu({ menuItemId: 'zorv-selection', pageUrl, frameId: 0, selectionText: 'Files' });
   await until('the selection in the list', () => items().length >= 4);
-  got = items();
-  assert.deepEqual(
-    got.map((i) => [i.url, i.name, i.referrer]),
-    [
-      [`${base}/files/seed.bin`, 'seed.bin', ''],
-      [`${base}/files/one.bin`, 'one.bin', pageUrl],
-      [`${base}/files/two.zip`, 'second.zip', pageUrl],
-      ['ftp://127.0.0.1:1/pub/three.txt', 'three.txt', pageUrl],
-    ],
-  );
+  assert.deepEqual(items().map((i) => [i.url, i.name, i.referrer]), [
+    [`${base}/files/seed.bin`, 'seed.bin', ''], [`${base}/files/one.bin`, 'one.bin', pageUrl],
+    [`${base}/files/two.zip`, 'second.zip', pageUrl], ['ftp://127.0.0.1:1/pub/three.txt', 'three.txt', pageUrl]]);
   assert.equal(ourZorvs().length, 1, 'the running window took the selection');
 
   // 3. The take-over of browser downloads, switched on in the options page
@@ -306,37 +250,25 @@ try {
   await options.bringToFront();
   assert.equal(await options.$eval('#takeOver', (box) => box.checked), false);
   fs.mkdirSync(shotDir, { recursive: true });
-  await options.screenshot({ path: path.join(shotDir, `extension-options-${kind}.png`) });
+  await shot('');
   await options.click('#takeOver');
-  await until('the switch stored', () =>
-    api(async () => (await chrome.storage.local.get('takeOver')).takeOver === true),
-  );
+  await until('the switch stored', () => api(async () => (await chrome.storage.local.get('takeOver')).takeOver === true));
   await options.click('#test');
   await until('the connection check', () => options.$eval('#status', (s) => s.className === 'ok'));
-  await options.screenshot({ path: path.join(shotDir, `extension-options-${kind}-checked.png`) });
+  await shot('-checked');
 
   await page.bringToFront();
   await page.click('#dl');
-  await until('the download in the list', () => items().some((i) => i.url === `${base}/download/four`));
-  got = items().find((i) => i.url === `${base}/download/four`);
-  assert.equal(got.name, 'four-server.bin', 'the name the browser suggested');
-  assert.equal(got.referrer, pageUrl);
-  const left = await until('the browser to let go of the download', () =>
-    api(async (url) => {
-      const found = await chrome.downloads.search({ url });
-      return found.every((d) => d.state !== 'in_progress') ? found : null;
-    }, `${base}/download/four`),
-  );
+  const four = await until('the download in the list', () => listed(`${base}/download/four`));
+  assert.equal(four.name, 'four-server.bin', 'the name the browser suggested');
+  assert.equal(four.referrer, pageUrl);
+  const left = await download('the browser to let go of the download', `${base}/download/four`,
+    (found) => found.every((d) => d.state !== 'in_progress'));
   assert.ok(left.every((d) => d.state !== 'complete'), 'the browser did not finish the download itself');
   assert.ok(!fs.existsSync(path.join(downloads, 'four-server.bin')));
 
   await page.click('#blob');
-  const blob = await until('the blob download', () =>
-    api(async () => {
-      const found = (await chrome.downloads.search({})).filter((d) => d.url.startsWith('blob:'));
-      return found.length && found[0].state === 'complete' ? found[0] : null;
-    }),
-  );
+  const [blob] = await download('the blob download', '', complete);
   assert.equal(path.basename(blob.filename), 'made.txt');
   assert.ok(!items().some((i) => i.url.startsWith('blob:')));
 
@@ -344,25 +276,16 @@ try {
   // is pointed at a missing program rather than removed, so that a zorv
   // installed on this machine (whose manifests the browsers would find
   // next) does not answer in its place.
-  fs.writeFileSync(
-    path.join(hostDir, `${HOST}.json`),
-    JSON.stringify({ ...hostManifest, path: path.join(tmp, 'no-such-host') }),
-  );
+  fs.writeFileSync(path.join(hostDir, `${HOST}.json`), JSON.stringify({ ...hostManifest, path: path.join(tmp, 'no-such-host') }));
   await page.click('#small');
-  const small = await until('the browser to finish the download itself', () =>
-    api(async (url) => {
-      const found = await chrome.downloads.search({ url });
-      return found.length && found[0].state === 'complete' ? found[0] : null;
-    }, `${base}/download/small`),
-  );
+  const [small] = await download('the browser to finish the download itself', `${base}/download/small`, complete);
   assert.equal(fs.readFileSync(small.filename, 'utf8'), 'small');
   assert.ok(!items().some((i) => i.url.endsWith('/download/small')));
   // ... and a link that cannot be handed over is named on the options page.
-  await menu({ menuItemId: 'zorv-link', linkUrl: `${base}/files/late.bin`, pageUrl, frameId: 0 });
+  await menuOnLink('late.bin');
   await until('the failure on the options page', () =>
-    options.$eval('#lastError', (p) => !p.hidden && p.textContent.includes('files/late.bin')),
-  );
-  await options.screenshot({ path: path.join(shotDir, `extension-options-${kind}-failed.png`) });
+    options.$eval('#lastError', (p) => !p.hidden && p.textContent.includes('files/late.bin')));
+  await shot('-failed');
 
   console.log(`PASS (${kind}): link, selection and download reached the zorv window`);
 } catch (e) {
@@ -372,11 +295,7 @@ try {
   await browser.close();
   server.close();
   for (const pid of ourZorvs()) {
-    try {
-      process.kill(pid, 'SIGKILL');
-    } catch {
-      // ended meanwhile
-    }
+    try { process.kill(pid, 'SIGKILL'); } catch { /* ended meanwhile */ }
   }
   fs.rmSync(tmp, { recursive: true, force: true });
 }

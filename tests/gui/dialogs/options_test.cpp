@@ -74,10 +74,7 @@ protected:
     QStringList topics;
 };
 
-void Ok(QWidget& root)
-{
-    Click(root, 1);
-}
+void Ok(QWidget& root) { Click(root, 1); }
 
 // Cancel undoes what pages copied, even those already left; OK keeps the
 // values in memory while the store keeps those from before the run until
@@ -106,13 +103,12 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
                   Click(s, 2);
               }),
               QDialog::Rejected);
-    EXPECT_EQ(Record().Connections, 2);
-    EXPECT_EQ(Record().HttpAgent, "agent");
-    EXPECT_EQ(Record().MaxSegments, 8);
-    EXPECT_EQ(Record().DefaultDestination, "/old");
-    EXPECT_EQ(Record().ExistingFile, EXISTING_RENAME);
-    EXPECT_EQ(Record().StartAtHour, 0);
-    EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(1, 0));
+    const auto edited = [&] {
+        const COptions& r = Record();
+        return std::tuple(r.Connections, r.HttpAgent, r.MaxSegments, r.DefaultDestination, r.ExistingFile,
+                          r.StartAtHour, r.NotifyWhenDone, r.CloseToTray);
+    };
+    EXPECT_EQ(edited(), std::tuple(2, std::string("agent"), 8, std::string("/old"), EXISTING_RENAME, 0, 1, 0));
 
     EXPECT_EQ(RunModal([&](COptionsSheet& s) {
                   EXPECT_EQ(Text(s, res::IDC_OPT_CONNECTIONS), QStringLiteral("2")); // not the cancelled 5
@@ -120,21 +116,15 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
                   Ok(s);
               }),
               QDialog::Accepted);
-    EXPECT_EQ(Record().Connections, 7);
-    EXPECT_EQ(Record().HttpAgent, "other");
-    EXPECT_EQ(Record().MaxSegments, 3);
-    EXPECT_EQ(Record().DefaultDestination, "/new");
-    EXPECT_EQ(Record().ExistingFile, EXISTING_SKIP);
-    EXPECT_EQ(Record().StartAtHour, 5);
-    EXPECT_EQ(std::pair(Record().NotifyWhenDone, Record().CloseToTray), std::pair(0, 1));
+    const auto kept = std::tuple(7, std::string("other"), 3, std::string("/new"), EXISTING_SKIP, 5, 0, 1);
+    EXPECT_EQ(edited(), kept);
     EXPECT_EQ(Stored("Connections").toInt(), 2);
     EXPECT_EQ(Stored("DefaultDestination").toString(), QStringLiteral("/old"));
 
     // The next run saves them first, so cancelling it keeps them.
     EXPECT_EQ(RunModal([](COptionsSheet& s) { Click(s, 2); }), QDialog::Rejected);
     EXPECT_EQ(Stored("Connections").toInt(), 7);
-    EXPECT_EQ(Record().Connections, 7);
-    EXPECT_EQ(Record().DefaultDestination, "/new");
+    EXPECT_EQ(edited(), kept);
 }
 
 // A refused value keeps its page in front, whether another tab or OK is
@@ -142,12 +132,7 @@ TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
 // the field; the record is left alone.
 TEST_F(OptionsSheetTest, RefusedValueKeepsItsPageActive)
 {
-    struct Case {
-        int page;
-        int id;
-        const char* text;
-        const char* message;
-    };
+    struct Case { int page; int id; const char* text; const char* message; };
     // One field of each page; the bounds themselves are the core test's.
     const Case cases[] = {
         {CONNECTION, res::IDC_OPT_CONNECTIONS, "65", "接続数には 1 から 64 までの整数を入力してください。"},
@@ -238,10 +223,8 @@ TEST_F(OptionsSheetTest, SimpleProxyFieldsAndDetailsDialog)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Record().ProxySetting = PROXY_NAMED;
-        Record().ProxyHttpServer = c.stored.httpServer;
-        Record().ProxyHttpPort = c.stored.httpPort;
-        Record().ProxyFtpServer = c.stored.ftpServer;
-        Record().ProxyFtpPort = c.stored.ftpPort;
+        std::tie(Record().ProxyHttpServer, Record().ProxyHttpPort, Record().ProxyFtpServer, Record().ProxyFtpPort) =
+            std::tie(c.stored.httpServer, c.stored.httpPort, c.stored.ftpServer, c.stored.ftpPort);
         auto sheet = Open();
         EXPECT_EQ(simple(*sheet), c.shown);
         Type(*sheet, res::IDC_OPT_PROXY_ADDRESS, ToQ(c.typed.address));
@@ -331,12 +314,10 @@ TEST_F(OptionsSheetTest, LocalBrowseMiscSecondsAndChecks)
     Type(*sheet, res::IDC_OPT_CONFIRM_DELAY, QStringLiteral("0"));
     Type(*sheet, res::IDC_OPT_COUNTDOWN, QStringLiteral(" 45 "));
     Ok(*sheet);
-    EXPECT_EQ(Record().DefaultDestination, "/chosen");
-    EXPECT_EQ(Record().DefaultFnameLevel, 3);
-    EXPECT_EQ(Record().HangUpOnIdleTimer, 0);
-    EXPECT_EQ(Record().HangUpOnIdleTimer2, 45000);
-    EXPECT_EQ(Record().ResumePartial, 0);
-    EXPECT_EQ(Record().UseServerFileName, 1);
+    const COptions& r = Record();
+    EXPECT_EQ(std::tuple(r.DefaultDestination, r.DefaultFnameLevel, r.HangUpOnIdleTimer, r.HangUpOnIdleTimer2,
+                         r.ResumePartial, r.UseServerFileName),
+              std::tuple(std::string("/chosen"), 3, 0, 45000, 0, 1));
 }
 
 // ヘルプ and F1 open the topic of the page in front.

@@ -36,10 +36,7 @@ protected:
         if (mode == CUrlEditDialog::MODE_EDIT || !preset.url.empty())
             dialog->SetValues(preset);
         dialog->SetMessageHook([this](const QString& text) { messages << text; });
-        dialog->SetQuestionHook([this](const QString& text) {
-            questions << text;
-            return yes;
-        });
+        dialog->SetQuestionHook([this](const QString& text) { return questions << text, yes; });
         dialog->show();
         return dialog;
     }
@@ -157,10 +154,7 @@ TEST_F(UrlEditDialogTest, BrowseOffersAFolderOrWhereTheFileGoes)
     }
     // Edit: the file dialog, in the existing destination at the item's file,
     // or at the destination text; the choice gives folder and file name.
-    struct Case {
-        QString destination;
-        QString initial;
-    };
+    struct Case { QString destination; QString initial; };
     for (const Case& c : {Case{dir, dir + QStringLiteral("/b.zip")},
                           Case{QStringLiteral("/no/such/dir"), QStringLiteral("/no/such/dir")}}) {
         asked.clear();
@@ -217,13 +211,6 @@ protected:
         }
         EXPECT_FALSE(View().InDialog());
     }
-    std::vector<std::string> Urls(int from = 0)
-    {
-        std::vector<std::string> out;
-        for (int r = from; r < Doc().GetCount(); ++r)
-            out.push_back(Doc().GetItem(r)->m_strUrl);
-        return out;
-    }
     bool inDialog = false;
     QStringList messages;
 };
@@ -251,7 +238,7 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
     EXPECT_TRUE(inDialog);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("htp://web/x")));
-    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://web/a1/img01.jpg", "http://web/a1/img02.jpg",
+    EXPECT_EQ(UrlsFrom(0), (std::vector<std::string>{"http://web/a1/img01.jpg", "http://web/a1/img02.jpg",
                                                 "http://web/a1/img03.jpg", "http://web/a2/img01.jpg",
                                                 "http://web/a2/img02.jpg", "http://web/a2/img03.jpg",
                                                 "http://web/a1/c.zip"}));
@@ -267,7 +254,7 @@ TEST_F(UrlCommandTest, NewAddsAPatternRunInOrder)
     // Capture goes on once the dialog is closed.
     QGuiApplication::clipboard()->setText(QStringLiteral("http://copied/after"));
     ASSERT_TRUE(RunUntil([&] { return Doc().GetCount() == 8; }));
-    EXPECT_EQ(Urls(7), std::vector<std::string>{"http://copied/after"});
+    EXPECT_EQ(UrlsFrom(7), std::vector<std::string>{"http://copied/after"});
 }
 
 // Edit of one item: its values in the dialog, an empty file name derived

@@ -28,7 +28,7 @@ TEST_F(LifecycleTest, ClosingWhileFetchingAsksFirst)
     ASSERT_TRUE(Start());
     std::uint64_t now = 1000;
     Frame().SetClock([&] { return now; }, [] { return QDateTime::currentDateTime(); });
-    ASSERT_NE(Doc().AddUrl(server.Url("/slow.bin"), "", settings.Dir().toStdString(), "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/slow.bin")));
     Run(res::ID_FETCH_START);
     ASSERT_TRUE(RunUntil([&] { return Doc().GetItem(0)->GetState() == STATE_FETCHING; }));
 

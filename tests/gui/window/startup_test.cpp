@@ -193,10 +193,7 @@ TEST_F(StartupTest, DroppedListFileOpensAndDroppedLinksAreAdded)
     const int queued = Doc().GetItemCount(true);
     for (QMimeData* mime : {&links, &text, &other})
         drop(*mime);
-    std::vector<std::string> urls;
-    for (int r = 2; r < Doc().GetCount(); ++r)
-        urls.push_back(Doc().GetItem(r)->m_strUrl);
-    EXPECT_EQ(urls, (std::vector<std::string>{"http://web/x.zip", "ftp://web/y%20z.iso", "http://web/1.jpg",
+    EXPECT_EQ(UrlsFrom(2), (std::vector<std::string>{"http://web/x.zip", "ftp://web/y%20z.iso", "http://web/1.jpg",
                                               "https://web/2.jpg"}));
     EXPECT_EQ(Doc().GetItemCount(true), queued + 4);
     EXPECT_TRUE(Doc().IsModified());
@@ -308,13 +305,13 @@ TEST_F(StartupTest, FetchedFileIsLaunchedByTheVerb)
     Options().ExecAfterFetch = 1;
     const QString dir = settings.Dir();
     Options().ExecAction = "open";
-    ASSERT_NE(Doc().AddUrl(server.Url("/by-open.txt"), "", dir.toStdString(), "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/by-open.txt")));
     Run(res::ID_FETCH_START);
     EXPECT_TRUE(RunUntil([&] { return !catcher.urls.isEmpty(); }));
     EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(dir + "/by-open.txt")});
 
     Options().ExecAction = "zorv-test-viewer";
-    ASSERT_NE(Doc().AddUrl(server.Url("/by-viewer.txt"), "", dir.toStdString(), "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/by-viewer.txt")));
     EXPECT_TRUE(RunUntil([&] { return QFile::exists(seen) && !ReadFileBytes(seen).isEmpty(); }));
     EXPECT_EQ(ReadFileBytes(seen), (dir + "/by-viewer.txt").toUtf8());
     EXPECT_EQ(catcher.urls.size(), 1);
@@ -326,9 +323,8 @@ TEST_F(StartupTest, ClosingStopsWorkersAndCancelsARunningFetch)
     server.ServeStalled("/stall", "abc", 1000000);
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(Start());
-    Options().DefaultDestination = settings.Dir().toStdString();
     Options().Connections = 2;
-    ASSERT_NE(Doc().AddUrl(server.Url("/stall"), "", "", "", 0), nullptr);
+    ASSERT_TRUE(Add(server.Url("/stall")));
     Run(res::ID_FETCH_START);
     ASSERT_TRUE(RunUntil([&] { return app->Pool().ActiveFetches() == 1; }));
     QElapsedTimer timer;
@@ -432,9 +428,8 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
     EXPECT_EQ(header->sectionSize(COL_DESTINATION), 260);
     EXPECT_EQ(header->sectionSize(COL_URL), 333);
     EXPECT_EQ(header->sectionSize(COL_NOTE), 320);
-    EXPECT_EQ(View().font().family(), QStringLiteral("IPAGothic"));
-    EXPECT_EQ(View().font().pixelSize(), 19);
-    EXPECT_EQ(View().font().weight(), QFont::Bold);
+    const QFont font = View().font();
+    EXPECT_EQ(std::tuple(font.family(), font.pixelSize(), font.weight()), std::tuple(QStringLiteral("IPAGothic"), 19, QFont::Bold));
 }
 
 // A list open in a window is held by it: `zorv LIST` brings that window to

@@ -33,11 +33,7 @@ public:
     int hangUps = 0;
     bool IsAvailable() const override { return available; }
     bool IsConnected() const override { return connected; }
-    bool HangUp() override
-    {
-        ++hangUps;
-        return std::exchange(connected, false);
-    }
+    bool HangUp() override { return ++hangUps, std::exchange(connected, false); }
 };
 
 class WindowTest : public ::testing::Test {
@@ -52,17 +48,13 @@ protected:
         app = std::make_unique<CZorvApp>(std::move(link));
         app->UI().error = [this](const QString& text) { errors << text; };
         app->UI().warning = [this](const QString& text) { warnings << text; };
-        app->UI().askSave = [this](const QString& text) {
-            questions << text;
-            return saveAnswer;
-        };
+        app->UI().askSave = [this](const QString& text) { return questions << text, saveAnswer; };
         app->UI().chooseFile = [this](bool, const QString&) { return chosenFile; };
         app->UI().ask = [this](const CPrompt& prompt) {
             prompts.push_back(prompt);
-            if (answers.empty())
-                return int(IDNO);
-            const int answer = answers.front();
-            answers.pop_front();
+            const int answer = answers.empty() ? int(IDNO) : answers.front();
+            if (!answers.empty())
+                answers.pop_front();
             return answer;
         };
         if (!app->InitInstance(args))
@@ -106,6 +98,13 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
     }
 
+    // Queues `url` with the test folder as its destination.
+    CItem* Add(const std::string& url)
+    {
+        CItem* item = Doc().AddUrl(url, "", settings.Dir().toStdString(), "", 0);
+        EXPECT_NE(item, nullptr) << url;
+        return item;
+    }
     // Items http://host/<c> with file name <c>, one per character, queued.
     void Fill(const std::string& names) { test::Fill(Doc(), names, settings.Dir().toStdString()); }
     // The file names in row order: of every row, or of the selected ones.
@@ -115,6 +114,14 @@ protected:
         std::string out;
         for (const int r : View().SelectedRows())
             out += Doc().GetItem(r)->m_strFileName;
+        return out;
+    }
+    // The URLs of the rows from `from` on.
+    std::vector<std::string> UrlsFrom(int from)
+    {
+        std::vector<std::string> out;
+        for (int r = from; r < Doc().GetCount(); ++r)
+            out.push_back(Doc().GetItem(r)->m_strUrl);
         return out;
     }
     // Selects the rows whose file names are in `names`.

@@ -3,14 +3,16 @@
 // unpacked extension; a right-click on a link and on a selection opens the
 // browser's own menu, which only a picture of the screen shows.
 //
-//   node menushots.mjs EXTENSION_DIR OUT_DIR
+//   node browsershots.mjs EXTENSION_DIR OUT_DIR
+// puppeteer-core is the one the browser test installs under tests/browser.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
+import { createRequire } from 'node:module';
 import path from 'node:path';
 
-import puppeteer from 'puppeteer-core';
+const puppeteer = createRequire(new URL('../tests/browser/', import.meta.url))('puppeteer-core');
 
 const [extension, outDir] = process.argv.slice(2);
 const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'zorv-menus-'));
@@ -30,7 +32,7 @@ fs.mkdirSync(outDir, { recursive: true });
 const shoot = (name) => {
   const xwd = path.join(tmp, 'screen.xwd');
   execFileSync('xwd', ['-root', '-silent', '-out', xwd]);
-  execFileSync(path.join(path.dirname(new URL(import.meta.url).pathname), '../../scripts/xwd2png'), [xwd, path.join(outDir, name)]);
+  execFileSync(new URL('xwd2png', import.meta.url).pathname, [xwd, path.join(outDir, name)]);
 };
 
 // A browser of its own for each menu: an open menu holds the input, and
