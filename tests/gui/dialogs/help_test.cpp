@@ -235,7 +235,13 @@ TEST(AboutBox, DatesInTheAscTimeForm)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (const auto& c : cases) {
-        std::tm t{c.second, c.minute, c.hour, c.day, c.month - 1, c.year - 1900};
+        std::tm t{};
+        t.tm_sec = c.second;
+        t.tm_min = c.minute;
+        t.tm_hour = c.hour;
+        t.tm_mday = c.day;
+        t.tm_mon = c.month - 1;
+        t.tm_year = c.year - 1900;
         t.tm_isdst = -1;
         std::tm normal = t;
         ASSERT_NE(std::mktime(&normal), -1); // fills in the weekday
