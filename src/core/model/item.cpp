@@ -208,6 +208,20 @@ std::string CItem::GetColumnText(int column) const
     }
 }
 
+void CItem::SetProgress(const CProgress& progress)
+{
+    m_nReceived.store(progress.received, std::memory_order_relaxed);
+    m_nTotal.store(progress.total, std::memory_order_relaxed);
+    m_nResumedFrom.store(progress.resumedFrom, std::memory_order_relaxed);
+    m_nSpeed.store(progress.bytesPerSecond, std::memory_order_relaxed);
+}
+
+CItem::CProgress CItem::Progress() const
+{
+    return {m_nReceived.load(std::memory_order_relaxed), m_nTotal.load(std::memory_order_relaxed),
+            m_nResumedFrom.load(std::memory_order_relaxed), m_nSpeed.load(std::memory_order_relaxed)};
+}
+
 void CItem::SetNote(std::string note)
 {
     std::scoped_lock lock(m_lock);

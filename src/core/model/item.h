@@ -150,6 +150,20 @@ public:
     void SetNote(std::string note);
     std::string GetNote() const;
 
+    // Progress of the running transfer: bytes of the file so far (resumed
+    // bytes included), the whole length (0 = unknown), the bytes the transfer
+    // resumed from, and a smoothed speed in bytes per second. The transfer
+    // thread writes it; any thread reads it (the fields are read one by one,
+    // so a reader may see two successive updates mixed).
+    struct CProgress {
+        std::uint64_t received = 0;
+        std::uint64_t total = 0;
+        std::uint64_t resumedFrom = 0;
+        std::uint64_t bytesPerSecond = 0;
+    };
+    void SetProgress(const CProgress& progress);
+    CProgress Progress() const;
+
     // The transfer a Cancel must interrupt (null: none).
     void SetHandle(CTransferHandle* handle);
     // Sets the cancel flag, then interrupts the running transfer, if any.
@@ -233,6 +247,7 @@ private:
     std::atomic<bool> m_bPaused{false};       // written under the document lock
     std::atomic<bool> m_bUpdatePosted{false}; // a progress notice waits for the UI
     std::atomic<int> m_nNotifiedState{-1};    // the state of the last worker notice
+    std::atomic<std::uint64_t> m_nReceived{0}, m_nTotal{0}, m_nResumedFrom{0}, m_nSpeed{0};
     mutable std::mutex m_lock; // text fields written while in progress, note, handle
     std::string m_strNote;
     CTransferHandle* m_hTransfer = nullptr;

@@ -87,6 +87,8 @@ void COptions::LoadSettings()
     MaxSegments = ReadInt(s, "MaxSegments", 8);
     SpeedLimit = ReadInt(s, "SpeedLimit", 0);
     ExistingFile = ReadInt(s, "ExistingFile", 0);
+    MaxConnectionsPerServer = ReadInt(s, "MaxConnectionsPerServer", 0);
+    CaCertificates = ReadString(s, "CaCertificates", "");
 }
 
 void COptions::SaveSettings() const
@@ -124,6 +126,8 @@ void COptions::SaveSettings() const
     WriteInt(s, "MaxSegments", MaxSegments);
     WriteInt(s, "SpeedLimit", SpeedLimit);
     WriteInt(s, "ExistingFile", ExistingFile);
+    WriteInt(s, "MaxConnectionsPerServer", MaxConnectionsPerServer);
+    WriteString(s, "CaCertificates", CaCertificates);
     s.endGroup();
     s.sync();
 }
@@ -144,6 +148,8 @@ CNetSettings COptions::NetSnapshot() const
     n.UseServerFileName = UseServerFileName != 0;
     n.MaxSegments = MaxSegments;
     n.ExistingFile = ExistingFile;
+    n.MaxConnectionsPerServer = MaxConnectionsPerServer;
+    n.CaCertificates = CaCertificates;
     return n;
 }
 

@@ -34,6 +34,8 @@ struct CNetSettings {
     bool UseServerFileName = true;
     int MaxSegments = 8;
     int ExistingFile = 0;
+    int MaxConnectionsPerServer = 0;
+    std::string CaCertificates;
 };
 
 class COptions {
@@ -105,6 +107,12 @@ public:
     // KiB/s for the whole program, 0 for no limit. Workers do not read it:
     // whoever changes it applies it to the limiter (ApplySpeedLimit).
     int SpeedLimit = 0;
+    // Connections to one host and port at once across the whole queue,
+    // ranges of split files included; 0 for no limit.
+    int MaxConnectionsPerServer = 0;
+    // A PEM file of certificate authorities trusted in addition to the
+    // system's (for self-hosted servers); empty for the system's alone.
+    std::string CaCertificates;
 
 private:
     mutable std::mutex m_netLock;
