@@ -213,23 +213,15 @@ void CChildProcess::Stop()
     if (m_pid > 0) {
         ::kill(m_pid, SIGCONT);
         ::kill(m_pid, SIGTERM);
-        const QDeadlineTimer deadline(3000);
-        int status = 0;
-        pid_t r;
-        while ((r = ::waitpid(m_pid, &status, WNOHANG)) == 0 && !deadline.hasExpired())
-            QThread::msleep(10);
-        if (r == 0) {
+        if (Wait(3000) < 0) {
             ::kill(m_pid, SIGKILL);
+            int status = 0;
             while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
         m_pid = 0;
     }
-    if (m_stdout >= 0) {
-        ::close(m_stdout);
-        m_stdout = -1;
-    }
-    m_buffer.clear();
+    CloseStdout();
 }
 
 } // namespace zorv::test

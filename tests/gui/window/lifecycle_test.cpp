@@ -19,7 +19,8 @@ class LifecycleTest : public WindowTest {};
 
 // A new list, another list or closing the window while a transfer runs asks
 // first: Cancel leaves the list and its transfer alone; OK stops the
-// transfer and closes the list without a trace of it in the new one.
+// transfer and closes the list without a trace of it in the new one, or
+// closes the window once no worker holds an item of the list.
 TEST_F(LifecycleTest, ClosingWhileFetchingAsksFirst)
 {
     CHttpServer server;
@@ -59,9 +60,15 @@ TEST_F(LifecycleTest, ClosingWhileFetchingAsksFirst)
     EXPECT_FALSE(Doc().IsModified()) << "the cancelled result belongs to the list that was closed";
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 - zorv"));
     EXPECT_TRUE(questions.isEmpty()) << "the closed list had no changes to save";
-    // Nothing runs: closing asks nothing more.
+
+    ASSERT_TRUE(Add(server.Url("/slow.bin")));
+    Run(res::ID_FETCH_START);
+    ASSERT_TRUE(RunUntil([&] { return app->Pool().ActiveFetches() == 1; }));
+    answers = {IDOK};
     EXPECT_TRUE(Frame().close());
-    EXPECT_EQ(prompts.size(), 4u);
+    EXPECT_EQ(prompts.size(), 5u);
+    EXPECT_EQ(app->Pool().ActiveFetches() + Doc().GetCount(), 0);
+    EXPECT_TRUE(app->Pool().WaitUntilStopped(std::chrono::seconds(3)));
 }
 
 // The real window ended by a signal, as at logout: a list with a file is
