@@ -56,13 +56,11 @@ protected:
 TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
 {
     ASSERT_TRUE(Start());
-    EXPECT_TRUE(Frame().isVisible());
-    EXPECT_EQ(Doc().GetCount(), 0);
-    EXPECT_TRUE(Doc().GetPathName().isEmpty());
+    EXPECT_TRUE(Frame().isVisible() && errors.isEmpty());
+    EXPECT_TRUE(Doc().GetCount() == 0 && Doc().GetPathName().isEmpty());
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 - zorv"));
     for (int size : {16, 32, 48})
         EXPECT_EQ(Frame().windowIcon().pixmap(size).size(), QSize(size, size)) << size;
-    EXPECT_TRUE(errors.isEmpty());
     // Qt's own dialogs speak Japanese too.
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Cancel);
@@ -190,8 +188,7 @@ TEST_F(StartupTest, DroppedListFileOpensAndDroppedLinksAreAdded)
     EXPECT_EQ(UrlsFrom(2), (std::vector<std::string>{"http://web/x.zip", "ftp://web/y%20z.iso", "http://web/1.jpg",
                                               "https://web/2.jpg"}));
     EXPECT_EQ(Doc().GetItemCount(true), queued + 4);
-    EXPECT_TRUE(Doc().IsModified());
-    EXPECT_EQ(Doc().GetPathName(), path);
+    EXPECT_TRUE(Doc().IsModified() && Doc().GetPathName() == path);
 }
 
 TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
@@ -203,8 +200,7 @@ TEST_F(StartupTest, ClosingAModifiedListAsksToSave)
     saveAnswer = QMessageBox::Cancel;
     EXPECT_FALSE(Frame().close());
     EXPECT_EQ(questions.size(), 1);
-    EXPECT_TRUE(Frame().isVisible());
-    EXPECT_EQ(Doc().GetCount(), 2);
+    EXPECT_TRUE(Frame().isVisible() && Doc().GetCount() == 2);
 
     // Yes saves through the file chooser before the window closes.
     saveAnswer = QMessageBox::Yes;
@@ -229,12 +225,9 @@ TEST_F(StartupTest, FileDialogsStartInTheFolderOfTheLastList)
         return forSave ? chosenFile : QString();
     };
     chosenFile = folder + "/l.zorv";
-    Run(res::ID_FILE_OPEN);
-    Run(res::ID_FILE_SAVE_AS);
-    Run(res::ID_FILE_SAVE_AS);
-    Run(res::ID_FILE_NEW);
-    Run(res::ID_FILE_OPEN);
-    Run(res::ID_FILE_SAVE_AS);
+    for (int id : {res::ID_FILE_OPEN, res::ID_FILE_SAVE_AS, res::ID_FILE_SAVE_AS, res::ID_FILE_NEW, res::ID_FILE_OPEN,
+                   res::ID_FILE_SAVE_AS})
+        Run(id);
     EXPECT_EQ(asked, (QStringList{"open ", "save ", "save " + chosenFile, "open " + folder, "save " + folder}));
 }
 
