@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -18,8 +19,6 @@
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
-
-extern char** environ;
 
 namespace zorv::test {
 
@@ -64,18 +63,12 @@ bool CChildProcess::Start(const QString& program, const QStringList& args, const
     std::vector<std::string> argStrings{QFile::encodeName(path).toStdString()};
     for (const QString& a : args)
         argStrings.push_back(a.toLocal8Bit().toStdString());
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const QString& o : options.env)
-            replaced = replaced || o.section(QLatin1Char('='), 0, 0).toStdString() == name;
-        if (!replaced)
-            envStrings.push_back(entry);
-    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& o : options.env)
-        envStrings.push_back(o.toLocal8Bit().toStdString());
+        env.insert(o.section(QLatin1Char('='), 0, 0), o.section(QLatin1Char('='), 1));
+    std::vector<std::string> envStrings;
+    for (const QString& entry : env.toStringList())
+        envStrings.push_back(entry.toLocal8Bit().toStdString());
     std::vector<char*> argv = Pointers(argStrings);
     std::vector<char*> envp = Pointers(envStrings);
 
