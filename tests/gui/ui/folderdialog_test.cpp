@@ -123,23 +123,25 @@ TEST_F(FolderDialogTest, NewFolderNamesInTurnAndStartsRenaming)
     EXPECT_EQ(Folders("a"), QStringList({"b", "名前", "新しいフォルダ", "新しいフォルダ (0)"}));
 }
 
+// A failed new folder shows one box; when the selected folder could not be
+// entered, the box gives that cause on a line of its own.
 TEST_F(FolderDialogTest, NewFolderFailuresShowTheirBoxes)
 {
     // A selected folder that has gone cannot be entered (whoever runs this).
     Open(Path("a/b/c"));
     ASSERT_TRUE(QDir(Path("a/b")).rmdir("c"));
     dlg->OnNewFolder();
-    EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．\n"
-                                  "(フォルダに移動できませんでした)"}));
+    ASSERT_EQ(boxes.size(), 1);
+    const QString failed = boxes[0].section('\n', 0, 0);
+    EXPECT_FALSE(boxes[0].section('\n', 1).isEmpty()) << "the cause";
     if (geteuid() == 0)
         return; // permissions do not stop the superuser
     boxes.clear();
     ASSERT_TRUE(QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::ExeOwner));
-    dlg->Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")),
-                                                  QItemSelectionModel::ClearAndSelect);
+    dlg->Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")), QItemSelectionModel::ClearAndSelect);
     dlg->OnNewFolder();
     QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．"}));
+    EXPECT_EQ(boxes, QStringList{failed});
     EXPECT_TRUE(Folders("a/b").isEmpty());
 }
 
