@@ -82,12 +82,12 @@ protected:
     // Triggers a command as the menu would (its rules applied first).
     void Run(int id)
     {
-        Frame().UpdateCommandUI(true);
+        Frame().UpdateCommandUI();
         Act(id).trigger();
     }
     bool Enabled(int id)
     {
-        Frame().UpdateCommandUI(true);
+        Frame().UpdateCommandUI();
         return Act(id).isEnabled();
     }
     // Makes the frame the active window so that its accelerators work.
