@@ -3,10 +3,11 @@
 #include "model/commands.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zorv {
 
-CSelectionTally::CSelectionTally(CZorvDoc& doc) : m_doc(doc)
+CSelectionTally::CSelectionTally(CZorvDoc& doc) : m_doc(doc), m_rows(static_cast<size_t>(doc.GetCount()), 0)
 {
     m_doc.AddObserver(this);
 }
@@ -16,13 +17,16 @@ CSelectionTally::~CSelectionTally()
     m_doc.RemoveObserver(this);
 }
 
-std::uint8_t CSelectionTally::Classify(const CItem& item)
+std::uint8_t CSelectionTally::Classify(int row) const
 {
-    return static_cast<std::uint8_t>((Pausable(item) ? kPausable : 0) | (item.IsPaused() ? kPaused : 0));
+    const CItem& item = *m_doc.GetItem(row);
+    return static_cast<std::uint8_t>(kSelected | (Pausable(item) ? kPausable : 0) | (item.IsPaused() ? kPaused : 0));
 }
 
 void CSelectionTally::Count(std::uint8_t flags, int sign)
 {
+    if (flags & kSelected)
+        m_nCount += sign;
     if (flags & kPausable)
         m_nPausable += sign;
     if (flags & kPaused)
@@ -37,16 +41,18 @@ void CSelectionTally::Changed()
 
 void CSelectionTally::Select(int first, int last)
 {
+    if (m_nChanging != 0)
+        return;
     first = std::max(first, 0);
-    last = std::min(last, m_doc.GetCount() - 1);
+    last = std::min(last, static_cast<int>(m_rows.size()) - 1);
     bool changed = false;
     for (int r = first; r <= last; ++r) {
-        const CItem* item = m_doc.GetItem(r);
-        const std::uint8_t flags = Classify(*item);
-        if (m_selected.try_emplace(item, flags).second) {
-            Count(flags, +1);
-            changed = true;
-        }
+        std::uint8_t& flags = m_rows[static_cast<size_t>(r)];
+        if (flags & kSelected)
+            continue;
+        flags = Classify(r);
+        Count(flags, +1);
+        changed = true;
     }
     if (changed)
         Changed();
@@ -54,73 +60,101 @@ void CSelectionTally::Select(int first, int last)
 
 void CSelectionTally::Deselect(int first, int last)
 {
+    if (m_nChanging != 0)
+        return;
     first = std::max(first, 0);
-    last = std::min(last, m_doc.GetCount() - 1);
+    last = std::min(last, static_cast<int>(m_rows.size()) - 1);
     bool changed = false;
     for (int r = first; r <= last; ++r) {
-        const auto it = m_selected.find(m_doc.GetItem(r));
-        if (it == m_selected.end())
+        std::uint8_t& flags = m_rows[static_cast<size_t>(r)];
+        if (!(flags & kSelected))
             continue;
-        Count(it->second, -1);
-        m_selected.erase(it);
+        Count(flags, -1);
+        flags = 0;
         changed = true;
     }
     if (changed)
         Changed();
 }
 
-bool CSelectionTally::Reclassify()
+bool CSelectionTally::Reclassify(size_t row)
 {
-    bool changed = false;
-    for (auto& [item, flags] : m_selected) {
-        const std::uint8_t now = Classify(*item);
-        if (now == flags)
-            continue;
-        Count(flags, -1);
-        Count(now, +1);
-        flags = now;
-        changed = true;
-    }
-    return changed;
+    std::uint8_t& flags = m_rows[row];
+    if (!(flags & kSelected))
+        return false;
+    const std::uint8_t now = Classify(static_cast<int>(row));
+    if (now == flags)
+        return false;
+    Count(flags, -1);
+    Count(now, +1);
+    flags = now;
+    return true;
+}
+
+void CSelectionTally::OnBeginInsert(int first, int last)
+{
+    ++m_nChanging;
+    const auto at = static_cast<size_t>(std::clamp(first, 0, static_cast<int>(m_rows.size())));
+    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), static_cast<size_t>(last - first + 1), 0);
 }
 
 void CSelectionTally::OnBeginRemove(int first, int last)
 {
-    Deselect(first, last);
+    ++m_nChanging;
+    first = std::max(first, 0);
+    last = std::min(last, static_cast<int>(m_rows.size()) - 1);
+    if (first > last)
+        return;
+    bool changed = false;
+    for (int r = first; r <= last; ++r) {
+        if (m_rows[static_cast<size_t>(r)] & kSelected) {
+            Count(m_rows[static_cast<size_t>(r)], -1);
+            changed = true;
+        }
+    }
+    m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+    // Told once the document has finished the removal.
+    m_bRemoved = m_bRemoved || changed;
 }
 
-void CSelectionTally::OnEndReorder(const std::vector<int>& /*oldToNew*/)
+void CSelectionTally::OnEndRemove()
 {
-    // The same items stay selected; a reorder also stands for changes made
-    // without a notice of their own (a reset of the selected rows).
-    if (!m_selected.empty() && Reclassify())
+    --m_nChanging;
+    if (std::exchange(m_bRemoved, false))
+        Changed();
+}
+
+void CSelectionTally::OnEndReorder(const std::vector<int>& oldToNew)
+{
+    --m_nChanging;
+    if (m_nCount == 0 || oldToNew.size() != m_rows.size())
+        return;
+    std::vector<std::uint8_t> moved(m_rows.size(), 0);
+    for (size_t i = 0; i < oldToNew.size(); ++i)
+        moved[static_cast<size_t>(oldToNew[i])] = m_rows[i];
+    m_rows.swap(moved);
+    bool changed = false;
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        changed = Reclassify(r) || changed;
+    if (changed)
         Changed();
 }
 
 void CSelectionTally::OnEndReset()
 {
+    --m_nChanging;
     // A reset list has no selection (the view's selection is cleared too).
-    if (m_selected.empty())
+    m_rows.assign(static_cast<size_t>(m_doc.GetCount()), 0);
+    if (m_nCount == 0)
         return;
-    m_selected.clear();
-    m_nPausable = m_nPaused = 0;
+    m_nCount = m_nPausable = m_nPaused = 0;
     Changed();
 }
 
 void CSelectionTally::OnItemChanged(int row)
 {
-    if (row < 0 || row >= m_doc.GetCount())
-        return;
-    const auto it = m_selected.find(m_doc.GetItem(row));
-    if (it == m_selected.end())
-        return;
-    const std::uint8_t now = Classify(*it->first);
-    if (now == it->second)
-        return;
-    Count(it->second, -1);
-    Count(now, +1);
-    it->second = now;
-    Changed();
+    if (row >= 0 && static_cast<size_t>(row) < m_rows.size() && Reclassify(static_cast<size_t>(row)))
+        Changed();
 }
 
 } // namespace zorv

@@ -5,16 +5,21 @@
 // how many of them can be paused, how many are paused.
 //
 // The owner reports the selection's changes (Select, Deselect) as the view
-// tells them; the tally follows the items itself as an observer of the
-// document: a changed item is looked at again, a removed one leaves, a
-// reordered list (which may come with changed states) is looked at again, a
-// reset list has nothing selected. Work is proportional to the rows that
-// changed, never to the list. Runs on the UI thread.
+// tells them; the tally follows the list itself as an observer of the
+// document, one byte per row: rows inserted are not selected, rows removed
+// leave, a reordered list moves the bytes along (and is looked at again: a
+// reorder also stands for changes made without a notice of their own), a
+// reset list has nothing selected, a changed item is looked at again. While
+// the document is in the middle of such a change, selection reports are
+// ignored (a view deselects removed rows itself; the tally has already
+// counted them out). Work is proportional to the rows that changed, except
+// for a reorder, which costs what the document's own reorder costs. Runs on
+// the UI thread.
 #include "model/doc.h"
 
 #include <cstdint>
 #include <functional>
-#include <unordered_map>
+#include <vector>
 
 namespace zorv {
 
@@ -30,7 +35,7 @@ public:
     void Select(int first, int last);
     void Deselect(int first, int last);
 
-    int Count() const { return static_cast<int>(m_selected.size()); }
+    int Count() const { return m_nCount; }
     // Selected items that the pause command would pause (Pausable).
     int PausableCount() const { return m_nPausable; }
     // Selected items that are paused.
@@ -40,25 +45,31 @@ public:
     void SetChangedHandler(std::function<void()> handler) { m_changed = std::move(handler); }
 
 private:
-    enum : std::uint8_t { kPausable = 1, kPaused = 2 };
-    static std::uint8_t Classify(const CItem& item);
+    enum : std::uint8_t { kSelected = 1, kPausable = 2, kPaused = 4 };
+    std::uint8_t Classify(int row) const;
     void Count(std::uint8_t flags, int sign);
-    // Looks at every selected item again; true when a count changed.
-    bool Reclassify();
+    // Looks at selected row `row` again; true when a count changed.
+    bool Reclassify(size_t row);
     void Changed();
 
     // IDocObserver
+    void OnBeginInsert(int first, int last) override;
+    void OnEndInsert() override { --m_nChanging; }
     void OnBeginRemove(int first, int last) override;
+    void OnEndRemove() override;
+    void OnBeginReorder() override { ++m_nChanging; }
     void OnEndReorder(const std::vector<int>& oldToNew) override;
+    void OnBeginReset() override { ++m_nChanging; }
     void OnEndReset() override;
     void OnItemChanged(int row) override;
 
     CZorvDoc& m_doc;
-    // The selected items (an item leaves the map before it leaves the list)
-    // and what they were when last looked at.
-    std::unordered_map<const CItem*, std::uint8_t> m_selected;
+    std::vector<std::uint8_t> m_rows; // per row of the list: the flags above
+    int m_nCount = 0;
     int m_nPausable = 0;
     int m_nPaused = 0;
+    int m_nChanging = 0; // inside a structural change of the document
+    bool m_bRemoved = false; // selected rows were removed: told at the end
     std::function<void()> m_changed;
 };
 
