@@ -20,7 +20,8 @@ CSelectionTally::~CSelectionTally()
 std::uint8_t CSelectionTally::Classify(int row) const
 {
     const CItem& item = *m_doc.GetItem(row);
-    return static_cast<std::uint8_t>(kSelected | (Pausable(item) ? kPausable : 0) | (item.IsPaused() ? kPaused : 0));
+    return static_cast<std::uint8_t>(kSelected | (Pausable(item) ? kPausable : 0) | (item.IsPaused() ? kPaused : 0)
+                                     | (item.GetState() == STATE_FETCHED ? kFetched : 0));
 }
 
 void CSelectionTally::Count(std::uint8_t flags, int sign)

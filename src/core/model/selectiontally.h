@@ -41,11 +41,14 @@ public:
     // Selected items that are paused.
     int PausedCount() const { return m_nPaused; }
 
-    // Called after any of the counts changed.
+    // Called after any of the counts changed, or a selected item became or
+    // stopped being fetched.
     void SetChangedHandler(std::function<void()> handler) { m_changed = std::move(handler); }
 
 private:
-    enum : std::uint8_t { kSelected = 1, kPausable = 2, kPaused = 4 };
+    // kFetched is not counted: its change is told (the rules of a single
+    // selected row read the row itself).
+    enum : std::uint8_t { kSelected = 1, kPausable = 2, kPaused = 4, kFetched = 8 };
     std::uint8_t Classify(int row) const;
     void Count(std::uint8_t flags, int sign);
     // Looks at selected row `row` again; true when a count changed.
