@@ -148,17 +148,12 @@ int CancelItems(CZorvDoc& doc, const std::vector<int>& rows)
     return static_cast<int>(sel.size());
 }
 
-namespace {
-
-// Queued (state 0) or being fetched, not yet launching its file.
 bool Pausable(const CItem& item)
 {
     const int s = item.GetState();
     return !item.IsPaused() && (s == STATE_NOT_FETCHED || s == STATE_CONNECTING || s == STATE_FETCHING
                                 || s == STATE_PREPARING);
 }
-
-} // namespace
 
 int PauseItems(CZorvDoc& doc, const std::vector<int>& rows)
 {
@@ -190,19 +185,6 @@ int ResumeItems(CZorvDoc& doc, const std::vector<int>& rows)
         ++resumed;
     }
     return resumed;
-}
-
-bool CanPauseItems(const CZorvDoc& doc, const std::vector<int>& rows)
-{
-    return std::any_of(rows.begin(), rows.end(), [&](int r) {
-        return r >= 0 && r < doc.GetCount() && Pausable(*doc.GetItem(r));
-    });
-}
-
-bool CanResumeItems(const CZorvDoc& doc, const std::vector<int>& rows)
-{
-    return std::any_of(rows.begin(), rows.end(),
-                       [&](int r) { return r >= 0 && r < doc.GetCount() && doc.GetItem(r)->IsPaused(); });
 }
 
 // ---- moves ---------------------------------------------------------------------

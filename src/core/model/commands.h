@@ -61,10 +61,11 @@ int PauseItems(CZorvDoc& doc, const std::vector<int>& rows);
 // Resumes the selected paused items (the workers take them again in their
 // place). Returns the number resumed.
 int ResumeItems(CZorvDoc& doc, const std::vector<int>& rows);
+// Queued (state 0) or being fetched, not yet launching its file, and not
+// paused: what the pause command acts on.
+bool Pausable(const CItem& item);
 // Pause is enabled while a selected item can be paused, resume while a
-// selected item is paused.
-bool CanPauseItems(const CZorvDoc& doc, const std::vector<int>& rows);
-bool CanResumeItems(const CZorvDoc& doc, const std::vector<int>& rows);
+// selected item is paused (CSelectionTally keeps both counts).
 
 // ---- moves ---------------------------------------------------------------------
 

@@ -120,7 +120,12 @@ bool CZorvApp::InitInstance(const QStringList& args)
     m_pDoc = std::make_unique<CZorvDoc>();
     m_pPool = std::make_unique<CWorkerPool>(*m_pDoc);
     IDialUpLink* link = m_pDialUp.get();
-    m_pPool->SetDialUpTest([link] { return link->IsConnected(); });
+    m_pPool->SetDialUpTest([this, link] {
+        // Asked before the link's first answer: asked again when it comes.
+        if (!link->IsKnown())
+            m_bAutoStartAsked.store(true);
+        return link->IsConnected();
+    });
     m_pController = std::make_unique<CFetchController>(*m_pDoc);
     m_pFrame = std::make_unique<CMainFrame>(*this);
     // The verb "open" of a fetched file: the desktop's default application.
@@ -178,6 +183,14 @@ void CZorvApp::KeepListAtEnd()
     QString error;
     if (!zorv::KeepListAtEnd(*m_pDoc, &error))
         std::fprintf(stderr, "zorv: %s\n", error.toLocal8Bit().constData());
+}
+
+void CZorvApp::OnDialUpChanged()
+{
+    // A list opened before the link's first answer starts as it would have
+    // had the answer been there.
+    if (m_pPool && m_pDialUp->IsKnown() && m_bAutoStartAsked.exchange(false))
+        m_pPool->CheckAutoStart();
 }
 
 int CZorvApp::ExitInstance()

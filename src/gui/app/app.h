@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTranslator>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -48,6 +49,8 @@ public:
     CWorkerPool& Pool() const { return *m_pPool; }
     CFetchController& Controller() const { return *m_pController; }
     IDialUpLink& DialUp() const { return *m_pDialUp; }
+    // The dial-up link's answers changed (the frame passes its notice on).
+    void OnDialUpChanged();
     CMainFrame* MainFrame() const { return m_pFrame.get(); }
 
     // ---- list-file commands -------------------------------------------------
@@ -138,6 +141,7 @@ private:
     QStringList m_recent;
     CUserInterface m_ui;
     bool m_bRunning = false;
+    std::atomic<bool> m_bAutoStartAsked{false}; // the auto-start asked the link before it knew
     bool m_bHandedOff = false;
     std::unique_ptr<CListOwner> m_pOwner;
     // The first window also answers for "the window" (WindowHandOffPath):

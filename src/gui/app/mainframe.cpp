@@ -117,11 +117,25 @@ CMainFrame::CMainFrame(CZorvApp& app)
     connect(&m_timer, &QTimer::timeout, this, &CMainFrame::OnTimer);
     m_timer.start();
     UpdateTitle();
-    UpdateCommandUI(true);
+    // The dial-up link tells when it comes or goes (never asked on the UI
+    // thread); the auto-disconnect command follows.
+    m_app.DialUp().onChanged = [this] {
+        UpdateCommandUI();
+        m_app.OnDialUpChanged();
+    };
+    // A hang-up's outcome arrives after its dialog has closed; only a
+    // failure is worth a line.
+    m_app.DialUp().onHangUpDone = [](bool gone) {
+        if (!gone)
+            std::fprintf(stderr, "zorv: ダイアルアップ接続を切断できませんでした\n");
+    };
+    UpdateCommandUI();
 }
 
 CMainFrame::~CMainFrame()
 {
+    m_app.DialUp().onChanged = nullptr;
+    m_app.DialUp().onHangUpDone = nullptr;
     DestroyWindow();
     m_app.Doc().RemoveObserver(this);
 }
@@ -147,7 +161,7 @@ void CMainFrame::BuildMenus()
                     addAction(a); // keys work whether or not the menu is open
                 }
             }
-            connect(menu, &QMenu::aboutToShow, this, [this] { UpdateCommandUI(true); });
+            connect(menu, &QMenu::aboutToShow, this, [this] { UpdateCommandUI(); });
         };
     const auto& bar = res::MainMenu();
     for (size_t i = 0; i < bar.size(); ++i) {
@@ -224,10 +238,9 @@ void CMainFrame::SetCommand(int id, Handler run, Updater update)
     });
 }
 
-void CMainFrame::UpdateCommandUI(bool dialUp)
+void CMainFrame::UpdateCommandUI()
 {
-    if (dialUp)
-        m_bDialUpAvailable = m_app.DialUp().IsAvailable();
+    m_nLiveSeen = m_app.Pool().LiveWorkers();
     for (auto& [id, action] : m_actions) {
         const auto it = m_commands.find(id);
         if (it == m_commands.end()) {
@@ -264,7 +277,7 @@ void CMainFrame::RegisterCommands()
     SetCommand(
         res::ID_AUTO_DISCONNECT, [this] { m_bAutoDisconnect = !m_bAutoDisconnect; },
         [this](QAction& a) {
-            a.setEnabled(m_bDialUpAvailable);
+            a.setEnabled(m_app.DialUp().IsAvailable());
             a.setChecked(m_bAutoDisconnect);
         });
     SetCommand(res::ID_APP_ABOUT, [this] {
@@ -499,7 +512,11 @@ void CMainFrame::OnTimer()
             pool.StartFetching();
         m_prevTime = m_timeOfDay();
     }
-    UpdateCommandUI();
+    // Workers come and go without a notice (a stop takes effect when they
+    // leave): the rules that read their number follow on the tick that sees
+    // it change. Nothing else here touches a rule.
+    if (pool.LiveWorkers() != m_nLiveSeen)
+        UpdateCommandUI();
 }
 
 // ---- title, placement, closing -----------------------------------------------------------

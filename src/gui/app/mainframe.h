@@ -47,9 +47,11 @@ public:
     // Connects a command to its handler and its enable/check rule. A command
     // without a handler stays disabled.
     void SetCommand(int id, Handler run, Updater update = {}) override;
-    // Applies every enable and check rule. The auto-disconnect command's rule
-    // asks the dial-up link, so it runs only with `dialUp` (menus opening).
-    void UpdateCommandUI(bool dialUp = false) override;
+    // Applies every enable and check rule. Rules run when what they read
+    // changes (the selection, the selected items, a command, the dial-up
+    // link, the number of workers seen by the timer) and when a menu opens;
+    // no rule walks the list or waits on the system.
+    void UpdateCommandUI() override;
     CZorvDoc& Doc() const override;
     CWorkerPool& Pool() const override;
     IPrompt& Prompt() override { return m_prompt; }
@@ -146,7 +148,7 @@ private:
     CHangUpWatch m_hangUpWatch;
     QDateTime m_prevTime;
     bool m_bAutoDisconnect = false;
-    bool m_bDialUpAvailable = false;
+    int m_nLiveSeen = -1; // the workers the rules last saw
     QPointer<CHangUpDialog> m_pHangUp;
     bool m_bDestroyed = false;
     bool m_bShown = false; // a window never shown keeps the stored placement

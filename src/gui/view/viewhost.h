@@ -25,9 +25,9 @@ public:
     virtual CWorkerPool& Pool() const = 0;
     // Connects a command to its handler and its enable/check rule.
     virtual void SetCommand(int id, Handler run, Updater update = {}) = 0;
-    // Applies every enable and check rule (`dialUp`: the rules that ask the
-    // dial-up link too).
-    virtual void UpdateCommandUI(bool dialUp = false) = 0;
+    // Applies every enable and check rule. Each rule reads state kept up to
+    // date (counts, flags): cheap enough to run on every change.
+    virtual void UpdateCommandUI() = 0;
     // Pane 0's text when no prompt is shown (the selection count).
     virtual void SetSelectionText(const QString& text) = 0;
     // A passing message in pane 0 (it gives way to the selection count).

@@ -82,7 +82,7 @@ void SaveFont(const QFont& font)
 } // namespace
 
 CZorvView::CZorvView(IViewHost& host, QWidget* parent)
-    : QTableView(parent), m_host(host), m_pModel(new CListModel(host.Doc(), this))
+    : QTableView(parent), m_host(host), m_pModel(new CListModel(host.Doc(), this)), m_tally(host.Doc())
 {
     setModel(m_pModel);
     setItemDelegate(new CProgressDelegate(this));
@@ -132,9 +132,11 @@ CZorvView::CZorvView(IViewHost& host, QWidget* parent)
     });
 
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CZorvView::OnSort);
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        UpdateSelectionText();
-        m_host.UpdateCommandUI();
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CZorvView::OnSelectionChanged);
+    // The rules follow the selected items' states (a pause, a result).
+    m_tally.SetChangedHandler([this] {
+        if (!m_bSelectionChanging)
+            m_host.UpdateCommandUI();
     });
     connect(m_pModel, &CListModel::RowsChanged, this, [this] {
         UpdateSelectionText();
@@ -203,9 +205,27 @@ std::vector<int> CZorvView::SelectedRows() const
     return out;
 }
 
-int CZorvView::SelectedCount() const
+void CZorvView::OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
 {
-    return static_cast<int>(SelectedRows().size());
+    // The tally counts while it is told; one update of the rules follows.
+    m_bSelectionChanging = true;
+    const int lastColumn = m_pModel->columnCount() - 1;
+    for (const QItemSelectionRange& range : deselected) {
+        if (range.left() == 0 && range.right() == lastColumn) {
+            m_tally.Deselect(range.top(), range.bottom());
+            continue;
+        }
+        // Part of a row: it stays selected while any of its cells is.
+        for (int r = range.top(); r <= range.bottom(); ++r) {
+            if (!selectionModel()->rowIntersectsSelection(r, {}))
+                m_tally.Deselect(r, r);
+        }
+    }
+    for (const QItemSelectionRange& range : selected)
+        m_tally.Select(range.top(), range.bottom());
+    m_bSelectionChanging = false;
+    UpdateSelectionText();
+    m_host.UpdateCommandUI();
 }
 
 void CZorvView::SelectRows(const std::vector<int>& rows)
@@ -236,8 +256,9 @@ void CZorvView::UpdateSelectionText()
 void CZorvView::RegisterCommands()
 {
     using namespace res;
+    // Every rule reads kept-up counts: none walks the selection or the list.
     auto selected = [this](bool (*rule)(int)) {
-        return [this, rule](QAction& a) { a.setEnabled(rule(SelectedCount())); };
+        return [this, rule](QAction& a) { a.setEnabled(rule(m_tally.Count())); };
     };
     m_host.SetCommand(ID_FETCH_START, [this] { OnStart(); },
                        [this](QAction& a) { a.setEnabled(CanStartFetching(m_host.Pool().LiveWorkers())); });
@@ -252,9 +273,9 @@ void CZorvView::RegisterCommands()
     m_host.SetCommand(ID_FETCH_PAUSE_ALL, [this] { m_host.Pool().PauseAll(); },
                        [this](QAction& a) { a.setEnabled(CanStopFetching(m_host.Pool().LiveWorkers())); });
     m_host.SetCommand(ID_EDIT_PAUSE, [this] { OnPause(); },
-                       [this](QAction& a) { a.setEnabled(CanPauseItems(m_host.Doc(), SelectedRows())); });
+                       [this](QAction& a) { a.setEnabled(m_tally.PausableCount() != 0); });
     m_host.SetCommand(ID_EDIT_RESUME, [this] { OnResume(); },
-                       [this](QAction& a) { a.setEnabled(CanResumeItems(m_host.Doc(), SelectedRows())); });
+                       [this](QAction& a) { a.setEnabled(m_tally.PausedCount() != 0); });
     m_host.SetCommand(ID_MOVE_TOP, [this] { OnMove(-m_pModel->rowCount()); });
     m_host.SetCommand(ID_MOVE_UP, [this] { OnMove(-1); });
     m_host.SetCommand(ID_MOVE_DOWN, [this] { OnMove(1); });
@@ -395,10 +416,13 @@ void CZorvView::OnPaste()
 
 ItemPtr CZorvView::OpenableItem(bool fetched) const
 {
-    const std::vector<int> rows = SelectedRows();
-    if (rows.size() != 1)
+    // One selected row: the first range of the selection holds it.
+    if (m_tally.Count() != 1)
         return nullptr;
-    ItemPtr item = m_host.Doc().GetItemPtr(rows.front());
+    const QItemSelection selection = selectionModel()->selection();
+    if (selection.isEmpty() || selection.constFirst().top() >= m_host.Doc().GetCount())
+        return nullptr;
+    ItemPtr item = m_host.Doc().GetItemPtr(selection.constFirst().top());
     if (fetched ? item->GetState() != STATE_FETCHED : item->FetchParams().destination.empty())
         return nullptr;
     return item;

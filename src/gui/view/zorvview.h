@@ -7,6 +7,7 @@
 #include "engine/filemanager.h"
 #include "model/destcheck.h"
 #include "model/listrequest.h"
+#include "model/selectiontally.h"
 
 #include <QFont>
 #include <QTableView>
@@ -38,9 +39,12 @@ public:
 
     // Pane 0 of the status bar: "%d個中%d個選択中".
     void UpdateSelectionText();
-    // Selected rows, ascending.
+    // Selected rows, ascending (walks the selection: for commands, not rules).
     std::vector<int> SelectedRows() const;
-    int SelectedCount() const;
+    // The number of selected rows (kept up to date, no walk).
+    int SelectedCount() const { return m_tally.Count(); }
+    // What the enable rules know of the selected rows.
+    const CSelectionTally& Tally() const { return m_tally; }
     // Selects exactly `rows` (any order).
     void SelectRows(const std::vector<int>& rows);
 
@@ -166,9 +170,13 @@ private:
     ItemPtr OpenableItem(bool fetched) const;
     void OnClipboardChanged();
     CAddReport AddUrls(const QString& text);
+    // Tells the tally what the selection model changed.
+    void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
 
     IViewHost& m_host;
     CListModel* m_pModel;
+    CSelectionTally m_tally; // after the model: it observes the document after it
+    bool m_bSelectionChanging = false; // the tally is being told a selection change
     CSortState m_sort;
     CWheelAccumulator m_wheel;
     bool m_bMonitorClipboard = false;

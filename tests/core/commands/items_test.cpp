@@ -2,6 +2,10 @@
 // unfetched item.
 #include "support.h"
 
+#include "model/selectiontally.h"
+
+#include <tuple>
+
 namespace zorv::test {
 namespace {
 
@@ -96,9 +100,18 @@ TEST_F(ItemCommandTest, PauseSkipsOrStopsAndResumeGivesThePlaceBack)
 {
     CItem* a = doc.GetItem(0);
     CItem* f = doc.GetItem(5);
-    EXPECT_FALSE(CanPauseItems(doc, {1, 2, 3, 7})); // settled or launching
-    EXPECT_TRUE(CanPauseItems(doc, {1, 5}));
-    EXPECT_FALSE(CanResumeItems(doc, {0, 5}));
+    // What the pause and resume commands are enabled by, kept for a selection.
+    CSelectionTally tally(doc);
+    tally.Select(1, 3);
+    tally.Select(7, 7);
+    EXPECT_EQ(tally.PausableCount(), 0); // settled or launching
+    tally.Select(5, 5);
+    tally.Select(5, 5); // told twice, counted once
+    EXPECT_EQ(tally.PausableCount(), 1);
+    tally.Deselect(1, 3);
+    tally.Deselect(7, 7);
+    tally.Select(0, 0);
+    EXPECT_EQ(std::tuple(tally.Count(), tally.PausableCount(), tally.PausedCount()), std::tuple(2, 2, 0));
     EXPECT_EQ(PauseItems(doc, {0, 1, 5, 7, 99}), 2);
     for (int r = 0; r < doc.GetCount(); ++r)
         EXPECT_EQ(doc.GetItem(r)->IsPaused(), r == 0 || r == 5) << "row " << r;
@@ -106,8 +119,8 @@ TEST_F(ItemCommandTest, PauseSkipsOrStopsAndResumeGivesThePlaceBack)
     EXPECT_TRUE(f->IsCancelled() && f->IsStoppedForPause());
     f->ClearCancel(); // the worker took it just before the pause
     EXPECT_TRUE(f->IsCancelled() && f->IsStoppedForPause());
-    EXPECT_FALSE(CanPauseItems(doc, {0, 5}));
-    EXPECT_TRUE(CanResumeItems(doc, {5}));
+    // The document told the tally of the pauses.
+    EXPECT_EQ(std::tuple(tally.Count(), tally.PausableCount(), tally.PausedCount()), std::tuple(2, 0, 2));
 
     EXPECT_TRUE(doc.IsQueued(a));
     EXPECT_EQ(a->GetColumnText(COL_STATE), "一時停止");

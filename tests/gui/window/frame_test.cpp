@@ -7,11 +7,14 @@
 #include "dialogs/helpwindow.h"
 #include "cli/progress.h"
 #include "engine/controller.h"
+#include "model/commands.h"
+#include "model/selectiontally.h"
 #include "settings/options.h"
 #include "support/dbusmock.h"
 #include "support/http_server.h"
 
 #include <QDBusMessage>
+#include <QItemSelectionModel>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
@@ -152,6 +155,67 @@ TEST_F(FrameTest, EnableRulesFollowSelectionWorkersAndTheDialUpLink)
     dialUp->available = false;
     Run(res::ID_AUTO_DISCONNECT);
     EXPECT_FALSE(Frame().AutoDisconnect()) << "disabled without a link";
+}
+
+// The rules follow the selection and the selected items' changes on their
+// own (no rule is run by hand here), from counts that match the selection.
+TEST_F(FrameTest, EnableStatesFollowTheSelectionAndItemNotices)
+{
+    ASSERT_TRUE(Start());
+    Fill("abcdefgh");
+    const auto counts = [&] {
+        int pausable = 0, paused = 0;
+        const std::vector<int> rows = View().SelectedRows();
+        for (const int r : rows) {
+            pausable += Pausable(*Doc().GetItem(r));
+            paused += Doc().GetItem(r)->IsPaused();
+        }
+        const CSelectionTally& t = View().Tally();
+        EXPECT_EQ(std::tuple(t.Count(), t.PausableCount(), t.PausedCount()),
+                  std::tuple(int(rows.size()), pausable, paused));
+        return std::tuple(Act(res::ID_EDIT_DELETE).isEnabled(), Act(res::ID_EDIT_PAUSE).isEnabled(),
+                          Act(res::ID_EDIT_RESUME).isEnabled());
+    };
+    QItemSelectionModel& sel = *View().selectionModel();
+    const auto toggle = [&](int row) {
+        sel.select(View().Model().index(row, 0), QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+    };
+    EXPECT_EQ(counts(), std::tuple(false, false, false));
+    Select("bcd");
+    EXPECT_EQ(counts(), std::tuple(true, true, false));
+    PauseItems(Doc(), {2, 3}); // told by the document, not by a command
+    EXPECT_EQ(counts(), std::tuple(true, true, true));
+    toggle(1);
+    EXPECT_EQ(counts(), std::tuple(true, false, true));
+    toggle(6);
+    // One cell of a row leaves the selection: the row stays selected.
+    sel.select(View().Model().index(6, 2), QItemSelectionModel::Deselect);
+    EXPECT_EQ(counts(), std::tuple(true, true, true));
+    Run(res::ID_EDIT_SELECT_ALL);
+    Run(res::ID_MOVE_DOWN); // a reorder
+    EXPECT_EQ(counts(), std::tuple(true, true, true));
+    Select("cdg");
+    Doc().RemoveItems({2}); // a selected row leaves
+    EXPECT_EQ(counts(), std::tuple(true, true, true));
+    Doc().RemoveAllItems();
+    EXPECT_EQ(counts(), std::tuple(false, false, false));
+}
+
+// NetworkManager coming onto the bus enables the auto-disconnect command by
+// its own notice: nothing polls the link.
+TEST_F(FrameTest, AutoDisconnectFollowsNetworkManagerComingAndGoing)
+{
+    CPrivateBus bus;
+    QString error;
+    ASSERT_TRUE(bus.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(Start({}, MakeDialUpLink(bus.Connection())));
+    ASSERT_TRUE(RunUntil([&] { return app->DialUp().IsKnown(); }));
+    QAction& toggle = Act(res::ID_AUTO_DISCONNECT);
+    EXPECT_FALSE(toggle.isEnabled());
+    ASSERT_TRUE(bus.StartMock(QStringLiteral("networkmanager"), QStringLiteral("org.freedesktop.NetworkManager"),
+                              &error))
+        << error.toStdString();
+    EXPECT_TRUE(RunUntil([&] { return toggle.isEnabled(); }));
 }
 
 TEST_F(FrameTest, TimerPanesShowCountsWorkersAndNoTrafficWhenIdle)

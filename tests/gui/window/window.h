@@ -41,10 +41,14 @@ protected:
     void TearDown() override { Stop(); }
 
     // Starts the application; false when InitInstance refused.
-    bool Start(const QStringList& args = {})
+    // With `link`, that dial-up link instead of the fake one.
+    bool Start(const QStringList& args = {}, std::unique_ptr<IDialUpLink> link = nullptr)
     {
-        auto link = std::make_unique<CFakeDialUp>();
-        dialUp = link.get();
+        if (!link) {
+            auto fake = std::make_unique<CFakeDialUp>();
+            dialUp = fake.get();
+            link = std::move(fake);
+        }
         app = std::make_unique<CZorvApp>(std::move(link));
         app->UI().error = [this](const QString& text) { errors << text; };
         app->UI().warning = [this](const QString& text) { warnings << text; };
@@ -82,12 +86,12 @@ protected:
     // Triggers a command as the menu would (its rules applied first).
     void Run(int id)
     {
-        Frame().UpdateCommandUI(true);
+        Frame().UpdateCommandUI();
         Act(id).trigger();
     }
     bool Enabled(int id)
     {
-        Frame().UpdateCommandUI(true);
+        Frame().UpdateCommandUI();
         return Act(id).isEnabled();
     }
     // Makes the frame the active window so that its accelerators work.
