@@ -49,6 +49,8 @@ constexpr size_t kDirectWrite = 64 * 1024;
 constexpr size_t kWriteBuffer = 1024 * 1024;
 // Progress notices of one item come at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// ... and at least this often while nothing arrives.
+constexpr auto kQuietProgressInterval = std::chrono::milliseconds(1000);
 // The transfer loop looks at the clock at least this often.
 constexpr int kPollMs = 1000;
 constexpr long kMaxRedirects = 20;
@@ -323,6 +325,12 @@ struct CFetchState {
     {
         if (phase != Phase::Body)
             return;
+        // A transfer that receives nothing still has its speed brought down.
+        if (Clock::now() - lastNotice >= kQuietProgressInterval) {
+            if (segments)
+                SyncSegmentTotal();
+            Progress(true);
+        }
         if (rangeWriter) {
             rangeWriter->FlushIfHeld();
             segments->UpdateJournal();
