@@ -76,10 +76,8 @@ CHttpServer::CHttpServer(Scheme scheme) : m_scheme(scheme)
         m_certDir = std::make_unique<QTemporaryDir>();
         std::string cert;
         std::string key;
-        if (m_certDir->isValid() && MakeCertificate(m_certDir->path(), &cert, &key)) {
+        if (m_certDir->isValid() && MakeCertificate(m_certDir->path(), &cert, &key))
             m_server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
-            m_certPath = cert;
-        }
     }
     if (!m_server)
         m_server = std::make_unique<httplib::Server>();

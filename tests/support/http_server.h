@@ -75,8 +75,6 @@ public:
     void Stop();
 
     int Port() const { return m_port; }
-    // The PEM file of the server's self-signed certificate (Scheme::Https).
-    std::string CertificatePath() const { return m_certPath; }
     // "http://127.0.0.1:PORT" + path (https:// for Scheme::Https).
     std::string Url(const std::string& path) const;
     // "127.0.0.1:PORT", as a proxy address.
@@ -93,7 +91,6 @@ public:
 private:
     Scheme m_scheme;
     std::unique_ptr<QTemporaryDir> m_certDir;
-    std::string m_certPath;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = -1;

@@ -7,6 +7,7 @@
 #include "support/childprocess.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
+#include "support/tls_server.h"
 #include "support/tempsettings.h"
 
 #include <QFile>
@@ -137,9 +138,10 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
 // each HTTPS item with a note that names it.
 TEST_F(FetchCommandTest, CaCertificatesAddTrustForHttps)
 {
-    CHttpServer tls(CHttpServer::Scheme::Https);
-    tls.Serve("/s.bin", "secret");
-    ASSERT_TRUE(tls.Start());
+    CTlsServer tls;
+    QString why;
+    ASSERT_TRUE(tls.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(tls.PutFile(QStringLiteral("s.bin"), "secret"));
     const std::string url = tls.Url("/s.bin");
     MakeList({url});
     EXPECT_EQ(Run({list}), EXIT_PARTIAL);
@@ -162,8 +164,10 @@ TEST_F(FetchCommandTest, CaCertificatesAddTrustForHttps)
         EXPECT_EQ(SavedStates(), std::vector<int>{STATE_NOT_FETCHED}) << "nothing fetched";
     }
 
-    EXPECT_EQ(Run({"--cacert", QString::fromStdString(tls.CertificatePath()), list}), EXIT_OK);
+    EXPECT_EQ(Run({"--cacert", QString::fromStdString(tls.CaFile()), list}), EXIT_OK);
     EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("s.bin"))), QByteArray("secret"));
+    ASSERT_FALSE(tls.Requests().empty());
+    EXPECT_EQ(tls.Requests().back().protocol, "HTTP/2.0");
 
     settings.Options().CaCertificates = notPem.toStdString();
     settings.Options().SaveSettings();
