@@ -73,10 +73,13 @@ verdict() { awk "BEGIN { exit !($1) }" && echo PASS || echo FAIL; }
 # WWW on 127.0.0.1 from a private nginx whose files live under WORK/nginx;
 # sets NGINX_PID and PORT. PROBE_PATH is a file under WWW fetched to know that
 # it serves. HTTP_EXTRA and SERVER_EXTRA are directives added to the http and
-# server blocks (a log format and an access log, a rate limit).
+# server blocks (a log format and an access log, a rate limit). With
+# NGINX_TLS_CERT, NGINX_TLS_KEY and NGINX_TLS_CA set (PEM files: the server's
+# certificate, its key, the authority that signed it), the same files are
+# also served over HTTPS with HTTP/2 on PORT + 1, and TLS_PORT is set.
 start_nginx() {
     local work=$1 www=$2 workers=$3 probe=$4 http_extra=${5:-} server_extra=${6:-}
-    local port conf=$1/nginx/nginx.conf user_line= nginx
+    local port conf=$1/nginx/nginx.conf user_line= nginx tls_listen="# no TLS" tls_probe=:
     nginx=$(command -v nginx || { [[ -x /usr/sbin/nginx ]] && echo /usr/sbin/nginx; }) || {
         echo "nginx not found (Debian package nginx)" >&2
         return 1
@@ -87,6 +90,12 @@ start_nginx() {
     [[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
     for ((attempt = 0; attempt < 20; attempt++)); do
         port=$((20000 + RANDOM % 40000))
+        if [[ -n ${NGINX_TLS_CERT:-} ]]; then
+            tls_listen="listen 127.0.0.1:$((port + 1)) ssl http2;
+        ssl_certificate $NGINX_TLS_CERT;
+        ssl_certificate_key $NGINX_TLS_KEY;"
+            tls_probe="curl -q -sf --cacert $NGINX_TLS_CA -r 0-0 -o /dev/null https://127.0.0.1:$((port + 1))/$probe"
+        fi
         cat >"$conf" <<NGINXCONF
 $user_line
 worker_processes $workers;
@@ -110,6 +119,7 @@ http {
     $http_extra
     server {
         listen 127.0.0.1:$port;
+        $tls_listen
         root $www;
         $server_extra
         # A server that sends each connection at most 32 MiB/s.
@@ -123,8 +133,9 @@ NGINXCONF
         NGINX_PID=$!
         for ((i = 0; i < 50; i++)); do
             kill -0 "$NGINX_PID" 2>/dev/null || break
-            if curl -q -sf -r 0-0 -o /dev/null "http://127.0.0.1:$port/$probe"; then
+            if curl -q -sf -r 0-0 -o /dev/null "http://127.0.0.1:$port/$probe" && $tls_probe; then
                 PORT=$port
+                [[ -n ${NGINX_TLS_CERT:-} ]] && TLS_PORT=$((port + 1))
                 return 0
             fi
             sleep 0.1

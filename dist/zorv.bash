@@ -14,14 +14,19 @@ _zorv()
             COMPREPLY=($(compgen -W 'rename replace skip' -- "$cur"))
             return
             ;;
-        --referer | --name | --level | --connections | --max-segments | --limit-rate)
+        --cacert)
+            _filedir '@(pem|crt|cer)'
+            return
+            ;;
+        --referer | --name | --level | --connections | --max-segments | --limit-rate | --max-per-server)
             return
             ;;
     esac
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--list --add --import --reset --remove --fetch
-            --referer --dest --name --level --yes --connections --max-segments --limit-rate --existing --native-messaging --help --version' -- "$cur"))
+            --referer --dest --name --level --yes --connections --max-segments --limit-rate --max-per-server
+            --existing --cacert --native-messaging --help --version' -- "$cur"))
         return
     fi
 
@@ -30,7 +35,8 @@ _zorv()
     local i command= list_seen=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate | --existing) ((i++)) ;;
+            --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate | --max-per-server \
+                | --existing | --cacert) ((i++)) ;;
             --*) [[ -z $command ]] && command=${words[i]} ;;
             *) list_seen=1 ;;
         esac

@@ -19,20 +19,28 @@
 #   CONNECTIONS parallel connections for the small files (default 8)
 #   NGINX_WORKERS nginx worker processes (default 1: the other core is left
 #               to the client)
+#   CASES       the cases to run, of "big small throttled tls" (default: all);
+#               the targets of cases not run are left out
 #
 # Cases: (a) one large file over one connection; (b) SMALL_COUNT files of
 # 64 KiB, with CONNECTIONS connections for the tools that can (zorv, aria2c
 # -j, curl --parallel) and sequentially for the others; (d) one file of
 # THROTTLED_MIB MiB that nginx sends at 32 MiB/s per connection (limit_rate),
 # with SEGMENTS connections for zorv and aria2c (-x -s, 4 MiB pieces) and one
-# for curl. The CPU column is the client's user + system time (the server's
-# is not counted).
+# for curl; (e) the SMALL_COUNT files of (b) over HTTPS with HTTP/2 from the
+# same nginx, its certificate signed by an authority the script makes with
+# openssl and hands to every tool (zorv --cacert, curl --cacert --parallel,
+# which multiplexes over HTTP/2, aria2c --ca-certificate -j, HTTP/1.1 only),
+# CONNECTIONS at once. The CPU column is the client's user + system time (the
+# server's is not counted).
 #
 # Targets: (a) zorv faster than curl and within 1.15 x the reference client's
 # wall time; (b) zorv faster than aria2c and curl --parallel; (c) zorv's CPU
 # seconds per GiB at most curl's (large file: curl; small files: curl
 # --parallel); (d) zorv at most aria2c's wall time and at least 6 x faster
-# than curl, its CPU seconds per GiB within 1.2 x its own in (a).
+# than curl, its CPU seconds per GiB within 1.2 x its own in (a); (e) zorv's
+# wall and CPU time at most curl --parallel's, its wall time at most 0.6 x
+# aria2c's.
 #
 # Exit status: 0 every target met, 1 a target missed or not measurable (a
 # tool missing, zorv --fetch not available, a download wrong), 2 set-up error.
@@ -58,11 +66,17 @@ TIMEOUT_S=300
 [[ $CONNECTIONS =~ ^[1-9][0-9]*$ ]] || die "CONNECTIONS must be a positive number"
 [[ $THROTTLED_MIB =~ ^[1-9][0-9]*$ ]] || die "THROTTLED_MIB must be a positive number"
 [[ $SEGMENTS =~ ^[1-9][0-9]*$ ]] || die "SEGMENTS must be a positive number"
+CASES=${CASES:-big small throttled tls}
+for c in $CASES; do
+    [[ $c =~ ^(big|small|throttled|tls)$ ]] || die "CASES takes big, small, throttled and tls, not $c"
+done
+runs_case() { [[ " $CASES " == *" $1 "* ]]; }
 NGINX=$(command -v nginx || { [[ -x /usr/sbin/nginx ]] && echo /usr/sbin/nginx; }) ||
     die "nginx not found (Debian package nginx)"
 command -v split >/dev/null && command -v diff >/dev/null && command -v cmp >/dev/null ||
     die "coreutils split, cmp and diff are needed"
 command -v curl >/dev/null || die "curl is needed to start the benchmark (Debian package curl)"
+command -v openssl >/dev/null || die "openssl is needed for the HTTPS case (Debian package openssl)"
 
 BIG_SIZE=$((BIG_MIB * 1048576))
 THROTTLED_SIZE=$((THROTTLED_MIB * 1048576))
@@ -131,6 +145,25 @@ head -c $((SMALL_COUNT * SMALL_SIZE)) /dev/urandom |
 # Served from the page cache: read once now.
 cat "$WWW/big.bin" "$WWW/throttled/big.bin" "$WWW"/small/* >/dev/null
 
+# ---------------------------------------------------------------- authority
+
+# A private certificate authority and the server's certificate it signs
+# (for 127.0.0.1), made afresh for every run.
+TLS=$WORK/tls
+mkdir -p "$TLS"
+CA=$TLS/ca.pem
+{
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+        -subj "/CN=zorv benchmark authority" -keyout "$TLS/ca.key" -out "$CA" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign &&
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+        -subj "/CN=127.0.0.1" -keyout "$TLS/server.key" -out "$TLS/server.csr" &&
+    printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >"$TLS/ext" &&
+    openssl x509 -req -in "$TLS/server.csr" -CA "$CA" -CAkey "$TLS/ca.key" -CAcreateserial -days 2 \
+        -extfile "$TLS/ext" -out "$TLS/server.pem"
+} >/dev/null 2>"$TLS/openssl.log" || die "openssl could not make the certificates: $(tail -n 1 "$TLS/openssl.log")"
+export NGINX_TLS_CERT=$TLS/server.pem NGINX_TLS_KEY=$TLS/server.key NGINX_TLS_CA=$CA
+
 # ---------------------------------------------------------------- nginx
 
 start_nginx "$WORK" "$WWW" "$NGINX_WORKERS" small/f0000.bin || die "cannot start nginx"
@@ -142,6 +175,11 @@ SMALL_GLOB="$BASE/small/f[0000-$(printf %04d $((SMALL_COUNT - 1)))].bin"
 SMALL_PATTERN="$BASE/small/f*0.$((SMALL_COUNT - 1)).4d*.bin"
 URLFILE=$WORK/urls.txt
 for ((i = 0; i < SMALL_COUNT; i++)); do printf '%s/small/f%04d.bin\n' "$BASE" "$i"; done >"$URLFILE"
+TLS_BASE=https://127.0.0.1:$TLS_PORT
+TLS_GLOB="$TLS_BASE/small/f[0000-$(printf %04d $((SMALL_COUNT - 1)))].bin"
+TLS_PATTERN="$TLS_BASE/small/f*0.$((SMALL_COUNT - 1)).4d*.bin"
+TLS_URLFILE=$WORK/tls-urls.txt
+for ((i = 0; i < SMALL_COUNT; i++)); do printf '%s/small/f%04d.bin\n' "$TLS_BASE" "$i"; done >"$TLS_URLFILE"
 
 # ---------------------------------------------------------------- tools
 
@@ -216,6 +254,11 @@ small_cmds=(
     "wget|wget -q -P $OUT -i $URLFILE"
     "refclient|$REFCLIENT -l $URLFILE $OUT"
 )
+tls_cmds=(
+    "zorv|$ZORV_BIN --fetch --connections $CONNECTIONS --cacert $CA $LIST"
+    "curl-parallel|curl -q -sS -f --cacert $CA --parallel --parallel-max $CONNECTIONS --output-dir $OUT -O $TLS_GLOB"
+    "aria2c|aria2c -q -j$CONNECTIONS --ca-certificate=$CA --file-allocation=none --allow-overwrite=true --auto-file-renaming=false --summary-interval=0 -d $OUT -i $TLS_URLFILE"
+)
 
 tool_of() { local t=${1%%|*}; [[ $t == curl-parallel ]] && t=curl; echo "$t"; }
 
@@ -229,6 +272,7 @@ prepare() {
         local url=$BIG_URL
         [[ $case == small ]] && url=$SMALL_PATTERN
         [[ $case == throttled ]] && url=$THROTTLED_URL
+        [[ $case == tls ]] && url=$TLS_PATTERN
         "$ZORV_BIN" --add --dest "$OUT" "$LIST" "$url" </dev/null >/dev/null 2>"$STDERR" || return 1
     fi
 }
@@ -285,23 +329,34 @@ echo "refclient: ${REFCLIENT:-none}"
 echo "runs:     $RUNS per command, interleaved; medians below"
 for t in "${!MISSING[@]}"; do echo "skipped:  ${MISSING[$t]}"; done
 echo
-echo "(a) one file of $BIG_MIB MiB, one connection"
-run_case big "${big_cmds[@]}"
-echo "(b) $SMALL_COUNT files of 64 KiB, $CONNECTIONS connections where the tool has them"
-run_case small "${small_cmds[@]}"
-echo "(d) one file of $THROTTLED_MIB MiB sent at 32 MiB/s per connection, $SEGMENTS connections where the tool has them"
-run_case throttled "${throttled_cmds[@]}"
+if runs_case big; then
+    echo "(a) one file of $BIG_MIB MiB, one connection"
+    run_case big "${big_cmds[@]}"
+fi
+if runs_case small; then
+    echo "(b) $SMALL_COUNT files of 64 KiB, $CONNECTIONS connections where the tool has them"
+    run_case small "${small_cmds[@]}"
+fi
+if runs_case throttled; then
+    echo "(d) one file of $THROTTLED_MIB MiB sent at 32 MiB/s per connection, $SEGMENTS connections where the tool has them"
+    run_case throttled "${throttled_cmds[@]}"
+fi
+if runs_case tls; then
+    echo "(e) $SMALL_COUNT files of 64 KiB over HTTPS (HTTP/2 where the tool has it), $CONNECTIONS connections or streams"
+    run_case tls "${tls_cmds[@]}"
+fi
 
 # ---------------------------------------------------------------- report
 
 declare -A MED_WALL MED_CPUGIB
 echo
 printf '%-9s %-14s %9s %8s %10s %9s\n' case tool "wall s" "CPU s" "CPU s/GiB" "MiB/s"
-for case in big small throttled; do
+for case in $CASES; do
     case $case in
         big) bytes=$BIG_SIZE; list=("${big_cmds[@]}") ;;
         small) bytes=$((SMALL_COUNT * SMALL_SIZE)); list=("${small_cmds[@]}") ;;
         throttled) bytes=$THROTTLED_SIZE; list=("${throttled_cmds[@]}") ;;
+        tls) bytes=$((SMALL_COUNT * SMALL_SIZE)); list=("${tls_cmds[@]}") ;;
     esac
     for entry in "${list[@]}"; do
         name=${entry%%|*}
@@ -333,6 +388,10 @@ target() {
     local label=$1 a=$2 b=$3 op=$5 limit=$6
     local -n values=$4
     local va=${values[$a]:-} vb=${values[$b]:-}
+    if ! runs_case "${a%%:*}" || ! runs_case "${b%%:*}"; then
+        printf '%-52s %8s  %-7s not run\n' "$label" "" "$op $limit"
+        return
+    fi
     if [[ -z $va || -z $vb ]]; then
         printf '%-52s %8s  %-7s n/a (not measured)\n' "$label" "" "$op $limit"
         all=FAIL
@@ -356,6 +415,9 @@ target "(d) zorv / aria2c, wall, throttled" throttled:zorv throttled:aria2c MED_
 # At least 6 x faster than curl: zorv's time at most a sixth of curl's.
 target "(d) zorv / curl, wall, throttled" throttled:zorv throttled:curl MED_WALL "<=" 0.1667
 target "(d) zorv throttled / zorv (a), CPU per GiB" throttled:zorv big:zorv MED_CPUGIB "<=" 1.2
+target "(e) zorv / curl --parallel, wall, HTTPS" tls:zorv tls:curl-parallel MED_WALL "<=" 1
+target "(e) zorv / curl --parallel, CPU, HTTPS" tls:zorv tls:curl-parallel MED_CPUGIB "<=" 1
+target "(e) zorv / aria2c, wall, HTTPS" tls:zorv tls:aria2c MED_WALL "<=" 0.6
 echo
 echo "fetch benchmark: $all"
 [[ $all == PASS ]]

@@ -6,16 +6,22 @@
 #include "engine/controller.h"
 #include "engine/pool.h"
 #include "engine/ratelimit.h"
+#include "engine/trust.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
+#include "model/progresstext.h"
 #include "model/text.h"
 #include "settings/options.h"
+#include "settings/optionsedit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <iterator>
+#include <optional>
 #include <map>
 #include <string>
 
@@ -152,21 +158,13 @@ private:
         const int width = TerminalWidth(m_out) - 1;
         const double now = m_clock.elapsed() / 1000.0;
         std::string s;
-        std::map<std::uint64_t, std::pair<std::uint64_t, double>> seen;
         for (const ItemPtr& item : m_pool.ActiveItems()) {
-            CProgressRow row;
-            row.name = EscapeText(item->m_strFileName.empty() ? MaskUrlPassword(item->m_strUrl) : item->m_strFileName);
-            ParseProgressNote(item->GetNote(), row.done, row.total);
-            if (auto it = m_lastSeen.find(item->Serial()); it != m_lastSeen.end() && now > it->second.second)
-                row.bytesPerSecond = double(row.done - std::min(row.done, it->second.first)) / (now - it->second.second);
-            seen[item->Serial()] = {row.done, now};
-            s += FormatProgressRow(row, width) + "\n";
+            s += FormatProgressRow(ProgressRowOf(*item), width) + "\n";
             ++m_liveLines;
         }
-        m_lastSeen.swap(seen);
         const double speed = now > 0 ? double(m_totalBytes) / now : 0;
         s += std::to_string(m_doc.GetItemCount(true)) + " waiting, " + std::to_string(m_pool.ActiveFetches())
-            + " running, " + FormatBytes(double(m_totalBytes)) + " at " + FormatBytes(speed) + "/s\n";
+            + " running, " + FormatSize(m_totalBytes) + " at " + FormatSize(static_cast<std::uint64_t>(speed)) + "/s\n";
         ++m_liveLines;
         Write(m_out, s);
         std::fflush(m_out);
@@ -185,7 +183,6 @@ private:
     quint64 m_totalBytes = 0;
     QElapsedTimer m_clock;
     std::map<std::uint64_t, bool> m_failed; // items whose last result is a failure
-    std::map<std::uint64_t, std::pair<std::uint64_t, double>> m_lastSeen;
 };
 
 // Items of older lists have no file name: derived from the URL as the
@@ -204,6 +201,10 @@ void FillMissingFileNames(CZorvDoc& doc)
 
 } // namespace
 
+// The fields whose bounds the number flags share (the options pages check
+// the same ones). The per-server cap allows at most as many as the pool.
+constexpr CUnsignedField kFieldMaxPerServer{"1 サーバーの最大接続数", 0, kFieldConnections.max};
+
 int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
 {
     COptions& options = Options();
@@ -211,26 +212,42 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
     int maxSegments = options.MaxSegments;
     int speedLimit = options.SpeedLimit;
     int existing = options.ExistingFile;
+    int maxPerServer = options.MaxConnectionsPerServer;
+    std::string caCertificates = options.CaCertificates;
+    // The number flags, the field each stands for and what its value means.
+    const struct {
+        const char* flag;
+        const CUnsignedField& field;
+        int& value;
+        const char* meaning;
+    } numbers[] = {
+        {"--connections", kFieldConnections, connections, ""},
+        {"--max-segments", kFieldMaxSegments, maxSegments, ""},
+        {"--limit-rate", kFieldSpeedLimit, speedLimit, " (KiB/s, 0: no limit)"},
+        {"--max-per-server", kFieldMaxPerServer, maxPerServer, " (0: no limit)"},
+    };
     QString listPath;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--connections")) {
-            bool ok = false;
-            if (i + 1 < args.size())
-                connections = args[++i].toInt(&ok);
-            if (!ok || connections < 1 || connections > 64)
-                return UsageError(err, QStringLiteral("--connections needs a number from 1 to 64"));
-        } else if (args[i] == QLatin1String("--max-segments")) {
-            bool ok = false;
-            if (i + 1 < args.size())
-                maxSegments = args[++i].toInt(&ok);
-            if (!ok || maxSegments < 1 || maxSegments > 64)
-                return UsageError(err, QStringLiteral("--max-segments needs a number from 1 to 64"));
-        } else if (args[i] == QLatin1String("--limit-rate")) {
-            bool ok = false;
-            if (i + 1 < args.size())
-                speedLimit = args[++i].toInt(&ok);
-            if (!ok || speedLimit < 0)
-                return UsageError(err, QStringLiteral("--limit-rate needs a number of KiB/s (0: no limit)"));
+        const auto number = std::find_if(std::begin(numbers), std::end(numbers),
+                                         [&](const auto& n) { return args[i] == QLatin1String(n.flag); });
+        if (number != std::end(numbers)) {
+            const std::optional<unsigned> value =
+                i + 1 < args.size() ? ParseField(args[++i].toStdString(), number->field) : std::nullopt;
+            if (!value)
+                return UsageError(err, QStringLiteral("%1 needs a number from %2 to %3%4")
+                                           .arg(QLatin1String(number->flag))
+                                           .arg(number->field.min)
+                                           .arg(number->field.max)
+                                           .arg(QLatin1String(number->meaning)));
+            number->value = static_cast<int>(*value);
+        } else if (args[i] == QLatin1String("--cacert")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                return UsageError(err, QStringLiteral("--cacert needs a PEM file of certificate authorities"));
+            // Checked now rather than at each HTTPS item: a wrong file is
+            // the caller's mistake, not the server's.
+            caCertificates = QFileInfo(args[++i]).absoluteFilePath().toStdString();
+            if (const std::string problem = CaCertificatesProblem(caCertificates); !problem.empty())
+                return UsageError(err, QStringLiteral("--cacert: %1").arg(QString::fromStdString(problem)));
         } else if (args[i] == QLatin1String("--existing")) {
             const QString value = i + 1 < args.size() ? args[++i] : QString();
             const QStringList actions{QStringLiteral("rename"), QStringLiteral("replace"), QStringLiteral("skip")};
@@ -254,6 +271,8 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         const auto lock = options.LockNetwork();
         options.MaxSegments = std::max(maxSegments, 1);
         options.ExistingFile = existing;
+        options.MaxConnectionsPerServer = maxPerServer;
+        options.CaCertificates = caCertificates;
     }
     ApplySpeedLimit(speedLimit);
 

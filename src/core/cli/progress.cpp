@@ -1,22 +1,24 @@
 #include "cli/progress.h"
 
+#include "model/item.h"
+#include "model/progresstext.h"
+#include "model/text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
 
 namespace zorv {
 
-std::string FormatBytes(double bytes)
+CProgressRow ProgressRowOf(const CItem& item)
 {
-    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    int u = 0;
-    while (bytes >= 1024 && u < 4) {
-        bytes /= 1024;
-        ++u;
-    }
-    char buf[32];
-    std::snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
-    return buf;
+    CProgressRow row;
+    row.name = EscapeText(item.m_strFileName.empty() ? MaskUrlPassword(item.m_strUrl) : item.m_strFileName);
+    const CItem::CProgress progress = item.Progress();
+    row.done = progress.received;
+    row.total = progress.total;
+    row.bytesPerSecond = progress.bytesPerSecond;
+    return row;
 }
 
 bool ParseProgressNote(const std::string& note, std::uint64_t& done, std::uint64_t& total)
@@ -53,10 +55,8 @@ std::string FormatProgressRow(const CProgressRow& row, int width)
         std::snprintf(buf, sizeof buf, "%3d%%", int(f * 100));
         percent = buf;
     }
-    std::string line = "[" + bar + "] " + percent + "  " + FormatBytes(double(row.done));
-    if (row.total > 0)
-        line += " / " + FormatBytes(double(row.total));
-    line += "  " + FormatBytes(row.bytesPerSecond) + "/s  " + row.name;
+    std::string line = "[" + bar + "] " + percent + "  " + FormatSizeOfTotal(row.done, row.total) + "  "
+                       + FormatSize(row.bytesPerSecond) + "/s  " + row.name;
     if (width > 0 && static_cast<int>(line.size()) > width) {
         size_t cut = static_cast<size_t>(width);
         while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)

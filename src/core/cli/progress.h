@@ -3,20 +3,23 @@
 // bytes, speed) and a total line, redrawn in place.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace zorv {
+
+class CItem;
 
 struct CProgressRow {
     std::string name;
     std::uint64_t done = 0;
     std::uint64_t total = 0; // 0: unknown
-    double bytesPerSecond = 0;
+    std::uint64_t bytesPerSecond = 0;
 };
 
-// "1.5 MiB" style text.
-std::string FormatBytes(double bytes);
-// Reads "done/total" or "done" progress notes; false for other notes.
+// The row of a running item: its name (file name, else the URL with the
+// password hidden; control characters escaped) and its typed progress.
+CProgressRow ProgressRowOf(const CItem& item);
+// Reads the note a finished transfer leaves ("done/total" or "done", maybe
+// followed by one remark in parentheses); false for other notes.
 bool ParseProgressNote(const std::string& note, std::uint64_t& done, std::uint64_t& total);
 // One line of the live display, at most `width` columns.
 std::string FormatProgressRow(const CProgressRow& row, int width);

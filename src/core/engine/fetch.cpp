@@ -4,6 +4,7 @@
 #include "engine/partfile.h"
 #include "engine/ratelimit.h"
 #include "engine/segments.h"
+#include "engine/trust.h"
 #include "engine/urlcache.h"
 #include "model/filename.h"
 #include "model/paths.h"
@@ -48,6 +49,8 @@ constexpr size_t kDirectWrite = 64 * 1024;
 constexpr size_t kWriteBuffer = 1024 * 1024;
 // Progress notices of one item come at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// ... and at least this often while nothing arrives.
+constexpr auto kQuietProgressInterval = std::chrono::milliseconds(1000);
 // The transfer loop looks at the clock at least this often.
 constexpr int kPollMs = 1000;
 constexpr long kMaxRedirects = 20;
@@ -289,6 +292,7 @@ struct CFetchState {
     std::uint64_t notified = 0;
     Clock::time_point lastNotice{};
     Clock::time_point lastReceive{};
+    CRateSmoother rates; // this transfer's speed (one key)
     bool received = false; // anything at all came from the server
 
     // Segmented transfer: the board to offer ranges on, and the transfer
@@ -321,6 +325,12 @@ struct CFetchState {
     {
         if (phase != Phase::Body)
             return;
+        // A transfer that receives nothing still has its speed brought down.
+        if (Clock::now() - lastNotice >= kQuietProgressInterval) {
+            if (segments)
+                SyncSegmentTotal();
+            Progress(true);
+        }
         if (rangeWriter) {
             rangeWriter->FlushIfHeld();
             segments->UpdateJournal();
@@ -343,6 +353,14 @@ struct CFetchState {
     bool WriteOut(const char* data, size_t n);
     bool Flush();
     void Progress(bool force);
+    // The item's typed progress (what the window and the terminal show),
+    // its speed smoothed over the last few seconds.
+    void PublishProgress()
+    {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(lastNotice.time_since_epoch());
+        rates.Sample(0, total, static_cast<std::uint64_t>(ms.count()));
+        item->SetProgress({total, length, keptBytes, static_cast<std::uint64_t>(rates.Rate(0))});
+    }
     // "total/length", with the resume remark.
     std::string Note() const
     {
@@ -480,8 +498,9 @@ bool CFetchState::BeginBody()
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     }
     item->SetNote(Note());
-    doc.NotifyItemState(item, STATE_FETCHING, 0);
     lastNotice = Clock::now();
+    PublishProgress();
+    doc.NotifyItemState(item, STATE_FETCHING, 0);
     return true;
 }
 
@@ -539,6 +558,7 @@ void CFetchState::Progress(bool force)
         return;
     lastNotice = now;
     item->SetNote(Note());
+    PublishProgress();
     // Traffic only grows: a total that went back (a transfer that starts
     // over) counts again only past what was already counted.
     const std::uint64_t bytes = total > notified ? total - notified : 0;
@@ -782,6 +802,7 @@ void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::stri
     const std::string oneLine = referer.substr(0, referer.find_first_of("\r\n"));
     if (!oneLine.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, oneLine.c_str());
+    ApplyTrust(easy, net.CaCertificates);
     const CProxyChoice proxy = ChooseProxy(net, url);
     if (!proxy.system) {
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
@@ -1024,6 +1045,13 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     item->SetHandle(nullptr);
     // Nothing is written to a path built from a missing destination or name.
     if (std::string problem = item->LocalPathProblem(); !problem.empty()) {
+        item->SetNote(std::move(problem));
+        return STATE_FAILED;
+    }
+    // Extra authorities that cannot be read fail an HTTPS item with their
+    // own note (a redirect to HTTPS fails at its TLS connection instead).
+    if (std::string problem = StartsWithNoCase(params.url, "https:") ? CaCertificatesProblem(net.CaCertificates) : "";
+        !problem.empty()) {
         item->SetNote(std::move(problem));
         return STATE_FAILED;
     }

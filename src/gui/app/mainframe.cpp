@@ -486,7 +486,6 @@ void CMainFrame::OnTimer()
     const int pending = doc.GetItemCount(true);
     m_panes[2]->setText(res::FormatCount(res::IDS_THREAD_STATUS, pool.LiveWorkers(), active));
     m_panes[1]->setText(res::FormatCount(res::IDS_ITEM_STATUS, doc.GetItemCount(false), pending));
-    m_pView->Model().SampleProgress(pool.ActiveItems(), tick);
     CheckDone(pending, active);
     if (m_pTray)
         m_pTray->setToolTip(res::LoadString(res::AFX_IDS_APP_TITLE) + QLatin1Char('\n') + m_panes[3]->text()

@@ -1,6 +1,7 @@
 #include "view/listmodel.h"
 
 #include "cli/progress.h"
+#include "model/progresstext.h"
 #include "model/text.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -59,20 +60,26 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
     }
     case ProgressRole:
     case ProgressTextRole: {
-        // A fetching item's progress; a fetched one's size.
         const int state = item->GetState();
-        if (index.column() != COL_NOTE || (state != STATE_FETCHING && state != STATE_FETCHED))
+        if (index.column() != COL_NOTE)
             return {};
-        std::uint64_t done = 0, total = 0;
-        if (!ParseProgressNote(item->GetNote(), done, total))
+        if (state == STATE_FETCHED) {
+            // A fetched item's size, from the note its transfer left (also
+            // for items fetched in an earlier run and read from the list).
+            std::uint64_t done = 0, total = 0;
+            if (role != ProgressTextRole || !ParseProgressNote(item->GetNote(), done, total))
+                return {};
+            return QString::fromStdString(FormatSize(done));
+        }
+        if (state != STATE_FETCHING)
             return {};
-        if (state == STATE_FETCHED)
-            return role == ProgressTextRole ? QString::fromStdString(FormatSize(done)) : QVariant();
+        const CItem::CProgress progress = item->Progress();
         if (role == ProgressTextRole)
-            return QString::fromStdString(FormatProgressText(done, total, m_rates.Rate(item->Serial())));
-        if (total == 0)
+            return QString::fromStdString(
+                FormatProgressText(progress.received, progress.total, static_cast<double>(progress.bytesPerSecond)));
+        if (progress.total == 0)
             return {};
-        return std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+        return std::min(1.0, static_cast<double>(progress.received) / static_cast<double>(progress.total));
     }
     default:
         return {};
@@ -88,16 +95,6 @@ QVariant CListModel::headerData(int section, Qt::Orientation orientation, int ro
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
-}
-
-void CListModel::SampleProgress(const std::vector<ItemPtr>& running, std::uint64_t nowMs)
-{
-    for (const ItemPtr& item : running) {
-        std::uint64_t done = 0, total = 0;
-        if (ParseProgressNote(item->GetNote(), done, total))
-            m_rates.Sample(item->Serial(), done, nowMs);
-    }
-    m_rates.Prune(nowMs);
 }
 
 void CListModel::OnBeginInsert(int first, int last)
@@ -118,6 +115,7 @@ void CListModel::OnBeginRemove(int first, int last)
 
 void CListModel::OnEndRemove()
 {
+    m_shown.clear();
     endRemoveRows();
     emit RowsChanged();
 }
@@ -149,13 +147,50 @@ void CListModel::OnBeginReset()
 
 void CListModel::OnEndReset()
 {
+    m_shown.clear();
     endResetModel();
     emit RowsChanged();
 }
 
+CListModel::CShownRow CListModel::ShownRow(const CItem& item)
+{
+    CShownRow shown;
+    shown.mark = StateMarkOf(item);
+    for (int c = 0; c < kColumnCount; ++c)
+        shown.texts[static_cast<size_t>(c)] = std::hash<std::string>{}(item.GetColumnText(c));
+    if (item.GetState() == STATE_FETCHING) {
+        const CItem::CProgress p = item.Progress();
+        shown.progress = {p.received, p.total, p.bytesPerSecond};
+    }
+    return shown;
+}
+
 void CListModel::OnItemChanged(int row)
 {
-    emit dataChanged(index(row, 0), index(row, kColumnCount - 1), {Qt::DisplayRole});
+    const CItem* item = m_doc.GetItem(row);
+    if (!item)
+        return;
+    CShownRow now = ShownRow(*item);
+    const auto [it, first] = m_shown.try_emplace(item->Serial(), now);
+    const CShownRow before = it->second;
+    it->second = now;
+    // A row seen for the first time, or one that turns to or from the colour
+    // of a failure, changes as a whole.
+    const auto coloured = [](EStateMark m) { return m == EStateMark::Failed || m == EStateMark::Invalid; };
+    if (first || (before.mark != now.mark && (coloured(before.mark) || coloured(now.mark)))) {
+        emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+        return;
+    }
+    for (int c = 0; c < kColumnCount; ++c) {
+        const auto i = static_cast<size_t>(c);
+        bool changed = before.texts[i] != now.texts[i];
+        if (c == COL_STATE)
+            changed = changed || before.mark != now.mark;
+        if (c == COL_NOTE)
+            changed = changed || before.progress != now.progress;
+        if (changed)
+            emit dataChanged(index(row, c), index(row, c));
+    }
 }
 
 void CListModel::OnTitleChanged()

@@ -1,12 +1,15 @@
 #pragma once
 // CListModel: the document's list as a Qt table model. Rows are list
 // positions, columns the six item columns; texts come from the items when
-// the view paints (nothing is copied into the model), so a worker's progress
-// costs one row's dataChanged.
+// the view paints (nothing is copied into the model); a worker's progress
+// signals only the cells it changed (usually the note cell alone).
 #include "model/doc.h"
-#include "model/progresstext.h"
+#include "view/statemark.h"
 
 #include <QAbstractTableModel>
+
+#include <array>
+#include <unordered_map>
 
 namespace zorv {
 
@@ -31,10 +34,6 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Notes the byte counts of the running items at `nowMs` (once a
-    // second): their speed comes from these samples.
-    void SampleProgress(const std::vector<ItemPtr>& running, std::uint64_t nowMs);
-
 signals:
     void TitleChanged();
     // Rows were added, removed, re-ordered or reset.
@@ -53,8 +52,18 @@ private:
     void OnItemChanged(int row) override;
     void OnTitleChanged() override;
 
+    // What a row showed when it was last signalled: its mark, each column's
+    // text (hashed) and, while fetching, its progress. A change signals only
+    // the cells whose part of this differs.
+    struct CShownRow {
+        EStateMark mark = EStateMark::None;
+        std::array<std::size_t, kColumnCount> texts{};
+        std::array<std::uint64_t, 3> progress{}; // received, total, speed
+    };
+    static CShownRow ShownRow(const CItem& item);
+
     CZorvDoc& m_doc;
-    CRateSmoother m_rates;
+    std::unordered_map<std::uint64_t, CShownRow> m_shown; // by item serial
 };
 
 } // namespace zorv

@@ -7,6 +7,7 @@
 #include "support/childprocess.h"
 #include "support/ftp_server.h"
 #include "support/http_server.h"
+#include "support/tls_server.h"
 #include "support/tempsettings.h"
 
 #include <QFile>
@@ -100,7 +101,7 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     MakeList({http.Url("/a.bin"), http.Url("/flaky"), ftp.Url("/pub/f.txt")});
     ASSERT_TRUE(WriteFileBytes(settings.Path(QStringLiteral("a.bin")), "the user's"));
     EXPECT_EQ(Run({"--connections", "3", "--max-segments", "2", "--limit-rate", "100000", "--existing", "replace",
-                   list}),
+                   "--max-per-server", "2", list}),
               EXIT_OK);
     EXPECT_EQ(CRateLimiter::Global().Rate(), 100000u * 1024);
     ApplySpeedLimit(0);
@@ -129,6 +130,51 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     EXPECT_EQ(text.find("secret"), std::string::npos);
     EXPECT_EQ(SavedStates(), std::vector<int>(3, STATE_FAILED));
     EXPECT_FALSE(QFile::exists(settings.Path(QStringLiteral("gone.bin"))));
+}
+
+// A server whose certificate only a file of extra authorities vouches for:
+// refused without it, fetched with --cacert. An unusable --cacert is a usage
+// error before anything is fetched; an unusable file in the settings fails
+// each HTTPS item with a note that names it.
+TEST_F(FetchCommandTest, CaCertificatesAddTrustForHttps)
+{
+    CTlsServer tls;
+    QString why;
+    ASSERT_TRUE(tls.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(tls.PutFile(QStringLiteral("s.bin"), "secret"));
+    const std::string url = tls.Url("/s.bin");
+    MakeList({url});
+    EXPECT_EQ(Run({list}), EXIT_PARTIAL);
+    EXPECT_THAT(Text(out), HasSubstr("failed\t" + url + "\tサーバー証明書を検証できません (libcurl error 60)\n"));
+
+    const QString notPem = settings.Path(QStringLiteral("not.pem"));
+    const QString damaged = settings.Path(QStringLiteral("damaged.pem"));
+    ASSERT_TRUE(WriteFileBytes(notPem, "just text\n"));
+    ASSERT_TRUE(WriteFileBytes(damaged, "-----BEGIN CERTIFICATE-----\nMII*\n-----END CERTIFICATE-----\n"));
+    const std::pair<QString, const char*> unusable[] = {
+        {settings.Path(QStringLiteral("none.pem")), "がありません"},
+        {settings.Dir(), "はファイルではありません"},
+        {notPem, "に PEM 形式の証明書がありません"},
+        {damaged, "の 1 番目の証明書が壊れています"},
+    };
+    for (const auto& [file, problem] : unusable) {
+        MakeList({url});
+        EXPECT_EQ(Run({"--cacert", file, list}), EXIT_USAGE) << file.toStdString();
+        EXPECT_THAT(Text(err), HasSubstr("--cacert: 証明書ファイル " + file.toStdString() + " " + problem));
+        EXPECT_EQ(SavedStates(), std::vector<int>{STATE_NOT_FETCHED}) << "nothing fetched";
+    }
+
+    EXPECT_EQ(Run({"--cacert", QString::fromStdString(tls.CaFile()), list}), EXIT_OK);
+    EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("s.bin"))), QByteArray("secret"));
+    ASSERT_FALSE(tls.Requests().empty());
+    EXPECT_EQ(tls.Requests().back().protocol, "HTTP/2.0");
+
+    settings.Options().CaCertificates = notPem.toStdString();
+    settings.Options().SaveSettings();
+    MakeList({url});
+    EXPECT_EQ(Run({list}), EXIT_PARTIAL);
+    EXPECT_THAT(Text(out), HasSubstr("failed\t" + url + "\t証明書ファイル " + notPem.toStdString()
+                                     + " に PEM 形式の証明書がありません\n"));
 }
 
 // The real executable as a child: signals and a closed standard output are

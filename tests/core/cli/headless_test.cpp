@@ -104,6 +104,8 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
                                     QStringList{"--fetch", "--connections", "0", list},
                                     QStringList{"--fetch", "--max-segments", "0", list},
                                     QStringList{"--fetch", "--limit-rate", "-1", list},
+                                    QStringList{"--fetch", "--max-per-server", "65", list},
+                                    QStringList{"--fetch", "--cacert", list},
                                     QStringList{"--fetch", "--existing", "keep", list}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();

@@ -1,4 +1,7 @@
-// The progress text of a fetching item and the per-item speed behind it.
+// The progress text of a fetching item, the per-item speed behind it and
+// the terminal's progress line.
+#include "cli/progress.h"
+#include "model/item.h"
 #include "model/progresstext.h"
 
 #include <gtest/gtest.h>
@@ -61,4 +64,23 @@ TEST(ProgressText, SpeedIsSmoothedOverTheWindowPerItem)
     EXPECT_DOUBLE_EQ(rates.Rate(1), 2000) << "a lower count starts afresh";
     rates.Prune(11000 + 10001);
     EXPECT_EQ(rates.Size(), 1u);
+}
+
+// The terminal's line reads the item's typed progress, never its note, and
+// writes sizes as the window does.
+TEST(ProgressText, TerminalLineReadsTheTypedProgress)
+{
+    CItem item("http://h/dir/a.bin", "", "/tmp", "", 0);
+    item.SetNote("1/2");
+    const struct {
+        CItem::CProgress progress;
+        const char* line;
+    } cases[] = {
+        {{MB - 1, 0, 0, 1536}, "[....................]    ?  1.0 MB  1.5 KB/s  a.bin"},
+        {{512 * KB, MB, 100, MB}, "[##########..........]  50%  512.0 KB / 1.0 MB  1.0 MB/s  a.bin"},
+    };
+    for (const auto& c : cases) {
+        item.SetProgress(c.progress);
+        EXPECT_EQ(FormatProgressRow(ProgressRowOf(item), 0), c.line);
+    }
 }

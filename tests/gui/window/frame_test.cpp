@@ -5,7 +5,6 @@
 #include "app/hangupdlg.h"
 #include "dialogs/help.h"
 #include "dialogs/helpwindow.h"
-#include "cli/progress.h"
 #include "engine/controller.h"
 #include "model/commands.h"
 #include "model/selectiontally.h"
@@ -476,9 +475,7 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     const auto state = [&] { return View().Model().index(0, COL_STATE).data().toString(); };
     // The slow item is being fetched and has more than `bytes`.
     const auto receiving = [&](qint64 bytes) {
-        std::uint64_t done = 0, total = 0;
-        return slow->GetState() == STATE_FETCHING && ParseProgressNote(slow->GetNote(), done, total)
-               && done > std::uint64_t(bytes);
+        return slow->GetState() == STATE_FETCHING && slow->Progress().received > std::uint64_t(bytes);
     };
     const auto partSize = [&] { return QFileInfo(QString::fromStdString(slow->LocalPath()) + ".part").size(); };
     const auto ranges = [&] {

@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <functional>
 
 namespace zorv::test {
 namespace {
@@ -384,32 +385,30 @@ TEST_F(ViewTest, StateMarksAndFailedRowsReadOnLightAndDarkPalettes)
     QGuiApplication::setPalette(saved);
 }
 
-// The note stays as stored; what the cell shows is the readable progress
-// with the item's own speed (from the samples the window takes), and a
-// fetched item's size.
+// The note stays as stored; what the cell shows is the item's typed
+// progress (never the note's numbers) with its own speed, and a fetched
+// item's size from the note its transfer left.
 TEST_F(ViewTest, NoteColumnCarriesTheProgressOfAFetchingItem)
 {
     CItem* c = Doc().GetItem(2);
     Doc().RemovePending(c);
     c->SetState(STATE_FETCHING);
-    c->SetNote("2500/10000");
+    c->SetNote("1/2");
+    c->SetProgress({2500, 10000, 0, 0});
     const QModelIndex note = View().Model().index(2, COL_NOTE);
     EXPECT_DOUBLE_EQ(note.data(CListModel::ProgressRole).toDouble(), 0.25);
-    EXPECT_EQ(note.data().toString(), QStringLiteral("2500/10000"));
+    EXPECT_EQ(note.data().toString(), QStringLiteral("1/2"));
     EXPECT_FALSE(View().Model().index(2, COL_URL).data(CListModel::ProgressRole).isValid());
-    c->SetNote("2500"); // size unknown: no bar
-    EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
     const auto text = [&] { return note.data(CListModel::ProgressTextRole).toString().toStdString(); };
+    c->SetProgress({2500, 0, 0, 0}); // size unknown: no bar
+    EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
     EXPECT_EQ(text(), "2.4 KB  0 B/s");
-    View().Model().SampleProgress({Doc().GetItemPtr(2)}, 1000);
-    c->SetNote("5000/10000");
-    View().Model().SampleProgress({Doc().GetItemPtr(2)}, 2000);
+    c->SetProgress({5000, 10000, 1000, 2500});
     EXPECT_EQ(text(), "50%  4.9 KB / 9.8 KB  2.4 KB/s  残り 0:02");
     c->SetNote("10000/10000");
     c->SetState(STATE_FETCHED);
     EXPECT_EQ(text(), "9.8 KB");
     EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
-    c->SetNote("2500/10000");
     c->SetState(STATE_FAILED);
     EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
     EXPECT_FALSE(note.data(CListModel::ProgressTextRole).isValid());
@@ -417,6 +416,43 @@ TEST_F(ViewTest, NoteColumnCarriesTheProgressOfAFetchingItem)
     c->SetState(STATE_FETCHING);
     QPixmap image(View().size());
     View().render(&image);
+}
+
+// An item's update signals only the cells whose display changed; a row that
+// turns to or from a failure's colour changes whole (-1 below).
+TEST_F(ViewTest, AnItemUpdateSignalsOnlyTheCellsThatChanged)
+{
+    CItem* c = Doc().GetItem(2);
+    Doc().RemovePending(c);
+    std::vector<int> cells;
+    QObject::connect(&View().Model(), &QAbstractItemModel::dataChanged, &View(),
+                     [&](const QModelIndex& from, const QModelIndex& to) {
+                         EXPECT_EQ(from.row(), 2);
+                         EXPECT_EQ(to.row(), 2);
+                         cells.push_back(from.column() == to.column() ? from.column() : -1);
+                     });
+    c->SetState(STATE_FETCHING);
+    Doc().UpdateItem(c); // the first notice of a row: all of it
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        std::vector<int> cells;
+    } cases[] = {
+        {"nothing", [] {}, {}},
+        {"progress", [&] { c->SetProgress({100, 1000, 0, 10}); }, {COL_NOTE}},
+        {"speed alone", [&] { c->SetProgress({100, 1000, 0, 20}); }, {COL_NOTE}},
+        {"note", [&] { c->SetNote("100/1000"); }, {COL_NOTE}},
+        {"server's name", [&] { c->m_strFileName = "other.bin"; }, {COL_FILENAME}},
+        {"fetched", [&] { c->SetState(STATE_FETCHED); }, {COL_STATE, COL_NOTE}},
+        {"failed", [&] { c->SetState(STATE_FAILED); }, {-1}},
+        {"queued again", [&] { c->SetState(STATE_NOT_FETCHED); }, {-1}},
+    };
+    for (const auto& k : cases) {
+        cells.clear();
+        k.change();
+        Doc().UpdateItem(c);
+        EXPECT_EQ(cells, k.cells) << k.what;
+    }
 }
 
 } // namespace
