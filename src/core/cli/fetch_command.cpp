@@ -10,6 +10,7 @@
 #include "model/listrequest.h"
 #include "model/text.h"
 #include "settings/options.h"
+#include "settings/settingstable.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -217,14 +218,20 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
             bool ok = false;
             if (i + 1 < args.size())
                 connections = args[++i].toInt(&ok);
-            if (!ok || connections < 1 || connections > 64)
-                return UsageError(err, QStringLiteral("--connections needs a number from 1 to 64"));
+            constexpr CSettingBounds bounds = SettingBounds("Connections");
+            if (!ok || connections < bounds.min || connections > bounds.max)
+                return UsageError(err, QStringLiteral("--connections needs a number from %1 to %2")
+                                           .arg(bounds.min)
+                                           .arg(bounds.max));
         } else if (args[i] == QLatin1String("--max-segments")) {
             bool ok = false;
             if (i + 1 < args.size())
                 maxSegments = args[++i].toInt(&ok);
-            if (!ok || maxSegments < 1 || maxSegments > 64)
-                return UsageError(err, QStringLiteral("--max-segments needs a number from 1 to 64"));
+            constexpr CSettingBounds bounds = SettingBounds("MaxSegments");
+            if (!ok || maxSegments < bounds.min || maxSegments > bounds.max)
+                return UsageError(err, QStringLiteral("--max-segments needs a number from %1 to %2")
+                                           .arg(bounds.min)
+                                           .arg(bounds.max));
         } else if (args[i] == QLatin1String("--limit-rate")) {
             bool ok = false;
             if (i + 1 < args.size())
