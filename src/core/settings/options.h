@@ -22,7 +22,8 @@ enum : int {
     PROXY_NAMED = 3,  // the proxies named in the record, with ProxyBypass
 };
 
-// The settings a fetch needs, copied at one moment.
+// The settings a fetch needs, copied at one moment (NetSnapshot fills every
+// field; the defaults are the settings table's).
 struct CNetSettings {
     std::string HttpAgent;
     int ProxySetting = PROXY_SYSTEM;
@@ -32,9 +33,9 @@ struct CNetSettings {
     std::string ProxyFtpPort;
     std::string ProxyBypass;
     bool EnableCache = false;
-    bool ResumePartial = true;
-    bool UseServerFileName = true;
-    int MaxSegments = 8;
+    bool ResumePartial = false;
+    bool UseServerFileName = false;
+    int MaxSegments = 0;
     int ExistingFile = 0;
     int MaxConnectionsPerServer = 0;
     std::string CaCertificates;

@@ -124,10 +124,6 @@ TEST_F(SettingsTest, StoredNumbersOutsideTheBoundsLoadAsTheyAreAndPagesRefuseThe
         OpenIni(settings.IniFile())->setValue(QLatin1String(s.name), QStringLiteral("12x"));
         EXPECT_EQ(settings.Reload().*s.intField, s.intDefault);
     }
-    EXPECT_EQ((SettingBounds("Connections").min), 1);
-    EXPECT_EQ((SettingBounds("Connections").max), 64);
-    EXPECT_THROW(SettingBounds("HttpAgent"), std::invalid_argument);
-    EXPECT_THROW(FindSetting("NoSuchSetting"), std::invalid_argument);
 }
 
 // An empty agent is stored as "*noname*" and comes back empty; an absent
