@@ -145,6 +145,8 @@ int main(int argc, char** argv)
         static COptions sample{COptions::NoLoad{}};
         sample.Connections = 4;
         sample.MaxRetry = 3;
+        sample.MaxConnectionsPerServer = 2;
+        sample.CaCertificates = "/home/user/certs/home-ca.pem";
         sample.ProxySetting = PROXY_NAMED;
         sample.ProxyHttpServer = sample.ProxyFtpServer = "proxy.example.com";
         sample.ProxyHttpPort = sample.ProxyFtpPort = "8080";

@@ -201,10 +201,6 @@ void FillMissingFileNames(CZorvDoc& doc)
 
 } // namespace
 
-// The fields whose bounds the number flags share (the options pages check
-// the same ones). The per-server cap allows at most as many as the pool.
-constexpr CUnsignedField kFieldMaxPerServer{"1 サーバーの最大接続数", 0, kFieldConnections.max};
-
 int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
 {
     COptions& options = Options();
@@ -217,14 +213,14 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
     // The number flags, the field each stands for and what its value means.
     const struct {
         const char* flag;
-        const CUnsignedField& field;
+        const CUnsignedField field;
         int& value;
         const char* meaning;
     } numbers[] = {
-        {"--connections", kFieldConnections, connections, ""},
-        {"--max-segments", kFieldMaxSegments, maxSegments, ""},
-        {"--limit-rate", kFieldSpeedLimit, speedLimit, " (KiB/s, 0: no limit)"},
-        {"--max-per-server", kFieldMaxPerServer, maxPerServer, " (0: no limit)"},
+        {"--connections", PageField("Connections"), connections, ""},
+        {"--max-segments", PageField("MaxSegments"), maxSegments, ""},
+        {"--limit-rate", PageField("SpeedLimit"), speedLimit, " (KiB/s, 0: no limit)"},
+        {"--max-per-server", PageField("MaxConnectionsPerServer"), maxPerServer, " (0: no limit)"},
     };
     QString listPath;
     for (int i = 0; i < args.size(); ++i) {

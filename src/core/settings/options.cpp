@@ -1,5 +1,6 @@
 #include "settings/options.h"
 
+#include "settings/settingstable.h"
 #include "settings/store.h"
 
 #include <QSettings>
@@ -10,28 +11,33 @@ namespace {
 
 COptions* g_options = nullptr;
 
-std::string ReadString(QSettings& s, const char* key, const std::string& def)
+void LoadValue(QSettings& s, const CSetting& setting, COptions& o)
 {
-    const QVariant v = s.value(QLatin1String(key));
-    return v.isValid() ? v.toString().toStdString() : def;
+    const QVariant v = s.value(QLatin1String(setting.name));
+    if (setting.intField) {
+        // A value that is no integer counts as absent; one outside the
+        // bounds is kept (see CSetting::min).
+        bool ok = false;
+        const int n = v.toInt(&ok);
+        o.*setting.intField = v.isValid() && ok ? n : setting.intDefault;
+        return;
+    }
+    std::string value = v.isValid() ? v.toString().toStdString() : std::string(setting.strDefault);
+    if (setting.emptyStoredAs && value == setting.emptyStoredAs)
+        value.clear();
+    o.*setting.strField = std::move(value);
 }
 
-int ReadInt(QSettings& s, const char* key, int def)
+void SaveValue(QSettings& s, const CSetting& setting, const COptions& o)
 {
-    const QVariant v = s.value(QLatin1String(key));
-    bool ok = false;
-    const int n = v.toInt(&ok);
-    return v.isValid() && ok ? n : def;
-}
-
-void WriteString(QSettings& s, const char* key, const std::string& value)
-{
-    s.setValue(QLatin1String(key), QString::fromStdString(value));
-}
-
-void WriteInt(QSettings& s, const char* key, int value)
-{
-    s.setValue(QLatin1String(key), value);
+    const QString key = QLatin1String(setting.name);
+    if (setting.intField) {
+        s.setValue(key, o.*setting.intField);
+        return;
+    }
+    const std::string& value = o.*setting.strField;
+    s.setValue(key, QString::fromStdString(value.empty() && setting.emptyStoredAs ? std::string(setting.emptyStoredAs)
+                                                                                  : value));
 }
 
 } // namespace
@@ -39,6 +45,11 @@ void WriteInt(QSettings& s, const char* key, int value)
 COptions::COptions()
 {
     LoadSettings();
+}
+
+COptions::COptions(NoLoad)
+{
+    ResetToDefaults();
 }
 
 COptions::~COptions()
@@ -49,46 +60,25 @@ COptions::~COptions()
         g_options = nullptr;
 }
 
+void COptions::ResetToDefaults()
+{
+    std::scoped_lock lock(m_netLock);
+    for (const CSetting& setting : kSettings) {
+        if (setting.intField)
+            this->*setting.intField = setting.intDefault;
+        else
+            this->*setting.strField = setting.strDefault;
+    }
+}
+
 void COptions::LoadSettings()
 {
     auto store = OpenSettingsStore();
     QSettings& s = *store;
     s.beginGroup(QStringLiteral("Settings"));
     std::scoped_lock lock(m_netLock);
-    HttpAgent = ReadString(s, "HttpAgent", kDefaultAgent);
-    if (HttpAgent == kNoAgent)
-        HttpAgent.clear();
-    HangUpOnIdleTimer = ReadInt(s, "HangUpOnIdleTimer", 30000);
-    HangUpOnIdleTimer2 = ReadInt(s, "HangUpOnIdleTimer2", 30000);
-    Connections = ReadInt(s, "Connections", 1);
-    DefaultDestination = ReadString(s, "DefaultDestination", "");
-    ExecAction = ReadString(s, "ExecAction", "ToDo");
-    ExecAfterFetch = ReadInt(s, "ExecAfterFetch", 0);
-    AutoStartIfRasActive = ReadInt(s, "AutoStartIfRasActive", 0);
-    EnableCache = ReadInt(s, "EnableCache", 0);
-    ProxySetting = ReadInt(s, "ProxySetting", PROXY_SYSTEM);
-    ProxyHttpServer = ReadString(s, "ProxyHttpServer", "");
-    ProxyHttpPort = ReadString(s, "ProxyHttpPort", "");
-    ProxyFtpServer = ReadString(s, "ProxyFtpServer", "");
-    ProxyFtpPort = ReadString(s, "ProxyFtpPort", "");
-    ProxyBypass = ReadString(s, "ProxyBypass", "");
-    StartAt = ReadInt(s, "StartAt", 0);
-    StartAtHour = ReadInt(s, "StartAtHour", 0);
-    StartAtMin = ReadInt(s, "StartAtMin", 0);
-    AutoRemoveUrlIfSuccess = ReadInt(s, "AutoRemoveUrlIfSuccess", 0);
-    AutoSave = ReadInt(s, "AutoSave", 0);
-    DefaultFnameLevel = ReadInt(s, "DefaultFnameLevel", 0);
-    MaxRetry = ReadInt(s, "MaxRetry", 0);
-    ResumePartial = ReadInt(s, "ResumePartial", 1);
-    UseServerFileName = ReadInt(s, "UseServerFileName", 1);
-    NotifyWhenDone = ReadInt(s, "NotifyWhenDone", 1);
-    CloseToTray = ReadInt(s, "CloseToTray", 0);
-    ToolBar = ReadInt(s, "ToolBar", 1);
-    MaxSegments = ReadInt(s, "MaxSegments", 8);
-    SpeedLimit = ReadInt(s, "SpeedLimit", 0);
-    ExistingFile = ReadInt(s, "ExistingFile", 0);
-    MaxConnectionsPerServer = ReadInt(s, "MaxConnectionsPerServer", 0);
-    CaCertificates = ReadString(s, "CaCertificates", "");
+    for (const CSetting& setting : kSettings)
+        LoadValue(s, setting, *this);
 }
 
 void COptions::SaveSettings() const
@@ -96,40 +86,23 @@ void COptions::SaveSettings() const
     auto store = OpenSettingsStore();
     QSettings& s = *store;
     s.beginGroup(QStringLiteral("Settings"));
-    WriteString(s, "HttpAgent", HttpAgent.empty() ? std::string(kNoAgent) : HttpAgent);
-    WriteInt(s, "HangUpOnIdleTimer", HangUpOnIdleTimer);
-    WriteInt(s, "HangUpOnIdleTimer2", HangUpOnIdleTimer2);
-    WriteInt(s, "Connections", Connections);
-    WriteString(s, "DefaultDestination", DefaultDestination);
-    WriteString(s, "ExecAction", ExecAction);
-    WriteInt(s, "ExecAfterFetch", ExecAfterFetch);
-    WriteInt(s, "AutoStartIfRasActive", AutoStartIfRasActive);
-    WriteInt(s, "EnableCache", EnableCache);
-    WriteInt(s, "ProxySetting", ProxySetting);
-    WriteString(s, "ProxyHttpServer", ProxyHttpServer);
-    WriteString(s, "ProxyHttpPort", ProxyHttpPort);
-    WriteString(s, "ProxyFtpServer", ProxyFtpServer);
-    WriteString(s, "ProxyFtpPort", ProxyFtpPort);
-    WriteString(s, "ProxyBypass", ProxyBypass);
-    WriteInt(s, "StartAt", StartAt);
-    WriteInt(s, "StartAtHour", StartAtHour);
-    WriteInt(s, "StartAtMin", StartAtMin);
-    WriteInt(s, "AutoRemoveUrlIfSuccess", AutoRemoveUrlIfSuccess);
-    WriteInt(s, "AutoSave", AutoSave);
-    WriteInt(s, "DefaultFnameLevel", DefaultFnameLevel);
-    WriteInt(s, "MaxRetry", MaxRetry);
-    WriteInt(s, "ResumePartial", ResumePartial);
-    WriteInt(s, "UseServerFileName", UseServerFileName);
-    WriteInt(s, "NotifyWhenDone", NotifyWhenDone);
-    WriteInt(s, "CloseToTray", CloseToTray);
-    WriteInt(s, "ToolBar", ToolBar);
-    WriteInt(s, "MaxSegments", MaxSegments);
-    WriteInt(s, "SpeedLimit", SpeedLimit);
-    WriteInt(s, "ExistingFile", ExistingFile);
-    WriteInt(s, "MaxConnectionsPerServer", MaxConnectionsPerServer);
-    WriteString(s, "CaCertificates", CaCertificates);
+    for (const CSetting& setting : kSettings)
+        SaveValue(s, setting, *this);
     s.endGroup();
     s.sync();
+}
+
+void COptions::CopyFrom(const COptions& other)
+{
+    if (&other == this)
+        return;
+    std::scoped_lock lock(m_netLock);
+    for (const CSetting& setting : kSettings) {
+        if (setting.intField)
+            this->*setting.intField = other.*setting.intField;
+        else
+            this->*setting.strField = other.*setting.strField;
+    }
 }
 
 CNetSettings COptions::NetSnapshot() const

@@ -1,8 +1,10 @@
 #pragma once
 // Rules of the options pages that need no window: reading a typed number
-// against its bounds (with the message shown when it is refused), and the
-// simple proxy fields "アドレス" / "ポート" derived from and written into the
-// four proxy strings of the settings record.
+// against the bounds of its setting (with the message shown when it is
+// refused), and the simple proxy fields "アドレス" / "ポート" derived from and
+// written into the four proxy strings of the settings record.
+#include "settings/settingstable.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,18 +18,17 @@ struct CUnsignedField {
     unsigned max;
 };
 
-// The number fields of the options pages. Retries and the two disconnect
-// delays have no bound of their own; they stop where the record's int (and,
-// for the delays, the int of milliseconds) would overflow.
-inline constexpr CUnsignedField kFieldConnections{"接続数", 1, 64};
-inline constexpr CUnsignedField kFieldMaxRetry{"リトライ回数", 0, 2147483647u};
-inline constexpr CUnsignedField kFieldMaxSegments{"1 ファイルの最大接続数", 1, 64};
-inline constexpr CUnsignedField kFieldSpeedLimit{"速度制限", 0, 2147483647u};
-inline constexpr CUnsignedField kFieldFnameLevel{"フォルダレベル", 0, 255};
-inline constexpr CUnsignedField kFieldStartHour{"取得開始の時", 0, 23};
-inline constexpr CUnsignedField kFieldStartMin{"取得開始の分", 0, 59};
-inline constexpr CUnsignedField kFieldConfirmDelay{"切断確認までの秒数", 0, 2147483647u / 1000};
-inline constexpr CUnsignedField kFieldCountdown{"切断までの秒数", 0, 2147483647u / 1000};
+// The number field of the setting of that name, from the settings table: in
+// the page's unit (seconds for the disconnect delays, whose bound is then
+// the int of milliseconds).
+constexpr CUnsignedField PageField(std::string_view setting)
+{
+    const CSetting& s = FindSetting(setting);
+    if (!s.intField || !s.label || s.min < 0 || s.pageScale < 1)
+        throw std::invalid_argument("not a number field of a page");
+    const auto scale = static_cast<unsigned>(s.pageScale);
+    return {s.label, (static_cast<unsigned>(s.min) + scale - 1) / scale, static_cast<unsigned>(s.max) / scale};
+}
 
 // Parses `text` as an unsigned decimal integer: digits only, blanks (spaces,
 // tabs) allowed around them, no sign, nothing beyond 32 bits.

@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -22,7 +23,8 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
       m_pConnections(MakeEdit(res::IDC_OPT_CONNECTIONS, 4)), m_pAgent(MakeEdit(res::IDC_OPT_AGENT)),
       m_pCache(MakeCheck(res::IDC_OPT_CACHE, QStringLiteral("取得したファイルをキャッシュに登録"))),
       m_pRetries(MakeEdit(res::IDC_OPT_MAX_RETRY, 5)), m_pSegments(MakeEdit(res::IDC_OPT_MAX_SEGMENTS, 4)),
-      m_pSpeedLimit(MakeEdit(res::IDC_OPT_SPEED_LIMIT, 8)),
+      m_pPerServer(MakeEdit(res::IDC_OPT_MAX_PER_SERVER, 4)), m_pSpeedLimit(MakeEdit(res::IDC_OPT_SPEED_LIMIT, 8)),
+      m_pCaFile(MakeEdit(res::IDC_OPT_CA_CERTIFICATES)),
       m_pDirect(new QRadioButton(QStringLiteral("プロキシサーバを使用しない"), this)),
       m_pSystem(new QRadioButton(QStringLiteral("OSの設定を使用"), this)),
       m_pNamed(new QRadioButton(QStringLiteral("プロキシサーバを使用する"), this)),
@@ -34,6 +36,9 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     m_pNamed->setObjectName(QString::number(res::IDC_OPT_PROXY_NAMED));
     m_pDetails->setObjectName(QString::number(res::IDC_OPT_PROXY_DETAILS));
     m_pDetails->setAutoDefault(false);
+    auto* caBrowse = new QPushButton(QStringLiteral("参照..."), this);
+    caBrowse->setObjectName(QString::number(res::IDC_OPT_CA_BROWSE));
+    caBrowse->setAutoDefault(false);
     // Room for a host name such as "proxy.example.com" and more.
     m_pAddress->setMinimumWidth(m_pAddress->fontMetrics().horizontalAdvance(QStringLiteral("proxy.example.co.jp:")) + 16);
     // One choice among buttons in two group boxes; none is checked while the
@@ -59,13 +64,20 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     auto* transfer = new QGridLayout;
     transfer->addWidget(new QLabel(QStringLiteral("1 ファイルの最大接続数"), this), 0, 0);
     transfer->addWidget(m_pSegments, 0, 1, Qt::AlignLeft);
-    transfer->addWidget(new QLabel(QStringLiteral("速度制限"), this), 1, 0);
+    transfer->addWidget(new QLabel(QStringLiteral("サーバーごとの最大接続数 (0 = 無制限)"), this), 1, 0);
+    transfer->addWidget(m_pPerServer, 1, 1, Qt::AlignLeft);
+    transfer->addWidget(new QLabel(QStringLiteral("速度制限"), this), 2, 0);
     auto* limit = new QHBoxLayout;
     limit->addWidget(m_pSpeedLimit);
     limit->addWidget(new QLabel(QStringLiteral("KiB/s（0 は制限なし）"), this));
     limit->addStretch(1);
-    transfer->addLayout(limit, 1, 1);
+    transfer->addLayout(limit, 2, 1);
     transfer->setColumnStretch(1, 1);
+
+    auto* ca = new QHBoxLayout;
+    ca->addWidget(new QLabel(QStringLiteral("追加の認証局証明書 (PEM)"), this));
+    ca->addWidget(m_pCaFile, 1);
+    ca->addWidget(caBrowse);
 
     auto* proxy = new QGroupBox(QStringLiteral("プロキシ サーバ"), this);
     auto* named = new QGroupBox(proxy);
@@ -87,10 +99,23 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     layout->addWidget(m_pCache);
     layout->addLayout(retry);
     layout->addLayout(transfer);
+    layout->addLayout(ca);
     layout->addWidget(proxy);
     layout->addStretch(1);
 
     m_runProxyDialog = [](CProxyDialog& dialog) { return dialog.exec(); };
+    m_chooseFile = [this](const QString& current) -> std::optional<QString> {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("追加の認証局証明書"), current,
+            QStringLiteral("PEM 証明書 (*.pem *.crt *.cer);;すべてのファイル (*)"));
+        if (path.isEmpty())
+            return std::nullopt;
+        return path;
+    };
+    connect(caBrowse, &QPushButton::clicked, this, [this] {
+        if (const auto path = m_chooseFile(m_pCaFile->text()))
+            m_pCaFile->setText(*path);
+    });
     connect(m_pDirect, &QRadioButton::clicked, this, [this] { OnProxyType(PROXY_DIRECT); });
     connect(m_pSystem, &QRadioButton::clicked, this, [this] { OnProxyType(PROXY_SYSTEM); });
     connect(m_pNamed, &QRadioButton::clicked, this, [this] { OnProxyType(PROXY_NAMED); });
@@ -105,7 +130,9 @@ void COptConnection::OnInitPage()
     m_pCache->setChecked(o.EnableCache != 0);
     m_pRetries->setText(QString::number(static_cast<unsigned>(o.MaxRetry)));
     m_pSegments->setText(QString::number(static_cast<unsigned>(o.MaxSegments)));
+    m_pPerServer->setText(QString::number(static_cast<unsigned>(o.MaxConnectionsPerServer)));
     m_pSpeedLimit->setText(QString::number(static_cast<unsigned>(o.SpeedLimit)));
+    m_pCaFile->setText(ToQ(o.CaCertificates));
     // Another stored type checks no button, leaves every proxy control
     // enabled and is kept until a button is clicked.
     m_nProxyType = o.ProxySetting;
@@ -147,21 +174,25 @@ CSimpleProxy COptConnection::SimpleProxy() const
 
 bool COptConnection::ReadControls()
 {
-    const auto connections = ReadField(m_pConnections, kFieldConnections);
+    const auto connections = ReadField(m_pConnections, PageField("Connections"));
     if (!connections)
         return false;
-    const auto retries = ReadField(m_pRetries, kFieldMaxRetry);
+    const auto retries = ReadField(m_pRetries, PageField("MaxRetry"));
     if (!retries)
         return false;
-    const auto segments = ReadField(m_pSegments, kFieldMaxSegments);
+    const auto segments = ReadField(m_pSegments, PageField("MaxSegments"));
     if (!segments)
         return false;
-    const auto speedLimit = ReadField(m_pSpeedLimit, kFieldSpeedLimit);
+    const auto perServer = ReadField(m_pPerServer, PageField("MaxConnectionsPerServer"));
+    if (!perServer)
+        return false;
+    const auto speedLimit = ReadField(m_pSpeedLimit, PageField("SpeedLimit"));
     if (!speedLimit)
         return false;
     m_nConnections = *connections;
     m_nRetries = *retries;
     m_nSegments = *segments;
+    m_nPerServer = *perServer;
     m_nSpeedLimit = *speedLimit;
     return true;
 }
@@ -189,8 +220,6 @@ bool COptConnection::OnKillActive()
     o.Connections = static_cast<int>(m_nConnections);
     o.MaxRetry = static_cast<int>(m_nRetries);
     o.SpeedLimit = static_cast<int>(m_nSpeedLimit);
-    // Workers read these while the sheet runs.
-    const auto lock = o.LockNetwork();
     o.HttpAgent = FromQ(m_pAgent->text());
     o.EnableCache = m_pCache->isChecked() ? 1 : 0;
     o.ProxySetting = m_nProxyType;
@@ -200,6 +229,8 @@ bool COptConnection::OnKillActive()
     o.ProxyFtpPort = m_servers.ftpPort;
     o.ProxyBypass = m_strBypass;
     o.MaxSegments = static_cast<int>(m_nSegments);
+    o.MaxConnectionsPerServer = static_cast<int>(m_nPerServer);
+    o.CaCertificates = FromQ(m_pCaFile->text());
     return true;
 }
 

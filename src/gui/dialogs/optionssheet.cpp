@@ -20,11 +20,12 @@
 namespace zorv {
 
 COptionsSheet::COptionsSheet(COptions& options, QWidget* parent)
-    : QDialog(parent), m_pTabs(new QTabWidget(this)), m_pConnection(new COptConnection(options, m_pTabs)),
-      m_pLocal(new COptLocal(options, m_pTabs)), m_pMisc(new COptMisc(options, m_pTabs)),
-      m_pages{m_pConnection, m_pLocal, m_pMisc}, m_help([](const QString& topic) { ShowHelpTopic(topic); }),
-      m_options(options)
+    : QDialog(parent), m_options(options), m_edit(COptions::NoLoad{}), m_pTabs(new QTabWidget(this)),
+      m_pConnection(new COptConnection(m_edit, m_pTabs)), m_pLocal(new COptLocal(m_edit, m_pTabs)),
+      m_pMisc(new COptMisc(m_edit, m_pTabs)), m_pages{m_pConnection, m_pLocal, m_pMisc},
+      m_help([](const QString& topic) { ShowHelpTopic(topic); })
 {
+    m_edit.CopyFrom(options);
     setWindowTitle(res::LoadString(res::IDS_OPTIONS_CAPTION));
     for (COptPage* page : m_pages)
         m_pTabs->addTab(page, page->windowTitle());
@@ -48,14 +49,7 @@ COptionsSheet::COptionsSheet(COptions& options, QWidget* parent)
 
 int COptionsSheet::DoModal()
 {
-    // The store holds the values as they stand before the run ...
-    m_options.SaveSettings();
-    const int result = exec();
-    // ... and gives them back when the run is not confirmed. (LoadSettings
-    // takes the network lock itself.)
-    if (result != QDialog::Accepted)
-        m_options.LoadSettings();
-    return result;
+    return exec();
 }
 
 void COptionsSheet::SetMessageHook(const MessageHook& hook)
@@ -100,6 +94,7 @@ void COptionsSheet::accept()
 {
     if (!ActivePage()->Leave())
         return;
+    m_options.CopyFrom(m_edit);
     QDialog::accept();
 }
 

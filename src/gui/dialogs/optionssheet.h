@@ -1,14 +1,17 @@
 #pragma once
 // COptionsSheet: the options sheet over a settings record. Three pages in
 // the tabs "接続", "ローカルファイル" and "詳細"; OK, キャンセル and ヘルプ, no
-// Apply. A page is filled from the record when it is first shown and copies
-// back into the record when it is left; a page whose input is refused stays
-// active (the tab does not change, OK does not close).
+// Apply. The pages edit a copy of the record taken when the sheet is made: a
+// page is filled from the copy when it is first shown and copies back into
+// it when it is left; a page whose input is refused stays active (the tab
+// does not change, OK does not close).
 //
-// DoModal saves the record to the store before the sheet runs and reloads
-// it from there after anything but OK, so a cancelled run leaves no trace.
-// After OK the new values live in memory; the store gets them at the next
-// run or at exit.
+// OK commits the copy into the record in one step under the record's lock,
+// so the timer and the transfers see the values of before or of after the
+// run, never a page's half. Anything else leaves the record untouched. The
+// store gets the new values at exit, as it gets every other change.
+#include "settings/options.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -23,7 +26,6 @@ class COptConnection;
 class COptLocal;
 class COptMisc;
 class COptPage;
-class COptions;
 
 class COptionsSheet : public QDialog {
     Q_OBJECT
@@ -33,7 +35,7 @@ public:
 
     explicit COptionsSheet(COptions& options, QWidget* parent = nullptr);
 
-    // Save, run modally, reload unless accepted; the dialog's result.
+    // Runs modally; the dialog's result.
     int DoModal();
 
     // Opens a help topic (default: ShowHelpTopic).
@@ -49,7 +51,7 @@ public:
 
     // ヘルプ and F1: the topic of the active page.
     void OnHelp();
-    // OK: the active page must be left first.
+    // OK: the active page must be left first; then the copy is committed.
     void accept() override;
 
 protected:
@@ -58,6 +60,8 @@ protected:
 private:
     void OnTabChanged(int index);
 
+    COptions& m_options;
+    COptions m_edit; // what the pages edit
     QTabWidget* m_pTabs;
     COptConnection* m_pConnection;
     COptLocal* m_pLocal;
@@ -66,7 +70,6 @@ private:
     int m_nActive = 0;
     bool m_bSwitching = false;
     HelpHook m_help;
-    COptions& m_options;
 };
 
 } // namespace zorv

@@ -63,7 +63,7 @@ void COptLocal::OnInitPage()
 
 void COptLocal::OnBrowse()
 {
-    if (!ReadField(m_pLevel, kFieldFnameLevel))
+    if (!ReadField(m_pLevel, PageField("DefaultFnameLevel")))
         return;
     if (const auto folder = m_chooseFolder(m_pDestination->text()))
         m_pDestination->setText(*folder);
@@ -71,13 +71,11 @@ void COptLocal::OnBrowse()
 
 bool COptLocal::OnKillActive()
 {
-    const auto level = ReadField(m_pLevel, kFieldFnameLevel);
+    const auto level = ReadField(m_pLevel, PageField("DefaultFnameLevel"));
     if (!level)
         return false;
     m_options.DefaultDestination = FromQ(m_pDestination->text());
     m_options.DefaultFnameLevel = static_cast<int>(*level);
-    // Read by the fetches: written under the lock of their snapshot.
-    const auto lock = m_options.LockNetwork();
     m_options.ExistingFile = m_pExisting->currentIndex();
     return true;
 }

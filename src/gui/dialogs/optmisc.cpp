@@ -100,16 +100,16 @@ void COptMisc::OnInitPage()
 bool COptMisc::OnKillActive()
 {
     // In the order of the controls on the page.
-    const auto hour = ReadField(m_pHour, kFieldStartHour);
+    const auto hour = ReadField(m_pHour, PageField("StartAtHour"));
     if (!hour)
         return false;
-    const auto minute = ReadField(m_pMinute, kFieldStartMin);
+    const auto minute = ReadField(m_pMinute, PageField("StartAtMin"));
     if (!minute)
         return false;
-    const auto confirm = ReadField(m_pConfirmDelay, kFieldConfirmDelay);
+    const auto confirm = ReadField(m_pConfirmDelay, PageField("HangUpOnIdleTimer"));
     if (!confirm)
         return false;
-    const auto countdown = ReadField(m_pCountdown, kFieldCountdown);
+    const auto countdown = ReadField(m_pCountdown, PageField("HangUpOnIdleTimer2"));
     if (!countdown)
         return false;
     COptions& o = m_options;
@@ -125,8 +125,6 @@ bool COptMisc::OnKillActive()
     o.AutoSave = m_pAutoSave->isChecked() ? 1 : 0;
     o.NotifyWhenDone = m_pNotify->isChecked() ? 1 : 0;
     o.CloseToTray = m_pCloseToTray->isChecked() ? 1 : 0;
-    // Read by the fetches: written under the lock of their snapshot.
-    const auto lock = o.LockNetwork();
     o.ResumePartial = m_pResume->isChecked() ? 1 : 0;
     o.UseServerFileName = m_pServerName->isChecked() ? 1 : 0;
     return true;

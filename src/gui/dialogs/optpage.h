@@ -1,8 +1,9 @@
 #pragma once
 // COptPage: what the three pages of the options sheet share. A page copies
-// its values from the settings record the first time the sheet shows it in a
-// run (OnInitPage) and validates and copies them back when it is left
-// (OnKillActive). A page that is never shown copies nothing.
+// its values from the sheet's copy of the settings record the first time the
+// sheet shows it in a run (OnInitPage) and validates and copies them back
+// into that copy when it is left (OnKillActive). A page that is never shown
+// copies nothing. The copy is the sheet's alone: no lock is needed.
 #include "settings/optionsedit.h"
 
 #include <QString>

@@ -1,6 +1,8 @@
-// The settings record: defaults of an empty store, the stored names and
-// types, the empty-agent rule, and the network snapshot that workers take.
-#include "settings/options.h"
+// The settings record over the settings table: defaults, stored names and
+// types, stored values outside the bounds, the empty-agent rule, and the
+// one-step copy that the network snapshot never sees half done.
+#include "settings/optionsedit.h"
+#include "settings/settingstable.h"
 #include "support/tempsettings.h"
 
 #include <QSettings>
@@ -10,38 +12,8 @@
 #include <atomic>
 #include <thread>
 
-using zorv::COptions;
-using zorv::test::SettingsTest;
-
+namespace zorv::test {
 namespace {
-
-struct IntField {
-    const char* name;
-    int COptions::*field;
-    int def;
-};
-struct StrField {
-    const char* name;
-    std::string COptions::*field;
-    const char* def;
-};
-
-#define FIELD(name, def) {#name, &COptions::name, def}
-const IntField kInts[] = {
-    FIELD(HangUpOnIdleTimer, 30000), FIELD(HangUpOnIdleTimer2, 30000), FIELD(Connections, 1),
-    FIELD(ExecAfterFetch, 0), FIELD(AutoStartIfRasActive, 0), FIELD(EnableCache, 0), FIELD(ProxySetting, 0),
-    FIELD(StartAt, 0), FIELD(StartAtHour, 0), FIELD(StartAtMin, 0), FIELD(AutoRemoveUrlIfSuccess, 0),
-    FIELD(AutoSave, 0), FIELD(DefaultFnameLevel, 0), FIELD(MaxRetry, 0), FIELD(ResumePartial, 1),
-    FIELD(UseServerFileName, 1),
-    FIELD(NotifyWhenDone, 1), FIELD(CloseToTray, 0), FIELD(ToolBar, 1),
-    FIELD(MaxSegments, 8), FIELD(SpeedLimit, 0), FIELD(ExistingFile, 0),
-};
-const StrField kStrings[] = {
-    FIELD(HttpAgent, "zorv/1.0"), FIELD(DefaultDestination, ""), FIELD(ExecAction, "ToDo"),
-    FIELD(ProxyHttpServer, ""), FIELD(ProxyHttpPort, ""), FIELD(ProxyFtpServer, ""), FIELD(ProxyFtpPort, ""),
-    FIELD(ProxyBypass, ""),
-};
-#undef FIELD
 
 std::unique_ptr<QSettings> OpenIni(const QString& file)
 {
@@ -50,54 +22,108 @@ std::unique_ptr<QSettings> OpenIni(const QString& file)
     return s;
 }
 
-} // namespace
-
-// An empty store gives the defaults. Every field is written under its own
-// name, integers as plain integers (not booleans, not quoted, not variants),
-// and reads back unchanged, with no bounds applied. Values that are not the
-// record's own (the window placement lives in the same group) are kept.
-TEST_F(SettingsTest, DefaultsAndStoredValues)
+// A value of each setting that is not its default: flags 1, other numbers
+// distinct and within their bounds, strings their own.
+int OtherInt(const CSetting& s, size_t i)
 {
-    COptions& o = settings.Options();
-    for (const auto& f : kInts)
-        EXPECT_EQ(o.*f.field, f.def) << f.name;
-    for (const auto& f : kStrings)
-        EXPECT_EQ(o.*f.field, f.def) << f.name;
+    if (s.max == 1)
+        return s.intDefault == 0 ? 1 : 0;
+    return s.intDefault == s.min ? std::min(s.max, s.min + 1 + int(i)) : s.min;
+}
+std::string OtherString(const CSetting& s)
+{
+    return std::string(s.name) + " 値";
+}
+void SetOthers(COptions& o)
+{
+    for (size_t i = 0; i < std::size(kSettings); ++i) {
+        const CSetting& s = kSettings[i];
+        if (s.intField)
+            o.*s.intField = OtherInt(s, i);
+        else
+            o.*s.strField = OtherString(s);
+    }
+}
+void ExpectOthers(const COptions& o)
+{
+    for (size_t i = 0; i < std::size(kSettings); ++i) {
+        const CSetting& s = kSettings[i];
+        if (s.intField)
+            EXPECT_EQ(o.*s.intField, OtherInt(s, i)) << s.name;
+        else
+            EXPECT_EQ(o.*s.strField, OtherString(s)) << s.name;
+    }
+}
 
-    // Flags 1, counts distinct; every string its own.
-    const auto intValue = [](size_t i) { return kInts[i].def == 0 ? 1 : int(1000 * (i + 2)); };
-    const auto strValue = [](const StrField& f) { return std::string(f.name) + " 値"; };
-    for (size_t i = 0; i < std::size(kInts); ++i)
-        o.*kInts[i].field = intValue(i);
-    for (const auto& f : kStrings)
-        o.*f.field = strValue(f);
+// An empty store and a record that reads none give the table's defaults,
+// which lie within their bounds. Every setting is stored under its own name,
+// integers as plain integers, reads back unchanged, and values that are not
+// the record's (the window placement lives in the same group) are kept.
+TEST_F(SettingsTest, EverySettingHasItsDefaultAndRoundTripsThroughTheStore)
+{
+    const COptions unloaded{COptions::NoLoad{}};
+    for (const COptions* o : {static_cast<const COptions*>(&settings.Options()), &unloaded}) {
+        for (const CSetting& s : kSettings) {
+            if (s.intField) {
+                EXPECT_EQ(o->*s.intField, s.intDefault) << s.name;
+                EXPECT_TRUE(s.min <= s.intDefault && s.intDefault <= s.max) << s.name;
+            } else {
+                EXPECT_EQ(o->*s.strField, s.strDefault) << s.name;
+            }
+        }
+    }
+
+    SetOthers(settings.Options());
     OpenIni(settings.IniFile())->setValue(QStringLiteral("WindowPlacement"), QByteArray(44, '\x5A'));
-    o.SaveSettings();
+    settings.Options().SaveSettings();
 
-    const QString ini = QString::fromUtf8(zorv::test::ReadFileBytes(settings.IniFile()));
-    QStringList expectedKeys;
-    for (size_t i = 0; i < std::size(kInts); ++i) {
-        expectedKeys << QLatin1String(kInts[i].name);
-        EXPECT_TRUE(ini.contains(QStringLiteral("\n%1=%2\n").arg(QLatin1String(kInts[i].name)).arg(intValue(i))))
-            << kInts[i].name << " not stored as a plain integer in:\n" << ini.toStdString();
+    const QString ini = QString::fromUtf8(ReadFileBytes(settings.IniFile()));
+    QStringList expectedKeys{QStringLiteral("WindowPlacement")};
+    for (size_t i = 0; i < std::size(kSettings); ++i) {
+        const CSetting& s = kSettings[i];
+        expectedKeys << QLatin1String(s.name);
+        if (s.intField) {
+            EXPECT_TRUE(ini.contains(QStringLiteral("\n%1=%2\n").arg(QLatin1String(s.name)).arg(OtherInt(s, i))))
+                << s.name << " not stored as a plain integer in:\n"
+                << ini.toStdString();
+        }
     }
-    auto s = OpenIni(settings.IniFile());
-    for (const auto& f : kStrings) {
-        expectedKeys << QLatin1String(f.name);
-        EXPECT_EQ(s->value(QLatin1String(f.name)).toString().toStdString(), strValue(f)) << f.name;
-    }
-    EXPECT_EQ(s->value(QStringLiteral("WindowPlacement")).toByteArray(), QByteArray(44, '\x5A'));
-    expectedKeys << QStringLiteral("WindowPlacement");
-    QStringList keys = s->childKeys();
+    auto stored = OpenIni(settings.IniFile());
+    EXPECT_EQ(stored->value(QStringLiteral("WindowPlacement")).toByteArray(), QByteArray(44, '\x5A'));
+    QStringList keys = stored->childKeys();
     keys.sort();
     expectedKeys.sort();
     EXPECT_EQ(keys, expectedKeys);
 
-    COptions& back = settings.Reload(); // `o` is gone from here on
-    for (size_t i = 0; i < std::size(kInts); ++i)
-        EXPECT_EQ(back.*kInts[i].field, intValue(i)) << kInts[i].name;
-    for (const auto& f : kStrings)
-        EXPECT_EQ(back.*f.field, strValue(f)) << f.name;
+    ExpectOthers(settings.Reload());
+}
+
+// A stored number outside its setting's bounds loads as it is (whoever
+// uses it applies its limits) and the page refuses it; a stored value that
+// is no number loads as the default.
+TEST_F(SettingsTest, StoredNumbersOutsideTheBoundsLoadAsTheyAreAndPagesRefuseThem)
+{
+    for (const CSetting& s : kSettings) {
+        if (!s.intField || (s.min == INT_MIN && s.max == INT_MAX))
+            continue;
+        SCOPED_TRACE(s.name);
+        for (const long long outside : {(long long)s.min - 1, (long long)s.max + 1}) {
+            if (outside < INT_MIN || outside > INT_MAX)
+                continue;
+            OpenIni(settings.IniFile())->setValue(QLatin1String(s.name), outside);
+            EXPECT_EQ(settings.Reload().*s.intField, outside);
+            if (s.label && outside >= 0) {
+                EXPECT_EQ(ParseField(std::to_string(outside / s.pageScale), PageField(s.name)), std::nullopt);
+            }
+        }
+        if (s.label) { // the bounds themselves are taken
+            for (const int inside : {s.min, s.max})
+                EXPECT_EQ(ParseField(std::to_string(inside / s.pageScale), PageField(s.name)),
+                          unsigned(inside / s.pageScale));
+        }
+        OpenIni(settings.IniFile())->setValue(QLatin1String(s.name), QStringLiteral("12x"));
+        EXPECT_EQ(settings.Reload().*s.intField, s.intDefault);
+    }
 }
 
 // An empty agent is stored as "*noname*" and comes back empty; an absent
@@ -117,33 +143,44 @@ TEST_F(SettingsTest, EmptyAgentIsStoredAsNoname)
     EXPECT_EQ(OpenIni(settings.IniFile())->value(QStringLiteral("HttpAgent")).toString(), QStringLiteral("*noname*"));
 }
 
-// A worker taking snapshots while the UI thread rewrites the proxy under the
-// record's lock always sees server and port of the same generation.
-TEST_F(SettingsTest, NetSnapshotIsACopyNeverHalfWritten)
+// CopyFrom carries every setting. A worker taking snapshots while the UI
+// thread commits one edited record after another sees each snapshot whole:
+// every field of the same record.
+TEST_F(SettingsTest, CopyFromCommitsEverySettingInOneStep)
 {
-    // (That the snapshot carries each field, the fetch tests show.)
     COptions& o = settings.Options();
-    o.ProxyHttpServer = "server-0";
-    o.ProxyHttpPort = "0";
+    COptions edited{COptions::NoLoad{}};
+    SetOthers(edited);
+    o.CopyFrom(edited);
+    ExpectOthers(o);
+
+    COptions a{COptions::NoLoad{}}, b{COptions::NoLoad{}};
+    const auto mark = [](COptions& r, const std::string& tag, int n) {
+        r.HttpAgent = r.ProxyHttpServer = r.ProxyHttpPort = r.ProxyBypass = r.CaCertificates = tag;
+        r.MaxSegments = r.MaxConnectionsPerServer = r.ExistingFile = n;
+    };
+    mark(a, "a", 1);
+    mark(b, std::string(200, 'b'), 2);
+    o.CopyFrom(a);
     std::atomic<bool> stop{false};
-    std::atomic<int> mismatches{0};
-    std::atomic<int> snapshots{0};
+    std::atomic<int> torn{0}, snapshots{0};
     std::thread worker([&] {
         while (!stop.load()) {
-            const zorv::CNetSettings n = o.NetSnapshot();
-            if (n.ProxyHttpServer != "server-" + n.ProxyHttpPort)
-                ++mismatches;
+            const CNetSettings n = o.NetSnapshot();
+            const std::string& tag = n.HttpAgent;
+            if (n.ProxyHttpServer != tag || n.ProxyHttpPort != tag || n.ProxyBypass != tag ||
+                n.CaCertificates != tag || n.MaxSegments != (tag == "a" ? 1 : 2) ||
+                n.MaxConnectionsPerServer != n.MaxSegments || n.ExistingFile != n.MaxSegments)
+                ++torn;
             ++snapshots;
         }
     });
-    for (int i = 1; i <= 20000; ++i) {
-        auto lock = o.LockNetwork();
-        o.ProxyHttpServer = "server-" + std::to_string(i);
-        o.ProxyHttpPort = std::to_string(i);
-    }
-    while (snapshots.load() < 100)
-        std::this_thread::yield();
+    for (int i = 0; i < 20000 || snapshots.load() < 20000; ++i)
+        o.CopyFrom(i % 2 ? a : b);
     stop = true;
     worker.join();
-    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
 }
+
+} // namespace
+} // namespace zorv::test

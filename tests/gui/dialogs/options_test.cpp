@@ -1,7 +1,7 @@
 // The options sheet over a settings record in a private store: what the
-// pages copy in and out, when a refused value keeps its page, the proxy
-// fields and dialog, help topics, the save/load order of a run, and the
-// options command of the window.
+// pages copy in and out, the commit on OK, when a refused value keeps its
+// page, the proxy fields and dialog, help topics, and the options command of
+// the window.
 #include "dialogs/optconnection.h"
 #include "dialogs/optionssheet.h"
 #include "dialogs/optlocal.h"
@@ -76,55 +76,56 @@ protected:
 
 void Ok(QWidget& root) { Click(root, 1); }
 
-// Cancel undoes what pages copied, even those already left; OK keeps the
-// values in memory while the store keeps those from before the run until
-// the next run saves; every run starts from the record.
-TEST_F(OptionsSheetTest, CancelRestoresAndOkKeepsValuesInMemory)
+// The pages edit a copy: the record keeps its values while pages are left
+// and after Cancel, and takes every page's values at once on OK. The sheet
+// never touches the store.
+TEST_F(OptionsSheetTest, CancelLeavesTheRecordAloneAndOkCommitsEveryPage)
 {
     Record().Connections = 2;
     Record().HttpAgent = "agent";
     Record().DefaultDestination = "/old";
-    const auto edit = [](COptionsSheet& s, const char* connections, const char* destination) {
+    const auto edited = [&] {
+        const COptions& r = Record();
+        return std::tuple(r.Connections, r.HttpAgent, r.MaxSegments, r.MaxConnectionsPerServer, r.CaCertificates,
+                          r.DefaultDestination, r.ExistingFile, r.StartAtHour, r.NotifyWhenDone, r.CloseToTray);
+    };
+    const auto before = edited();
+    const auto edit = [&](COptionsSheet& s, const char* connections) {
         Type(s, res::IDC_OPT_CONNECTIONS, QString::fromLatin1(connections));
         Type(s, res::IDC_OPT_AGENT, QStringLiteral("other"));
         Type(s, res::IDC_OPT_MAX_SEGMENTS, QStringLiteral("3"));
-        s.Tabs()->setCurrentIndex(LOCAL); // the connection page copies now
-        Type(s, res::IDC_OPT_DESTINATION, QString::fromLatin1(destination));
+        Type(s, res::IDC_OPT_MAX_PER_SERVER, QStringLiteral("4"));
+        s.ConnectionPage().SetFileChooser([](const QString& current) -> std::optional<QString> {
+            EXPECT_EQ(current, QString());
+            return QStringLiteral("/etc/ca.pem");
+        });
+        Click(s, res::IDC_OPT_CA_BROWSE);
+        s.Tabs()->setCurrentIndex(LOCAL); // the connection page is left
+        Type(s, res::IDC_OPT_DESTINATION, QStringLiteral("/new"));
         Control<QComboBox>(s, res::IDC_OPT_EXISTING_FILE)->setCurrentIndex(EXISTING_SKIP);
         s.Tabs()->setCurrentIndex(MISC);
         Type(s, res::IDC_OPT_START_HOUR, QStringLiteral("5"));
         Click(s, res::IDC_OPT_NOTIFY_DONE);
         Click(s, res::IDC_OPT_CLOSE_TO_TRAY);
+        EXPECT_EQ(edited(), before);
     };
 
     EXPECT_EQ(RunModal([&](COptionsSheet& s) {
-                  edit(s, "5", "/new");
-                  EXPECT_EQ(Record().Connections, 5); // copied when left
+                  edit(s, "5");
                   Click(s, 2);
               }),
               QDialog::Rejected);
-    const auto edited = [&] {
-        const COptions& r = Record();
-        return std::tuple(r.Connections, r.HttpAgent, r.MaxSegments, r.DefaultDestination, r.ExistingFile,
-                          r.StartAtHour, r.NotifyWhenDone, r.CloseToTray);
-    };
-    EXPECT_EQ(edited(), std::tuple(2, std::string("agent"), 8, std::string("/old"), EXISTING_RENAME, 0, 1, 0));
+    EXPECT_EQ(edited(), before);
 
     EXPECT_EQ(RunModal([&](COptionsSheet& s) {
                   EXPECT_EQ(Text(s, res::IDC_OPT_CONNECTIONS), QStringLiteral("2")); // not the cancelled 5
-                  edit(s, "7", "/new");
+                  edit(s, "7");
                   Ok(s);
               }),
               QDialog::Accepted);
-    const auto kept = std::tuple(7, std::string("other"), 3, std::string("/new"), EXISTING_SKIP, 5, 0, 1);
-    EXPECT_EQ(edited(), kept);
-    EXPECT_EQ(Stored("Connections").toInt(), 2);
-    EXPECT_EQ(Stored("DefaultDestination").toString(), QStringLiteral("/old"));
-
-    // The next run saves them first, so cancelling it keeps them.
-    EXPECT_EQ(RunModal([](COptionsSheet& s) { Click(s, 2); }), QDialog::Rejected);
-    EXPECT_EQ(Stored("Connections").toInt(), 7);
-    EXPECT_EQ(edited(), kept);
+    EXPECT_EQ(edited(), std::tuple(7, std::string("other"), 3, 4, std::string("/etc/ca.pem"), std::string("/new"),
+                                   EXISTING_SKIP, 5, 0, 1));
+    EXPECT_FALSE(Stored("Connections").isValid());
 }
 
 // A refused value keeps its page in front, whether another tab or OK is

@@ -1,4 +1,4 @@
-// The main frame: menu bar, prompts, enable rules, the timer's panes, the
+// The main frame: menu prompts, enable rules, the timer's panes, the
 // scheduled start, the hang-up offer and its dialog.
 #include "window.h"
 
@@ -15,8 +15,6 @@
 #include <QDBusMessage>
 #include <QItemSelectionModel>
 #include <QFileInfo>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTextBrowser>
@@ -25,22 +23,6 @@
 
 namespace zorv::test {
 namespace {
-
-// A menu's commands as ids in order: "-" for a separator, a popup in
-// brackets. Every command has a text.
-QString Dump(const QMenu* menu)
-{
-    QStringList out;
-    for (const QAction* a : menu->actions()) {
-        if (!a->isVisible())
-            continue;
-        EXPECT_TRUE(a->isSeparator() || !a->text().isEmpty()) << a->data().toInt();
-        out << (a->isSeparator() ? QStringLiteral("-")
-                : a->menu()      ? "(" + Dump(a->menu()) + ")"
-                                 : QString::number(a->data().toInt()));
-    }
-    return out.join(' ');
-}
 
 class FrameTest : public WindowTest {
 protected:
@@ -61,23 +43,6 @@ protected:
         ASSERT_TRUE(RunUntil([&] { return Live() == 0; }));
     }
 };
-
-TEST_F(FrameTest, MenuBarHasTheCommandsInOrder)
-{
-    ASSERT_TRUE(Start());
-    QStringList lines;
-    for (const QAction* top : Frame().menuBar()->actions())
-        lines << top->text() + ": " + Dump(top->menu());
-    const QStringList expected{
-        "ファイル(&F): 57600 57601 32788 57603 57604 - 32772 32773 32800 32780 32795 32799 - 57616 - 57665",
-        "編集(&E): 32777 32779 32775 32796 32801 32802 32774 - 32803 32804 - (32791 32792 32793 32794) - 57642 "
-        "32787 - 32776",
-        "表示(&V): (32782 32783 32784 32785 - 32789) - 59392 59393 - 32797",
-        "ヘルプ(&H): 57666 57664",
-    };
-    EXPECT_EQ(lines, expected) << lines.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(Act(res::ID_EDIT_NEW).text(), QStringLiteral("新規(&N)...\tINS"));
-}
 
 TEST_F(FrameTest, MenuPromptsReplaceTheSelectionTextWhileShown)
 {
