@@ -498,6 +498,9 @@ void CZorvView::OnOptions()
     COptionsSheet sheet(Options(), this);
     if (sheet.DoModal() != QDialog::Accepted)
         return;
+    // Stored at once, so that a crash or a kill later in the run does not
+    // lose what the user confirmed.
+    Options().SaveSettings();
     // Running transfers follow a changed speed limit, and running workers a
     // changed number of connections, at once.
     ApplySpeedLimit(Options().SpeedLimit);
