@@ -106,7 +106,6 @@ TEST_F(StartupTest, UnopenableListEndsStartWithAMessage)
 // still reach the window.
 TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
 {
-#ifdef ZORV_EXE
     CTempSettings settings;
     CChildProcess::Options options;
     options.env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "HOME=" + settings.Dir(),
@@ -128,9 +127,6 @@ TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
     QString why;
     ASSERT_TRUE(window.Start(QStringLiteral(ZORV_EXE), {"-platform", "offscreen", "-reverse"}, options, &why));
     EXPECT_EQ(window.Wait(1500), -1) << ReadFileBytes(options.stderrFile).toStdString();
-#else
-    GTEST_SKIP() << "the zorv executable is not built";
-#endif
 }
 
 TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
@@ -438,7 +434,6 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
 // window too, which comes to the front only when the message asks for it.
 TEST_F(StartupTest, OtherZorvsHandOverToTheWindow)
 {
-#ifdef ZORV_EXE
     const QString list = MakeList(QStringLiteral("held.zorv"), {"http://h/a.bin"});
     ASSERT_TRUE(Start({list}));
     int raised = 0;
@@ -481,7 +476,6 @@ TEST_F(StartupTest, OtherZorvsHandOverToTheWindow)
     EXPECT_EQ(Doc().GetItem(1)->m_strReferer, "http://page/");
     EXPECT_EQ(Doc().GetItemCount(true), 2);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-#endif
 }
 
 } // namespace
