@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Qt's own command-line options, taken by QApplication for the window
@@ -78,6 +82,17 @@ int main(int argc, char** argv)
         if (command == QLatin1String("--version") || command == QLatin1String("--help")
             || command == QLatin1String("-h"))
             return zorv::RunHeadless(args);
+#ifdef __GLIBC__
+        // A headless command makes and drops a whole list at once (100,000
+        // items: some 400,000 small blocks). One heap for every thread: a
+        // long list is read on a thread of its own (CZorvDoc::OnOpenDocument),
+        // and a second heap grows page by page, one mprotect call each. No
+        // fast bins: freeing the list would otherwise sort them all again
+        // at the next large block (the saved list).
+        mallopt(M_ARENA_MAX, 1);
+        mallopt(M_MXFAST, 0);
+        mallopt(M_TOP_PAD, 16 << 20);
+#endif
         // The plain event dispatcher wakes once per batch of posted events
         // where the GLib one wakes once per event: the workers post many.
         if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
