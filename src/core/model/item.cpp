@@ -42,12 +42,6 @@ std::string SafeSegment(std::string seg)
     return seg;
 }
 
-int CompareText(const std::string& a, const std::string& b)
-{
-    const int c = a.compare(b); // byte-wise, as unsigned char
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
 } // namespace
 
 const std::string& StateName(int state)

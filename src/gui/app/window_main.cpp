@@ -10,7 +10,9 @@
 // Creates the QApplication from the command line (Qt's own options and at
 // most one list file, already checked by the executable), opens the window
 // and runs it; returns the exit status.
-extern "C" Q_DECL_EXPORT int ZorvWindowMain(int argc, char** argv)
+extern "C" Q_DECL_EXPORT int ZorvWindowMain(int argc, char** argv);
+
+int ZorvWindowMain(int argc, char** argv)
 {
     QApplication app(argc, argv);
     // Qt has taken its own options (-platform, ...); what is left is ours.
