@@ -57,7 +57,8 @@ TEST(NativeFrames, WholeMessagesFromAnyCutAndNothingOverTheLimit)
         CNativeFrameReader reader;
         QList<QByteArray> got;
         for (qsizetype at = 0; at < stream.size(); at += step) {
-            reader.Append(stream.constData() + at, std::min<qsizetype>(step, stream.size() - at));
+            const qsizetype n = std::min<qsizetype>(step, stream.size() - at);
+            reader.Append(stream.constData() + at, static_cast<std::size_t>(n));
             QByteArray m;
             while (reader.Take(&m) == CNativeFrameReader::Next::Message)
                 got << m;
