@@ -15,7 +15,7 @@ need_gnu_time() {
 # Resolves the zorv executable: $1, else $ZORV, else the release build.
 # A relative path given by the user is taken from the current directory.
 find_zorv() {
-    local z=${1:-${ZORV:-$BENCH_ROOT/build-release/src/gui/zorv}}
+    local z=${1:-${ZORV:-$BENCH_ROOT/build-release/bin/zorv}}
     [[ $z == /* ]] || z=$PWD/$z
     echo "$z"
 }

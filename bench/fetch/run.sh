@@ -6,7 +6,7 @@
 #   bench/fetch/run.sh [ZORV]
 #
 # Environment:
-#   ZORV        zorv executable (default: build-release/src/gui/zorv)
+#   ZORV        zorv executable (default: build-release/bin/zorv)
 #   REFCLIENT   zorv_refclient (default: next to zorv's build, then
 #               build-release/, then build-bench/)
 #   RUNS        repetitions of every command (default 3; medians are reported)

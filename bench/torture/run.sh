@@ -6,7 +6,7 @@
 #   bench/torture/run.sh [ZORV]
 #
 # Environment:
-#   ZORV        zorv executable (default: build-release/src/gui/zorv)
+#   ZORV        zorv executable (default: build-release/bin/zorv)
 #   RUNS        repetitions (default 3; the median ratio is reported)
 #   KILLS       SIGKILLs per repetition (default 25)
 #   SEED        seed of the random kill moments (default: from the clock;

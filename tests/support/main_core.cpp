@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "support/tempsettings.h"
-#include "support/tsan_suppressions.h"
+#include "tsan_suppressions.h"
 
 int main(int argc, char** argv)
 {

@@ -156,7 +156,7 @@ private:
     {
         ClearLive();
         const int width = TerminalWidth(m_out) - 1;
-        const double now = m_clock.elapsed() / 1000.0;
+        const double now = static_cast<double>(m_clock.elapsed()) / 1000.0;
         std::string s;
         for (const ItemPtr& item : m_pool.ActiveItems()) {
             s += FormatProgressRow(ProgressRowOf(*item), width) + "\n";

@@ -210,12 +210,12 @@ bool IsFreeLocalPath(const CZorvDoc& doc, const CItem* self, const std::string& 
     return !doc.AnyItem([&](const CItem& item) {
         if (&item == self)
             return false;
-        std::string path;
+        std::string itemPath;
         {
             const auto lock = item.Lock();
-            path = item.LocalPath();
+            itemPath = item.LocalPath();
         }
-        return FilesOverlap(key, CItem::LocalFileKey(path));
+        return FilesOverlap(key, CItem::LocalFileKey(itemPath));
     });
 }
 

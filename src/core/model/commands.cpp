@@ -350,8 +350,8 @@ int CWheelAccumulator::Add(int delta)
 
 namespace {
 
-// Sorts the rows by texts, byte-wise (std::string_view compares as unsigned
-// bytes, like CItem::CompareItems), and stably. Texts of a column share long
+// Sorts the rows by texts, byte-wise (as unsigned bytes, the way
+// std::string_view compares), and stably. Texts of a column share long
 // prefixes ("http://host/dir/..."), so the texts are never compared as
 // wholes: the rows are sorted by 8 bytes of their texts at a time, as one
 // big-endian number (zero-padded), starting after the prefix common to all

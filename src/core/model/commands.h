@@ -130,8 +130,8 @@ struct CSortState {
     bool m_bSortReverse = false; // the last sort was descending
 };
 
-// Sorts the list by a column (0–5, compared as CItem::CompareItems does:
-// texts byte-wise, the state numerically). The first sort by a key is
+// Sorts the list by a column (0–5: texts compared byte-wise as unsigned
+// bytes, the state numerically). The first sort by a key is
 // ascending, the same key again descending, again ascending; another key
 // starts ascending. Rows that compare equal keep their order. Any other key
 // (SORT_RANDOM) shuffles the rows; `seed` 0 seeds from the clock. The pending

@@ -11,7 +11,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #ifndef _WIN32
@@ -41,12 +40,6 @@ std::string SafeSegment(std::string seg)
     if (seg == "." || seg == "..")
         return "_";
     return seg;
-}
-
-int CompareText(const std::string& a, const std::string& b)
-{
-    const int c = a.compare(b); // byte-wise, as unsigned char
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 } // namespace
@@ -481,29 +474,6 @@ std::unique_ptr<QFile> CItem::OpenLocalFile(const std::string& localPath, std::u
         fail(QStringLiteral("書き込みの権限がありません"));
     fail(err ? FileErrorText(err, QString::fromLocal8Bit(std::strerror(err))) : file->errorString());
     return nullptr;
-}
-
-int CItem::CompareItems(const CItem* a, const CItem* b, int column)
-{
-    switch (static_cast<unsigned>(column)) {
-    case COL_URL:
-        return CompareText(a->m_strUrl, b->m_strUrl);
-    case COL_STATE: {
-        const int sa = a->GetState();
-        const int sb = b->GetState();
-        return sa < sb ? -1 : (sa > sb ? 1 : 0);
-    }
-    case COL_NOTE:
-        return CompareText(a->GetNote(), b->GetNote());
-    case COL_DESTINATION:
-        return CompareText(a->m_strDestination, b->m_strDestination);
-    case COL_FILENAME:
-        return CompareText(a->m_strFileName, b->m_strFileName);
-    case COL_REFERER:
-        return CompareText(a->m_strReferer, b->m_strReferer);
-    default:
-        return (std::rand() % 41) % 3 - 1;
-    }
 }
 
 void CItem::Serialize(CArchiveWriter& ar) const

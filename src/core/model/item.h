@@ -211,13 +211,6 @@ public:
     // replaces. True when the file name changed.
     bool ApplyOfferedFileName();
 
-    // Ascending comparator by column; a column outside 0–5 answers at random.
-    static int CompareItems(const CItem* a, const CItem* b, int column);
-    static int CompareItemsReverse(const CItem* a, const CItem* b, int column)
-    {
-        return CompareItems(b, a, column);
-    }
-
     // The list-file record: always written as schema 3; read as schema 2 or
     // 3 (any other schema reads nothing and keeps the defaults).
     static constexpr int kSchema = 3;

@@ -84,7 +84,7 @@ std::vector<ItemPtr> ParseList(const QByteArray& bytes)
             if (ar.ReadRaw(len) != kClassName)
                 throw CArchiveError("zorv のリストではありません（未知のクラスのデータがあります）");
             itemClassIndices.insert(mapCount++);
-        } else if (!(tag & kClassTag) || !itemClassIndices.count(tag & ~kClassTag)) {
+        } else if (!(tag & kClassTag) || !itemClassIndices.count(std::uint32_t{tag} & ~std::uint32_t{kClassTag})) {
             throw CArchiveError("zorv のリストではありません（リストの項目ではないデータがあります）");
         }
         auto item = std::make_shared<CItem>();

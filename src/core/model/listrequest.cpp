@@ -150,6 +150,14 @@ public:
         m_added.push_back(std::move(item));
     }
 
+    // Room for `n` more items (the run of a pattern): the table of local
+    // files is not rebuilt while it grows.
+    void Reserve(std::uint64_t n)
+    {
+        m_owners.reserve(m_owners.size() + static_cast<std::size_t>(n));
+        m_added.reserve(m_added.size() + static_cast<std::size_t>(n));
+    }
+
     // Makes the folders, appends and queues the items.
     void Finish(CAddReport& report)
     {
@@ -206,6 +214,7 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
             report.tooLarge.emplace_back(url, count);
             continue;
         }
+        adder.Reserve(count);
         CZorvDoc::ExpandAllUrls(url, [&](const std::string& u) {
             adder.Offer(CZorvDoc::NewItem(u, request.referer, request.destination, request.fileName, request.level),
                         u, report);

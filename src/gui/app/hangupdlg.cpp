@@ -43,9 +43,7 @@ CHangUpDialog::CHangUpDialog(IDialUpLink& link, unsigned countdownMs, TickSource
     connect(m_pDisconnect, &QPushButton::clicked, this, &CHangUpDialog::OnDisconnect);
     connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    m_pMessage->setPlainText(
-        QString::asprintf(res::LoadString(res::IDS_HANGUP_MESSAGE).toUtf8().constData(),
-                          static_cast<int>(m_countdown / 1000)));
+    m_pMessage->setPlainText(res::FormatNumber(res::IDS_HANGUP_MESSAGE, static_cast<long>(m_countdown / 1000)));
     m_pRemaining->setText(FormatRemaining());
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &CHangUpDialog::OnTimer);
@@ -56,8 +54,7 @@ QString CHangUpDialog::FormatRemaining() const
 {
     const std::uint64_t elapsed = m_tick() - m_start;
     const std::uint64_t left = elapsed >= m_countdown ? 0 : m_countdown - elapsed;
-    return QString::asprintf(res::LoadString(res::IDS_HANGUP_REMAINING).toUtf8().constData(),
-                             static_cast<int>(left / 1000));
+    return res::FormatNumber(res::IDS_HANGUP_REMAINING, static_cast<long>(left / 1000));
 }
 
 void CHangUpDialog::OnTimer()

@@ -232,8 +232,8 @@ void CMainFrame::SetCommand(int id, Handler run, Updater update)
         if (it == m_commands.end() || !a || !a->isEnabled() || !it->second.run)
             return;
         // A copy: the command may replace its own entry (the recent files).
-        const Handler run = it->second.run;
-        run();
+        const Handler command = it->second.run;
+        command();
         UpdateCommandUI();
     });
 }
@@ -640,15 +640,15 @@ bool IsListFile(const QUrl& url)
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 {
     // List files, and links (or text) from other programs.
-    const QMimeData* data = event->mimeData();
-    if (data->hasUrls() || data->hasText())
+    const QMimeData* mime = event->mimeData();
+    if (mime->hasUrls() || mime->hasText())
         event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
-    const QMimeData* data = event->mimeData();
-    const QList<QUrl> urls = data->urls();
+    const QMimeData* mime = event->mimeData();
+    const QList<QUrl> urls = mime->urls();
     for (const QUrl& url : urls) {
         if (IsListFile(url)) {
             event->acceptProposedAction();
@@ -665,8 +665,8 @@ void CMainFrame::dropEvent(QDropEvent* event)
             if (!url.isLocalFile())
                 text += url.toString(QUrl::FullyEncoded) + QLatin1Char('\n');
         }
-    } else if (data->hasText()) {
-        text = data->text();
+    } else if (mime->hasText()) {
+        text = mime->text();
     }
     if (m_pView->AddUrlText(text) > 0)
         event->acceptProposedAction();

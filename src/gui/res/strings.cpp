@@ -126,7 +126,7 @@ QString Prompt(int id)
 QString ToolTip(int id)
 {
     const QString s = LoadString(id);
-    const int nl = s.indexOf(QLatin1Char('\n'));
+    const qsizetype nl = s.indexOf(QLatin1Char('\n'));
     return nl < 0 ? QString() : s.mid(nl + 1);
 }
 
@@ -136,6 +136,11 @@ int ArgumentOrderFlag()
     return s.isEmpty() ? 0 : s.at(0).unicode() - '0';
 }
 
+// The table's texts are printf formats of their own (one or two %d each),
+// not literals the compiler could check against the arguments.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+
 QString FormatCount(int id, long first, long second)
 {
     if (ArgumentOrderFlag() != 0)
@@ -143,6 +148,13 @@ QString FormatCount(int id, long first, long second)
     return QString::asprintf(LoadString(id).toUtf8().constData(), static_cast<int>(first),
                              static_cast<int>(second));
 }
+
+QString FormatNumber(int id, long n)
+{
+    return QString::asprintf(LoadString(id).toUtf8().constData(), static_cast<int>(n));
+}
+
+#pragma GCC diagnostic pop
 
 QString FileDialogFilter(const QString& filter)
 {

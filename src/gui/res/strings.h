@@ -18,6 +18,8 @@ QString ToolTip(int id);
 // printf-style formatting of a table string with two numbers, in the order
 // the argument-order flag asks for (flag 0: as given; else swapped).
 QString FormatCount(int id, long first, long second);
+// printf-style formatting of a table string with one number.
+QString FormatNumber(int id, long n);
 
 // A file dialog filter of the table's form ("name|*.a;*.b|name|*.*||") in
 // Qt's form ("name (*.a *.b);;name (*)"): the patterns a name carries in

@@ -182,12 +182,6 @@ TEST_F(FetchCommandTest, CaCertificatesAddTrustForHttps)
 // settings) and goes to the loopback servers directly.
 class FetchProcessTest : public FetchCommandTest {
 protected:
-    void SetUp() override
-    {
-#ifndef ZORV_EXE
-        GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
-#endif
-    }
     bool StartFetch(bool pipeStdout, const QStringList& args)
     {
         CChildProcess::Options options;
@@ -197,10 +191,8 @@ protected:
         options.pipeStdout = pipeStdout;
         options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
         QString why;
-#ifdef ZORV_EXE
         if (child.Start(QStringLiteral(ZORV_EXE), QStringList{"--fetch"} + args, options, &why))
             return true;
-#endif
         ADD_FAILURE() << why.toStdString();
         return false;
     }

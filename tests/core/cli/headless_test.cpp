@@ -30,9 +30,6 @@ class HeadlessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-#ifndef ZORV_EXE
-        GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
-#endif
         ASSERT_TRUE(m_home.isValid() && m_work.isValid());
         // Fetches go straight to the loopback servers, whatever proxy the
         // environment names.
@@ -51,7 +48,6 @@ protected:
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(m_work.path());
-#ifdef ZORV_EXE
         if (fileSizeKiB > 0) {
             p.start(QStringLiteral("/bin/bash"),
                     QStringList{"-c", QStringLiteral("ulimit -f %1; trap '' XFSZ; exec \"$0\" \"$@\"").arg(fileSizeKiB),
@@ -59,7 +55,6 @@ protected:
         } else {
             p.start(QStringLiteral(ZORV_EXE), args);
         }
-#endif
         if (!p.waitForFinished(60000)) {
             ADD_FAILURE() << "zorv did not finish: " << args.join(' ').toStdString();
             p.kill();
@@ -70,15 +65,13 @@ protected:
     }
 
     // Starts `zorv ARGS` in the background, with the same settings.
-    void StartChild([[maybe_unused]] zorv::test::CChildProcess& child, [[maybe_unused]] const QStringList& args)
+    void StartChild(zorv::test::CChildProcess& child, const QStringList& args)
     {
         zorv::test::CChildProcess::Options options;
         options.env = {QStringLiteral("HOME=") + m_home.path(),
                        QStringLiteral("XDG_CONFIG_HOME=") + m_home.filePath(QStringLiteral(".config"))};
         QString error;
-#ifdef ZORV_EXE
         ASSERT_TRUE(child.Start(QStringLiteral(ZORV_EXE), args, options, &error)) << error.toStdString();
-#endif
     }
 
     // The user's settings, as the executable finds them.
@@ -112,6 +105,28 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
         EXPECT_FALSE(r.err.isEmpty()) << args.join(' ').toStdString();
     }
     EXPECT_FALSE(QFile::exists(list));
+}
+
+// A headless command starts without the window's libraries: the dynamic
+// loader's log of `zorv --list` names Qt Core but neither Qt Gui, Qt Widgets
+// nor the font library.
+TEST_F(HeadlessTest, StartsWithoutTheWindowLibraries)
+{
+    const QString list = Work("l.zorv");
+    ASSERT_EQ(Run({"--add", list, "http://h/a.bin"}).status, 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral(".config")));
+    env.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(ZORV_EXE), {"--list", list});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0);
+    const QByteArray log = p.readAllStandardError();
+    EXPECT_TRUE(log.contains("libQt6Core.so")) << log.left(2000).toStdString();
+    for (const char* lib : {"libQt6Gui.so", "libQt6Widgets.so", "libfontconfig.so", "zorv-window"})
+        EXPECT_FALSE(log.contains(lib)) << lib;
 }
 
 // --referer, --dest (relative: from the working folder), --level and --name;

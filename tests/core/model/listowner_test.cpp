@@ -137,14 +137,14 @@ TEST_F(ListOwnerTest, RuntimeFolderIsUsedOnlyWhenPrivate)
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
     QTemporaryDir base;
-    for (const auto& [name, mode, stranger] : {std::tuple{"own", 0700, false}, {"open", 0777, false},
+    for (const auto& [name, mode, stranger] : {std::tuple{"own", mode_t{0700}, false}, {"open", 0777, false},
                                                 {"readable", 0755, false}, {"stranger", 0700, true}}) {
         if (stranger && OtherUser() < 0)
             continue;
         const QByteArray folder = QFile::encodeName(base.filePath(QString::fromUtf8(name)));
         ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
         ASSERT_EQ(::chmod(folder.constData(), mode), 0);
-        ASSERT_EQ(::chown(folder.constData(), stranger ? OtherUser() : ::getuid(), ::getgid()), 0);
+        ASSERT_EQ(::chown(folder.constData(), stranger ? static_cast<uid_t>(OtherUser()) : ::getuid(), ::getgid()), 0);
         qputenv("XDG_RUNTIME_DIR", folder);
         const QByteArray used = QFile::encodeName(QFileInfo(OwnerSocketPath(list)).path());
         EXPECT_EQ(used == folder, mode == 0700 && !stranger) << name;
@@ -162,7 +162,7 @@ TEST_F(ListOwnerTest, SocketOfAnotherUserIsNeitherAskedNorObeyed)
     if (OtherUser() < 0)
         GTEST_SKIP() << "needs root to hand a socket to another user";
     const QByteArray socket = QFile::encodeName(OwnerSocketPath(list));
-    ASSERT_EQ(::lchown(socket.constData(), OtherUser(), OtherUser()), 0);
+    ASSERT_EQ(::lchown(socket.constData(), static_cast<uid_t>(OtherUser()), static_cast<gid_t>(OtherUser())), 0);
     QJsonObject reply;
     EXPECT_EQ(Send(AddRequest("http://h/a"), &reply), HandOff::NoOwner);
     CListOwner other{{}};

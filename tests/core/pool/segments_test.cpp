@@ -84,8 +84,8 @@ protected:
         // client has read.
         server.Raw().set_socket_options([](socket_t sock) {
             httplib::default_socket_options(sock);
-            const int size = 64 * 1024;
-            setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+            const int bufferSize = 64 * 1024;
+            setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
         });
         ASSERT_TRUE(server.Start());
         pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(20000)});
@@ -130,7 +130,7 @@ protected:
     {
         size_t n = 0;
         for (const auto& r : server.RequestsFor(path))
-            n += r.HeaderCount("Range") == 0 ? 1 : 0;
+            n += r.HeaderCount("Range") == 0 ? 1u : 0u;
         return n;
     }
     static std::string Inverted(std::string_view s)

@@ -187,7 +187,7 @@ TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
         {"libc.so", gnu_get_libc_version()},
     };
     ASSERT_EQ(lines.size(), 2 * std::size(expected) + 1) << about.Modules().toStdString();
-    for (size_t i = 0; i < std::size(expected); ++i) {
+    for (qsizetype i = 0; i < qsizetype(std::size(expected)); ++i) {
         const QStringList name = lines[2 * i].split('\t');
         const QStringList facts = lines[2 * i + 1].split('\t'); // the second line starts with a tab
         ASSERT_TRUE(name.size() == 2 && facts.size() == 3) << lines[2 * i].toStdString();

@@ -49,12 +49,12 @@ TEST_F(FrameTest, MenuPromptsReplaceTheSelectionTextWhileShown)
     ASSERT_TRUE(Start());
     Fill("abc");
     Select("b");
-    const std::pair<int, const char*> prompts[] = {
+    const std::pair<int, const char*> menuPrompts[] = {
         {res::ID_EDIT_DELETE, "選択したオブジェクトを削除"},
         {res::ID_MONITOR_CLIPBOARD, "クリップボードに追加されたURLを自動的に取得対象にする"},
         {res::ID_CHECK_DESTINATION, "ファイルの保存先が正しいかチェックします"},
     };
-    for (const auto& [id, prompt] : prompts) {
+    for (const auto& [id, prompt] : menuPrompts) {
         QStatusTipEvent show(Act(id).statusTip());
         QCoreApplication::sendEvent(&Frame(), &show);
         EXPECT_EQ(Frame().PaneText(0), QString::fromUtf8(prompt));

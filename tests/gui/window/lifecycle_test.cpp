@@ -76,7 +76,6 @@ TEST_F(LifecycleTest, ClosingWhileFetchingAsksFirst)
 // offers (No discards it, Yes restores it as an unsaved new list).
 TEST_F(LifecycleTest, SignalKeepsTheListAndTheNextStartOffersTheRecoveryList)
 {
-#ifdef ZORV_EXE
     CZorvDoc made;
     ASSERT_NE(made.AddUrl("http://h/a.bin", "", settings.Dir().toStdString(), "", 0), nullptr);
     const QString list = settings.Path(QStringLiteral("kept.zorv"));
@@ -124,9 +123,6 @@ TEST_F(LifecycleTest, SignalKeepsTheListAndTheNextStartOffersTheRecoveryList)
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("無題 * - zorv"));
     EXPECT_FALSE(QFile::exists(RecoveryListPath()));
     EXPECT_TRUE(errors.isEmpty());
-#else
-    GTEST_SKIP() << "the zorv executable is not built";
-#endif
 }
 
 } // namespace

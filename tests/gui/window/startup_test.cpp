@@ -99,7 +99,6 @@ TEST_F(StartupTest, UnopenableListEndsStartWithAMessage)
 // still reach the window.
 TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
 {
-#ifdef ZORV_EXE
     CTempSettings settings;
     CChildProcess::Options options; // the run's private XDG_RUNTIME_DIR: the window's hand-off is found
     options.env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "HOME=" + settings.Dir(),
@@ -123,9 +122,6 @@ TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
         const QByteArray err = ReadFileBytes(options.stderrFile);
         EXPECT_TRUE(err.startsWith("zorv: ") && err.contains("\nUsage:")) << err.toStdString();
     }
-#else
-    GTEST_SKIP() << "the zorv executable is not built";
-#endif
 }
 
 TEST_F(StartupTest, RecentFileListKeepsTheFourNewestAndSurvivesRestart)
@@ -387,7 +383,6 @@ TEST_F(StartupTest, ColumnWidthsFontAndOptionsSurviveRestart)
 // window too, which comes to the front only when the message asks for it.
 TEST_F(StartupTest, OtherZorvsHandOverToTheWindow)
 {
-#ifdef ZORV_EXE
     const QString list = MakeList(QStringLiteral("held.zorv"), {"http://h/a.bin"});
     ASSERT_TRUE(Start({list}));
     int raised = 0;
@@ -430,7 +425,6 @@ TEST_F(StartupTest, OtherZorvsHandOverToTheWindow)
     EXPECT_EQ(Doc().GetItem(1)->m_strReferer, "http://page/");
     EXPECT_EQ(Doc().GetItemCount(true), 2);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-#endif
 }
 
 } // namespace

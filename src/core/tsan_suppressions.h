@@ -1,4 +1,7 @@
 #pragma once
+// Included once by each program's main() (the zorv executable, the test
+// programs): the suppressions ThreadSanitizer asks the program for.
+//
 // Qt is not built with ThreadSanitizer: the locks inside its posted-event
 // queue (QMutex on futexes) are invisible to it, so every hand-over of an
 // event from a worker to the UI thread would show up as a race. Reports whose
@@ -11,6 +14,7 @@
 // frame. libdbus also takes its own locks in an order ThreadSanitizer reports
 // as a possible deadlock when it registers with a bus.
 #if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_suppressions();
 extern "C" const char* __tsan_default_suppressions()
 {
     return "race:libQt6Core.so\n"
