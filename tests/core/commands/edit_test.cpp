@@ -120,7 +120,7 @@ TEST(NewUrl, CheckNamesWhyAURLCannotBeAdded)
     };
     static_assert(kMaxRun == 20000000, "the cases sit at the limit");
     for (const Case& c : cases) {
-        const CNewUrlVerdict verdict = CheckNewUrl(c.url);
+        const CNewUrlVerdict verdict = CheckNewUrl(c.url, kNewUrlCommand);
         EXPECT_EQ(verdict.check, c.check) << c.url;
         EXPECT_EQ(verdict.count, c.count) << c.url;
     }
