@@ -2,11 +2,9 @@
 
 #include "model/adder.h"
 #include "model/archive.h"
-#include "model/events.h"
 #include "model/text.h"
 #include "settings/options.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -196,9 +194,7 @@ void CZorvDoc::RemoveAllItems()
         old.swap(m_items);
     }
     ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
-    // A notice still waiting belongs to items that are gone (and is dropped
-    // when it arrives): a result of the next list posts its own.
-    m_bModifiedNoticePosted.store(false);
+    m_notices.ModifiedNoticeHandled();
     DisposeItems(std::move(old));
 }
 
@@ -453,46 +449,6 @@ std::vector<CItem*> CZorvDoc::PendingItems() const
     for (const auto& p : m_pending)
         out.push_back(p.get());
     return out;
-}
-
-// ---- worker notices -----------------------------------------------------------
-
-void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes)
-{
-    item->SetState(state);
-    QObject* receiver = m_pReceiver.load();
-    if (!receiver)
-        return;
-    // Every change of state gets its own notice; repeated notices of the same
-    // state (progress) wait as one, since the handler reads the item's note
-    // when it runs.
-    const int previous = item->m_nNotifiedState.exchange(state);
-    const bool waiting = item->m_bUpdatePosted.exchange(true);
-    if (previous != state || state != STATE_FETCHING || !waiting) {
-        QCoreApplication::postEvent(
-            receiver, new CItemEvent(WM_ITEM_UPDATED, item, state == STATE_FETCHED ? 1 : 0, state));
-    }
-    if (bytes != 0 && m_traffic.fetch_add(bytes) == 0)
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0, state));
-    // A result (fetched, failed) marks the list modified, so that closing
-    // asks to save it and an automatic save records it; progress steps do
-    // not. One waiting notice at a time is enough: it is handled after the
-    // states stored before it.
-    const bool result = state == STATE_FETCHED || state == STATE_FAILED;
-    if (result && !m_bModified.load() && !m_bModifiedNoticePosted.exchange(true))
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 1, state));
-    if (state == STATE_LAUNCHING)
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0, state));
-}
-
-void CZorvDoc::UpdateHandled(CItem* item)
-{
-    item->m_bUpdatePosted.store(false);
-}
-
-void CZorvDoc::ModifiedNoticeHandled()
-{
-    m_bModifiedNoticePosted.store(false);
 }
 
 // ---- modified flag and title -------------------------------------------------------

@@ -12,6 +12,7 @@
 // while calling out.
 #include "model/autosave.h"
 #include "model/item.h"
+#include "model/notices.h"
 
 #include <QString>
 
@@ -139,23 +140,14 @@ public:
     // The queued items, head first (a copy; for tests and diagnostics).
     std::vector<CItem*> PendingItems() const;
 
-    // ---- worker notices (any thread) ------------------------------------
-    // Events about item states go to `receiver` (on the UI thread); see
-    // model/events.h. Null: no events are posted.
-    void SetEventReceiver(QObject* receiver) { m_pReceiver.store(receiver); }
-    // Stores the state and posts WM_ITEM_UPDATED, WM_ADD_TRAFFIC (when bytes
-    // were read), WM_SET_MODIFIED (for a result, while the list is not
-    // modified) and, for
-    // state 7, WM_LAUNCH_ITEM, in that order. Notices are coalesced: of the
-    // progress notices (state 5 again) one per item waits at a time, of
-    // WM_SET_MODIFIED one in all, and traffic is summed until the UI takes it.
-    void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes);
-    // UI side of the coalescing: called when an item's update is handled,
-    // and when a WM_SET_MODIFIED notice is handled.
-    static void UpdateHandled(CItem* item);
-    void ModifiedNoticeHandled();
-    // The bytes read since the last call.
-    std::uint64_t TakeTraffic() { return m_traffic.exchange(0); }
+    // ---- worker notices (any thread): see CItemNotices ------------------
+    CItemNotices& Notices() { return m_notices; }
+    // The names the engine calls them by.
+    void SetEventReceiver(QObject* receiver) { m_notices.SetReceiver(receiver); }
+    void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes) { m_notices.Post(item, state, bytes); }
+    static void UpdateHandled(CItem* item) { CItemNotices::UpdateHandled(item); }
+    void ModifiedNoticeHandled() { m_notices.ModifiedNoticeHandled(); }
+    std::uint64_t TakeTraffic() { return m_notices.TakeTraffic(); }
 
     // ---- the list file --------------------------------------------------
     // New list: empty, no path, not modified.
@@ -240,9 +232,7 @@ private:
 
     QString m_strPathName;
     std::atomic<bool> m_bModified{false};
-    std::atomic<QObject*> m_pReceiver{nullptr};
-    std::atomic<std::uint64_t> m_traffic{0};
-    std::atomic<bool> m_bModifiedNoticePosted{false};
+    CItemNotices m_notices{m_bModified};
     bool m_bLoading = false; // no automatic save while a list is being replaced
     int m_inProgressSaveState = STATE_FAILED;
     CAutoSave m_autoSave;
