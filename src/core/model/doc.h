@@ -3,7 +3,7 @@
 // order = saved order), keeps the pending queue the fetch workers take their
 // work from, reads and writes the list file, and keeps the modified flag and
 // the title. Adding URLs is model/adder.h, numbered patterns model/pattern.h,
-// the automatic save model/autosave.h.
+// the automatic save model/autosave.h, the workers' notices model/notices.h.
 //
 // Threads. Everything here runs on the UI thread except PopPending (workers),
 // the pending count read of GetItemCount, AnyItem and ListFileKey. The
@@ -140,9 +140,9 @@ public:
     // The queued items, head first (a copy; for tests and diagnostics).
     std::vector<CItem*> PendingItems() const;
 
-    // ---- worker notices (any thread): see CItemNotices ------------------
-    CItemNotices& Notices() { return m_notices; }
-    // The names the engine calls them by.
+    // ---- worker notices (any thread) ------------------------------------
+    // Posted and coalesced by CItemNotices (model/notices.h); these are the
+    // names the engine calls it by.
     void SetEventReceiver(QObject* receiver) { m_notices.SetReceiver(receiver); }
     void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes) { m_notices.Post(item, state, bytes); }
     static void UpdateHandled(CItem* item) { CItemNotices::UpdateHandled(item); }

@@ -36,7 +36,7 @@ CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request);
 
 // Links handed over one at a time (from a web browser): each URL is taken as
 // it is, no numbered pattern expands, and each has its own referrer and file
-// name. Added as the new-URL command adds them.
+// name. Added under the rules of kAddLinks.
 struct CLink {
     std::string url;
     std::string referer;
