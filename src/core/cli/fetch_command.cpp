@@ -297,7 +297,7 @@ int RunFetch(const QStringList& args, std::FILE* out, std::FILE* err)
         }
         FillMissingFileNames(doc);
         doc.SetInProgressSaveState(STATE_NOT_FETCHED);
-        doc.SetAutoSaveInterval(std::chrono::milliseconds(250));
+        doc.AutoSave().SetInterval(std::chrono::milliseconds(250));
         // Ctrl+C, SIGTERM and SIGHUP cancel the transfers and save the list;
         // the exit status is 128 + the signal. Held until the list is saved:
         // a signal during the save waits for it.

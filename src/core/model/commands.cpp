@@ -1,6 +1,5 @@
 #include "model/commands.h"
 
-#include "model/listrequest.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -503,30 +502,6 @@ CCommandResult SortByKey(CZorvDoc& doc, CSortState& state, int key, const std::v
 }
 
 // ---- adding and editing --------------------------------------------------------
-
-CNewUrlVerdict CheckNewUrl(const std::string& url)
-{
-    CNewUrlVerdict verdict;
-    if (TrimWhiteSpace(url).empty()) {
-        verdict.check = NewUrlCheck::Blank;
-        return verdict;
-    }
-    // A pattern only varies numbers, so the first URL of a run stands for
-    // all of them.
-    bool valid = false;
-    CZorvDoc::ExpandAllUrls(url, [&](const std::string& first) {
-        valid = CZorvDoc::NewItem(first, {}, "/", {}, 0) != nullptr;
-        return false;
-    });
-    verdict.count = CZorvDoc::CountExpandedUrls(url);
-    if (!valid)
-        verdict.check = NewUrlCheck::NotHttp;
-    else if (verdict.count > kMaxRun)
-        verdict.check = NewUrlCheck::TooLarge;
-    else if (verdict.count > kConfirmNewRun)
-        verdict.check = NewUrlCheck::Large;
-    return verdict;
-}
 
 bool EditItem(CZorvDoc& doc, int row, const CUrlFields& values)
 {

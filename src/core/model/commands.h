@@ -151,22 +151,6 @@ struct CUrlFields {
     int level = 0; // folder level for a derived file name
 };
 
-// A typed URL (numbered patterns allowed) as the new-URL command judges it
-// before adding anything.
-enum class NewUrlCheck {
-    Ok,
-    Blank,    // nothing but white space
-    NotHttp,  // not an http, https or ftp URL (checked on the first URL of a run)
-    Large,    // more than kConfirmNewRun URLs: wanted only when confirmed
-    TooLarge, // more than kMaxRun URLs: refused
-};
-inline constexpr std::uint64_t kConfirmNewRun = 10000;
-struct CNewUrlVerdict {
-    NewUrlCheck check = NewUrlCheck::Ok;
-    std::uint64_t count = 0; // URLs the text expands to
-};
-CNewUrlVerdict CheckNewUrl(const std::string& url);
-
 // Edit of one item: URL, destination and referrer take the values; a
 // non-empty file name replaces the item's, an empty one is derived from the
 // URL with values.level (mirrored URL folders appended to the destination).

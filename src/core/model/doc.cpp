@@ -1,21 +1,24 @@
 #include "model/doc.h"
 
+#include "model/adder.h"
 #include "model/archive.h"
-#include "model/events.h"
 #include "model/text.h"
 #include "settings/options.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTimer>
 
 #include <algorithm>
 
 namespace zorv {
 
-CZorvDoc::CZorvDoc() = default;
+CZorvDoc::CZorvDoc()
+    : m_autoSave([this](QString* error) { return OnSaveDocument(m_strPathName, error); },
+                 [this] { return m_bModified.load() && AutoSaveEnabled(); },
+                 [this](const QString& error) { ForEachObserver([&](IDocObserver& o) { o.OnAutoSaveFailed(error); }); })
+{
+}
 
 CZorvDoc::~CZorvDoc()
 {
@@ -181,11 +184,7 @@ void CZorvDoc::RemoveAllItems()
     ForEachObserver([](IDocObserver& o) { o.OnBeginReset(); });
     {
         std::scoped_lock lock(m_lock);
-        for (const auto& p : m_pending)
-            p->m_bQueued = false;
-        m_pending.clear();
-        m_nPausedQueued = 0;
-        m_nPending.store(0);
+        ClearQueueLocked();
     }
     for (const auto& p : m_items)
         p->m_nRow = -1;
@@ -195,9 +194,7 @@ void CZorvDoc::RemoveAllItems()
         old.swap(m_items);
     }
     ForEachObserver([](IDocObserver& o) { o.OnEndReset(); });
-    // A notice still waiting belongs to items that are gone (and is dropped
-    // when it arrives): a result of the next list posts its own.
-    m_bModifiedNoticePosted.store(false);
+    m_notices.ModifiedNoticeHandled();
     DisposeItems(std::move(old));
 }
 
@@ -243,22 +240,6 @@ void CZorvDoc::UpdateItem(const CItem* item)
 
 // ---- adding and the pending queue ---------------------------------------------
 
-ItemPtr CZorvDoc::NewItem(const std::string& url, const std::string& referer,
-                          const std::string& destination, const std::string& fileName, int level)
-{
-    if (level < 0)
-        level = Options().DefaultFnameLevel;
-    // Only the first line counts, whatever its line end: a URL must never
-    // carry a line break into the list (or into `zorv --list`). White space
-    // around it is dropped before the file name is derived from it.
-    std::string line = url;
-    line.resize(std::min(line.find_first_of("\r\n"), line.size()));
-    line = TrimWhiteSpace(line);
-    if (!CItem::IsValidUrl(line))
-        return nullptr;
-    return std::make_shared<CItem>(std::move(line), referer, destination, fileName, level);
-}
-
 CItem* CZorvDoc::AddUrl(const std::string& url, const std::string& referer,
                         const std::string& destination, const std::string& fileName, int level)
 {
@@ -303,6 +284,17 @@ void CZorvDoc::UnqueueLocked(CItem* item)
     if (item->IsPaused())
         --m_nPausedQueued;
     StorePendingCountLocked();
+}
+
+void CZorvDoc::ClearQueueLocked()
+{
+    for (const auto& p : m_pending) {
+        p->m_bQueued = false;
+        p->m_queuePos = {};
+    }
+    m_pending.clear();
+    m_nPausedQueued = 0;
+    m_nPending.store(0);
 }
 
 void CZorvDoc::StorePendingCountLocked()
@@ -459,46 +451,6 @@ std::vector<CItem*> CZorvDoc::PendingItems() const
     return out;
 }
 
-// ---- worker notices -----------------------------------------------------------
-
-void CZorvDoc::NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes)
-{
-    item->SetState(state);
-    QObject* receiver = m_pReceiver.load();
-    if (!receiver)
-        return;
-    // Every change of state gets its own notice; repeated notices of the same
-    // state (progress) wait as one, since the handler reads the item's note
-    // when it runs.
-    const int previous = item->m_nNotifiedState.exchange(state);
-    const bool waiting = item->m_bUpdatePosted.exchange(true);
-    if (previous != state || state != STATE_FETCHING || !waiting) {
-        QCoreApplication::postEvent(
-            receiver, new CItemEvent(WM_ITEM_UPDATED, item, state == STATE_FETCHED ? 1 : 0, state));
-    }
-    if (bytes != 0 && m_traffic.fetch_add(bytes) == 0)
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_ADD_TRAFFIC, item, 0, state));
-    // A result (fetched, failed) marks the list modified, so that closing
-    // asks to save it and an automatic save records it; progress steps do
-    // not. One waiting notice at a time is enough: it is handled after the
-    // states stored before it.
-    const bool result = state == STATE_FETCHED || state == STATE_FAILED;
-    if (result && !m_bModified.load() && !m_bModifiedNoticePosted.exchange(true))
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_SET_MODIFIED, item, 1, state));
-    if (state == STATE_LAUNCHING)
-        QCoreApplication::postEvent(receiver, new CItemEvent(WM_LAUNCH_ITEM, item, 0, state));
-}
-
-void CZorvDoc::UpdateHandled(CItem* item)
-{
-    item->m_bUpdatePosted.store(false);
-}
-
-void CZorvDoc::ModifiedNoticeHandled()
-{
-    m_bModifiedNoticePosted.store(false);
-}
-
 // ---- modified flag and title -------------------------------------------------------
 
 void CZorvDoc::SetPathName(const QString& path)
@@ -553,72 +505,19 @@ void CZorvDoc::SetModifiedFlag(bool modified)
 {
     const bool old = m_bModified.load();
     if (!modified) {
-        StopAutoSave();
+        m_autoSave.Stop();
         m_bModified.store(false);
         if (old)
             NotifyTitle();
         return;
     }
     m_bModified.store(true);
-    if (AutoSaveEnabled() && !AutoSavePending()) {
-        const auto since = std::chrono::steady_clock::now() - m_lastAutoSave;
-        if (since >= m_autoSaveInterval) {
-            // Saved before the title is told: a list that saves at once
-            // never shows the mark.
-            if (AutoSaveNow())
-                return;
-        } else {
-            if (!m_pAutoSaveTimer) {
-                m_pAutoSaveTimer = std::make_unique<QTimer>();
-                m_pAutoSaveTimer->setSingleShot(true);
-                QObject::connect(m_pAutoSaveTimer.get(), &QTimer::timeout, [this] {
-                    if (m_bModified.load() && AutoSaveEnabled())
-                        AutoSaveNow();
-                });
-            }
-            m_pAutoSaveTimer->start(std::chrono::ceil<std::chrono::milliseconds>(m_autoSaveInterval - since));
-        }
-    }
+    // Saved before the title is told: a list that saves at once never shows
+    // the mark.
+    if (m_autoSave.Modified())
+        return;
     if (!old)
         NotifyTitle();
-}
-
-bool CZorvDoc::AutoSavePending() const
-{
-    return m_pAutoSaveTimer && m_pAutoSaveTimer->isActive();
-}
-
-void CZorvDoc::StopAutoSave()
-{
-    if (m_pAutoSaveTimer)
-        m_pAutoSaveTimer->stop();
-}
-
-bool CZorvDoc::FlushAutoSave()
-{
-    if (!AutoSavePending())
-        return true;
-    m_pAutoSaveTimer->stop();
-    return !m_bModified.load() || !AutoSaveEnabled() || AutoSaveNow();
-}
-
-bool CZorvDoc::AutoSaveNow()
-{
-    m_lastAutoSave = std::chrono::steady_clock::now();
-    QString error;
-    if (OnSaveDocument(m_strPathName, &error)) {
-        m_strAutoSaveError.clear();
-        m_bAutoSaveFailureTold = false;
-        return true;
-    }
-    // The list stays modified (and its title says so); the observers hear of
-    // a run of failures once.
-    m_strAutoSaveError = error;
-    if (!m_bAutoSaveFailureTold) {
-        m_bAutoSaveFailureTold = true;
-        ForEachObserver([&](IDocObserver& o) { o.OnAutoSaveFailed(error); });
-    }
-    return false;
 }
 
 } // namespace zorv

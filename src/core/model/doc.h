@@ -1,20 +1,22 @@
 #pragma once
 // CZorvDoc: the URL list. It owns the items in list order (row order = list
 // order = saved order), keeps the pending queue the fetch workers take their
-// work from, reads and writes the list file, expands numbered URL patterns,
-// and keeps the modified flag and the title.
+// work from, reads and writes the list file, and keeps the modified flag and
+// the title. Adding URLs is model/adder.h, numbered patterns model/pattern.h,
+// the automatic save model/autosave.h, the workers' notices model/notices.h.
 //
 // Threads. Everything here runs on the UI thread except PopPending (workers),
 // the pending count read of GetItemCount, AnyItem and ListFileKey. The
 // document lock guards the pending queue, changes of the list's order and
 // membership (which AnyItem reads) and the list file's key; it is never held
 // while calling out.
+#include "model/autosave.h"
 #include "model/item.h"
+#include "model/notices.h"
 
 #include <QString>
 
 class QObject;
-class QTimer;
 
 #include <atomic>
 #include <chrono>
@@ -114,9 +116,6 @@ public:
     // queues it. Null when the URL is refused. Does not mark the list modified.
     CItem* AddUrl(const std::string& url, const std::string& referer,
                   const std::string& destination, const std::string& fileName, int level);
-    // The item AddUrl would add for `url`, not added; null when refused.
-    static ItemPtr NewItem(const std::string& url, const std::string& referer,
-                           const std::string& destination, const std::string& fileName, int level);
     void QueuePending(CItem* item);
     // QueuePending for many items, in the given order, under one lock: the
     // workers are woken once per item, the automatic start checked once.
@@ -142,41 +141,13 @@ public:
     std::vector<CItem*> PendingItems() const;
 
     // ---- worker notices (any thread) ------------------------------------
-    // Events about item states go to `receiver` (on the UI thread); see
-    // model/events.h. Null: no events are posted.
-    void SetEventReceiver(QObject* receiver) { m_pReceiver.store(receiver); }
-    // Stores the state and posts WM_ITEM_UPDATED, WM_ADD_TRAFFIC (when bytes
-    // were read), WM_SET_MODIFIED (for a result, while the list is not
-    // modified) and, for
-    // state 7, WM_LAUNCH_ITEM, in that order. Notices are coalesced: of the
-    // progress notices (state 5 again) one per item waits at a time, of
-    // WM_SET_MODIFIED one in all, and traffic is summed until the UI takes it.
-    void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes);
-    // UI side of the coalescing: called when an item's update is handled,
-    // and when a WM_SET_MODIFIED notice is handled.
-    static void UpdateHandled(CItem* item);
-    void ModifiedNoticeHandled();
-    // The bytes read since the last call.
-    std::uint64_t TakeTraffic() { return m_traffic.exchange(0); }
-
-    // ---- numbered URL patterns ------------------------------------------
-    // One step of the expansion of the first pattern "*start.end.width type*"
-    // (see the .cpp); returns the member number, 0, or -1 when done.
-    static int ExpandUrlPattern(int index, std::string& out, const std::string& url);
-    // Number of URLs a text expands to (every pattern, every combination),
-    // saturating at UINT64_MAX.
-    static std::uint64_t CountExpandedUrls(const std::string& url);
-    // Calls `add` for every URL the text expands to, first pattern varying
-    // slowest; stops early when `add` returns false.
-    static void ExpandAllUrls(const std::string& url,
-                              const std::function<bool(const std::string&)>& add);
-    // The new-URL command: every expanded URL through AddUrl; the list is
-    // marked modified once for the whole run (with AutoSave, one save rather
-    // than one per URL). Returns the number added.
-    // URLs that AddUrl refused are appended to *refused when given.
-    int AddUrlExpanded(const std::string& url, const std::string& destination,
-                       const std::string& referer, const std::string& fileName, int level,
-                       std::vector<std::string>* refused = nullptr);
+    // Posted and coalesced by CItemNotices (model/notices.h); these are the
+    // names the engine calls it by.
+    void SetEventReceiver(QObject* receiver) { m_notices.SetReceiver(receiver); }
+    void NotifyItemState(const ItemPtr& item, int state, std::uint64_t bytes) { m_notices.Post(item, state, bytes); }
+    static void UpdateHandled(CItem* item) { CItemNotices::UpdateHandled(item); }
+    void ModifiedNoticeHandled() { m_notices.ModifiedNoticeHandled(); }
+    std::uint64_t TakeTraffic() { return m_notices.TakeTraffic(); }
 
     // ---- the list file --------------------------------------------------
     // New list: empty, no path, not modified.
@@ -207,17 +178,10 @@ public:
     std::string ListFileKey() const;
 
     // ---- modified flag and title ----------------------------------------
-    // With AutoSave on and a path known, marking modified saves the list:
-    // at once when the last automatic save is at least the save interval
-    // ago, else once when the interval has passed (a burst of changes, such
-    // as a run of worker results, is written once, not once per change).
+    // With AutoSave on and a path known, marking modified saves the list
+    // (see CAutoSave).
     void SetModifiedFlag(bool modified = true);
-    // Writes a waiting automatic save now (before the list is closed, and at
-    // the end of a run). False when that save failed.
-    bool FlushAutoSave();
-    bool AutoSavePending() const;
-    // Shortest time between two automatic saves (1 s; tests shorten it).
-    void SetAutoSaveInterval(std::chrono::milliseconds interval) { m_autoSaveInterval = interval; }
+    CAutoSave& AutoSave() { return m_autoSave; }
     // The state an item being fetched is saved with: failed (the default),
     // or not fetched for a run whose list must stay fetchable after a kill.
     void SetInProgressSaveState(int state) { m_inProgressSaveState = state; }
@@ -226,8 +190,6 @@ public:
     bool IsLoading() const { return m_bLoading; }
     // The list's name (file name, or "無題"), with " *" while modified.
     QString GetTitle() const;
-    // Last save error of an automatic save (empty when it succeeded).
-    const QString& LastAutoSaveError() const { return m_strAutoSaveError; }
 
 private:
     // Sets m_strPathName and the list file's key.
@@ -237,9 +199,9 @@ private:
     void QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos);
     void UnqueueLocked(CItem* item);
     void StorePendingCountLocked();
+    // Empties the pending queue (the items stay in the list).
+    void ClearQueueLocked();
     void NotifyTitle();
-    bool AutoSaveNow();
-    void StopAutoSave();
     bool AutoSaveEnabled() const;
 
     template <typename F>
@@ -270,16 +232,10 @@ private:
 
     QString m_strPathName;
     std::atomic<bool> m_bModified{false};
-    std::atomic<QObject*> m_pReceiver{nullptr};
-    std::atomic<std::uint64_t> m_traffic{0};
-    std::atomic<bool> m_bModifiedNoticePosted{false};
+    CItemNotices m_notices{m_bModified};
     bool m_bLoading = false; // no automatic save while a list is being replaced
-    QString m_strAutoSaveError;
-    bool m_bAutoSaveFailureTold = false; // observers heard of the current run of failures
-    std::chrono::milliseconds m_autoSaveInterval{1000};
     int m_inProgressSaveState = STATE_FAILED;
-    std::chrono::steady_clock::time_point m_lastAutoSave{};
-    std::unique_ptr<QTimer> m_pAutoSaveTimer; // a waiting automatic save
+    CAutoSave m_autoSave;
 };
 
 } // namespace zorv

@@ -233,6 +233,7 @@ public:
 
 private:
     friend class CZorvDoc;
+    friend class CItemNotices;
 
     std::atomic<int> m_nState{STATE_NOT_FETCHED};
     std::atomic<bool> m_bCancelled{false};

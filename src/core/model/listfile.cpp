@@ -162,7 +162,7 @@ bool CZorvDoc::LoadFromBytes(const QByteArray& bytes, QString* cause)
 
 bool CZorvDoc::OnNewDocument()
 {
-    StopAutoSave();
+    m_autoSave.Stop();
     DeleteContents();
     StorePathName({});
     m_bModified.store(false);
@@ -172,7 +172,7 @@ bool CZorvDoc::OnNewDocument()
 
 bool CZorvDoc::OnOpenDocument(const QString& path, QString* error)
 {
-    StopAutoSave();
+    m_autoSave.Stop();
     m_bLoading = true;
     QString cause;
     bool ok = false;
@@ -251,8 +251,7 @@ bool CZorvDoc::OnSaveDocument(const QString& path, QString* error)
         return false;
     }
     StorePathName(path);
-    m_bAutoSaveFailureTold = false;
-    StopAutoSave();
+    m_autoSave.Saved();
     NotifyTitle();
     return true;
 }
@@ -270,11 +269,10 @@ bool CZorvDoc::SaveCopy(const QString& path, QString* error) const
 void CZorvDoc::DeleteContents()
 {
     {
+        // Emptied first, so that no worker takes an item of the old list
+        // while the engine releases them.
         std::scoped_lock lock(m_lock);
-        for (const auto& p : m_pending)
-            p->m_bQueued = false;
-        m_pending.clear();
-        m_nPending.store(0);
+        ClearQueueLocked();
     }
     // No worker may hold an item of the old list once it is gone.
     if (m_pEngine)
@@ -284,7 +282,7 @@ void CZorvDoc::DeleteContents()
 
 void CZorvDoc::OnCloseDocument()
 {
-    StopAutoSave();
+    m_autoSave.Stop();
     if (m_pEngine) {
         m_pEngine->StopWorkers();
         m_pEngine->ReleaseItems();

@@ -1,15 +1,12 @@
 #include "model/listrequest.h"
 
 #include "model/commands.h"
-#include "model/filename.h"
 #include "model/import.h"
 
 #include <QDir>
 #include <QJsonArray>
 
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace zorv {
 
@@ -26,24 +23,6 @@ QString Q(const std::string& s)
 std::string S(const QJsonValue& v)
 {
     return v.toString().toStdString();
-}
-
-// Makes the destination folders of the items added, each once (mirrored URL
-// folders included): without them every such item would fail. Appends
-// "folder: cause" to `failed` for each that cannot be made.
-void MakeFolders(const std::vector<const CItem*>& items, std::vector<std::string>& failed)
-{
-    std::unordered_set<std::string> made;
-    for (const CItem* item : items) {
-        if (!made.insert(item->m_strDestination).second)
-            continue;
-        const QString dir = Q(item->m_strDestination);
-        if (!QDir().mkpath(dir)) {
-            const bool exists = QFileInfo::exists(dir);
-            failed.push_back(item->m_strDestination + ": "
-                             + (exists ? "a file of that name is in the way" : "cannot be created"));
-        }
-    }
 }
 
 } // namespace
@@ -120,109 +99,15 @@ CAddReport CAddReport::FromJson(const QJsonObject& json)
     return r;
 }
 
-namespace {
-
-// Adds new items at the end of a list, each unless its local file is that of
-// an item listed or added before it.
-class CItemAdder {
-public:
-    explicit CItemAdder(CZorvDoc& doc) : m_doc(doc)
-    {
-        m_owners.reserve(static_cast<size_t>(doc.GetCount()));
-        for (int i = 0; i < doc.GetCount(); ++i) {
-            const CItem* item = doc.GetItem(i);
-            m_owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
-        }
-    }
-
-    // `item` null: the URL was refused.
-    void Offer(ItemPtr item, const std::string& url, CAddReport& report)
-    {
-        if (!item) {
-            report.refused.push_back(url);
-            return;
-        }
-        const auto [it, isNew] = m_owners.emplace(CItem::LocalFileKey(item->LocalPath()), item->m_strUrl);
-        if (!isNew && !TakeNumberedName(*item, it->second)) {
-            report.clashes.emplace_back(item->m_strUrl, it->second);
-            return;
-        }
-        m_added.push_back(std::move(item));
-    }
-
-    // Room for `n` more items (the run of a pattern): the table of local
-    // files is not rebuilt while it grows.
-    void Reserve(std::uint64_t n)
-    {
-        m_owners.reserve(m_owners.size() + static_cast<std::size_t>(n));
-        m_added.reserve(m_added.size() + static_cast<std::size_t>(n));
-    }
-
-    // Makes the folders, appends and queues the items.
-    void Finish(CAddReport& report)
-    {
-        std::vector<const CItem*> items;
-        for (const ItemPtr& item : m_added)
-            items.push_back(item.get());
-        MakeFolders(items, report.folders);
-        report.added = static_cast<int>(m_added.size());
-        if (!m_added.empty()) {
-            m_doc.AppendItems(std::move(m_added), true);
-            m_doc.SetModifiedFlag(true);
-        }
-    }
-
-private:
-    // URLs that differ only in their query ("get.cgi?id=1", "?id=2") derive
-    // one file name; rather than refusing all but the first, each further
-    // one takes the first free "name (1).ext", "name (2).ext", ... A name
-    // the user gave stays a clash, and so does the same URL again (met on
-    // its way through the numbers).
-    bool TakeNumberedName(CItem& item, const std::string& ownerUrl)
-    {
-        const std::string& url = item.m_strUrl;
-        if (url == ownerUrl || UrlPathPart(url).size() == url.size() || !IsUrlFileName(url, item.m_strFileName))
-            return false;
-        const std::string name = item.m_strFileName;
-        for (unsigned n = 1; n < 10000; ++n) {
-            item.m_strFileName = NumberedFileName(name, n);
-            const auto [it, isNew] = m_owners.emplace(CItem::LocalFileKey(item.LocalPath()), url);
-            if (isNew)
-                return true;
-            if (it->second == url)
-                break;
-        }
-        item.m_strFileName = name;
-        return false;
-    }
-
-    CZorvDoc& m_doc;
-    // Local file → URL of the item that writes it.
-    std::unordered_map<std::string, std::string> m_owners;
-    std::vector<ItemPtr> m_added;
-};
-
-} // namespace
-
 CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request)
 {
-    CAddReport report;
-    CItemAdder adder(doc);
-    for (const std::string& url : request.urls) {
-        const std::uint64_t count = CZorvDoc::CountExpandedUrls(url);
-        if (count > kMaxRun || (count > kMaxUnconfirmedRun && !request.confirmLarge)) {
-            report.tooLarge.emplace_back(url, count);
-            continue;
-        }
-        adder.Reserve(count);
-        CZorvDoc::ExpandAllUrls(url, [&](const std::string& u) {
-            adder.Offer(CZorvDoc::NewItem(u, request.referer, request.destination, request.fileName, request.level),
-                        u, report);
-            return true;
-        });
-    }
-    adder.Finish(report);
-    return report;
+    std::vector<CNewUrl> urls;
+    urls.reserve(request.urls.size());
+    for (const std::string& url : request.urls)
+        urls.push_back({url, request.referer, request.fileName});
+    CAddOptions options = kAddCommand;
+    options.largeConfirmed = request.confirmLarge;
+    return AddNewUrls(doc, urls, request.destination, request.level, options);
 }
 
 // ---- links ---------------------------------------------------------------------
@@ -258,26 +143,23 @@ CLinksRequest CLinksRequest::FromJson(const QJsonObject& json)
 
 CAddReport AddLinks(CZorvDoc& doc, const CLinksRequest& request)
 {
-    CAddReport report;
-    CItemAdder adder(doc);
-    for (const CLink& link : request.links) {
-        // NewItem takes the URL as it is: a "*" in it is a character.
-        adder.Offer(CZorvDoc::NewItem(link.url, link.referer, request.destination, link.fileName, -1), link.url,
-                    report);
-    }
-    adder.Finish(report);
-    return report;
+    std::vector<CNewUrl> urls;
+    urls.reserve(request.links.size());
+    for (const CLink& link : request.links)
+        urls.push_back({link.url, link.referer, link.fileName});
+    return AddNewUrls(doc, urls, request.destination, -1, kAddLinks);
 }
 
 CAddReport AddUrlLines(CZorvDoc& doc, const std::vector<std::string>& lines)
 {
-    CLinksRequest request;
+    std::vector<CNewUrl> urls;
+    urls.reserve(lines.size());
     for (const std::string& line : lines)
-        request.links.push_back({line, {}, {}});
-    CAddReport report = AddLinks(doc, request);
+        urls.push_back({line, {}, {}});
     // Text that is not a URL is what a clipboard mostly holds: not worth a word.
-    report.refused.clear();
-    return report;
+    CAddOptions options = kAddLinks;
+    options.reportRefused = false;
+    return AddNewUrls(doc, urls, {}, -1, options);
 }
 
 // ---- import ------------------------------------------------------------------
@@ -367,7 +249,7 @@ CImportReport ImportFiles(CZorvDoc& doc, const CImportRequest& request)
     std::vector<const CItem*> added;
     for (int i = before; i < doc.GetCount(); ++i)
         added.push_back(doc.GetItem(i));
-    MakeFolders(added, report.folders);
+    MakeItemFolders(added, report.folders);
     if (!added.empty())
         doc.SetModifiedFlag(true);
     return report;

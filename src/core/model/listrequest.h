@@ -2,6 +2,7 @@
 // Changes that one zorv asks of a list: the same operation whether the list
 // is changed in this process (`zorv --add` on a list nobody holds) or handed
 // to the zorv that holds it (see model/listowner.h), where it travels as JSON.
+#include "model/adder.h"
 #include "model/doc.h"
 #include "model/import.h"
 
@@ -14,12 +15,7 @@
 
 namespace zorv {
 
-// A pattern that expands into more URLs than this needs confirming ...
-inline constexpr std::uint64_t kMaxUnconfirmedRun = 100000;
-// ... and beyond this no list fits in memory: refused.
-inline constexpr std::uint64_t kMaxRun = 20000000;
-
-// Adding URLs as the new-URL command does.
+// Adding URLs from the command line or another zorv.
 struct CAddRequest {
     std::vector<std::string> urls; // as given: numbered patterns expand
     std::string referer;
@@ -32,30 +28,15 @@ struct CAddRequest {
     static CAddRequest FromJson(const QJsonObject& json);
 };
 
-struct CAddReport {
-    int added = 0;
-    std::vector<std::pair<std::string, std::uint64_t>> tooLarge; // pattern, number of URLs
-    std::vector<std::string> refused;                              // not http, https or ftp
-    // A URL not added, and the URL of the item that already has its local file.
-    std::vector<std::pair<std::string, std::string>> clashes;
-    std::vector<std::string> folders; // "folder: cause" for folders that could not be made
-    // Entries left out of the lists above when sent as JSON.
-    std::uint64_t omitted = 0;
-
-    bool Complete() const { return tooLarge.empty() && refused.empty() && clashes.empty() && folders.empty(); }
-    QJsonObject ToJson() const;
-    static CAddReport FromJson(const QJsonObject& json);
-};
-
-// Adds the URLs of the request to the list and queues them; a URL whose local
-// file is another item's (already listed or added before it) is not added.
-// Creates the destination folders of the items added. Marks the list
-// modified once when anything was added.
+// Adds the URLs of the request under the rules of kAddCommand: queued; a URL
+// whose local file is another item's (already listed or added before it) is
+// not added; the destination folders of the items added are made; a run
+// above kMaxUnconfirmedRun only with confirmLarge.
 CAddReport AddUrls(CZorvDoc& doc, const CAddRequest& request);
 
 // Links handed over one at a time (from a web browser): each URL is taken as
 // it is, no numbered pattern expands, and each has its own referrer and file
-// name. Added as the new-URL command adds them.
+// name. Added under the rules of kAddLinks.
 struct CLink {
     std::string url;
     std::string referer;
@@ -71,7 +52,8 @@ struct CLinksRequest {
     static CLinksRequest FromJson(const QJsonObject& json);
 };
 
-// Adds the links to the list as AddUrls adds URLs (clashes, folders, queue).
+// Adds the links under the rules of kAddLinks (as AddUrls adds URLs, each
+// taken as it is).
 CAddReport AddLinks(CZorvDoc& doc, const CLinksRequest& request);
 
 // Text captured from the clipboard, pasted into the list or dropped on the

@@ -1,7 +1,5 @@
-// Numbered URL patterns: "*start.end.width type*" stands for the numbers
-// start..end, written with at least `width` digits in decimal (d) or
-// hexadecimal (x, X), for example img*1.12.2d*.jpg → img01.jpg … img12.jpg.
-#include "model/doc.h"
+// Numbered URL patterns (see the header).
+#include "model/pattern.h"
 
 #include <algorithm>
 #include <cctype>
@@ -86,7 +84,7 @@ std::string FormatNumber(long long value, int width, char type)
 
 } // namespace
 
-int CZorvDoc::ExpandUrlPattern(int index, std::string& out, const std::string& url)
+int ExpandUrlPattern(int index, std::string& out, const std::string& url)
 {
     out = url;
     Pattern p;
@@ -99,7 +97,7 @@ int CZorvDoc::ExpandUrlPattern(int index, std::string& out, const std::string& u
     return static_cast<int>(n);
 }
 
-std::uint64_t CZorvDoc::CountExpandedUrls(const std::string& url)
+std::uint64_t CountExpandedUrls(const std::string& url)
 {
     std::uint64_t count = 1;
     std::string rest = url;
@@ -118,9 +116,9 @@ namespace {
 bool ExpandInto(const std::string& url, const std::function<bool(const std::string&)>& add)
 {
     std::string expanded, scratch;
-    for (int k = CZorvDoc::ExpandUrlPattern(-1, expanded, url); k != -1;
-         k = CZorvDoc::ExpandUrlPattern(k, expanded, url)) {
-        if (CZorvDoc::ExpandUrlPattern(0, scratch, expanded) == 1) {
+    for (int k = ExpandUrlPattern(-1, expanded, url); k != -1;
+         k = ExpandUrlPattern(k, expanded, url)) {
+        if (ExpandUrlPattern(0, scratch, expanded) == 1) {
             if (!ExpandInto(expanded, add))
                 return false;
         } else if (!add(expanded)) {
@@ -132,34 +130,9 @@ bool ExpandInto(const std::string& url, const std::function<bool(const std::stri
 
 } // namespace
 
-void CZorvDoc::ExpandAllUrls(const std::string& url, const std::function<bool(const std::string&)>& add)
+void ExpandAllUrls(const std::string& url, const std::function<bool(const std::string&)>& add)
 {
     ExpandInto(url, add);
-}
-
-int CZorvDoc::AddUrlExpanded(const std::string& url, const std::string& destination,
-                             const std::string& referer, const std::string& fileName, int level,
-                             std::vector<std::string>* refused)
-{
-    // The run is appended and queued as one batch: one insertion notice for
-    // the whole run keeps a run of many thousand URLs cheap for the view.
-    std::vector<ItemPtr> items;
-    bool produced = false;
-    ExpandAllUrls(url, [&](const std::string& u) {
-        produced = true;
-        if (ItemPtr item = NewItem(u, referer, destination, fileName, level))
-            items.push_back(std::move(item));
-        else if (refused)
-            refused->push_back(u);
-        return true;
-    });
-    const int added = static_cast<int>(items.size());
-    AppendItems(std::move(items), true);
-    // Marked once for the whole run: with automatic saving on, marking after
-    // every URL would rewrite the file once per URL.
-    if (produced)
-        SetModifiedFlag(true);
-    return added;
 }
 
 } // namespace zorv

@@ -238,7 +238,7 @@ bool CZorvApp::SaveModified()
 {
     // A waiting automatic save is written first: with AutoSave on, closing
     // asks only when that save failed.
-    m_pDoc->FlushAutoSave();
+    m_pDoc->AutoSave().Flush();
     if (!m_pDoc->IsModified())
         return true;
     const QString name = m_pDoc->GetPathName().isEmpty()

@@ -163,7 +163,7 @@ void CUrlEditDialog::OnHelp()
 
 bool CUrlEditDialog::CheckNewUrlText(const std::string& url)
 {
-    const CNewUrlVerdict verdict = CheckNewUrl(url);
+    const CNewUrlVerdict verdict = CheckNewUrl(url, kNewUrlCommand);
     QString refusal;
     switch (verdict.check) {
     case NewUrlCheck::Ok:
@@ -211,7 +211,7 @@ std::optional<std::vector<std::string>> CUrlEditDialog::CheckNewUrlLines()
     std::vector<std::string> good;
     QStringList refused;
     for (const std::string& line : lines) {
-        const CNewUrlVerdict verdict = CheckNewUrl(line);
+        const CNewUrlVerdict verdict = CheckNewUrl(line, kNewUrlCommand);
         switch (verdict.check) {
         case NewUrlCheck::Ok:
             good.push_back(line);

@@ -515,8 +515,13 @@ void CZorvView::OnNew()
     if (dialog.DoModal() != QDialog::Accepted)
         return;
     const CUrlFields& v = dialog.Values();
+    std::vector<CNewUrl> urls;
     for (const std::string& url : dialog.Urls())
-        m_host.Doc().AddUrlExpanded(url, v.destination, v.referer, v.fileName, v.level);
+        urls.push_back({url, v.referer, v.fileName});
+    // The dialog asked about the large runs before it closed.
+    CAddOptions options = kNewUrlCommand;
+    options.largeConfirmed = true;
+    AddNewUrls(m_host.Doc(), urls, v.destination, v.level, options);
     if (m_pModel->rowCount() > 0)
         scrollTo(m_pModel->index(m_pModel->rowCount() - 1, 0));
     OnCheckDestinations();

@@ -3,6 +3,9 @@
 #include "model/listrequest.h"
 #include "support.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+
 namespace zorv::test {
 namespace {
 
@@ -120,33 +123,74 @@ TEST(NewUrl, CheckNamesWhyAURLCannotBeAdded)
     };
     static_assert(kMaxRun == 20000000, "the cases sit at the limit");
     for (const Case& c : cases) {
-        const CNewUrlVerdict verdict = CheckNewUrl(c.url);
+        const CNewUrlVerdict verdict = CheckNewUrl(c.url, kNewUrlCommand);
         EXPECT_EQ(verdict.check, c.check) << c.url;
         EXPECT_EQ(verdict.count, c.count) << c.url;
     }
 }
 
-TEST(NewUrl, CapturedLinesAddTheValidURLsInOrderOnceEach)
+// One add, the callers' rules: the window keeps clashes and leaves folders to
+// its destination check and asks above kConfirmNewRun; `--add` and handed
+// requests refuse clashes (numbering query-only ones), make folders and need
+// --yes above kMaxUnconfirmedRun; links and captured lines take each URL as
+// it is, and captured lines do not name what is not a URL.
+TEST(NewUrl, OneAddUnderEachCallersRules)
 {
-    CZorvDoc doc;
-    EXPECT_EQ(AddUrlLines(doc, {"not a url", "", "file:///etc/passwd"}).added, 0);
-    EXPECT_FALSE(doc.IsModified());
-    const CAddReport report = AddUrlLines(doc, {"http://h/1.zip\r", "nothing", "  ftp://h/2.iso ", "https://h/3"});
-    EXPECT_EQ(report.added, 3);
-    EXPECT_TRUE(report.refused.empty()) << "lines that are not URLs go unmentioned";
-    ASSERT_EQ(doc.GetCount(), 3);
-    for (int r = 0; r < 3; ++r)
-        EXPECT_TRUE(doc.IsQueued(doc.GetItem(r)));
-    EXPECT_EQ(doc.GetItem(0)->m_strUrl + " " + doc.GetItem(1)->m_strUrl + " " + doc.GetItem(2)->m_strUrl,
-              "http://h/1.zip ftp://h/2.iso https://h/3");
-    EXPECT_TRUE(doc.IsModified());
-    // The same URL again writes the same file: left out and named; a URL that
-    // differs in its query only takes a numbered name.
-    const CAddReport again = AddUrlLines(doc, {"http://h/1.zip", "http://h/3?x=1"});
-    EXPECT_EQ(again.added, 1);
-    EXPECT_EQ(again.clashes, (std::vector<std::pair<std::string, std::string>>{{"http://h/1.zip", "http://h/1.zip"}}));
-    ASSERT_EQ(doc.GetCount(), 4);
-    EXPECT_EQ(doc.GetItem(3)->m_strFileName, "3 (1)");
+    QTemporaryDir tmp;
+    const std::string dest = tmp.path().toStdString() + "/sub";
+    CAddOptions yes = kAddCommand, window = kNewUrlCommand, lines = kAddLinks;
+    yes.largeConfirmed = true;
+    lines.reportRefused = false;
+    const std::string large = "http://h/*1.10001.1d*"; // above the window's limit, below --add's
+    struct Case {
+        const CAddOptions& options;
+        std::vector<std::string> urls;
+        const char* names; // of the items added, in list order ("": not checked)
+        int added;
+        size_t clashes, refused, tooLarge;
+        bool folder;
+    };
+    const Case cases[] = {
+        {window, {"http://h/a.zip", "http://h/x*1.2.1d*"}, "a.zip x1 x2", 3, 0, 0, 0, false},
+        {window, {large}, "", 0, 0, 0, 1, false},
+        {kAddCommand, {"http://h/a.zip", "http://h/a.zip?v=2", "mailto:x", "http://h/x*1.2.1d*"},
+         "a (1).zip x1 x2", 3, 1, 1, 0, true},
+        {kAddCommand, {large}, "", 10001, 0, 0, 0, true},
+        {kAddCommand, {"http://h/*1.100001.1d*"}, "", 0, 0, 0, 1, false},
+        {yes, {"http://h/*1.20000.1d*/*1.1001.1d*"}, "", 0, 0, 0, 1, false},
+        {kAddLinks, {"http://h/x*1.2.1d*", "nothing"}, "x*1.2.1d*", 1, 0, 1, 0, true},
+        {lines, {"http://h/1.zip\r", "nothing", "  ftp://h/2.iso ", "http://h/a.zip"}, "1.zip 2.iso", 2, 1, 0, 0,
+         true},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.urls.front() + " ...";
+        QDir(tmp.path()).removeRecursively();
+        CZorvDoc doc;
+        ASSERT_NE(doc.AddUrl("http://h/a.zip", "", dest, "", 0), nullptr);
+        doc.SetModifiedFlag(false);
+        std::vector<CNewUrl> urls;
+        for (const std::string& u : c.urls)
+            urls.push_back({u, {}, {}});
+        const CAddReport report = AddNewUrls(doc, urls, dest, 0, c.options);
+        EXPECT_EQ(report.added, c.added) << what;
+        ASSERT_EQ(doc.GetCount(), 1 + c.added) << what;
+        std::string names;
+        for (int r = 1; r < doc.GetCount(); ++r) {
+            names += (r > 1 ? " " : "") + doc.GetItem(r)->m_strFileName;
+            EXPECT_TRUE(doc.IsQueued(doc.GetItem(r))) << what;
+        }
+        if (*c.names) {
+            EXPECT_EQ(names, c.names) << what;
+        }
+        EXPECT_EQ(report.clashes.size(), c.clashes) << what;
+        if (c.clashes) {
+            EXPECT_EQ(report.clashes[0], std::make_pair(std::string("http://h/a.zip"), std::string("http://h/a.zip")));
+        }
+        EXPECT_EQ(report.refused.size(), c.refused) << what;
+        EXPECT_EQ(report.tooLarge.size(), c.tooLarge) << what;
+        EXPECT_EQ(QDir(QString::fromStdString(dest)).exists(), c.folder) << what;
+        EXPECT_EQ(doc.IsModified(), c.added != 0) << what;
+    }
 }
 
 } // namespace

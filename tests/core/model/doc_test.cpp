@@ -1,5 +1,6 @@
 // CZorvDoc: adding URLs, the pending queue, reordering and removing rows,
 // the modified flag with automatic saving, and the title.
+#include "model/adder.h"
 #include "model/doc.h"
 #include "support/items.h"
 #include "support/tempsettings.h"
@@ -15,6 +16,12 @@ namespace {
 
 using DocTest = zorv::test::SettingsTest;
 using V = std::vector<CItem*>;
+
+// The new-URL command's add of one text (patterns expand); the number added.
+int AddExpanded(CZorvDoc& doc, const std::string& url)
+{
+    return zorv::AddNewUrls(doc, {{url, {}, {}}}, "/d", 0, zorv::kNewUrlCommand).added;
+}
 
 // Adds n URLs http://h/0 … and returns them in list order.
 V AddN(CZorvDoc& doc, int n)
@@ -157,7 +164,7 @@ TEST_F(DocTest, ModifiedMarkAndAutomaticSave)
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("無題"));
 
     // AutoSave off: marked, " *" in the title until saved.
-    doc.AddUrlExpanded("http://h/a*1.3.1d*", "/d", "", "", 0);
+    AddExpanded(doc, "http://h/a*1.3.1d*");
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("無題 *"));
     QString error;
     ASSERT_TRUE(doc.OnSaveDocument(path, &error)) << error.toStdString();
@@ -167,24 +174,24 @@ TEST_F(DocTest, ModifiedMarkAndAutomaticSave)
     // AutoSave on with a path: the first change is written at once and never
     // marked; a pattern run is written once, not once per URL.
     settings.Options().AutoSave = 1;
-    doc.SetAutoSaveInterval(std::chrono::milliseconds(300));
+    doc.AutoSave().SetInterval(std::chrono::milliseconds(300));
     watch.changes = 0;
-    EXPECT_EQ(doc.AddUrlExpanded("http://h/b*1.4.1d*", "/d", "", "", 0), 4);
+    EXPECT_EQ(AddExpanded(doc, "http://h/b*1.4.1d*"), 4);
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv"));
     EXPECT_EQ(ReadFileBytes(path), doc.SaveToBytes());
     EXPECT_EQ(watch.changes, 1);
 
     // Changes within the interval wait as one save, written when it has
-    // passed (or at once by FlushAutoSave).
+    // passed (or at once by Flush).
     for (int round = 0; round < 2; ++round) {
         const QByteArray before = ReadFileBytes(path);
         for (int i = 0; i < 3; ++i)
-            doc.AddUrlExpanded("http://h/c" + std::to_string(round * 3 + i), "/d", "", "", 0);
+            AddExpanded(doc, "http://h/c" + std::to_string(round * 3 + i));
         EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv *"));
-        EXPECT_TRUE(doc.AutoSavePending());
+        EXPECT_TRUE(doc.AutoSave().Pending());
         EXPECT_EQ(ReadFileBytes(path), before); // nothing written yet
         if (round == 0)
-            EXPECT_TRUE(doc.FlushAutoSave());
+            EXPECT_TRUE(doc.AutoSave().Flush());
         else
             EXPECT_TRUE(zorv::test::RunUntil([&] { return !doc.IsModified(); }, 5000));
         EXPECT_EQ(ReadFileBytes(path), doc.SaveToBytes());
@@ -193,27 +200,27 @@ TEST_F(DocTest, ModifiedMarkAndAutomaticSave)
 
     // AutoSave on without a path: only marked.
     CZorvDoc fresh;
-    fresh.AddUrlExpanded("http://h/c", "/d", "", "", 0);
+    AddExpanded(fresh, "http://h/c");
     EXPECT_EQ(fresh.GetTitle(), QStringLiteral("無題 *"));
 
     // Failed automatic saves leave the list marked; the observers hear of a
     // run of failures once, and again after a save succeeded.
     const QByteArray onDisk = ReadFileBytes(path);
-    doc.SetAutoSaveInterval(std::chrono::milliseconds(0));
+    doc.AutoSave().SetInterval(std::chrono::milliseconds(0));
     doc.SetPathName(settings.Path(QStringLiteral("no/such/folder/list.zorv")));
     for (int i = 0; i < 2; ++i)
-        doc.AddUrlExpanded("http://h/d" + std::to_string(i), "/d", "", "", 0);
+        AddExpanded(doc, "http://h/d" + std::to_string(i));
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(doc.GetTitle(), QStringLiteral("list.zorv *"));
     ASSERT_EQ(watch.failures.size(), 1);
     EXPECT_TRUE(watch.failures[0].contains(QStringLiteral("no/such/folder/list.zorv"))) << watch.failures[0].toStdString();
-    EXPECT_EQ(doc.LastAutoSaveError(), watch.failures[0]);
+    EXPECT_EQ(doc.AutoSave().LastError(), watch.failures[0]);
     EXPECT_EQ(ReadFileBytes(path), onDisk);
     doc.SetPathName(path);
-    doc.AddUrlExpanded("http://h/e", "/d", "", "", 0);
+    AddExpanded(doc, "http://h/e");
     EXPECT_FALSE(doc.IsModified());
     doc.SetPathName(settings.Path(QStringLiteral("no/such/folder/list.zorv")));
-    doc.AddUrlExpanded("http://h/f", "/d", "", "", 0);
+    AddExpanded(doc, "http://h/f");
     EXPECT_EQ(watch.failures.size(), 2);
     doc.RemoveObserver(&watch);
 }

@@ -1,13 +1,12 @@
 // Numbered URL patterns: one step of the expansion, every combination of
 // several patterns and the count of a text's URLs. (Adding a run: the doc
 // and command tests.)
-#include "model/doc.h"
+#include "model/pattern.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-using zorv::CZorvDoc;
 
 namespace {
 
@@ -18,8 +17,8 @@ Strings Steps(const std::string& url, std::vector<int>* results = nullptr)
 {
     Strings out;
     std::string text;
-    for (int k = CZorvDoc::ExpandUrlPattern(-1, text, url); k != -1 && out.size() < 100000;
-         k = CZorvDoc::ExpandUrlPattern(k, text, url)) {
+    for (int k = zorv::ExpandUrlPattern(-1, text, url); k != -1 && out.size() < 100000;
+         k = zorv::ExpandUrlPattern(k, text, url)) {
         if (results)
             results->push_back(k);
         out.push_back(text);
@@ -30,7 +29,7 @@ Strings Steps(const std::string& url, std::vector<int>* results = nullptr)
 Strings All(const std::string& url)
 {
     Strings out;
-    CZorvDoc::ExpandAllUrls(url, [&](const std::string& u) {
+    zorv::ExpandAllUrls(url, [&](const std::string& u) {
         out.push_back(u);
         return true;
     });
@@ -75,10 +74,10 @@ TEST(UrlPattern, SeveralPatternsGiveEveryCombinationFirstSlowest)
 TEST(UrlPattern, CountMatchesTheExpansion)
 {
     for (const char* url : {"plain", "x*3.1.2d*y", "a*1.3.1d*b*8.9.1d*", "a*b*1.2.1d*", "a*1.2.1d*b*c*3.4.1d*"})
-        EXPECT_EQ(CZorvDoc::CountExpandedUrls(url), All(url).size()) << url;
+        EXPECT_EQ(zorv::CountExpandedUrls(url), All(url).size()) << url;
     const std::string widest = "*-2147483648.2147483647.1d*";
-    EXPECT_EQ(CZorvDoc::CountExpandedUrls(widest), 4294967296u);
-    EXPECT_EQ(CZorvDoc::CountExpandedUrls(widest + widest + widest), UINT64_MAX);
+    EXPECT_EQ(zorv::CountExpandedUrls(widest), 4294967296u);
+    EXPECT_EQ(zorv::CountExpandedUrls(widest + widest + widest), UINT64_MAX);
 }
 
 } // namespace

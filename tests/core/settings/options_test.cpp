@@ -107,7 +107,7 @@ TEST_F(SettingsTest, StoredNumbersOutsideTheBoundsLoadAsTheyAreAndPagesRefuseThe
         if (!s.intField || (s.min == INT_MIN && s.max == INT_MAX))
             continue;
         SCOPED_TRACE(s.name);
-        for (const long long outside : {(long long)s.min - 1, (long long)s.max + 1}) {
+        for (const long long outside : {static_cast<long long>(s.min) - 1, static_cast<long long>(s.max) + 1}) {
             if (outside < INT_MIN || outside > INT_MAX)
                 continue;
             OpenIni(settings.IniFile())->setValue(QLatin1String(s.name), outside);
