@@ -1,16 +1,17 @@
 #pragma once
-// Command, string, dialog and control ids of the window. The numbers are
+// Command, string, dialog and control ids of the window, one enum per kind. The numbers are
 // fixed: they are the ids the string table, the menus, the accelerators and
 // the status-bar panes are keyed by, and QActions carry them as their data.
 
 namespace zorv::res {
 
-enum : int {
+// String table ids (and the main frame resource, whose strings are the
+// document strings).
+enum StringId : int {
     // ---- main frame resources (menu, accelerators, icon, document strings)
     IDR_MAINFRAME = 128,
     IDS_COMPANY = 129,
     IDS_OPTIONS_CAPTION = 134,
-    IDD_HANGUP = 134,
     IDS_HANGUP_MESSAGE = 135,
     IDS_HANGUP_REMAINING = 136,
     IDS_ARG_ORDER = 140,
@@ -18,8 +19,39 @@ enum : int {
     IDS_THREAD_STATUS = 142, // "最大%d接続中%dアクティブ": live workers, active fetches
     IDS_ITEM_STATUS = 143,   // "%d個中%d個取得待ち": rows, queued items
 
+    // ---- the URL edit dialog (OK 1, cancel 2) and the import texts
+    IDS_IMPORT_FILTER = 132, // the import file dialog's filter ("name|patterns|...||")
+    IDS_IMPORT_FAILED = 133, // "不明なフォーマットもしくは無効なファイルです"
+
+    // ---- column titles (column number = id - IDS_COLUMN_FIRST)
+    IDS_COLUMN_FIRST = 1000,
+    IDS_COLUMN_URL = 1000,
+    IDS_COLUMN_STATE = 1001,
+    IDS_COLUMN_NOTE = 1002,
+    IDS_COLUMN_DESTINATION = 1003,
+    IDS_COLUMN_FILENAME = 1004,
+    IDS_COLUMN_REFERER = 1005,
+
+    // ---- the application's standard commands and strings
+    AFX_IDS_APP_TITLE = 57344,
+    AFX_IDS_IDLEMESSAGE = 57345,
+};
+
+// Dialog ids.
+enum DialogId : int {
+    IDD_ABOUTBOX = 100,
+    IDD_OPT_CONNECTION = 107,
+    IDD_URL_EDIT = 131,
+    IDD_OPT_MISC = 132,
+    IDD_OPT_LOCAL = 133,
+    IDD_HANGUP = 134,
+    IDD_PROXY = 135,
+    IDD_DESTCHECK = 136, // its texts: model/prompt.h's ids
+};
+
+// Control ids; each dialog has its own, so values repeat across dialogs.
+enum ControlId : int {
     // ---- the destination check dialog (its texts: model/prompt.h's ids)
-    IDD_DESTCHECK = 136,
     IDC_DESTCHECK_BROWSE = 1002,
     IDC_DESTCHECK_URLS = 1003,
     IDC_DESTCHECK_DESTINATION = 1005,
@@ -27,7 +59,6 @@ enum : int {
     IDC_DESTCHECK_IGNORE = 5,
 
     // ---- the About box
-    IDD_ABOUTBOX = 100,
     IDC_ABOUT_VERSION = 1000,
     IDC_ABOUT_DATE = 1001,
     IDC_ABOUT_COPYRIGHT = 1002,
@@ -45,10 +76,6 @@ enum : int {
 
     // ---- the options pages and the proxy dialog (the misc page's 1027 and
     // the proxy dialog's 1027 are controls of different dialogs)
-    IDD_OPT_CONNECTION = 107,
-    IDD_OPT_MISC = 132,
-    IDD_OPT_LOCAL = 133,
-    IDD_PROXY = 135,
     IDC_OPT_CONNECTIONS = 1000,
     IDC_OPT_DESTINATION = 1001,
     IDC_OPT_BROWSE = 1002,
@@ -90,25 +117,17 @@ enum : int {
     IDC_OPT_HELP = 9, // the sheet's ヘルプ button (it sends ID_HELP); OK 1, cancel 2
 
     // ---- the URL edit dialog (OK 1, cancel 2) and the import texts
-    IDD_URL_EDIT = 131,
-    IDS_IMPORT_FILTER = 132, // the import file dialog's filter ("name|patterns|...||")
-    IDS_IMPORT_FAILED = 133, // "不明なフォーマットもしくは無効なファイルです"
     IDC_URLEDIT_BROWSE = 1002,
     IDC_URLEDIT_URL = 1003,
     IDC_URLEDIT_REFERER = 1004,
     IDC_URLEDIT_DESTINATION = 1005,
     IDC_URLEDIT_FILENAME = 1006,
     IDC_URLEDIT_LEVEL = 1037,
+};
 
-    // ---- column titles (column number = id - IDS_COLUMN_FIRST)
-    IDS_COLUMN_FIRST = 1000,
-    IDS_COLUMN_URL = 1000,
-    IDS_COLUMN_STATE = 1001,
-    IDS_COLUMN_NOTE = 1002,
-    IDS_COLUMN_DESTINATION = 1003,
-    IDS_COLUMN_FILENAME = 1004,
-    IDS_COLUMN_REFERER = 1005,
-
+// Command ids of menus, toolbar buttons and accelerators, and the
+// status-bar panes.
+enum CommandId : int {
     // ---- commands of the list
     ID_FETCH_START = 32772,
     ID_FETCH_STOP = 32773,
@@ -140,8 +159,6 @@ enum : int {
     ID_EDIT_OPEN_FOLDER = 32804,
 
     // ---- the application's standard commands and strings
-    AFX_IDS_APP_TITLE = 57344,
-    AFX_IDS_IDLEMESSAGE = 57345,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,
@@ -165,6 +182,7 @@ enum : int {
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
 };
+
 
 // Entries of the recent-file list.
 inline constexpr int kRecentFileCount = 4;
