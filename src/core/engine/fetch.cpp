@@ -978,7 +978,7 @@ std::string RefusedRedirectNote(CURL* easy)
 // rest, and the end is the whole file's. Every byte that arrived stays in the
 // partial file, and the record's map says which they are.
 void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, const CFetchLimits& limits,
-                    CURL* easy, char* errorBuffer)
+                    CURL* easy, CURLM* multi, char* errorBuffer)
 {
     st.rangeWriter->Flush();
     const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !end.aborted
@@ -986,7 +986,7 @@ void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, 
     std::string detail = end.stalled ? "" : errorBuffer;
     if (end.aborted)
         st.segments->Stop();
-    FinishSegmented(*st.segmentBoard, st.segments, easy, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
+    FinishSegmented(*st.segmentBoard, st.segments, easy, multi, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
                     detail, [&st] {
                         st.SyncSegmentTotal();
                         st.lastReceive = Clock::now();
@@ -1083,7 +1083,7 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
         if (!MustRestart(*attempt, end)) {
             if (!attempt->segments)
                 break;
-            FinishSegments(session, *attempt, end, limits, easy, impl.errorBuffer);
+            FinishSegments(session, *attempt, end, limits, easy, impl.multi, impl.errorBuffer);
             // A server that answered a range with the whole file (it does not
             // serve ranges after all, or the file changed) gets one new
             // request from the beginning; the board no longer splits it. A

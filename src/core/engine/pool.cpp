@@ -163,7 +163,7 @@ bool CWorkerPool::TakeQuitRequest()
     return false;
 }
 
-ItemPtr CWorkerPool::GetNextItem(CURL* helpEasy, const CFetchLimits& limits)
+ItemPtr CWorkerPool::GetNextItem(CURL* helpEasy, CURLM* helpMulti, const CFetchLimits& limits)
 {
     // A helper gives its range back when there is an item to take, or a
     // worker to retire.
@@ -187,7 +187,7 @@ ItemPtr CWorkerPool::GetNextItem(CURL* helpEasy, const CFetchLimits& limits)
         }
         if (m_nHolding.fetch_sub(1) == 1)
             m_activeChanged.notify_all();
-        if (helpEasy && m_board.Help(helpEasy, limits, yield))
+        if (helpEasy && m_board.Help(helpEasy, helpMulti, limits, yield))
             continue;
         {
             std::unique_lock lock(m_wakeLock);
@@ -220,7 +220,10 @@ void CWorkerPool::FetchThreadProc()
     session.SetSegmentBoard(&m_board);
     // The handle this worker fetches other items' ranges with.
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> helpEasy(curl_easy_init(), &curl_easy_cleanup);
-    while (ItemPtr item = GetNextItem(helpEasy.get(), limits)) {
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> helpMulti(curl_multi_init(), &curl_multi_cleanup);
+    if (!helpMulti)
+        helpEasy.reset();
+    while (ItemPtr item = GetNextItem(helpEasy.get(), helpMulti.get(), limits)) {
         m_nActive.fetch_add(1);
         int result = STATE_FAILED;
         // Only http, https and ftp URLs are fetched; anything else fails

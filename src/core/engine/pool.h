@@ -73,8 +73,8 @@ public:
 private:
     void FetchThreadProc();
     // The next queued item; while there is none, helps segmented transfers
-    // with `helpEasy`.
-    ItemPtr GetNextItem(CURL* helpEasy, const CFetchLimits& limits);
+    // with `helpEasy` in `helpMulti`.
+    ItemPtr GetNextItem(CURL* helpEasy, CURLM* helpMulti, const CFetchLimits& limits);
     void ReleaseHeld(const ItemPtr& item);
     bool TakeQuitRequest();
 

@@ -27,6 +27,9 @@ constexpr std::uint64_t kSplitGrain = 64 * 1024;
 constexpr int kMaxBarrenFailures = 3;
 // How often the owner posts progress while it only waits for helpers.
 constexpr auto kOwnerWait = std::chrono::milliseconds(100);
+// A range fetch looks at a cancel at least this often, also while its
+// server sends nothing.
+constexpr auto kRangePoll = std::chrono::milliseconds(40);
 
 // Writes all of `n` bytes at `offset`; false with errno set on failure.
 bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
@@ -158,6 +161,44 @@ int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t
         return 1;
     }
     return 0;
+}
+
+// Runs the range request in `multi` (which keeps the connection for the
+// next range) and returns libcurl's result. The loop looks at the cancel
+// and the yield every kRangePoll even when nothing arrives, so that a
+// cancel ends the range promptly (a wakeup of `multi` ends the wait at once).
+CURLcode RunRange(CURL* easy, CURLM* multi, CRangeFetch& f)
+{
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode rc = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            rc = CURLE_RECV_ERROR;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
+                rc = msg->data.result;
+                done = true;
+            }
+        }
+        if (done)
+            break;
+        if (RangeProgress(&f, 0, 0, 0, 0) != 0) {
+            rc = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(kRangePoll.count()), nullptr) != CURLM_OK) {
+            rc = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, easy);
+    return rc;
 }
 
 } // namespace
@@ -465,7 +506,7 @@ std::string CSegmentedTransfer::WriteError() const
     return m_writeError;
 }
 
-void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
+void FetchSegment(CURL* easy, CURLM* multi, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
                   const std::function<bool()>& yield, const std::function<void()>& progress)
 {
     const std::uint64_t first = transfer.Position(seg);
@@ -496,7 +537,7 @@ void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetc
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 
-    const CURLcode rc = curl_easy_perform(easy);
+    const CURLcode rc = RunRange(easy, multi, f);
     f.writer.Flush();
     // Nothing of this call may outlive it in the handle.
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
@@ -615,7 +656,7 @@ void CSegmentBoard::Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer
         m_noRanges.insert(transfer->Url());
 }
 
-bool CSegmentBoard::Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield)
+bool CSegmentBoard::Help(CURL* easy, CURLM* multi, const CFetchLimits& limits, const std::function<bool()>& yield)
 {
     std::shared_ptr<CSegmentedTransfer> transfer;
     int seg = -1;
@@ -636,16 +677,17 @@ bool CSegmentBoard::Help(CURL* easy, const CFetchLimits& limits, const std::func
     // Another idle worker may find the next piece.
     if (m_wake)
         m_wake();
-    FetchSegment(easy, *transfer, seg, limits, yield, {});
+    FetchSegment(easy, multi, *transfer, seg, limits, yield, {});
     return true;
 }
 
-void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
+void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy, CURLM* multi,
                      const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
                      const std::function<void()>& progress)
 {
     CSegmentedTransfer& t = *transfer;
     t.Release(CSegmentedTransfer::kOwnerSegment, ownerFailed, ownerError, ownerDetail);
+    auto lastProgress = std::chrono::steady_clock::now() - kOwnerWait;
     for (;;) {
         // A cancel, or a file that cannot be completed, ends every range.
         if (t.Item()->IsCancelled() || t.Failed())
@@ -657,14 +699,17 @@ void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTrans
                 break;
             t.WaitChange(std::chrono::milliseconds(20));
         } else if (const int seg = t.Take(true); seg >= 0) {
-            FetchSegment(easy, t, seg, limits, {}, progress);
+            FetchSegment(easy, multi, t, seg, limits, {}, progress);
             continue;
         } else {
-            t.WaitChange(kOwnerWait);
+            // Short waits: a cancel of the item is seen within kRangePoll.
+            t.WaitChange(kRangePoll);
         }
         t.UpdateJournal();
-        if (progress)
+        if (const auto now = std::chrono::steady_clock::now(); progress && now - lastProgress >= kOwnerWait) {
+            lastProgress = now;
             progress();
+        }
     }
     board.Withdraw(transfer);
 }

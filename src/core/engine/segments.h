@@ -177,10 +177,13 @@ private:
 };
 
 // Fetches range `seg` of the transfer with `easy` (a handle of the calling
-// thread, not in a multi handle), writing at its offsets, and releases it.
+// thread, not in a multi handle) in `multi` (the calling thread's, which
+// keeps the connections between ranges), writing at its offsets, and
+// releases it. A cancel of the item ends it within a few tens of
+// milliseconds, also while the server sends nothing.
 // `yield` (may be empty) is asked while it runs: true hands the rest of the
 // range back. `progress` (may be empty) is called after each write.
-void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
+void FetchSegment(CURL* easy, CURLM* multi, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
                   const std::function<bool()>& yield, const std::function<void()>& progress);
 
 // The pool's register of segmented transfers.
@@ -211,8 +214,8 @@ public:
     void Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer);
 
     // For an idle worker: takes the largest range on offer and fetches it
-    // with `easy`. False when there was none.
-    bool Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield);
+    // with `easy` in `multi`. False when there was none.
+    bool Help(CURL* easy, CURLM* multi, const CFetchLimits& limits, const std::function<bool()>& yield);
 
 private:
     std::function<void()> m_wake;
@@ -228,7 +231,7 @@ private:
 // when the file is complete, failed or stopped (a cancel of the item), and
 // no helper writes any more. The board forgets the transfer.
 void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
-                     const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
+                     CURLM* multi, const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
                      const std::function<void()>& progress);
 
 // A header's value in a raw header block (the last one of that name), empty
