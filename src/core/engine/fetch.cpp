@@ -1,8 +1,12 @@
 #include "engine/fetch.h"
 
 #include "engine/finalname.h"
+#include "engine/notes.h"
 #include "engine/partfile.h"
 #include "engine/ratelimit.h"
+#include "engine/requestoptions.h"
+#include "engine/response.h"
+#include "engine/resume.h"
 #include "engine/segments.h"
 #include "engine/urlcache.h"
 #include "model/filename.h"
@@ -38,9 +42,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Receive buffer of the transfer: larger than libcurl's 16 KiB default, which
-// roughly halves the loopback throughput.
-constexpr long kReceiveBuffer = 256 * 1024;
 // Body bytes are written in pieces of at least this size (smaller pieces are
 // gathered first) ...
 constexpr size_t kDirectWrite = 64 * 1024;
@@ -50,161 +51,6 @@ constexpr size_t kWriteBuffer = 1024 * 1024;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // The transfer loop looks at the clock at least this often.
 constexpr int kPollMs = 1000;
-constexpr long kMaxRedirects = 20;
-// A response's header block larger than this is refused (libcurl's own
-// limit, 300 KB, would end the transfer with a receive error).
-constexpr size_t kMaxHeaderBlock = 256 * 1024;
-constexpr const char* kHeaderTooLarge = "サーバーの応答ヘッダーが大きすぎます";
-// A body longer than the server announced is not the file it described.
-constexpr const char* kBodyTooLong = "サーバーが告げた長さより多く送りました";
-constexpr const char* kProtocols = "http,https,ftp";
-// A redirect leads to HTTP or HTTPS only: an FTP or any other target is
-// refused (CURLE_UNSUPPORTED_PROTOCOL), never followed.
-constexpr const char* kRedirectProtocols = "http,https";
-
-void GlobalInit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        const auto a = static_cast<unsigned char>(text[i]);
-        const auto b = static_cast<unsigned char>(prefix[i]);
-        if (std::tolower(a) != std::tolower(b))
-            return false;
-    }
-    return true;
-}
-
-std::string_view TrimLine(std::string_view s)
-{
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    return s;
-}
-
-std::string_view UrlScheme(std::string_view url)
-{
-    const auto colon = url.find(':');
-    return colon == std::string_view::npos ? std::string_view{} : url.substr(0, colon);
-}
-
-std::string ProgressText(std::uint64_t total, std::uint64_t length)
-{
-    std::string text = std::to_string(total);
-    if (length) {
-        text += '/';
-        text += std::to_string(length);
-    }
-    return text;
-}
-
-// The remark of a transfer that went on from a partial file.
-std::string ResumedText(std::uint64_t offset)
-{
-    return "(" + std::to_string(offset) + " バイトから再開)";
-}
-
-// What stopped a transfer on request: a cancel or a pause.
-std::string StoppedText(const CItem& item)
-{
-    return item.IsStoppedForPause() ? "一時停止しました" : "キャンセルされました";
-}
-
-std::string DurationText(std::chrono::milliseconds d)
-{
-    if (d.count() % 1000 == 0)
-        return std::to_string(d.count() / 1000) + " 秒";
-    return std::to_string(d.count()) + " ミリ秒";
-}
-
-bool IsCertificateError(CURLcode rc)
-{
-    switch (rc) {
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-        return true;
-    default:
-        return false;
-    }
-}
-
-std::filesystem::path FsPath(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// What a fetch keeps of a partial file that an earlier fetch left.
-struct CResume {
-    CPartRecord record; // the earlier fetch's; its map: the bytes kept
-    std::uint64_t offset = 0; // the first byte to ask for; 0: start over
-};
-
-// The partial file's record, when it was written for the same URL (over
-// HTTP with a validator: without one a changed file could not be told) and
-// the partial file still holds what its map names. FTP goes on from the
-// gapless start alone (REST). A map of the whole file keeps all but the
-// last byte, which is asked for to learn whether the file is still the same.
-CResume PlanResume(const std::string& partPath, const std::string& url, bool ftp)
-{
-    std::optional<CPartRecord> rec = ReadPartRecord(partPath, nullptr);
-    if (!rec || rec->url != url || (!ftp && rec->validator.empty()) || rec->done.Empty())
-        return {};
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(FsPath(partPath), ec);
-    if (ec || size < rec->done.End() || (rec->length && size > rec->length))
-        return {};
-    CResume resume{std::move(*rec)};
-    CRangeMap& done = resume.record.done;
-    if (ftp || !resume.record.length) {
-        const std::uint64_t prefix = done.PrefixEnd();
-        done = {};
-        done.Add(0, prefix);
-    }
-    if (resume.record.length && done.Holes(resume.record.length).empty()) {
-        CRangeMap most;
-        most.Add(0, resume.record.length - 1);
-        done = most;
-    }
-    if (done.Empty())
-        return {};
-    resume.offset = done.Holes(resume.record.length ? resume.record.length : UINT64_MAX).front().first;
-    return resume;
-}
-
-// A failed write of the local file, with the cause in words where the
-// system's error number says it (`err`: errno right after the write).
-std::string WriteFailure(const std::string& path, const QFile& file, int err)
-{
-    return QStringLiteral("%1 に書き込めません: %2")
-        .arg(QString::fromStdString(path), FileErrorText(err, file.errorString()))
-        .toStdString();
-}
-
-// The URL as libcurl gets it: a blank (which the user may have typed or
-// pasted inside a URL) is sent as %20.
-std::string RequestUrl(const std::string& url)
-{
-    std::string out;
-    out.reserve(url.size());
-    for (const char c : url) {
-        if (c == ' ')
-            out += "%20";
-        else
-            out += c;
-    }
-    return out;
-}
 
 // What a Cancel interrupts: wakes the transfer loop out of curl_multi_poll.
 class CCurlTransfer final : public CTransferHandle {
@@ -233,7 +79,8 @@ struct CFetchTarget {
     std::optional<CLocalFileClaim> nameClaim;
 };
 
-struct CFetchState {
+// The response being received is the state's CResponse part.
+struct CFetchState : CResponse {
     CFetchState(const ItemPtr& i, CZorvDoc& d, CURL* e, const CFetchParams& p, CFetchTarget& t)
         : item(i), doc(d), easy(e), params(p), target(t)
     {
@@ -256,19 +103,6 @@ struct CFetchState {
 
     enum class Phase { Opening, Body, Refused };
     Phase phase = Phase::Opening;
-
-    // The response being received (HTTP): status line and header block.
-    bool http = false;            // an HTTP status line was seen
-    unsigned statusCode = 0;
-    std::string reason;           // reason phrase as sent; empty when none
-    std::string headers;          // the raw header block, CR-LF separated
-    bool hasLocation = false;
-    std::string lastModified;
-    std::string etag;
-    std::string contentRange;
-    std::string contentDisposition;
-    // The last line the server sent (an FTP reply, for example).
-    std::string lastResponse;
 
     // Why the body was refused (the status, or the local file).
     std::string refusedNote;
@@ -390,8 +224,7 @@ void CFetchState::TakeServerName()
 // the status, then create the local file.
 bool CFetchState::BeginBody()
 {
-    const std::string status = reason.empty() ? "HTTP Status " + std::to_string(statusCode)
-                                              : std::to_string(statusCode) + " " + reason;
+    const std::string status = StatusText();
     // The bytes of the partial file this body follows: the rest the server
     // sends over HTTP (206 for the range asked, of the same file) or FTP
     // (libcurl gave REST, and the file has the size and date it had). A 200
@@ -550,77 +383,18 @@ size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userdata)
 {
     auto& st = *static_cast<CFetchState*>(userdata);
     const size_t n = size * nitems;
-    const std::string_view line(buffer, n);
     st.received = true;
     st.lastReceive = Clock::now();
-
-    if (line.starts_with("HTTP/")) {
-        // A new response (after a redirect or an interim 1xx): its own block.
-        st.http = true;
-        st.headers.assign(line);
-        st.hasLocation = false;
-        st.lastModified.clear();
-        st.etag.clear();
-        st.contentRange.clear();
-        st.contentDisposition.clear();
-        st.reason.clear();
-        st.statusCode = 0;
-        // "HTTP/1.1 404 Not Found": the reason phrase is everything after the
-        // code, exactly as sent. HTTP/2 and later have none.
-        const std::string_view status = TrimLine(line);
-        const auto sp1 = status.find(' ');
-        if (sp1 != std::string_view::npos) {
-            std::string_view rest = status.substr(sp1 + 1);
-            const auto sp2 = rest.find(' ');
-            const std::string_view code = rest.substr(0, sp2);
-            for (char c : code) {
-                if (c < '0' || c > '9')
-                    break;
-                st.statusCode = st.statusCode * 10 + static_cast<unsigned>(c - '0');
-            }
-            if (sp2 != std::string_view::npos && status.starts_with("HTTP/1."))
-                st.reason.assign(rest.substr(sp2 + 1));
-        }
-        st.lastResponse.assign(status);
-        return n;
-    }
-    if (!st.http) {
-        // FTP: every line is a server reply.
-        const std::string_view reply = TrimLine(line);
-        if (!reply.empty())
-            st.lastResponse.assign(reply);
-        return n;
-    }
-    if (st.phase != CFetchState::Phase::Opening)
-        return n; // trailers
-    if (st.headers.size() + n > kMaxHeaderBlock) {
+    switch (st.Take(std::string_view(buffer, n), st.phase != CFetchState::Phase::Opening)) {
+    case CResponse::Line::TooLarge:
         st.refusedNote = kHeaderTooLarge;
         st.phase = CFetchState::Phase::Refused;
         return 0;
-    }
-    st.headers.append(line);
-    if (line == "\r\n" || line == "\n") {
-        // End of a header block. Interim responses and redirects that libcurl
-        // follows are not the final response.
-        const unsigned code = st.statusCode;
-        if (code >= 100 && code < 200)
-            return n;
-        const bool redirect = code == 300 || code == 301 || code == 302 || code == 303
-                              || code == 307 || code == 308;
-        if (redirect && st.hasLocation)
-            return n;
+    case CResponse::Line::Final:
         return st.BeginBody() ? n : 0;
+    case CResponse::Line::Taken:
+        break;
     }
-    if (StartsWithNoCase(line, "location:"))
-        st.hasLocation = true;
-    else if (StartsWithNoCase(line, "last-modified:"))
-        st.lastModified.assign(TrimLine(line.substr(std::strlen("last-modified:"))));
-    else if (StartsWithNoCase(line, "etag:"))
-        st.etag.assign(TrimLine(line.substr(std::strlen("etag:"))));
-    else if (StartsWithNoCase(line, "content-range:"))
-        st.contentRange.assign(TrimLine(line.substr(std::strlen("content-range:"))));
-    else if (StartsWithNoCase(line, "content-disposition:"))
-        st.contentDisposition.assign(TrimLine(line.substr(std::strlen("content-disposition:"))));
     return n;
 }
 
@@ -653,141 +427,8 @@ size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
     return n;
 }
 
-// CURLOPT_NOPROXY from a bypass list as the user types it: names separated
-// by blanks (or ';' / ','); "*.example.com" means the domain and its hosts;
-// "<local>" means this machine.
-std::string NoProxyList(const std::string& bypass)
-{
-    std::string out;
-    size_t i = 0;
-    while (i < bypass.size()) {
-        const size_t end = bypass.find_first_of(" \t;,", i);
-        std::string name = bypass.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        i = end == std::string::npos ? bypass.size() : end + 1;
-        if (name.empty())
-            continue;
-        if (name == "<local>")
-            name = "localhost,127.0.0.1,::1";
-        else if (name != "*" && name.starts_with("*."))
-            name.erase(0, 2);
-        else if (name != "*" && name.starts_with('*'))
-            name.erase(0, 1);
-        if (name.empty())
-            continue;
-        if (!out.empty())
-            out += ',';
-        out += name;
-    }
-    return out;
-}
-
-std::string ProxyAddress(const std::string& server, const std::string& port)
-{
-    if (server.empty())
-        return {};
-    return port.empty() ? server : server + ":" + port;
-}
 
 } // namespace
-
-std::string ClientErrorText(int code, long osError, std::string_view detail)
-{
-    const auto rc = static_cast<CURLcode>(code);
-    const char* text = nullptr;
-    switch (rc) {
-    case CURLE_UNSUPPORTED_PROTOCOL: text = "対応していないプロトコルです"; break;
-    case CURLE_URL_MALFORMAT: text = "URL の形式が正しくありません"; break;
-    case CURLE_COULDNT_RESOLVE_PROXY: text = "プロキシサーバーが見つかりません"; break;
-    case CURLE_COULDNT_RESOLVE_HOST: text = "ホストが見つかりません"; break;
-    case CURLE_COULDNT_CONNECT:
-        text = osError == ECONNREFUSED ? "接続を拒否されました" : "サーバーに接続できません";
-        break;
-    case CURLE_REMOTE_ACCESS_DENIED: text = "サーバーがアクセスを拒否しました"; break;
-    case CURLE_PARTIAL_FILE: text = "転送が途中で切れました"; break;
-    case CURLE_WRITE_ERROR: text = "ファイルに書き込めません"; break;
-    case CURLE_OPERATION_TIMEDOUT: text = "タイムアウトしました"; break;
-    case CURLE_SSL_CONNECT_ERROR: text = "TLS の接続を確立できません"; break;
-    case CURLE_TOO_MANY_REDIRECTS: text = "リダイレクトが多すぎます"; break;
-    case CURLE_GOT_NOTHING: text = "サーバーから応答がありません"; break;
-    case CURLE_SEND_ERROR: text = "送信に失敗しました"; break;
-    case CURLE_RECV_ERROR:
-        text = osError == ECONNRESET ? "接続がリセットされました" : "受信に失敗しました";
-        break;
-    case CURLE_LOGIN_DENIED: text = "ログインが拒否されました"; break;
-    default:
-        if (IsCertificateError(rc))
-            text = "サーバー証明書を検証できません";
-        break;
-    }
-    if (text)
-        return std::string(text) + " (libcurl error " + std::to_string(code) + ")";
-    std::string out = "libcurl error " + std::to_string(code) + ": ";
-    out += detail.empty() ? std::string_view(curl_easy_strerror(rc)) : detail;
-    return out;
-}
-
-CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url)
-{
-    CProxyChoice choice;
-    switch (net.ProxySetting) {
-    case PROXY_DIRECT:
-        choice.system = false;
-        choice.noProxy = "*";
-        return choice;
-    case PROXY_NAMED: {
-        choice.system = false;
-        std::string scheme(UrlScheme(url));
-        for (char& c : scheme)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (net.ProxyFtpServer == net.ProxyHttpServer && net.ProxyFtpPort == net.ProxyHttpPort) {
-            // One proxy for every protocol.
-            choice.proxy = ProxyAddress(net.ProxyHttpServer, net.ProxyHttpPort);
-        } else if (scheme == "ftp") {
-            if (!net.ProxyFtpServer.empty() && !net.ProxyFtpPort.empty())
-                choice.proxy = ProxyAddress(net.ProxyFtpServer, net.ProxyFtpPort);
-        } else if (!net.ProxyHttpServer.empty() && !net.ProxyHttpPort.empty()) {
-            // http and https
-            choice.proxy = ProxyAddress(net.ProxyHttpServer, net.ProxyHttpPort);
-        }
-        choice.noProxy = choice.proxy.empty() ? "*" : NoProxyList(net.ProxyBypass);
-        return choice;
-    }
-    default:
-        return choice; // libcurl's own: the proxy environment variables
-    }
-}
-
-void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
-                             const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer)
-{
-    const std::string requestUrl = RequestUrl(url);
-    curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kRedirectProtocols);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
-    // A tunnel's "200 Connection established" is not the server's response.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-#ifdef _WIN32
-    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
-#endif
-    // libcurl sends no User-Agent unless it is given one.
-    if (!net.HttpAgent.empty())
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, net.HttpAgent.c_str());
-    // The referrer is one header line: anything after a line break is dropped.
-    const std::string oneLine = referer.substr(0, referer.find_first_of("\r\n"));
-    if (!oneLine.empty())
-        curl_easy_setopt(easy, CURLOPT_REFERER, oneLine.c_str());
-    const CProxyChoice proxy = ChooseProxy(net, url);
-    if (!proxy.system) {
-        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
-        curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.noProxy.c_str());
-    }
-}
 
 struct CFetchSession::Impl {
     CURL* easy = nullptr;
@@ -809,7 +450,7 @@ struct CFetchSession::Impl {
         if (easy && multi)
             return true;
         Close();
-        GlobalInit();
+        CurlGlobalInit();
         multi = curl_multi_init();
         easy = curl_easy_init();
         if (!multi || !easy) {
@@ -953,25 +594,6 @@ bool MustRestart(const CFetchState& st, const CTransferEnd& end)
     return !st.http && st.phase == CFetchState::Phase::Opening
            && (end.rc == CURLE_BAD_DOWNLOAD_RESUME || end.rc == CURLE_FTP_COULDNT_USE_REST
                || end.rc == CURLE_RANGE_ERROR);
-}
-
-// True once the request has gone out: a failure after it came while the
-// response was read.
-bool RequestSent(CURL* easy)
-{
-    long bytes = 0;
-    return curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &bytes) == CURLE_OK && bytes > 0;
-}
-
-// The note of a redirect that was not followed because its target is not
-// HTTP or HTTPS: names the target (its password masked), which libcurl
-// holds as the effective URL once it has refused it.
-std::string RefusedRedirectNote(CURL* easy)
-{
-    const char* target = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &target) != CURLE_OK || !target)
-        target = "";
-    return MaskUrlPassword(EscapeText(target)) + " へのリダイレクトは拒否しました";
 }
 
 // A segmented transfer ends when every range has: the owner helps with the

@@ -2,6 +2,7 @@
 // FetchItem: the fetch of one item over HTTP, HTTPS or FTP with libcurl, into
 // the item's local file. CFetchSession is a worker's transfer state, reused
 // from item to item so that connections are reused.
+#include "engine/proxy.h"
 #include "model/doc.h"
 
 #include <chrono>
@@ -83,16 +84,5 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc);
 // error buffer; its text for the code when empty).
 std::string ClientErrorText(int code, long osError, std::string_view detail);
 
-// The proxy a fetch of `url` uses under the settings' ProxySetting:
-// 0 leaves the choice to libcurl (the proxy environment variables); 1 goes
-// direct even when those are set; 3 uses the named proxy of the URL's
-// protocol (the HTTP proxy also serves https; one proxy for all when the
-// HTTP and FTP entries are equal) except for the hosts in ProxyBypass.
-struct CProxyChoice {
-    bool system = true;  // libcurl's default behaviour; the fields below are unused
-    std::string proxy;   // CURLOPT_PROXY: "host:port", or empty for none
-    std::string noProxy; // CURLOPT_NOPROXY: comma-separated hosts, "*" for all
-};
-CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url);
 
 } // namespace zorv

@@ -1,6 +1,7 @@
 #include "engine/segments.h"
 
 #include "engine/ratelimit.h"
+#include "engine/response.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -84,8 +85,7 @@ struct CRangeFetch {
     CURL* easy;
     CRangeWriter writer;
 
-    std::string contentRange;
-    std::string etag, lastModified;
+    CResponse response; // contentRange, etag and lastModified are looked at
     bool checked = false;
     std::string refusal;    // why the response was not the range asked for
     bool yielded = false;
@@ -97,19 +97,7 @@ size_t RangeHeader(char* buffer, size_t size, size_t nitems, void* userdata)
 {
     auto& f = *static_cast<CRangeFetch*>(userdata);
     const size_t n = size * nitems;
-    const std::string_view line(buffer, n);
-    auto value = [&line](std::string_view name, std::string& out) {
-        if (line.size() > name.size() && EqualsNoCase(line.substr(0, name.size()), name))
-            out.assign(TrimWhiteSpace(line.substr(name.size())));
-    };
-    if (line.starts_with("HTTP/")) {
-        f.contentRange.clear();
-        f.etag.clear();
-        f.lastModified.clear();
-    }
-    value("content-range:", f.contentRange);
-    value("etag:", f.etag);
-    value("last-modified:", f.lastModified);
+    f.response.Take(std::string_view(buffer, n), false);
     return n;
 }
 
@@ -125,14 +113,14 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
         std::uint64_t total = 0;
         if (status != 206)
             f.refusal = "範囲の要求に HTTP Status " + std::to_string(status) + " が返されました";
-        else if (!ParseContentRange(f.contentRange, first, total) || first != f.requested
+        else if (!ParseContentRange(f.response.contentRange, first, total) || first != f.requested
                  || total != f.transfer.Length())
-            f.refusal = "範囲の要求に別の範囲が返されました (" + f.contentRange + ")";
+            f.refusal = "範囲の要求に別の範囲が返されました (" + f.response.contentRange + ")";
         if (!f.refusal.empty())
             return 0;
         // A server that ignores If-Range sends a changed file's bytes as
         // if they belonged to the old one.
-        if (ResponseValidator(f.etag, f.lastModified) != f.transfer.Validator()) {
+        if (ResponseValidator(f.response.etag, f.response.lastModified) != f.transfer.Validator()) {
             f.transfer.MarkChanged();
             return 0;
         }

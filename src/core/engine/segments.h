@@ -22,6 +22,7 @@
 // has an item, so that a busy queue behaves as without segments.
 #include "engine/fetch.h"
 #include "engine/partfile.h"
+#include "engine/requestoptions.h"
 #include "model/doc.h"
 
 #include <curl/curl.h>
@@ -237,10 +238,5 @@ void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTrans
 // A header's value in a raw header block (the last one of that name), empty
 // when absent.
 std::string HeaderValue(const std::string& headers, std::string_view name);
-
-// Sets what every request of a fetch shares: URL, protocols, redirects,
-// buffer, error buffer, timeouts, agent, referrer, proxy (fetch.cpp).
-void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
-                             const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer);
 
 } // namespace zorv
