@@ -1,6 +1,7 @@
 #include "engine/fetch.h"
 
 #include "engine/finalname.h"
+#include "engine/loop.h"
 #include "engine/notes.h"
 #include "engine/partfile.h"
 #include "engine/ratelimit.h"
@@ -49,8 +50,7 @@ constexpr size_t kDirectWrite = 64 * 1024;
 constexpr size_t kWriteBuffer = 1024 * 1024;
 // Progress notices of one item come at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-// The transfer loop looks at the clock at least this often.
-constexpr int kPollMs = 1000;
+
 
 // What a Cancel interrupts: wakes the transfer loop out of curl_multi_poll.
 class CCurlTransfer final : public CTransferHandle {
@@ -124,6 +124,7 @@ struct CFetchState : CResponse {
     Clock::time_point lastNotice{};
     Clock::time_point lastReceive{};
     bool received = false; // anything at all came from the server
+    bool paused = false;   // receiving waits for the speed limit
 
     // Segmented transfer: the board to offer ranges on, and the transfer
     // once registered (the body is then written through it).
@@ -408,8 +409,15 @@ size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
         return 0;
     if (st.phase != CFetchState::Phase::Body)
         return 0;
-    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
-        limiter.Take(n, [&st] { return st.item->IsCancelled(); });
+    // Over the speed limit the transfer pauses (the loop goes on with the
+    // others) until its turn comes; libcurl hands the same bytes again then.
+    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited()) {
+        if (!limiter.Ready()) {
+            st.paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        limiter.Book(n);
+    }
     if (st.segments)
         return st.WriteRange(ptr, n);
     if (st.length && st.total + n > st.length) {
@@ -430,49 +438,6 @@ size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
 
 } // namespace
 
-struct CFetchSession::Impl {
-    CURL* easy = nullptr;
-    CURLM* multi = nullptr; // holds the open connections between fetches
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    ~Impl() { Close(); }
-    void Close()
-    {
-        if (easy)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
-        easy = nullptr;
-        multi = nullptr;
-    }
-    bool Open()
-    {
-        if (easy && multi)
-            return true;
-        Close();
-        CurlGlobalInit();
-        multi = curl_multi_init();
-        easy = curl_easy_init();
-        if (!multi || !easy) {
-            Close();
-            return false;
-        }
-        return true;
-    }
-};
-
-CFetchSession::CFetchSession(const CFetchLimits& limits)
-    : m_limits(limits), m_impl(std::make_unique<Impl>())
-{
-}
-
-CFetchSession::~CFetchSession() = default;
-
-void CFetchSession::Reset()
-{
-    m_impl->Close();
-}
-
 namespace {
 
 // How one request ended.
@@ -483,103 +448,6 @@ struct CTransferEnd {
     bool multiFailed = false;
     bool notStarted = false; // libcurl refused the transfer
 };
-
-// Sets the options of one request of the fetch and runs it to its end.
-// A request that goes on from a partial file asks for the rest: HTTP with
-// Range and If-Range (the validator), FTP with REST.
-CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTransfer& transfer,
-                     const CFetchLimits& limits, const CNetSettings& net, const CFetchParams& params,
-                     bool ftp)
-{
-    CURL* easy = impl.easy;
-    CURLM* multi = impl.multi;
-    char* errorBuffer = impl.errorBuffer;
-    errorBuffer[0] = '\0';
-    CTransferEnd end;
-
-    // The connections stay in the multi handle; reset clears only the options.
-    curl_easy_reset(easy);
-    SetCommonRequestOptions(easy, params.url, params.referer, net, limits, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &st);
-    // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
-    // answer, which here means "start over".
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
-    // FTP: the file's date (MDTM) tells, with its size, whether a partial
-    // file is still part of it.
-    if (ftp)
-        curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
-    if (st.offset && ftp) {
-        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(st.offset));
-    } else if (st.offset) {
-        const std::string range = std::to_string(st.offset) + "-";
-        curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
-        const std::string ifRange = "If-Range: " + st.resume->record.validator;
-        headers.reset(curl_slist_append(nullptr, ifRange.c_str()));
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-    }
-
-    const Clock::time_point start = Clock::now();
-    st.lastReceive = start;
-    bool connected = false;
-
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        end.notStarted = true;
-        return end;
-    }
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            end.multiFailed = true;
-            break;
-        }
-        bool done = false;
-        int queued = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                end.rc = msg->data.result;
-                done = true;
-            }
-        }
-        if (done)
-            break;
-        if (transfer.Aborted() || st.item->IsCancelled()) {
-            end.aborted = true;
-            break;
-        }
-        // Stall detection: once connected, nothing received for the stall
-        // time ends the transfer. While connecting, the connect timeout
-        // applies (the stall time is added as a backstop).
-        const auto now = Clock::now();
-        if (!connected) {
-            curl_off_t connectUs = 0;
-            if (st.received
-                || (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK
-                    && connectUs > 0)) {
-                connected = true;
-                st.lastReceive = std::max(st.lastReceive, start + std::chrono::microseconds(connectUs));
-            }
-        }
-        const auto deadline = connected ? st.lastReceive + limits.stallTimeout
-                                        : start + limits.connectTimeout + limits.stallTimeout;
-        if (now >= deadline) {
-            end.stalled = true;
-            break;
-        }
-        st.Tick();
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        const int wait = static_cast<int>(std::min<long long>(
-            left, st.phase == CFetchState::Phase::Body ? kFirstJournal.count() : kPollMs));
-        if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
-            end.multiFailed = true;
-            break;
-        }
-    }
-    curl_multi_remove_handle(multi, easy);
-    return end;
-}
 
 // A request for the rest that the server answered with "not that way"
 // (HTTP 416, a range other than the one asked, FTP without REST or a file
@@ -596,138 +464,327 @@ bool MustRestart(const CFetchState& st, const CTransferEnd& end)
                || end.rc == CURLE_RANGE_ERROR);
 }
 
-// A segmented transfer ends when every range has: the owner helps with the
-// rest, and the end is the whole file's. Every byte that arrived stays in the
-// partial file, and the record's map says which they are.
-void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, const CFetchLimits& limits,
-                    CURL* easy, CURLM* multi, char* errorBuffer)
-{
-    st.rangeWriter->Flush();
-    const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !end.aborted
-                             && (end.stalled || end.multiFailed || end.rc != CURLE_OK);
-    std::string detail = end.stalled ? "" : errorBuffer;
-    if (end.aborted)
-        st.segments->Stop();
-    FinishSegmented(*st.segmentBoard, st.segments, easy, multi, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
-                    detail, [&st] {
-                        st.SyncSegmentTotal();
-                        st.lastReceive = Clock::now();
-                        st.Progress(false);
-                    });
-    st.SyncSegmentTotal();
-    if (end.multiFailed)
-        session.Reset();
-    end.multiFailed = false;
-    end.stalled = false;
-    if (st.segments->Complete()) {
-        end.aborted = false;
-        end.rc = CURLE_OK;
-    } else {
-        if (!st.segments->WriteError().empty())
-            st.writeError = st.segments->WriteError();
-        else if (st.item->IsCancelled())
-            end.aborted = true;
-        end.rc = static_cast<CURLcode>(st.segments->LastError());
-        if (end.rc == CURLE_OK)
-            end.rc = CURLE_PARTIAL_FILE;
-        std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", st.segments->LastDetail().c_str());
-    }
-}
-
 } // namespace
 
-int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
-{
-    const CFetchParams params = item->FetchParams();
-    const CNetSettings net = Options().NetSnapshot();
-    const CFetchLimits& limits = session.Limits();
-    CFetchSession::Impl& impl = *session.m_impl;
+// One item's fetch on a transfer loop: the checks before any request, the
+// request (again from the beginning when the server refuses the rest), the
+// ranges of a split file and the result. Every step runs on the loop's
+// thread; nothing in it waits.
+class CItemFetch::Impl final : public CLoopClient {
+public:
+    Impl(const ItemPtr& item, CZorvDoc& doc, CTransferLoop& loop, const CFetchLimits& limits, CSegmentBoard* board)
+        : item(item), doc(doc), loop(loop), limits(limits), board(board), params(item->FetchParams()),
+          net(Options().NetSnapshot()), transfer(loop.Multi())
+    {
+    }
+    ~Impl() override
+    {
+        ownRange.reset();
+        if (running)
+            loop.Remove(easy);
+        if (easy)
+            curl_easy_cleanup(easy);
+    }
 
+    void Start();
+    void Tick();
+    void Done(CURLcode rc) override
+    {
+        running = false;
+        end.rc = rc;
+        EndRequest();
+    }
+
+    ItemPtr item;
+    CZorvDoc& doc;
+    CTransferLoop& loop;
+    const CFetchLimits limits;
+    CSegmentBoard* board;
+    const CFetchParams params;
+    const CNetSettings net;
+    CCurlTransfer transfer;
+    std::optional<CLocalFileClaim> claim;
+    CURL* easy = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> requestHeaders{nullptr, curl_slist_free_all};
+    bool ftp = false;
+    CFetchTarget target;
+    CResume resume;
+    bool serverName = false;
+    std::optional<CFetchState> attempt;
+    CTransferEnd end;
+    bool rangesRefused = false;
+    bool running = false; // the request is in the loop
+    bool ranges = false;  // the request ended; the ranges of the file run
+    std::unique_ptr<CRangeJob> ownRange; // the range this fetch runs itself
+    Clock::time_point start{};
+    bool connected = false;
+    bool finished = false;
+    int result = STATE_FAILED;
+
+private:
+    void Fail(std::string note)
+    {
+        item->SetHandle(nullptr);
+        item->SetNote(std::move(note));
+        finished = true;
+    }
+    void StartRequest();
+    void EndRequest();
+    void StopRequest()
+    {
+        loop.Remove(easy);
+        running = false;
+        EndRequest();
+    }
+    void TickRanges();
+    void EndRanges();
+    void Finish();
+};
+
+void CItemFetch::Impl::Start()
+{
     item->SetHandle(nullptr);
     // Nothing is written to a path built from a missing destination or name.
-    if (std::string problem = item->LocalPathProblem(); !problem.empty()) {
-        item->SetNote(std::move(problem));
-        return STATE_FAILED;
+    if (std::string problem = item->LocalPathProblem(); !problem.empty())
+        return Fail(std::move(problem));
+    claim.emplace(CItem::LocalFileKey(params.localPath));
+    if (!claim->Claimed()) {
+        return Fail(QStringLiteral("%1 には別の項目が書き込み中です")
+                        .arg(QString::fromStdString(params.localPath))
+                        .toStdString());
     }
-    const CLocalFileClaim claim(CItem::LocalFileKey(params.localPath));
-    if (!claim.Claimed()) {
-        item->SetNote(QStringLiteral("%1 には別の項目が書き込み中です")
-                          .arg(QString::fromStdString(params.localPath))
-                          .toStdString());
-        return STATE_FAILED;
-    }
-    if (!impl.Open()) {
-        item->SetNote("libcurl を初期化できません");
-        return STATE_FAILED;
-    }
-    CURL* easy = impl.easy;
-
-    CCurlTransfer transfer(impl.multi);
+    easy = loop.Ok() ? curl_easy_init() : nullptr;
+    if (!easy)
+        return Fail("libcurl を初期化できません");
     item->SetHandle(&transfer);
     doc.NotifyItemState(item, STATE_CONNECTING, 0);
 
     // The body goes to the partial file, which is renamed onto the local
     // file once the transfer is complete: a failed or cancelled fetch leaves
     // an earlier file of that name as it was.
-    const bool ftp = StartsWithNoCase(params.url, "ftp:");
-    CFetchTarget target{params.localPath, PartialPath(params.localPath), params.fileName, std::nullopt};
+    ftp = StartsWithNoCase(params.url, "ftp:");
+    target.localPath = params.localPath;
+    target.partPath = PartialPath(params.localPath);
+    target.fileName = params.fileName;
     // A link (or another user's file) in the place of the partial file or
     // its record fails the item before anything is sent or written.
     for (const std::string& path : {target.partPath, PartRecordPath(target.partPath)}) {
-        if (std::string problem = UnusableFileProblem(path); !problem.empty()) {
-            item->SetHandle(nullptr);
-            item->SetNote(std::move(problem));
-            return STATE_FAILED;
-        }
+        if (std::string problem = UnusableFileProblem(path); !problem.empty())
+            return Fail(std::move(problem));
     }
-    CResume resume = net.ResumePartial ? PlanResume(target.partPath, params.url, ftp) : CResume{};
-    const bool serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
+    resume = net.ResumePartial ? PlanResume(target.partPath, params.url, ftp) : CResume{};
+    serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
     // A download that would be dropped at its end is not even asked for
     // (unless the server may name another file).
-    if (net.ExistingFile == EXISTING_SKIP && !serverName && IsOtherFile(params.localPath, params.url)) {
-        item->SetHandle(nullptr);
-        item->SetNote(SkippedNote(params.localPath));
-        return STATE_FAILED;
-    }
+    if (net.ExistingFile == EXISTING_SKIP && !serverName && IsOtherFile(params.localPath, params.url))
+        return Fail(SkippedNote(params.localPath));
+    StartRequest();
+}
 
-    std::optional<CFetchState> attempt;
-    CTransferEnd end;
-    bool rangesRefused = false;
-    for (;;) {
-        attempt.emplace(item, doc, easy, params, target);
-        attempt->offset = resume.offset;
-        attempt->resume = &resume;
-        attempt->serverName = serverName && !target.nameClaim;
-        attempt->board = session.m_board;
-        attempt->maxSegments = net.MaxSegments;
-        attempt->skipExisting = net.ExistingFile == EXISTING_SKIP;
-        end = Perform(impl, *attempt, transfer, limits, net, params, ftp);
-        if (!MustRestart(*attempt, end)) {
-            if (!attempt->segments)
-                break;
-            FinishSegments(session, *attempt, end, limits, easy, impl.multi, impl.errorBuffer);
-            // A server that answered a range with the whole file (it does not
-            // serve ranges after all, or the file changed) gets one new
-            // request from the beginning; the board no longer splits it. A
-            // range of a changed file (another validator) starts over too.
-            const CSegmentedTransfer& ranges = *attempt->segments;
-            if (ranges.Complete() || !(ranges.RangesRefused() || ranges.FileChanged()) || end.aborted
-                || rangesRefused || !attempt->writeError.empty())
-                break;
-            rangesRefused = true;
-        }
-        resume = {};
+// Sets the options of one request of the fetch and puts it in the loop. A
+// request that goes on from a partial file asks for the rest: HTTP with
+// Range and If-Range (the validator), FTP with REST.
+void CItemFetch::Impl::StartRequest()
+{
+    attempt.emplace(item, doc, easy, params, target);
+    CFetchState& st = *attempt;
+    st.offset = resume.offset;
+    st.resume = &resume;
+    st.serverName = serverName && !target.nameClaim;
+    st.board = board;
+    st.maxSegments = net.MaxSegments;
+    st.skipExisting = net.ExistingFile == EXISTING_SKIP;
+    end = {};
+    errorBuffer[0] = '\0';
+    requestHeaders.reset();
+
+    curl_easy_reset(easy);
+    SetCommonRequestOptions(easy, params.url, params.referer, net, limits, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &st);
+    // FTP: the file's date (MDTM) tells, with its size, whether a partial
+    // file is still part of it.
+    if (ftp)
+        curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
+    // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
+    // answer, which here means "start over".
+    if (st.offset && ftp) {
+        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(st.offset));
+    } else if (st.offset) {
+        const std::string range = std::to_string(st.offset) + "-";
+        curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+        const std::string ifRange = "If-Range: " + st.resume->record.validator;
+        requestHeaders.reset(curl_slist_append(nullptr, ifRange.c_str()));
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders.get());
     }
+    start = Clock::now();
+    st.lastReceive = start;
+    connected = false;
+    if (!loop.Add(easy, this)) {
+        end.notStarted = true;
+        EndRequest();
+        return;
+    }
+    running = true;
+}
+
+void CItemFetch::Impl::Tick()
+{
+    if (finished)
+        return;
+    if (ranges) {
+        TickRanges();
+        return;
+    }
+    if (!running)
+        return;
+    CFetchState& st = *attempt;
+    if (transfer.Aborted() || item->IsCancelled()) {
+        end.aborted = true;
+        StopRequest();
+        return;
+    }
+    // Stall detection: once connected, nothing received for the stall
+    // time ends the transfer. While connecting, the connect timeout
+    // applies (the stall time is added as a backstop).
+    const auto now = Clock::now();
+    if (st.paused) {
+        // Waiting for the speed limit is no stall.
+        st.lastReceive = now;
+        if (CRateLimiter::Global().Ready()) {
+            st.paused = false;
+            curl_easy_pause(easy, CURLPAUSE_CONT);
+        }
+    }
+    if (!connected) {
+        curl_off_t connectUs = 0;
+        if (st.received
+            || (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0)) {
+            connected = true;
+            st.lastReceive = std::max(st.lastReceive, start + std::chrono::microseconds(connectUs));
+        }
+    }
+    const auto deadline = connected ? st.lastReceive + limits.stallTimeout
+                                    : start + limits.connectTimeout + limits.stallTimeout;
+    if (now >= deadline) {
+        end.stalled = true;
+        StopRequest();
+        return;
+    }
+    st.Tick();
+}
+
+void CItemFetch::Impl::EndRequest()
+{
+    CFetchState& st = *attempt;
+    if (MustRestart(st, end)) {
+        resume = {};
+        StartRequest();
+        return;
+    }
+    if (!st.segments) {
+        Finish();
+        return;
+    }
+    // A segmented transfer ends when every range has: this fetch takes
+    // ranges on offer itself meanwhile, and the end is the whole file's.
+    st.rangeWriter->Flush();
+    const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !end.aborted
+                             && (end.stalled || end.multiFailed || end.rc != CURLE_OK);
+    const std::string detail = end.stalled ? "" : errorBuffer;
+    if (end.aborted)
+        st.segments->Stop();
+    st.segments->Release(CSegmentedTransfer::kOwnerSegment, ownerFailed,
+                         end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc, detail);
+    ranges = true;
+    TickRanges();
+}
+
+void CItemFetch::Impl::TickRanges()
+{
+    CFetchState& st = *attempt;
+    CSegmentedTransfer& t = *st.segments;
+    // A cancel, or a file that cannot be completed, ends every range.
+    if (item->IsCancelled() || t.Failed())
+        t.Stop();
+    if (ownRange) {
+        ownRange->Tick(false);
+        if (ownRange->Finished())
+            ownRange.reset();
+    }
+    if (t.Stopped() || t.Complete() || t.Failed()) {
+        // Nobody takes a range any more; the others still writing stop at
+        // their next tick.
+        if (!ownRange && t.RunningRanges() == 0) {
+            EndRanges();
+            return;
+        }
+    } else if (!ownRange) {
+        if (const int seg = t.Take(true); seg >= 0) {
+            ownRange = std::make_unique<CRangeJob>(loop, st.segments, seg, limits);
+            ownRange->Start();
+            if (ownRange->Finished())
+                ownRange.reset();
+        }
+    }
+    t.UpdateJournal();
+    st.SyncSegmentTotal();
+    st.lastReceive = Clock::now();
+    st.Progress(false);
+}
+
+// Every byte that arrived stays in the partial file, and the record's map
+// says which they are.
+void CItemFetch::Impl::EndRanges()
+{
+    CFetchState& st = *attempt;
+    st.segmentBoard->Withdraw(st.segments);
+    ranges = false;
+    st.SyncSegmentTotal();
+    end.multiFailed = false;
+    end.stalled = false;
+    const CSegmentedTransfer& t = *st.segments;
+    if (t.Complete()) {
+        end.aborted = false;
+        end.rc = CURLE_OK;
+    } else {
+        if (!t.WriteError().empty())
+            st.writeError = t.WriteError();
+        else if (item->IsCancelled())
+            end.aborted = true;
+        end.rc = static_cast<CURLcode>(t.LastError());
+        if (end.rc == CURLE_OK)
+            end.rc = CURLE_PARTIAL_FILE;
+        std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", t.LastDetail().c_str());
+    }
+    // A server that answered a range with the whole file (it does not
+    // serve ranges after all, or the file changed) gets one new request
+    // from the beginning; the board no longer splits it. A range of a
+    // changed file (another validator) starts over too.
+    if (!(t.Complete() || !(t.RangesRefused() || t.FileChanged()) || end.aborted || rangesRefused
+          || !st.writeError.empty())) {
+        rangesRefused = true;
+        resume = {};
+        StartRequest();
+        return;
+    }
+    Finish();
+}
+
+// The result of the fetch, its note, and the complete file in its place.
+void CItemFetch::Impl::Finish()
+{
+    finished = true;
     CFetchState& st = *attempt;
     if (end.notStarted) {
-        item->SetHandle(nullptr);
-        item->SetNote("libcurl の転送を開始できません");
-        session.Reset();
-        return STATE_FAILED;
+        Fail("libcurl の転送を開始できません");
+        return;
     }
     bool aborted = end.aborted, stalled = end.stalled, multiFailed = end.multiFailed;
     CURLcode rc = end.rc;
-    char* errorBuffer = impl.errorBuffer;
 
     // A transfer that ended well without a body (an empty file) still gets
     // its status judged and its file created.
@@ -854,9 +911,74 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
     }
 
     item->SetHandle(nullptr);
-    if (multiFailed)
-        session.Reset();
-    return result;
+    this->result = result;
+}
+
+CItemFetch::CItemFetch(const ItemPtr& item, CZorvDoc& doc, CTransferLoop& loop, const CFetchLimits& limits,
+                       CSegmentBoard* board)
+    : m_impl(std::make_unique<Impl>(item, doc, loop, limits, board))
+{
+}
+
+CItemFetch::~CItemFetch() = default;
+
+void CItemFetch::Start()
+{
+    m_impl->Start();
+}
+
+void CItemFetch::Tick()
+{
+    m_impl->Tick();
+}
+
+bool CItemFetch::Finished() const
+{
+    return m_impl->finished;
+}
+
+int CItemFetch::Result() const
+{
+    return m_impl->result;
+}
+
+const ItemPtr& CItemFetch::Item() const
+{
+    return m_impl->item;
+}
+
+struct CFetchSession::Impl {
+    CTransferLoop loop; // holds the open connections between fetches
+};
+
+CFetchSession::CFetchSession(const CFetchLimits& limits)
+    : m_limits(limits), m_impl(std::make_unique<Impl>())
+{
+}
+
+CFetchSession::~CFetchSession() = default;
+
+void CFetchSession::Reset()
+{
+    m_impl = std::make_unique<Impl>();
+}
+
+int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
+{
+    CTransferLoop& loop = session.m_impl->loop;
+    CItemFetch fetch(item, doc, loop, session.Limits(), nullptr);
+    fetch.Start();
+    while (!fetch.Finished()) {
+        if (!loop.Perform()) {
+            session.Reset();
+            item->SetNote("libcurl の転送が失敗しました");
+            return STATE_FAILED;
+        }
+        fetch.Tick();
+        if (!fetch.Finished())
+            loop.Wait(CRateLimiter::Global().Limited() ? 5 : kTickMs);
+    }
+    return fetch.Result();
 }
 
 } // namespace zorv

@@ -68,6 +68,24 @@ void CRateLimiter::Take(std::size_t n, const std::function<bool()>& stop)
     }
 }
 
+bool CRateLimiter::Ready() const
+{
+    if (!m_limited.load(std::memory_order_relaxed))
+        return true;
+    std::scoped_lock lock(m_lock);
+    return m_rate == 0 || m_next <= Clock::now();
+}
+
+void CRateLimiter::Book(std::size_t n)
+{
+    std::scoped_lock lock(m_lock);
+    if (m_rate == 0)
+        return;
+    m_next = std::max(m_next, Clock::now() - kBurst);
+    m_next += std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(n) / static_cast<double>(m_rate)));
+}
+
 void ApplySpeedLimit(int kibPerSecond)
 {
     CRateLimiter::Global().SetRate(kibPerSecond > 0 ? static_cast<std::uint64_t>(kibPerSecond) * 1024 : 0);

@@ -33,6 +33,13 @@ public:
     // waiting). Returns at once when there is no limit.
     void Take(std::size_t n, const std::function<bool()>& stop);
 
+    // For a transfer loop, which must not wait: true when received bytes
+    // may be booked now (the bookings so far are due); a transfer that is
+    // not Ready pauses its receiving and asks again later.
+    bool Ready() const;
+    // Books `n` received bytes without waiting.
+    void Book(std::size_t n);
+
 private:
     using Clock = std::chrono::steady_clock;
     mutable std::mutex m_lock;

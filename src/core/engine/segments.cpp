@@ -26,11 +26,6 @@ namespace {
 constexpr std::uint64_t kSplitGrain = 64 * 1024;
 // Fetches in a row that fail without bringing a byte fail the file.
 constexpr int kMaxBarrenFailures = 3;
-// How often the owner posts progress while it only waits for helpers.
-constexpr auto kOwnerWait = std::chrono::milliseconds(100);
-// A range fetch looks at a cancel at least this often, also while its
-// server sends nothing.
-constexpr auto kRangePoll = std::chrono::milliseconds(40);
 
 // Writes all of `n` bytes at `offset`; false with errno set on failure.
 bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
@@ -71,24 +66,23 @@ constexpr std::size_t kRangeBuffer = 1024 * 1024;
 
 // The state of one range fetch, shared with libcurl's callbacks.
 struct CRangeFetch {
-    CRangeFetch(CSegmentedTransfer& t, int s, std::uint64_t first, const std::function<bool()>& y,
-                const std::function<void()>& p, CURL* e)
-        : transfer(t), seg(s), requested(first), yield(y), progress(p), easy(e), writer(t, s)
+    CRangeFetch(CSegmentedTransfer& t, int s, std::uint64_t first, CURL* e)
+        : transfer(t), seg(s), requested(first), easy(e), writer(t, s)
     {
     }
 
     CSegmentedTransfer& transfer;
     int seg;
     std::uint64_t requested; // first byte asked for
-    const std::function<bool()>& yield;
-    const std::function<void()>& progress;
     CURL* easy;
     CRangeWriter writer;
 
     CResponse response; // contentRange, etag and lastModified are looked at
     bool checked = false;
     std::string refusal;    // why the response was not the range asked for
+    bool yield = false;     // the range is to be handed back
     bool yielded = false;
+    bool paused = false;    // receiving waits for the speed limit
 
     bool Stopping() const { return transfer.Stopped() || transfer.Item()->IsCancelled(); }
 };
@@ -126,13 +120,16 @@ size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
         }
         f.checked = true;
     }
-    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
-        limiter.Take(n, [&f] { return f.Stopping(); });
+    // Over the speed limit the range pauses until its turn (CRangeJob::Tick).
+    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited()) {
+        if (!limiter.Ready()) {
+            f.paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        limiter.Book(n);
+    }
     // Past the range's end the rest belongs to another range.
-    const bool more = f.writer.Add(ptr, n);
-    if (f.progress)
-        f.progress();
-    return more ? n : 0;
+    return f.writer.Add(ptr, n) ? n : 0;
 }
 
 int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -144,49 +141,11 @@ int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     f.transfer.UpdateJournal();
     if (f.Stopping())
         return 1;
-    if (f.yield && f.yield()) {
+    if (f.yield) {
         f.yielded = true;
         return 1;
     }
     return 0;
-}
-
-// Runs the range request in `multi` (which keeps the connection for the
-// next range) and returns libcurl's result. The loop looks at the cancel
-// and the yield every kRangePoll even when nothing arrives, so that a
-// cancel ends the range promptly (a wakeup of `multi` ends the wait at once).
-CURLcode RunRange(CURL* easy, CURLM* multi, CRangeFetch& f)
-{
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
-        return CURLE_FAILED_INIT;
-    CURLcode rc = CURLE_OK;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            rc = CURLE_RECV_ERROR;
-            break;
-        }
-        bool done = false;
-        int queued = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                rc = msg->data.result;
-                done = true;
-            }
-        }
-        if (done)
-            break;
-        if (RangeProgress(&f, 0, 0, 0, 0) != 0) {
-            rc = CURLE_ABORTED_BY_CALLBACK;
-            break;
-        }
-        if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(kRangePoll.count()), nullptr) != CURLM_OK) {
-            rc = CURLE_RECV_ERROR;
-            break;
-        }
-    }
-    curl_multi_remove_handle(multi, easy);
-    return rc;
 }
 
 } // namespace
@@ -494,58 +453,113 @@ std::string CSegmentedTransfer::WriteError() const
     return m_writeError;
 }
 
-void FetchSegment(CURL* easy, CURLM* multi, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
-                  const std::function<bool()>& yield, const std::function<void()>& progress)
-{
-    const std::uint64_t first = transfer.Position(seg);
-    const std::uint64_t last = transfer.End(seg) - 1;
-    CRangeFetch f(transfer, seg, first, yield, progress, easy);
+struct CRangeJob::State : CRangeFetch {
+    using CRangeFetch::CRangeFetch;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers{nullptr, curl_slist_free_all};
+};
 
-    curl_easy_reset(easy);
-    SetCommonRequestOptions(easy, transfer.Url(), transfer.Referer(), Options().NetSnapshot(), limits, errorBuffer);
+CRangeJob::CRangeJob(CTransferLoop& loop, std::shared_ptr<CSegmentedTransfer> transfer, int seg,
+                     const CFetchLimits& limits)
+    : m_loop(loop), m_transfer(std::move(transfer)), m_seg(seg), m_limits(limits)
+{
+}
+
+CRangeJob::~CRangeJob()
+{
+    if (m_running)
+        m_loop.Remove(m_easy);
+    if (m_easy)
+        curl_easy_cleanup(m_easy);
+}
+
+void CRangeJob::Start()
+{
+    CSegmentedTransfer& transfer = *m_transfer;
+    const std::uint64_t first = transfer.Position(m_seg);
+    const std::uint64_t last = transfer.End(m_seg) - 1;
+    m_easy = curl_easy_init();
+    if (!m_easy) {
+        m_finished = true;
+        transfer.Release(m_seg, true, CURLE_OUT_OF_MEMORY, {});
+        return;
+    }
+    m_state = std::make_unique<State>(transfer, m_seg, first, m_easy);
+    State& f = *m_state;
+    CURL* easy = m_easy;
+    SetCommonRequestOptions(easy, transfer.Url(), transfer.Referer(), Options().NetSnapshot(), m_limits, f.errorBuffer);
+    // A range travels on a connection of its own: HTTP/2 would put every
+    // range of the file on one connection, which is no split at all.
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     const std::string range = std::to_string(first) + "-" + std::to_string(last);
     curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
-    curl_slist* headers = nullptr;
     if (!transfer.Validator().empty()) {
         // A changed file answers 200 with all of it, which is refused.
         const std::string ifRange = "If-Range: " + transfer.Validator();
-        headers = curl_slist_append(headers, ifRange.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        f.headers.reset(curl_slist_append(nullptr, ifRange.c_str()));
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, f.headers.get());
     }
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, RangeHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &f);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<CRangeFetch*>(&f));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, RangeWrite);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &f);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<CRangeFetch*>(&f));
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, RangeProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &f);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, static_cast<CRangeFetch*>(&f));
     // Nothing received for the stall time ends the fetch of the range.
-    const long stallSeconds = std::max<long>(1, static_cast<long>((limits.stallTimeout.count() + 999) / 1000));
+    const long stallSeconds = std::max<long>(1, static_cast<long>((m_limits.stallTimeout.count() + 999) / 1000));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    if (!m_loop.Add(easy, this)) {
+        Finish(CURLE_FAILED_INIT);
+        return;
+    }
+    m_running = true;
+}
 
-    const CURLcode rc = RunRange(easy, multi, f);
+void CRangeJob::Tick(bool yield)
+{
+    if (!m_running)
+        return;
+    State& f = *m_state;
+    f.yield = yield;
+    if (f.paused && CRateLimiter::Global().Ready()) {
+        f.paused = false;
+        curl_easy_pause(m_easy, CURLPAUSE_CONT);
+    }
+    if (RangeProgress(static_cast<CRangeFetch*>(&f), 0, 0, 0, 0) != 0) {
+        m_loop.Remove(m_easy);
+        m_running = false;
+        Finish(CURLE_ABORTED_BY_CALLBACK);
+    }
+}
+
+void CRangeJob::Done(CURLcode rc)
+{
+    m_running = false;
+    Finish(rc);
+}
+
+void CRangeJob::Finish(CURLcode rc)
+{
+    State& f = *m_state;
+    CSegmentedTransfer& transfer = *m_transfer;
     f.writer.Flush();
-    // Nothing of this call may outlive it in the handle.
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
-    curl_slist_free_all(headers);
-
-    const bool done = transfer.Position(seg) >= transfer.End(seg);
+    m_finished = true;
+    const bool done = transfer.Position(m_seg) >= transfer.End(m_seg);
     if (f.writer.ReachedEnd() || done || f.yielded || f.Stopping() || f.writer.Failed()) {
-        transfer.Release(seg, false);
+        transfer.Release(m_seg, false);
         return;
     }
     if (!f.refusal.empty()) {
-        transfer.Release(seg, true, CURLE_RANGE_ERROR, f.refusal);
+        transfer.Release(m_seg, true, CURLE_RANGE_ERROR, f.refusal);
         return;
     }
     if (rc == CURLE_OK) {
-        transfer.Release(seg, true, CURLE_PARTIAL_FILE, {});
+        transfer.Release(m_seg, true, CURLE_PARTIAL_FILE, {});
         return;
     }
-    transfer.Release(seg, true, rc, errorBuffer);
+    transfer.Release(m_seg, true, rc, f.errorBuffer);
 }
 
 bool CRangeWriter::Put(const char* data, std::size_t n)
@@ -644,62 +658,21 @@ void CSegmentBoard::Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer
         m_noRanges.insert(transfer->Url());
 }
 
-bool CSegmentBoard::Help(CURL* easy, CURLM* multi, const CFetchLimits& limits, const std::function<bool()>& yield)
+std::pair<std::shared_ptr<CSegmentedTransfer>, int> CSegmentBoard::TakeRange()
 {
+    std::scoped_lock lock(m_lock);
     std::shared_ptr<CSegmentedTransfer> transfer;
-    int seg = -1;
-    {
-        std::scoped_lock lock(m_lock);
-        std::uint64_t best = 0;
-        for (const auto& t : m_transfers) {
-            if (const std::uint64_t offer = t->Offer(); offer > best) {
-                best = offer;
-                transfer = t;
-            }
-        }
-        if (transfer)
-            seg = transfer->Take(true);
-    }
-    if (seg < 0)
-        return false;
-    // Another idle worker may find the next piece.
-    if (m_wake)
-        m_wake();
-    FetchSegment(easy, multi, *transfer, seg, limits, yield, {});
-    return true;
-}
-
-void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy, CURLM* multi,
-                     const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
-                     const std::function<void()>& progress)
-{
-    CSegmentedTransfer& t = *transfer;
-    t.Release(CSegmentedTransfer::kOwnerSegment, ownerFailed, ownerError, ownerDetail);
-    auto lastProgress = std::chrono::steady_clock::now() - kOwnerWait;
-    for (;;) {
-        // A cancel, or a file that cannot be completed, ends every range.
-        if (t.Item()->IsCancelled() || t.Failed())
-            t.Stop();
-        if (t.Stopped() || t.Complete() || t.Failed()) {
-            // Nobody takes a range any more; the helpers still writing stop
-            // at their next write or progress call.
-            if (t.RunningRanges() == 0)
-                break;
-            t.WaitChange(std::chrono::milliseconds(20));
-        } else if (const int seg = t.Take(true); seg >= 0) {
-            FetchSegment(easy, multi, t, seg, limits, {}, progress);
-            continue;
-        } else {
-            // Short waits: a cancel of the item is seen within kRangePoll.
-            t.WaitChange(kRangePoll);
-        }
-        t.UpdateJournal();
-        if (const auto now = std::chrono::steady_clock::now(); progress && now - lastProgress >= kOwnerWait) {
-            lastProgress = now;
-            progress();
+    std::uint64_t best = 0;
+    for (const auto& t : m_transfers) {
+        if (const std::uint64_t offer = t->Offer(); offer > best) {
+            best = offer;
+            transfer = t;
         }
     }
-    board.Withdraw(transfer);
+    if (!transfer)
+        return {nullptr, -1};
+    const int seg = transfer->Take(true);
+    return {seg < 0 ? nullptr : transfer, seg};
 }
 
 } // namespace zorv

@@ -21,6 +21,7 @@
 // bytes of every range. A helper hands its range back as soon as the queue
 // has an item, so that a busy queue behaves as without segments.
 #include "engine/fetch.h"
+#include "engine/loop.h"
 #include "engine/partfile.h"
 #include "engine/requestoptions.h"
 #include "model/doc.h"
@@ -177,15 +178,35 @@ private:
     std::chrono::steady_clock::time_point m_firstBuffered{};
 };
 
-// Fetches range `seg` of the transfer with `easy` (a handle of the calling
-// thread, not in a multi handle) in `multi` (the calling thread's, which
-// keeps the connections between ranges), writing at its offsets, and
-// releases it. A cancel of the item ends it within a few tens of
-// milliseconds, also while the server sends nothing.
-// `yield` (may be empty) is asked while it runs: true hands the rest of the
-// range back. `progress` (may be empty) is called after each write.
-void FetchSegment(CURL* easy, CURLM* multi, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
-                  const std::function<bool()>& yield, const std::function<void()>& progress);
+// The fetch of one range of a transfer on a transfer loop: a range request
+// of its own (HTTP/1.1, so on a connection of its own), written at its
+// offsets; the range is released when the request ends. Tick looks at a
+// cancel of the item, a stop of the transfer and a hand-back.
+class CRangeJob final : public CLoopClient {
+public:
+    CRangeJob(CTransferLoop& loop, std::shared_ptr<CSegmentedTransfer> transfer, int seg, const CFetchLimits& limits);
+    ~CRangeJob() override;
+    CRangeJob(const CRangeJob&) = delete;
+    CRangeJob& operator=(const CRangeJob&) = delete;
+
+    void Start();
+    // `yield`: hand the rest of the range back now.
+    void Tick(bool yield);
+    bool Finished() const { return m_finished; }
+    void Done(CURLcode rc) override;
+
+private:
+    void Finish(CURLcode rc);
+    struct State;
+    CTransferLoop& m_loop;
+    std::shared_ptr<CSegmentedTransfer> m_transfer;
+    const int m_seg;
+    const CFetchLimits m_limits;
+    CURL* m_easy = nullptr;
+    std::unique_ptr<State> m_state;
+    bool m_running = false;
+    bool m_finished = false;
+};
 
 // The pool's register of segmented transfers.
 class CSegmentBoard {
@@ -214,9 +235,9 @@ public:
     // connection).
     void Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer);
 
-    // For an idle worker: takes the largest range on offer and fetches it
-    // with `easy` in `multi`. False when there was none.
-    bool Help(CURL* easy, CURLM* multi, const CFetchLimits& limits, const std::function<bool()>& yield);
+    // For a free transfer slot: takes a range of the transfer with the
+    // largest range on offer (null, -1 when none).
+    std::pair<std::shared_ptr<CSegmentedTransfer>, int> TakeRange();
 
 private:
     std::function<void()> m_wake;
@@ -225,15 +246,6 @@ private:
     std::vector<std::shared_ptr<CSegmentedTransfer>> m_transfers;
     std::set<std::string> m_noRanges; // addresses whose server refused a range
 };
-
-// The owner's side once its own request ended: hands back what it did not
-// receive, fetches ranges on offer itself, waits for the helpers, and
-// posts progress through `progress` (every 100 ms while waiting). Returns
-// when the file is complete, failed or stopped (a cancel of the item), and
-// no helper writes any more. The board forgets the transfer.
-void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
-                     CURLM* multi, const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
-                     const std::function<void()>& progress);
 
 // A header's value in a raw header block (the last one of that name), empty
 // when absent.

@@ -319,7 +319,7 @@ TEST_F(SegmentsTest, SpeedLimitIsSharedByTheTransfersAndHonouredAtTheServer)
     Add(server.Url("/big.bin"), "two.bin");
     FetchAll(2);
     ASSERT_EQ(doc.GetItem(0)->GetState(), STATE_FETCHED);
-    ASSERT_EQ(doc.GetItem(1)->GetState(), STATE_FETCHED);
+    ASSERT_EQ(doc.GetItem(1)->GetState(), STATE_FETCHED) << doc.GetItem(1)->GetNote();
 
     std::scoped_lock lock(servedLock);
     const auto at = [&](size_t total) {
