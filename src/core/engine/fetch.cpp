@@ -178,6 +178,11 @@ struct CFetchState : CResponse {
     bool WriteOut(const char* data, size_t n);
     bool Flush();
     void Progress(bool force);
+    void PublishProgress(Clock::time_point now);
+    // The smoothed speed (bytes per second) and where its last measurement began.
+    double speed = 0;
+    Clock::time_point speedSince{};
+    std::uint64_t speedBase = 0;
     // "total/length", with the resume remark.
     std::string Note() const
     {
@@ -314,8 +319,9 @@ bool CFetchState::BeginBody()
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     }
     item->SetNote(Note());
-    doc.NotifyItemState(item, STATE_FETCHING, 0);
     lastNotice = Clock::now();
+    PublishProgress(lastNotice);
+    doc.NotifyItemState(item, STATE_FETCHING, 0);
     return true;
 }
 
@@ -366,6 +372,21 @@ bool CFetchState::Write(const char* data, size_t n)
     return lastReceive - pendingSince < kMaxBufferHold || Flush();
 }
 
+// The item's typed progress, with the speed smoothed over the notices
+// (a new measurement weighs 30 %).
+void CFetchState::PublishProgress(Clock::time_point now)
+{
+    if (speedSince != Clock::time_point{} && now > speedSince) {
+        const double seconds = std::chrono::duration<double>(now - speedSince).count();
+        const double bytes = total > speedBase ? static_cast<double>(total - speedBase) : 0.0;
+        const double sample = bytes / seconds;
+        speed = speed == 0 ? sample : 0.7 * speed + 0.3 * sample;
+    }
+    speedSince = now;
+    speedBase = total;
+    item->SetProgress({total, length, keptBytes, static_cast<std::uint64_t>(speed)});
+}
+
 void CFetchState::Progress(bool force)
 {
     const auto now = force ? Clock::now() : lastReceive;
@@ -373,6 +394,7 @@ void CFetchState::Progress(bool force)
         return;
     lastNotice = now;
     item->SetNote(Note());
+    PublishProgress(now);
     // Traffic only grows: a total that went back (a transfer that starts
     // over) counts again only past what was already counted.
     const std::uint64_t bytes = total > notified ? total - notified : 0;
