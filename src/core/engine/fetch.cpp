@@ -543,6 +543,7 @@ public:
     bool connected = false;
     bool finished = false;
     int result = STATE_FAILED;
+    std::shared_ptr<const std::atomic<bool>> finalRecord; // the record written at the end
 
 private:
     void Fail(std::string note)
@@ -655,6 +656,10 @@ void CItemFetch::Impl::StartRequest()
 
 void CItemFetch::Impl::Tick()
 {
+    if (finalRecord && !finished) {
+        finished = finalRecord->load();
+        return;
+    }
     if (finished)
         return;
     if (ranges) {
@@ -850,7 +855,7 @@ void CItemFetch::Impl::Finish()
                               && (!st.length || st.total == st.length);
         // At every stop the record says what the partial file holds.
         if (!complete && st.journal)
-            st.journal->Update([&st] { return st.DoneMap(); }, true);
+            finalRecord = st.journal->Update([&st] { return st.DoneMap(); }, true);
         st.file->close();
         st.file.reset();
         st.Progress(true); // the final notice, always
@@ -934,6 +939,8 @@ void CItemFetch::Impl::Finish()
 
     item->SetHandle(nullptr);
     this->result = result;
+    // The result is posted once the record of what was kept is on disk.
+    finished = !finalRecord || finalRecord->load();
 }
 
 CItemFetch::CItemFetch(const ItemPtr& item, CZorvDoc& doc, CTransferLoop& loop, const CFetchLimits& limits,
