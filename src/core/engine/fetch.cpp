@@ -687,6 +687,10 @@ void CItemFetch::Impl::Tick()
         }
     }
     if (!connected) {
+        // Until the request is sent (it may wait for a connection under the
+        // per-server cap) libcurl's own connect timeout watches it.
+        if (!st.received && !RequestSent(easy))
+            start = now;
         curl_off_t connectUs = 0;
         if (st.received
             || (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0)) {

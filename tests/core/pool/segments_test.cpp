@@ -47,6 +47,10 @@ protected:
         server.Raw().Get("/(big|liar|bare|changing).bin", [this](const httplib::Request& req, httplib::Response& res) {
             const bool ranged = req.has_header("Range");
             const int attempt = ranged ? ++rangedRequests : 0;
+            if (ranged && attempt == 3) {
+                std::scoped_lock lock(servedLock);
+                servedAtThirdRange = totalServed;
+            }
             const bool other = req.path == "/changing.bin" && (ranged || rangedRequests > 0);
             const bool drop = ranged && attempt == dropRangedRequest;
             const int now = ++inFlight;
@@ -165,6 +169,7 @@ protected:
     std::mutex servedLock;
     std::vector<Sample> served;
     size_t totalServed = 0;
+    size_t servedAtThirdRange = 0;
 
     CHttpServer server;
     CZorvDoc doc;
@@ -189,6 +194,47 @@ TEST_F(SegmentsTest, LargeFileArrivesWholeOverEveryConnectionAndNoMore)
     EXPECT_LE(maxInFlight.load(), 4);
     EXPECT_GE(maxInFlight.load(), 2);
     EXPECT_LT(totalServed, size + size / 2);
+}
+
+// A large file starts in as many ranges as there are free transfers right
+// away; with a per-server cap, the transfers of the queue never hold more
+// connections to the server than the cap. (Whole files here: a range's
+// owner request is cut by the client, and the server would count its
+// connection a moment longer.)
+TEST_F(SegmentsTest, SplitsAtOnceAndKeepsThePerServerCap)
+{
+    size = 32 * kMiB;
+    const struct {
+        int cap, items, maxSegments;
+    } cases[] = {{0, 1, 8}, {2, 4, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cap);
+        settings.Options().MaxConnectionsPerServer = c.cap;
+        settings.Options().MaxSegments = c.maxSegments;
+        rangedRequests = 0;
+        maxInFlight = 0;
+        settled = 0;
+        {
+            std::scoped_lock lock(servedLock);
+            totalServed = 0;
+        }
+        doc.RemoveAllItems();
+        for (int i = 0; i < c.items; ++i)
+            Add(server.Url("/big.bin"), "cap" + std::to_string(c.cap) + "-" + std::to_string(i) + ".bin");
+        FetchAll(4);
+        for (int i = 0; i < c.items; ++i) {
+            ASSERT_EQ(doc.GetItem(i)->GetState(), STATE_FETCHED) << doc.GetItem(i)->GetNote();
+            EXPECT_TRUE(Local(doc.GetItem(i)->m_strFileName) == body.substr(0, size));
+        }
+        if (c.cap) {
+            EXPECT_LE(maxInFlight.load(), c.cap);
+        } else {
+            EXPECT_EQ(maxInFlight.load(), 4);
+            ASSERT_GE(rangedRequests.load(), 3);
+            std::scoped_lock lock(servedLock);
+            EXPECT_LT(servedAtThirdRange, size / 4);
+        }
+    }
 }
 
 TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
