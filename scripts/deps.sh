@@ -10,7 +10,7 @@ PACKAGES=(
   libcpp-httplib-dev libgtest-dev libgmock-dev
   python3-pyftpdlib python3-dbusmock dbus
   xvfb xauth xclip x11-apps fonts-ipafont-gothic
-  nginx curl wget aria2 time hyperfine
+  nginx openssl curl wget aria2 time hyperfine # openssl: the test authority of the HTTPS test server
   clang libclang-rt-14-dev
   chromium chromium-l10n firefox-esr # the browser tests of the extension (l10n: its Japanese texts)
 )

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -18,8 +19,6 @@
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
-
-extern char** environ;
 
 namespace zorv::test {
 
@@ -64,18 +63,12 @@ bool CChildProcess::Start(const QString& program, const QStringList& args, const
     std::vector<std::string> argStrings{QFile::encodeName(path).toStdString()};
     for (const QString& a : args)
         argStrings.push_back(a.toLocal8Bit().toStdString());
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const QString& o : options.env)
-            replaced = replaced || o.section(QLatin1Char('='), 0, 0).toStdString() == name;
-        if (!replaced)
-            envStrings.push_back(entry);
-    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& o : options.env)
-        envStrings.push_back(o.toLocal8Bit().toStdString());
+        env.insert(o.section(QLatin1Char('='), 0, 0), o.section(QLatin1Char('='), 1));
+    std::vector<std::string> envStrings;
+    for (const QString& entry : env.toStringList())
+        envStrings.push_back(entry.toLocal8Bit().toStdString());
     std::vector<char*> argv = Pointers(argStrings);
     std::vector<char*> envp = Pointers(envStrings);
 
@@ -213,23 +206,15 @@ void CChildProcess::Stop()
     if (m_pid > 0) {
         ::kill(m_pid, SIGCONT);
         ::kill(m_pid, SIGTERM);
-        const QDeadlineTimer deadline(3000);
-        int status = 0;
-        pid_t r;
-        while ((r = ::waitpid(m_pid, &status, WNOHANG)) == 0 && !deadline.hasExpired())
-            QThread::msleep(10);
-        if (r == 0) {
+        if (Wait(3000) < 0) {
             ::kill(m_pid, SIGKILL);
+            int status = 0;
             while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
         m_pid = 0;
     }
-    if (m_stdout >= 0) {
-        ::close(m_stdout);
-        m_stdout = -1;
-    }
-    m_buffer.clear();
+    CloseStdout();
 }
 
 } // namespace zorv::test

@@ -2,6 +2,7 @@
 // the real executable as a browser starts it, handing links to a real zorv
 // window (offscreen) that it starts itself when none runs.
 #include "cli/nativehost.h"
+#include "model/doc.h"
 #include "support/tempsettings.h"
 
 #include <QCryptographicHash>
@@ -11,8 +12,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -37,9 +36,10 @@ QByteArray Json(const QJsonObject& o)
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-QJsonObject AddMessage(const QJsonArray& items, bool front = false)
+// An add message as JSON.
+QByteArray AddMessage(const QJsonArray& items, bool front = false)
 {
-    return {{"command", "add"}, {"items", items}, {"front", front}};
+    return Json({{"command", "add"}, {"items", items}, {"front", front}});
 }
 
 QJsonObject Link(const QString& url, const QString& referrer = {}, const QString& name = {})
@@ -86,36 +86,31 @@ TEST(BrowserMessages, AcceptedOnlyWhenEveryPartIsSound)
     const QJsonArray items{Link("http://h/a.zip", "https://page/x?y=1", "../../etc/evil.bin"),
                            Link("FTP://h/pub/b", "javascript:alert(1)"), Link("https://h/c", "http://p/\r\nX: y"),
                            QJsonObject{{"url", "http://h/*1.3.1d*"}}};
-    ASSERT_TRUE(zorv::ParseBrowserMessage(Json(AddMessage(items, true)), &m, &error)) << error.toStdString();
-    EXPECT_EQ(m.command, CBrowserMessage::Command::Add);
-    EXPECT_TRUE(m.front);
-    ASSERT_EQ(m.links.size(), 4u);
-    const std::vector<std::array<std::string, 3>> expected = {
-        {"http://h/a.zip", "https://page/x?y=1", "evil.bin"}, // a bare name only
-        {"FTP://h/pub/b", "", ""},                            // a referrer that is no web address is dropped
-        {"https://h/c", "", ""},                              // ... as is one that would break the header
-        {"http://h/*1.3.1d*", "", ""},                        // taken as it is
-    };
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(m.links[i].url, expected[i][0]);
-        EXPECT_EQ(m.links[i].referer, expected[i][1]);
-        EXPECT_EQ(m.links[i].fileName, expected[i][2]);
-    }
+    ASSERT_TRUE(zorv::ParseBrowserMessage(AddMessage(items, true), &m, &error)) << error.toStdString();
+    EXPECT_TRUE(m.command == CBrowserMessage::Command::Add && m.front);
+    std::vector<std::string> links;
+    for (const auto& l : m.links)
+        links.push_back(l.url + "|" + l.referer + "|" + l.fileName);
+    EXPECT_EQ(links, (std::vector<std::string>{
+                         "http://h/a.zip|https://page/x?y=1|evil.bin", // a bare name only
+                         "FTP://h/pub/b||",     // a referrer that is no web address is dropped
+                         "https://h/c||",       // ... as is one that would break the header
+                         "http://h/*1.3.1d*||", // taken as it is
+                     }));
 
     QJsonArray tooMany;
     for (int i = 0; i <= zorv::kMaxNativeLinks; ++i)
         tooMany.append(Link(QStringLiteral("http://h/%1").arg(i)));
     const QList<QByteArray> refused = {
-        "", "not json", "[]", R"({"command":"run","program":"/bin/sh"})", R"({"command":"add"})",
-        Json(AddMessage({})), Json(AddMessage({"http://h/a"})), Json(AddMessage(tooMany)),
-        Json(AddMessage({Link("javascript:alert(1)")})), Json(AddMessage({Link("data:text/plain,x")})),
-        Json(AddMessage({Link("file:///etc/passwd")})), Json(AddMessage({Link(" http://h/a")})),
-        Json(AddMessage({Link("http://h/a\nhttp://h/b")})), Json(AddMessage({QJsonObject{{"url", 5}}})),
-        Json(AddMessage({QJsonObject{{"url", "http://h/a"}, {"referrer", 1}}})),
-        Json(AddMessage({QJsonObject{{"url", "http://h/a"}, {"filename", QJsonArray{}}}})),
+        "", "not json", "[]", R"({"command":"run","program":"/bin/sh"})", R"({"command":"add"})", AddMessage({}),
+        AddMessage({"http://h/a"}), AddMessage(tooMany), AddMessage({Link("javascript:alert(1)")}),
+        AddMessage({Link("data:text/plain,x")}), AddMessage({Link("file:///etc/passwd")}), AddMessage({Link(" http://h/a")}),
+        AddMessage({Link("http://h/a\nhttp://h/b")}), AddMessage({QJsonObject{{"url", 5}}}),
+        AddMessage({QJsonObject{{"url", "http://h/a"}, {"referrer", 1}}}),
+        AddMessage({QJsonObject{{"url", "http://h/a"}, {"filename", QJsonArray{}}}}),
         Json(QJsonObject{{"command", "add"}, {"items", QJsonArray{Link("http://h/a")}}, {"front", "yes"}}),
         // The first link is sound: the message is still refused whole.
-        Json(AddMessage({Link("http://h/a"), Link("mailto:x@y")})),
+        AddMessage({Link("http://h/a"), Link("mailto:x@y")}),
     };
     for (const QByteArray& json : refused) {
         error.clear();
@@ -168,27 +163,24 @@ struct HostRun {
     QList<QJsonObject> replies;
 };
 
-class NativeHostTest : public ::testing::Test {
+class NativeHostTest : public zorv::test::SettingsTest {
 protected:
     void SetUp() override
     {
 #ifndef ZORV_EXE
         GTEST_SKIP() << "the zorv executable is not built (ZORV_GUI=OFF)";
 #endif
-        ASSERT_TRUE(m_dir.isValid());
         ASSERT_TRUE(QDir().mkpath(Path("run")) && QFile::setPermissions(Path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert("HOME", Path("home"));
-        m_env.insert("XDG_CONFIG_HOME", Path("home/.config"));
-        m_env.insert("XDG_RUNTIME_DIR", Path("run"));
-        m_env.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const auto& [name, value] : {std::pair{"HOME", Path("home")}, {"XDG_CONFIG_HOME", Path("home/.config")},
+                                          {"XDG_RUNTIME_DIR", Path("run")}, {"QT_QPA_PLATFORM", QString("offscreen")}})
+            m_env.insert(name, value);
         m_env.remove("DISPLAY");
         m_env.remove("WAYLAND_DISPLAY");
         QSettings s(Path("home/.config/Quillmere/zorv.conf"), QSettings::IniFormat);
         s.setValue("Settings/AutoSave", 1);
         s.setValue("Settings/DefaultDestination", Path("dl"));
     }
-
     void TearDown() override
     {
         // The windows the host started run detached: found by their runtime folder.
@@ -196,8 +188,7 @@ protected:
             ::kill(pid, SIGKILL);
     }
 
-    QString Path(const QString& name) const { return m_dir.filePath(name); }
-
+    QString Path(const QString& name) const { return settings.Path(name); }
     std::unique_ptr<QProcess> Start(const QStringList& args)
     {
         auto p = std::make_unique<QProcess>();
@@ -207,7 +198,6 @@ protected:
 #endif
         return p;
     }
-
     // Runs the host with `input` on its standard input (then closed).
     HostRun Host(const QByteArray& input, const QStringList& caller = {kChromiumCaller})
     {
@@ -225,24 +215,6 @@ protected:
         EXPECT_TRUE(reader.Empty()) << "a reply was cut";
         return run;
     }
-
-    // `zorv --list`, once the list has `rows` rows (the window saves it
-    // automatically).
-    QStringList ListWhenSaved(const QString& list, int rows)
-    {
-        QStringList lines;
-        zorv::test::RunUntil([&] {
-            const auto p = Start({"--list", list});
-            p->waitForFinished(30000);
-            lines = QString::fromUtf8(p->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-            if (lines.size() >= rows)
-                return true;
-            QThread::msleep(100);
-            return false;
-        }, 20000);
-        return lines;
-    }
-
     // The zorv processes of this test other than the host: the windows.
     QList<int> Windows() const
     {
@@ -257,7 +229,6 @@ protected:
         return pids;
     }
 
-    QTemporaryDir m_dir;
     QProcessEnvironment m_env;
 };
 
@@ -266,7 +237,7 @@ protected:
 // the next message is still answered. None starts a window.
 TEST_F(NativeHostTest, RefusalsAreAnsweredAndNeverActedOn)
 {
-    const QByteArray add = Frame(Json(AddMessage({Link("http://h/a")})));
+    const QByteArray add = Frame(AddMessage({Link("http://h/a")}));
     const quint32 n = zorv::kMaxNativeMessageBytes + 1;
     const QByteArray over = QByteArray(reinterpret_cast<const char*>(&n), 4) + add;
     for (const auto& [input, caller, status, error] : std::vector<std::tuple<QByteArray, QString, int, QString>>{
@@ -278,11 +249,10 @@ TEST_F(NativeHostTest, RefusalsAreAnsweredAndNeverActedOn)
         EXPECT_FALSE(r.replies[0]["ok"].toBool());
         EXPECT_TRUE(r.replies[0]["error"].toString().contains(error)) << r.replies[0]["error"].toString().toStdString();
     }
-    const HostRun r = Host(Frame("{\"command\":") + Frame(Json(AddMessage({Link("javascript:x")}))) + Frame(R"({"command":"ping"})"));
+    const HostRun r = Host(Frame("{\"command\":") + Frame(AddMessage({Link("javascript:x")})) + Frame(R"({"command":"ping"})"));
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(r.replies.size(), 3);
-    EXPECT_FALSE(r.replies[0]["ok"].toBool());
-    EXPECT_FALSE(r.replies[1]["ok"].toBool());
+    EXPECT_FALSE(r.replies[0]["ok"].toBool() || r.replies[1]["ok"].toBool());
     EXPECT_EQ(r.replies[2]["version"].toString(), ZORV_VERSION);
     EXPECT_TRUE(Windows().isEmpty());
     EXPECT_FALSE(QFile::exists(Path("dl")));
@@ -300,17 +270,21 @@ TEST_F(NativeHostTest, StartsTheWindowWithTheRecentListThenUsesIt)
         s.setValue("Recent File List/File1", Path("gone.zorv"));
         s.setValue("Recent File List/File2", list);
     }
-    const HostRun r = Host(Frame(Json(AddMessage({Link("http://h/a.zip", "http://page/", "x.bin"), Link("ftp://h/b")}))));
+    const HostRun r = Host(Frame(AddMessage({Link("http://h/a.zip", "http://page/", "x.bin"), Link("ftp://h/b")})));
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(r.replies.size(), 1);
     EXPECT_EQ(r.replies[0]["added"].toInt(), 2) << QJsonDocument(r.replies[0]).toJson().toStdString();
     EXPECT_EQ(Windows().size(), 1);
-    const QString dl = Path("dl");
-    EXPECT_EQ(ListWhenSaved(list, 3), (QStringList{
-                                          QStringLiteral("0\t0\thttp://h/seed\t%1\tseed\t").arg(dl),
-                                          QStringLiteral("1\t0\thttp://h/a.zip\t%1\tx.bin\thttp://page/").arg(dl),
-                                          QStringLiteral("2\t0\tftp://h/b\t%1\tb\t").arg(dl),
-                                      }));
+    // The window saves the list automatically.
+    zorv::CZorvDoc doc;
+    ASSERT_TRUE(zorv::test::RunUntil([&] { return doc.LoadFromBytes(zorv::test::ReadFileBytes(list), nullptr) && doc.GetCount() == 3; }, 20000));
+    std::vector<std::string> items;
+    for (int i = 0; i < 3; ++i) {
+        const zorv::CItem* it = doc.GetItem(i);
+        items.push_back(std::to_string(it->GetState()) + "|" + it->m_strUrl + "|" + it->m_strFileName + "|" + it->m_strReferer);
+        EXPECT_EQ(it->m_strDestination, Path("dl").toStdString());
+    }
+    EXPECT_EQ(items, (std::vector<std::string>{"0|http://h/seed|seed|", "0|http://h/a.zip|x.bin|http://page/", "0|ftp://h/b|b|"}));
 }
 
 } // namespace

@@ -19,6 +19,19 @@ using namespace zorv;
 
 namespace {
 
+// The next entry of a script; a failure, and `none`, when it has run out.
+template <class T>
+T Next(std::deque<T>& script, T none, const std::string& what)
+{
+    if (script.empty()) {
+        ADD_FAILURE() << "unexpected " << what;
+        return none;
+    }
+    T next = script.front();
+    script.pop_front();
+    return next;
+}
+
 // Answers the folder questions from a script and records them as
 // "text id, argument"; the caption, buttons and icon of each are checked.
 struct CScriptedPrompt : IPrompt {
@@ -32,13 +45,7 @@ struct CScriptedPrompt : IPrompt {
                     && p.buttons == (create ? PromptButtons::YesNoCancel : PromptButtons::YesNo)
                     && p.icon == (create ? PromptIcon::Question : PromptIcon::Error))
             << asked.back();
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question " << asked.back();
-            return IDCANCEL;
-        }
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
+        return Next(answers, int(IDCANCEL), "question " + asked.back());
     }
 };
 
@@ -54,13 +61,7 @@ struct CScriptedResolver : IDestClashResolver {
         groups.emplace_back();
         for (const CDestEntry& e : entries)
             groups.back() += e.url + " ";
-        if (edits.empty()) {
-            ADD_FAILURE() << "unexpected clash dialog";
-            return false;
-        }
-        const Edit edit = edits.front();
-        edits.pop_front();
-        return edit(entries);
+        return Next(edits, kIgnore, "clash dialog")(entries);
     }
 };
 
@@ -106,8 +107,7 @@ TEST_F(DestinationTest, TrailingSeparatorsAreTrimmedAndTheRootKeepsItsOwn)
         CItem item("http://h/a", "", given, "a", 0);
         bool flag = false;
         EXPECT_EQ(item.CheckDestination(prompt, flag), IDOK) << given;
-        EXPECT_EQ(item.m_strDestination, want);
-        EXPECT_EQ(flag, changed) << given;
+        EXPECT_EQ(std::pair(item.m_strDestination, flag), std::pair(want, changed)) << given;
     }
     EXPECT_TRUE(prompt.asked.empty()); // an existing folder is never asked about
 }
@@ -196,13 +196,7 @@ TEST_F(DestinationTest, ClashAnswers)
     const std::string d = MakeDir("d"), e = MakeDir("e");
     const Edit ok = [](std::vector<CDestEntry>&) { return true; };
     // Edits; dialogs shown; destination|file name of both items after; modified.
-    struct Case {
-        const char* name;
-        std::deque<Edit> edits;
-        size_t dialogs;
-        std::string first, second;
-        bool modified;
-    };
+    struct Case { const char* name; std::deque<Edit> edits; size_t dialogs; std::string first, second; bool modified; };
     for (const Case& c : std::vector<Case>{
              {"ignore", {kIgnore}, 1, d + "|x.bin", d + "|x.bin", false},
              {"second renamed", {[](auto& en) { en[1].fileName = "b.bin"; return true; }}, 1, d + "|x.bin", d + "|b.bin", true},
@@ -222,9 +216,9 @@ TEST_F(DestinationTest, ClashAnswers)
         Check();
         EXPECT_EQ(resolver.groups.size(), c.dialogs) << c.name;
         EXPECT_EQ(resolver.groups.back(), "http://h/1/a.html http://h/2/a.html ") << c.name; // shown again alike
-        EXPECT_EQ(first->m_strDestination + "|" + first->m_strFileName, c.first) << c.name;
-        EXPECT_EQ(second->m_strDestination + "|" + second->m_strFileName, c.second) << c.name;
-        EXPECT_EQ(doc.IsModified(), c.modified) << c.name;
+        EXPECT_EQ(std::tuple(first->m_strDestination + "|" + first->m_strFileName,
+                             second->m_strDestination + "|" + second->m_strFileName, doc.IsModified()),
+                  std::tuple(c.first, c.second, c.modified)) << c.name;
     }
 }
 

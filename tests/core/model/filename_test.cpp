@@ -13,17 +13,11 @@ using namespace zorv;
 TEST(FileName, ServerAndUrlNamesBecomeBareNamesThatFit)
 {
     const std::string longStem(300, 'a');
-    const std::string longJa = [] {
-        std::string s;
-        for (int i = 0; i < 100; ++i)
-            s += "日";
-        return s;
-    }();
-    const struct {
-        const char* kind; // "cd": a Content-Disposition value; "url": a URL
-        std::string in;
-        std::string name;
-    } cases[] = {
+    std::string longJa;
+    for (int i = 0; i < 100; ++i)
+        longJa += "日";
+    // kind "cd": a Content-Disposition value; "url": a URL.
+    const struct { const char* kind; std::string in, name; } cases[] = {
         {"cd", "attachment; filename=\"report.pdf\"", "report.pdf"},
         {"cd", "attachment; filename=plain.txt; size=3", "plain.txt"},
         {"cd", "attachment; filename=\"a \\\"q\\\" b.txt\"", "a \"q\" b.txt"},
@@ -74,11 +68,7 @@ TEST(FileName, ServerAndUrlNamesBecomeBareNamesThatFit)
 
 TEST(FileName, DerivedNamesAreToldFromTypedOnes)
 {
-    const struct {
-        const char* url;
-        const char* name;
-        bool derived;
-    } cases[] = {
+    const struct { const char *url, *name; bool derived; } cases[] = {
         {"http://h/d/cd", "cd", true},
         {"http://h/with%20space.txt", "with space.txt", true},
         {"http://h/with%20space.txt", "with%20space.txt", true}, // as older versions named it

@@ -1,6 +1,7 @@
 // Import of other programs' list files: the three readers on files in a
 // temporary folder, the choice of reader by extension, and damaged files.
 #include "model/import.h"
+#include "support/items.h"
 #include "support/tempsettings.h"
 
 #include <QDir>
@@ -34,23 +35,15 @@ protected:
     std::vector<std::string> Items() const
     {
         std::vector<std::string> out;
-        for (int i = 0; i < doc.GetCount(); ++i) {
-            const CItem* it = doc.GetItem(i);
+        for (const CItem* it : Rows(doc))
             out.push_back(it->m_strUrl + "|" + it->m_strDestination + "|" + it->m_strFileName + "|" + it->m_strReferer);
-        }
         return out;
     }
 
     CZorvDoc doc;
 };
 
-struct Case {
-    const char* name;
-    QByteArray text;
-    bool ok;
-    int failedLine; // when !ok
-    std::vector<std::string> items;
-};
+struct Case { const char* name; QByteArray text; bool ok; int failedLine /* when !ok */; std::vector<std::string> items; };
 
 TEST_F(ImportTest, ReadersAddWhatTheirRecordsName)
 {
@@ -100,9 +93,7 @@ TEST_F(ImportTest, ReadersAddWhatTheirRecordsName)
         EXPECT_EQ(r.added, static_cast<int>(c.items.size())) << c.name;
         EXPECT_EQ(Items(), c.items) << c.name;
         EXPECT_EQ(doc.GetItemCount(true), static_cast<int>(c.items.size())) << c.name << ": all queued";
-        if (!c.ok) {
-            EXPECT_EQ(failure.line, c.failedLine) << c.name << ": " << failure.cause;
-        }
+        EXPECT_TRUE(c.ok || failure.line == c.failedLine) << c.name << ": " << failure.line << " " << failure.cause;
     }
 }
 
@@ -124,9 +115,8 @@ TEST_F(ImportTest, ExtensionChoosesTheReader)
     EXPECT_EQ(doc.GetCount(), 2);
     // A folder and a missing file cannot be read.
     ASSERT_TRUE(QDir(settings.Dir()).mkdir(QStringLiteral("dir.txt")));
-    for (const char* name : {"dir.txt", "missing.txt"}) {
+    for (const char* name : {"dir.txt", "missing.txt"})
         EXPECT_FALSE(ImportFile(doc, settings.Path(QString::fromUtf8(name)).toStdString()).ok) << name;
-    }
     EXPECT_EQ(doc.GetCount(), 2);
 }
 
@@ -147,8 +137,7 @@ TEST_F(ImportTest, DamagedFilesFail)
         doc.DeleteContents();
         const CImportResult r = Import(name, bytes);
         EXPECT_FALSE(r.ok) << name;
-        EXPECT_EQ(r.added, added) << name;
-        EXPECT_EQ(doc.GetCount(), added) << name;
+        EXPECT_EQ(std::pair(r.added, doc.GetCount()), std::pair(added, added)) << name;
     }
 }
 

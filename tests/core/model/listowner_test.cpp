@@ -70,6 +70,13 @@ protected:
         });
         return dropped;
     }
+    QJsonObject AddRequest(const char* url)
+    {
+        CAddRequest add;
+        add.urls = {url};
+        add.destination = settings.Dir().toStdString();
+        return add.ToJson();
+    }
 
     QString list;
     CZorvDoc doc;
@@ -83,10 +90,8 @@ TEST_F(ListOwnerTest, AnswersAddsAndDropsEverythingElse)
         const auto n = static_cast<quint32>(json.size());
         return greeting + QByteArray(1, char(n >> 24)) + char(n >> 16) + char(n >> 8) + char(n) + json;
     };
-    CAddRequest add;
-    add.urls = {"http://h/a*1.2.1d*"};
-    add.destination = settings.Dir().toStdString();
-    const QByteArray addJson = QJsonDocument(add.ToJson()).toJson();
+    const QJsonObject add = AddRequest("http://h/a*1.2.1d*");
+    const QByteArray addJson = QJsonDocument(add).toJson();
     for (const QByteArray& bytes :
          {QByteArray("GET / HTTP/1.0\r\n\r\n"), greeting + QByteArray("\x7F\xFF\xFF\xFF", 4), framed("not json"),
           framed(addJson), // no list named: not for this owner
@@ -96,25 +101,24 @@ TEST_F(ListOwnerTest, AnswersAddsAndDropsEverythingElse)
     }
 
     QJsonObject reply;
-    ASSERT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
-    EXPECT_TRUE(reply.value(QStringLiteral("ok")).toBool());
-    EXPECT_EQ(CAddReport::FromJson(reply.value(QStringLiteral("report")).toObject()).added, 2);
-    EXPECT_EQ(doc.GetCount(), 2);
-    EXPECT_EQ(doc.GetItemCount(true), 2); // queued, as the new-URL command does
-    EXPECT_TRUE(doc.IsModified());
+    ASSERT_EQ(Send(add, &reply), HandOff::Answered);
+    EXPECT_TRUE(reply["ok"].toBool());
+    EXPECT_EQ(CAddReport::FromJson(reply["report"].toObject()).added, 2);
+    // Queued, as the new-URL command does.
+    EXPECT_TRUE(doc.GetCount() == 2 && doc.GetItemCount(true) == 2 && doc.IsModified());
 
     // The same files again clash; an unknown request is refused.
-    ASSERT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
-    EXPECT_EQ(CAddReport::FromJson(reply.value(QStringLiteral("report")).toObject()).clashes.size(), 2u);
-    ASSERT_EQ(Send({{QStringLiteral("command"), QStringLiteral("format-disk")}}, &reply), HandOff::Answered);
-    EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool());
+    ASSERT_EQ(Send(add, &reply), HandOff::Answered);
+    EXPECT_EQ(CAddReport::FromJson(reply["report"].toObject()).clashes.size(), 2u);
+    ASSERT_EQ(Send({{"command", "format-disk"}}, &reply), HandOff::Answered);
+    EXPECT_FALSE(reply["ok"].toBool());
     EXPECT_EQ(doc.GetCount(), 2);
 
     // A second owner of the same list is refused; released, nobody answers.
     CListOwner other{{}};
     EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Taken);
     owner.Release();
-    EXPECT_EQ(SendToOwner(list, add.ToJson(), &reply), HandOff::NoOwner);
+    EXPECT_EQ(SendToOwner(list, add, &reply), HandOff::NoOwner);
     EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Owned);
 }
 
@@ -159,15 +163,12 @@ TEST_F(ListOwnerTest, SocketOfAnotherUserIsNeitherAskedNorObeyed)
         GTEST_SKIP() << "needs root to hand a socket to another user";
     const QByteArray socket = QFile::encodeName(OwnerSocketPath(list));
     ASSERT_EQ(::lchown(socket.constData(), OtherUser(), OtherUser()), 0);
-    CAddRequest add;
-    add.urls = {"http://h/a"};
-    add.destination = settings.Dir().toStdString();
     QJsonObject reply;
-    EXPECT_EQ(Send(add.ToJson(), &reply), HandOff::NoOwner);
+    EXPECT_EQ(Send(AddRequest("http://h/a"), &reply), HandOff::NoOwner);
     CListOwner other{{}};
     EXPECT_EQ(other.Own(list, nullptr), CListOwner::OwnResult::Failed);
     ASSERT_EQ(::lchown(socket.constData(), ::getuid(), ::getgid()), 0);
-    EXPECT_EQ(Send(add.ToJson(), &reply), HandOff::Answered);
+    EXPECT_EQ(Send(AddRequest("http://h/a"), &reply), HandOff::Answered);
     EXPECT_EQ(doc.GetCount(), 1);
 }
 #endif

@@ -11,7 +11,9 @@
 namespace zorv {
 namespace {
 
-TEST(SpeedMeter, SamplesFollowTheRealInterval)
+// Samples relate the bytes to the real interval between ticks; the speed is
+// the mean of the newest ten.
+TEST(SpeedMeter, SamplesFollowTheRealIntervalAndTheSpeedIsTheMeanOfTen)
 {
     CSpeedMeter meter;
     meter.AddTraffic(50000); // before the first tick: no time to relate it to
@@ -20,16 +22,12 @@ TEST(SpeedMeter, SamplesFollowTheRealInterval)
     EXPECT_FALSE(meter.Tick(7000)) << "same millisecond: the bytes wait";
     meter.AddTraffic(1024);
     ASSERT_TRUE(meter.Tick(8000));
-    EXPECT_EQ(meter.Sample(0), 204800);
-    EXPECT_EQ(meter.Sample(1), -1);
+    EXPECT_TRUE(meter.Sample(0) == 204800 && meter.Sample(1) == -1) << meter.Sample(0);
     meter.AddTraffic(3000);
     ASSERT_TRUE(meter.Tick(9500)); // 3000 bytes in 1.5 s = 2000 B/s
     EXPECT_EQ(meter.Sample(0), 200000);
-}
 
-TEST(SpeedMeter, MeanOfTheNewestTenSamples)
-{
-    CSpeedMeter meter;
+    meter = CSpeedMeter();
     std::uint64_t t = 0;
     meter.Tick(t);
     for (int i = 0; i < 10; ++i) {
@@ -66,11 +64,7 @@ QDateTime At(const char* text)
 
 TEST(ScheduledStart, DueOnlyWhenTheClockCrossesTheStartGoingForward)
 {
-    const struct {
-        const char *prev, *now;
-        int hour, minute;
-        bool due;
-    } cases[] = {
+    const struct { const char *prev, *now; int hour, minute; bool due; } cases[] = {
         {"2026-06-01 09:59:58", "2026-06-01 09:59:59", 10, 0, false},
         {"2026-06-01 09:59:59", "2026-06-01 10:00:05", 10, 0, true},
         {"2026-06-01 10:00:00", "2026-06-01 10:00:01", 10, 0, false}, // once per crossing
@@ -95,13 +89,7 @@ TEST(ScheduledStart, DueOnlyWhenTheClockCrossesTheStartGoingForward)
 
 TEST(HangUpWatch, OffersAfterIdleTimeWithToggleTimeoutAndConnection)
 {
-    struct Step {
-        bool connected, toggle;
-        int active;
-        unsigned timeout;
-        std::uint64_t ms;
-        bool offer;
-    };
+    struct Step { bool connected, toggle; int active; unsigned timeout; std::uint64_t ms; bool offer; };
     const std::vector<std::vector<Step>> runs = {
         {{true, true, 0, 30000, 1000, false}, // never fetched: nothing to offer
          {true, true, 2, 30000, 2000, false},

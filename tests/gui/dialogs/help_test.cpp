@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QLocale>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
@@ -78,11 +77,9 @@ TEST(HelpPages, TopicsExistAndEveryLinkResolves)
             const QString target = link.path().isEmpty() ? page : link.path();
             const QString text = Page(target);
             ASSERT_FALSE(text.isEmpty()) << where;
-            if (link.hasFragment()) {
-                const QString anchor = link.fragment();
-                EXPECT_TRUE(text.contains("name=\"" + anchor + "\"") || text.contains("id=\"" + anchor + "\""))
-                    << where;
-            }
+            const QString anchor = link.fragment();
+            EXPECT_TRUE(anchor.isEmpty() || text.contains("name=\"" + anchor + "\"") || text.contains("id=\"" + anchor + "\""))
+                << where;
             if (!seen.contains(target)) {
                 seen.insert(target);
                 queue << target;
@@ -123,20 +120,30 @@ TEST(HelpWindow, OneWindowShowsTheAskedTopicOrTheContents)
     ShowHelpTopic(QStringLiteral("OptConnection.html"));
     EXPECT_EQ(CHelpWindow::Existing(), first);
     EXPECT_TRUE(first->isVisible());
+    first->close();
 
-    // Help asked for while a modal dialog runs takes clicks, and stays open
-    // when the dialog closes.
+    // Asked for from a modal dialog, the window stands beside it, whole on the
+    // screen; it takes clicks, Escape closes it alone, and it stays open when
+    // the dialog closes.
     QDialog modal;
+    const QRect available = modal.screen()->availableGeometry();
+    modal.setGeometry(available.left() + 20, available.top() + 40, 300, 300);
     modal.setModal(true);
     modal.show();
     ASSERT_EQ(QApplication::activeModalWidget(), &modal);
     ShowHelpTopic(QStringLiteral("OptMisc.html"));
-    auto* bar = first->findChild<QToolBar*>();
+    ASSERT_TRUE(first->isVisible());
+    EXPECT_TRUE(available.contains(first->frameGeometry())) << first->frameGeometry().x();
+    EXPECT_FALSE(first->frameGeometry().intersects(modal.frameGeometry()));
+    EXPECT_EQ(first->frameGeometry().top(), modal.frameGeometry().top());
     // Through the window system, where a modal dialog blocks other windows.
-    QWidget* button = bar->widgetForAction(first->findChild<QAction*>("contents"));
-    QTest::mouseClick(first->windowHandle(), Qt::LeftButton, {},
-                      button->mapTo(first, button->rect().center()));
+    QWidget* button = first->findChild<QToolBar*>()->widgetForAction(first->findChild<QAction*>("contents"));
+    QTest::mouseClick(first->windowHandle(), Qt::LeftButton, {}, button->mapTo(first, button->rect().center()));
     EXPECT_EQ(first->Browser().source().fileName(), QStringLiteral("index.html"));
+    QTest::keyClick(&first->Browser(), Qt::Key_Escape);
+    EXPECT_FALSE(first->isVisible());
+    EXPECT_TRUE(modal.isVisible());
+    ShowHelpTopic(QStringLiteral("OptMisc.html"));
     modal.hide();
     EXPECT_EQ(first->parentWidget(), nullptr);
     EXPECT_TRUE(first->isVisible());
@@ -163,29 +170,6 @@ TEST(HelpWindow, PlacementBesideItsParentStaysOnTheScreen)
         EXPECT_EQ(PlaceBeside(c.anchor, c.size, frame, screen, 320), c.placed) << c.anchor.x();
 }
 
-// Opened from a dialog, the window stands beside it, whole on the screen,
-// and Escape closes it.
-TEST(HelpWindow, OpensBesideTheDialogAndEscapeClosesIt)
-{
-    if (CHelpWindow* old = CHelpWindow::Existing())
-        old->close();
-    QDialog sheet;
-    const QRect available = sheet.screen()->availableGeometry();
-    sheet.setGeometry(available.left() + 20, available.top() + 40, 300, 300);
-    sheet.setModal(true);
-    sheet.show();
-    ShowHelpTopic(QStringLiteral("OptLocal.html"));
-    CHelpWindow* help = CHelpWindow::Existing();
-    ASSERT_NE(help, nullptr);
-    ASSERT_TRUE(help->isVisible());
-    EXPECT_TRUE(available.contains(help->frameGeometry())) << help->frameGeometry().x();
-    EXPECT_FALSE(help->frameGeometry().intersects(sheet.frameGeometry()));
-    EXPECT_EQ(help->frameGeometry().top(), sheet.frameGeometry().top());
-    QTest::keyClick(&help->Browser(), Qt::Key_Escape);
-    EXPECT_FALSE(help->isVisible());
-    EXPECT_TRUE(sheet.isVisible()) << "the dialog stays";
-}
-
 // The About box names the program's version and the run-time libraries of
 // this process, in a fixed order, with their own versions.
 TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
@@ -194,7 +178,6 @@ TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
     EXPECT_TRUE(about.Version().startsWith(QStringLiteral("v" ZORV_VERSION "."))) << "as zorv --version";
     const QRegularExpression date(QStringLiteral(R"(^[A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4}$)"));
     EXPECT_TRUE(date.match(about.Date()).hasMatch()) << about.Date().toStdString();
-    EXPECT_TRUE(about.Copyright().contains(QStringLiteral("Quillmere")));
 
     const QStringList lines = about.Modules().split('\n');
     const struct { const char* soname; QString version; } expected[] = {
@@ -207,8 +190,7 @@ TEST(AboutBox, ShowsTheVersionAndTheLoadedLibraries)
     for (size_t i = 0; i < std::size(expected); ++i) {
         const QStringList name = lines[2 * i].split('\t');
         const QStringList facts = lines[2 * i + 1].split('\t'); // the second line starts with a tab
-        ASSERT_EQ(name.size(), 2);
-        ASSERT_EQ(facts.size(), 3);
+        ASSERT_TRUE(name.size() == 2 && facts.size() == 3) << lines[2 * i].toStdString();
         EXPECT_TRUE(name[0].startsWith(expected[i].soname)) << name[0].toStdString();
         EXPECT_EQ(facts.mid(0, 2), (QStringList{QString(), expected[i].version})) << expected[i].soname;
         EXPECT_TRUE(date.match(facts[2]).hasMatch()) << facts[2].toStdString();
@@ -235,24 +217,14 @@ TEST(AboutBox, DatesInTheAscTimeForm)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (const auto& c : cases) {
+        const QDateTime when(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second));
+        const std::time_t secs = when.toSecsSinceEpoch();
         std::tm t{};
-        t.tm_sec = c.second;
-        t.tm_min = c.minute;
-        t.tm_hour = c.hour;
-        t.tm_mday = c.day;
-        t.tm_mon = c.month - 1;
-        t.tm_year = c.year - 1900;
-        t.tm_isdst = -1;
-        std::tm normal = t;
-        ASSERT_NE(std::mktime(&normal), -1); // fills in the weekday
-        t.tm_wday = normal.tm_wday;
+        ASSERT_NE(localtime_r(&secs, &t), nullptr);
         EXPECT_EQ(FormatAscTime(t), c.text);
-
         // A file's modification time, in local time.
         QFile file(dir.filePath(QStringLiteral("f")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second)),
-                                     QFileDevice::FileModificationTime));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.setFileTime(when, QFileDevice::FileModificationTime));
         file.close();
         EXPECT_EQ(FileDateText(file.fileName().toStdString()), c.text);
     }

@@ -74,43 +74,30 @@ protected:
     QStringList boxes;
 };
 
+// An existing folder is selected (a file or a missing one selects nothing and
+// comes back as it went in), the folders above it expanded; an empty path
+// selects the root and opens the home folder.
 TEST_F(FolderDialogTest, PreselectionSelectsAnExistingFolderOrNothing)
 {
     QFile file(Path("a/b/c/file"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const struct {
-        const char* request;
-        const char* selected; // "" = no selection
-        const char* expanded; // deepest folder expanded
-    } cases[] = {
-        {"a/b/c", "a/b/c", "a/b"},
-        {"a/b/c/", "a/b/c", "a/b"},
-        {"a/gone/deeper", "", "a"},
-        {"a/b/c/file", "", "a/b/c"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
-        Open(Path(c.request));
-        EXPECT_EQ(Selected(), *c.selected ? Path(c.selected) : QString());
-        // Without a selection the requested path comes back as it went in.
-        EXPECT_EQ(dlg->GetPath(), *c.selected ? Path(c.selected) : Path(c.request));
-        EXPECT_TRUE(ExpandedDownTo(Path(c.expanded)));
-        if (*c.selected) {
-            EXPECT_FALSE(dlg->Tree()->isExpanded(Index(Path(c.selected))));
-        }
-        EXPECT_TRUE(dlg->OkButton()->isEnabled());
-    }
-}
-
-TEST_F(FolderDialogTest, EmptyPathSelectsTheRootAndOpensHome)
-{
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", Path("a/b").toUtf8());
-    Open(QString());
+    const struct { QString request, selected, expanded; } cases[] = {
+        {Path("a/b/c"), Path("a/b/c"), Path("a/b")}, {Path("a/b/c/"), Path("a/b/c"), Path("a/b")},
+        {Path("a/gone/deeper"), "", Path("a")},     {Path("a/b/c/file"), "", Path("a/b/c")},
+        {"", "/", Path("a/b")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.toStdString());
+        Open(c.request);
+        EXPECT_EQ(Selected(), c.selected);
+        EXPECT_EQ(dlg->GetPath(), c.selected.isEmpty() ? c.request : c.selected);
+        EXPECT_TRUE(ExpandedDownTo(c.expanded));
+        EXPECT_TRUE(c.selected.size() < 2 || !dlg->Tree()->isExpanded(Index(c.selected)));
+        EXPECT_TRUE(dlg->OkButton()->isEnabled());
+    }
     qputenv("HOME", home);
-    EXPECT_EQ(Selected(), QStringLiteral("/"));
-    EXPECT_EQ(dlg->GetPath(), QStringLiteral("/"));
-    EXPECT_TRUE(ExpandedDownTo(Path("a/b")));
 }
 
 TEST_F(FolderDialogTest, NewFolderNamesInTurnAndStartsRenaming)
@@ -136,23 +123,25 @@ TEST_F(FolderDialogTest, NewFolderNamesInTurnAndStartsRenaming)
     EXPECT_EQ(Folders("a"), QStringList({"b", "名前", "新しいフォルダ", "新しいフォルダ (0)"}));
 }
 
+// A failed new folder shows one box; when the selected folder could not be
+// entered, the box gives that cause on a line of its own.
 TEST_F(FolderDialogTest, NewFolderFailuresShowTheirBoxes)
 {
     // A selected folder that has gone cannot be entered (whoever runs this).
     Open(Path("a/b/c"));
     ASSERT_TRUE(QDir(Path("a/b")).rmdir("c"));
     dlg->OnNewFolder();
-    EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．\n"
-                                  "(フォルダに移動できませんでした)"}));
+    ASSERT_EQ(boxes.size(), 1);
+    const QString failed = boxes[0].section('\n', 0, 0);
+    EXPECT_FALSE(boxes[0].section('\n', 1).isEmpty()) << "the cause";
     if (geteuid() == 0)
         return; // permissions do not stop the superuser
     boxes.clear();
     ASSERT_TRUE(QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::ExeOwner));
-    dlg->Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")),
-                                                  QItemSelectionModel::ClearAndSelect);
+    dlg->Tree()->selectionModel()->setCurrentIndex(Index(Path("a/b")), QItemSelectionModel::ClearAndSelect);
     dlg->OnNewFolder();
     QFile::setPermissions(Path("a/b"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(boxes, QStringList({"フォルダの作成|フォルダの作成に失敗しました．"}));
+    EXPECT_EQ(boxes, QStringList{failed});
     EXPECT_TRUE(Folders("a/b").isEmpty());
 }
 
