@@ -624,6 +624,9 @@ void CItemFetch::Impl::StartRequest()
 
     curl_easy_reset(easy);
     SetCommonRequestOptions(easy, params.url, params.referer, net, limits, errorBuffer);
+    // Items of one server wait for its first connection rather than open
+    // their own: over HTTP/2 they then share it.
+    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
