@@ -1,25 +1,28 @@
 #pragma once
 // Segmented transfers: one large file fetched over several connections at
-// once, each writing its byte range at its offset in the local file.
+// once, each writing its byte range at its offset in the local file
+// (segments.cpp: the ranges and the board; rangejob.cpp: the fetch of one
+// range on the transfer loop).
 //
-// Idle capacity only. The worker that took the item (the owner) starts an
-// ordinary open-ended request; when the server announced the length and
+// Free transfer slots only. The fetch that took the item (the owner) starts
+// an ordinary open-ended request; when the server announced the length and
 // range support and enough is left, the transfer is registered on the
-// pool's CSegmentBoard. A worker that finds no queued item asks the board
-// for work: it splits off the second half of the largest range still being
-// received (no piece under kMinSegment, at most MaxSegments ranges of one
-// file running at once) and fetches it with a range request of its own. A
-// writer stops where its range ends, which shrinks when another worker
-// splits it, so the owner's open-ended request ends where the next range
-// begins. Every worker holds one connection at a time, so a file never uses
-// more connections than there are workers.
+// pool's CSegmentBoard. Every free slot of the pool takes a range at once
+// (TakeRange: the second half of the largest range still being received,
+// no piece under kMinSegment, at most MaxSegments ranges of one file
+// running at once), so a file starts in as many ranges as there are free
+// slots, and fetches it with a range request of its own (HTTP/1.1: a
+// connection of its own). A writer stops where its range ends, which
+// shrinks when another range is split off, so the owner's open-ended request
+// ends where the next range begins. Every slot holds one transfer at a time,
+// so a file never uses more connections than there are slots.
 //
 // A range whose fetch fails goes back to the record and is fetched again by
 // whoever is free (the owner, which waits for the file, at the latest); only
 // repeated failures without any progress fail the item. The item is fetched
 // when every byte arrived. The owner posts the item's notices, with the
-// bytes of every range. A helper hands its range back as soon as the queue
-// has an item, so that a busy queue behaves as without segments.
+// bytes of every range. A helping slot hands its range back as soon as the
+// queue has an item, so that a busy queue behaves as without segments.
 #include "engine/fetch.h"
 #include "engine/loop.h"
 #include "engine/partfile.h"
