@@ -236,6 +236,10 @@ void CWorkerPool::LoopThreadProc()
         }
         Reap(loop);
         UpdateLive();
+        // A slot freed while items wait: the next round takes them at once.
+        const int busy = static_cast<int>(loop.items.size() + loop.helpers.size());
+        if (busy < m_nTarget.load() && m_doc.GetItemCount(true) > 0)
+            continue;
         const bool idle = loop.items.empty() && loop.helpers.empty();
         // Under a speed limit paused transfers go on in small steps.
         const int busyWait = CRateLimiter::Global().Limited() ? kLimitedTickMs : kTickMs;
