@@ -63,8 +63,10 @@ void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::stri
     const std::string oneLine = referer.substr(0, referer.find_first_of("\r\n"));
     if (!oneLine.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, oneLine.c_str());
-    // Certificate authorities of the user's own on top of the system's
-    // (never instead of verification).
+    // The user's certificate authorities (CaCertificates). A stand-in: the
+    // file replaces libcurl's default bundle here; adding it to the
+    // system's trust belongs to the certificate helper that takes this
+    // place. Verification is never switched off.
     if (!net.CaCertificates.empty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, net.CaCertificates.c_str());
     const CProxyChoice proxy = ChooseProxy(net, url);

@@ -17,9 +17,9 @@ inline constexpr long kReceiveBuffer = 256 * 1024;
 void CurlGlobalInit();
 
 // Sets what every request of a fetch shares: URL, protocols, redirects,
-// buffer, error buffer, timeouts, agent, referrer, proxy, and the extra
-// certificate authorities of the settings (CaCertificates) on top of the
-// system's.
+// buffer, error buffer, timeouts, agent, referrer, proxy, and the
+// certificate authorities of the settings (CaCertificates). Every easy
+// handle of the engine (items and ranges) gets its options here.
 void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
                              const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer);
 
