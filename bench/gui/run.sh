@@ -74,6 +74,11 @@ for ((i = 1; i <= TRANSFERS; i++)); do
     cmp -s "$WORK/www/f1.bin" "$OUT/f$i.bin" || { echo "FAILED: f$i.bin differs from the served file"; rc_fetch=1; }
 done
 
-(( rc_list == 2 || rc_fetch == 2 )) && exit 2
-(( rc_list == 0 && rc_fetch == 0 )) && exit 0
+rm -f "$OUT"/*
+echo "== closing the list during a split transfer of $SIZE_MIB MiB"
+run_bench cancel "$OUT" "http://127.0.0.1:$port/f1.bin"
+rc_cancel=$?
+
+(( rc_list == 2 || rc_fetch == 2 || rc_cancel == 2 )) && exit 2
+(( rc_list == 0 && rc_fetch == 0 && rc_cancel == 0 )) && exit 0
 exit 1

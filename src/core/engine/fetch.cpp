@@ -1,844 +1,305 @@
-#include "engine/fetch.h"
+#include "engine/itemfetch.h"
 
-#include "engine/finalname.h"
-#include "engine/partfile.h"
+#include "engine/notes.h"
 #include "engine/ratelimit.h"
-#include "engine/segments.h"
+#include "engine/requestoptions.h"
 #include "engine/trust.h"
 #include "engine/urlcache.h"
 #include "model/filename.h"
 #include "model/paths.h"
 #include "model/progresstext.h"
 #include "model/text.h"
-#include "settings/options.h"
-
-#include <QFile>
-
-#include <curl/curl.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <mutex>
-#include <optional>
-#include <string_view>
-#include <system_error>
-#include <vector>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace zorv {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Receive buffer of the transfer: larger than libcurl's 16 KiB default, which
-// roughly halves the loopback throughput.
-constexpr long kReceiveBuffer = 256 * 1024;
-// Body bytes are written in pieces of at least this size (smaller pieces are
-// gathered first) ...
-constexpr size_t kDirectWrite = 64 * 1024;
-// ... into a buffer of this size.
-constexpr size_t kWriteBuffer = 1024 * 1024;
-// Progress notices of one item come at most this often.
-constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-// ... and at least this often while nothing arrives.
-constexpr auto kQuietProgressInterval = std::chrono::milliseconds(1000);
-// The transfer loop looks at the clock at least this often.
-constexpr int kPollMs = 1000;
-constexpr long kMaxRedirects = 20;
-// A response's header block larger than this is refused (libcurl's own
-// limit, 300 KB, would end the transfer with a receive error).
-constexpr size_t kMaxHeaderBlock = 256 * 1024;
-constexpr const char* kHeaderTooLarge = "サーバーの応答ヘッダーが大きすぎます";
-// A body longer than the server announced is not the file it described.
-constexpr const char* kBodyTooLong = "サーバーが告げた長さより多く送りました";
-constexpr const char* kProtocols = "http,https,ftp";
-// A redirect leads to HTTP or HTTPS only: an FTP or any other target is
-// refused (CURLE_UNSUPPORTED_PROTOCOL), never followed.
-constexpr const char* kRedirectProtocols = "http,https";
-
-void GlobalInit()
+void CItemFetch::Impl::Start()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        const auto a = static_cast<unsigned char>(text[i]);
-        const auto b = static_cast<unsigned char>(prefix[i]);
-        if (std::tolower(a) != std::tolower(b))
-            return false;
+    item->SetHandle(nullptr);
+    // Nothing is written to a path built from a missing destination or name.
+    if (std::string problem = item->LocalPathProblem(); !problem.empty())
+        return Fail(std::move(problem));
+    // Extra authorities that cannot be read fail an HTTPS item with their
+    // own note (a redirect to HTTPS fails at its TLS connection instead).
+    if (std::string problem = StartsWithNoCase(params.url, "https:") ? CaCertificatesProblem(net.CaCertificates) : "";
+        !problem.empty())
+        return Fail(std::move(problem));
+    claim.emplace(CItem::LocalFileKey(params.localPath));
+    if (!claim->Claimed()) {
+        return Fail(QStringLiteral("%1 には別の項目が書き込み中です")
+                        .arg(QString::fromStdString(params.localPath))
+                        .toStdString());
     }
-    return true;
-}
+    easy = loop.Ok() ? curl_easy_init() : nullptr;
+    if (!easy)
+        return Fail("libcurl を初期化できません");
+    item->SetHandle(&transfer);
+    doc.NotifyItemState(item, STATE_CONNECTING, 0);
 
-std::string_view TrimLine(std::string_view s)
-{
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    return s;
-}
-
-std::string_view UrlScheme(std::string_view url)
-{
-    const auto colon = url.find(':');
-    return colon == std::string_view::npos ? std::string_view{} : url.substr(0, colon);
-}
-
-std::string ProgressText(std::uint64_t total, std::uint64_t length)
-{
-    std::string text = std::to_string(total);
-    if (length) {
-        text += '/';
-        text += std::to_string(length);
+    // The body goes to the partial file, which is renamed onto the local
+    // file once the transfer is complete: a failed or cancelled fetch leaves
+    // an earlier file of that name as it was.
+    ftp = StartsWithNoCase(params.url, "ftp:");
+    target.localPath = params.localPath;
+    target.partPath = PartialPath(params.localPath);
+    target.fileName = params.fileName;
+    // A link (or another user's file) in the place of the partial file or
+    // its record fails the item before anything is sent or written.
+    for (const std::string& path : {target.partPath, PartRecordPath(target.partPath)}) {
+        if (std::string problem = UnusableFileProblem(path); !problem.empty())
+            return Fail(std::move(problem));
     }
-    return text;
+    resume = net.ResumePartial ? PlanResume(target.partPath, params.url, ftp) : CResume{};
+    serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
+    // A download that would be dropped at its end is not even asked for
+    // (unless the server may name another file).
+    if (net.ExistingFile == EXISTING_SKIP && !serverName && IsOtherFile(params.localPath, params.url))
+        return Fail(SkippedNote(params.localPath));
+    StartRequest();
 }
 
-// The remark of a transfer that went on from a partial file.
-std::string ResumedText(std::uint64_t offset)
+// Sets the options of one request of the fetch and puts it in the loop. A
+// request that goes on from a partial file asks for the rest: HTTP with
+// Range and If-Range (the validator), FTP with REST.
+void CItemFetch::Impl::StartRequest()
 {
-    return "(" + std::to_string(offset) + " バイトから再開)";
-}
+    attempt.emplace(item, doc, easy, params, target);
+    CFetchState& st = *attempt;
+    st.offset = resume.offset;
+    st.resume = &resume;
+    st.serverName = serverName && !target.nameClaim;
+    st.board = board;
+    st.maxSegments = net.MaxSegments;
+    st.skipExisting = net.ExistingFile == EXISTING_SKIP;
+    end = {};
+    errorBuffer[0] = '\0';
+    requestHeaders.reset();
 
-// What stopped a transfer on request: a cancel or a pause.
-std::string StoppedText(const CItem& item)
-{
-    return item.IsStoppedForPause() ? "一時停止しました" : "キャンセルされました";
-}
-
-std::string DurationText(std::chrono::milliseconds d)
-{
-    if (d.count() % 1000 == 0)
-        return std::to_string(d.count() / 1000) + " 秒";
-    return std::to_string(d.count()) + " ミリ秒";
-}
-
-bool IsCertificateError(CURLcode rc)
-{
-    switch (rc) {
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-        return true;
-    default:
-        return false;
+    curl_easy_reset(easy);
+    SetCommonRequestOptions(easy, params.url, params.referer, net, limits, errorBuffer);
+    // Items of one server wait for its first connection rather than open
+    // their own: over HTTP/2 they then share it.
+    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &st);
+    // FTP: the file's date (MDTM) tells, with its size, whether a partial
+    // file is still part of it.
+    if (ftp)
+        curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
+    // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
+    // answer, which here means "start over".
+    if (st.offset && ftp) {
+        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(st.offset));
+    } else if (st.offset) {
+        const std::string range = std::to_string(st.offset) + "-";
+        curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+        const std::string ifRange = "If-Range: " + st.resume->record.validator;
+        requestHeaders.reset(curl_slist_append(nullptr, ifRange.c_str()));
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders.get());
     }
+    start = Clock::now();
+    st.lastReceive = start;
+    connected = false;
+    if (!loop.Add(easy, this)) {
+        end.notStarted = true;
+        EndRequest();
+        return;
+    }
+    running = true;
 }
 
-std::filesystem::path FsPath(const std::string& utf8)
+void CItemFetch::Impl::Tick()
 {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// What a fetch keeps of a partial file that an earlier fetch left.
-struct CResume {
-    CPartRecord record; // the earlier fetch's; its map: the bytes kept
-    std::uint64_t offset = 0; // the first byte to ask for; 0: start over
-};
-
-// The partial file's record, when it was written for the same URL (over
-// HTTP with a validator: without one a changed file could not be told) and
-// the partial file still holds what its map names. FTP goes on from the
-// gapless start alone (REST). A map of the whole file keeps all but the
-// last byte, which is asked for to learn whether the file is still the same.
-CResume PlanResume(const std::string& partPath, const std::string& url, bool ftp)
-{
-    std::optional<CPartRecord> rec = ReadPartRecord(partPath, nullptr);
-    if (!rec || rec->url != url || (!ftp && rec->validator.empty()) || rec->done.Empty())
-        return {};
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(FsPath(partPath), ec);
-    if (ec || size < rec->done.End() || (rec->length && size > rec->length))
-        return {};
-    CResume resume{std::move(*rec)};
-    CRangeMap& done = resume.record.done;
-    if (ftp || !resume.record.length) {
-        const std::uint64_t prefix = done.PrefixEnd();
-        done = {};
-        done.Add(0, prefix);
+    if (finalRecord && !finished) {
+        finished = finalRecord->load();
+        return;
     }
-    if (resume.record.length && done.Holes(resume.record.length).empty()) {
-        CRangeMap most;
-        most.Add(0, resume.record.length - 1);
-        done = most;
+    if (finished)
+        return;
+    if (ranges) {
+        TickRanges();
+        return;
     }
-    if (done.Empty())
-        return {};
-    resume.offset = done.Holes(resume.record.length ? resume.record.length : UINT64_MAX).front().first;
-    return resume;
-}
-
-// A failed write of the local file, with the cause in words where the
-// system's error number says it (`err`: errno right after the write).
-std::string WriteFailure(const std::string& path, const QFile& file, int err)
-{
-    return QStringLiteral("%1 に書き込めません: %2")
-        .arg(QString::fromStdString(path), FileErrorText(err, file.errorString()))
-        .toStdString();
-}
-
-// The URL as libcurl gets it: a blank (which the user may have typed or
-// pasted inside a URL) is sent as %20.
-std::string RequestUrl(const std::string& url)
-{
-    std::string out;
-    out.reserve(url.size());
-    for (const char c : url) {
-        if (c == ' ')
-            out += "%20";
-        else
-            out += c;
+    if (!running)
+        return;
+    CFetchState& st = *attempt;
+    if (transfer.Aborted() || item->IsCancelled()) {
+        end.aborted = true;
+        StopRequest();
+        return;
     }
-    return out;
-}
-
-// What a Cancel interrupts: wakes the transfer loop out of curl_multi_poll.
-class CCurlTransfer final : public CTransferHandle {
-public:
-    explicit CCurlTransfer(CURLM* multi) : m_multi(multi) {}
-    void Abort() noexcept override
-    {
-        m_aborted.store(true, std::memory_order_release);
-        curl_multi_wakeup(m_multi);
-    }
-    bool Aborted() const { return m_aborted.load(std::memory_order_acquire); }
-
-private:
-    CURLM* m_multi;
-    std::atomic<bool> m_aborted{false};
-};
-
-// The state of one fetch, shared with libcurl's callbacks.
-// The files of one fetch: the local file (and its name) and the partial file
-// the body goes to. A name the server sends changes them (and claims the new
-// name: nameClaim is set only for a server's name).
-struct CFetchTarget {
-    std::string localPath;
-    std::string partPath;
-    std::string fileName;
-    std::optional<CLocalFileClaim> nameClaim;
-};
-
-struct CFetchState {
-    CFetchState(const ItemPtr& i, CZorvDoc& d, CURL* e, const CFetchParams& p, CFetchTarget& t)
-        : item(i), doc(d), easy(e), params(p), target(t)
-    {
-    }
-
-    const ItemPtr& item;
-    CZorvDoc& doc;
-    CURL* easy;
-    const CFetchParams& params;
-    CFetchTarget& target;
-    bool serverName = false; // a Content-Disposition name may replace the item's
-    bool skipExisting = false; // ExistingFile says to drop a download whose name another file holds
-    const CResume* resume = nullptr; // what the partial file holds, when the request goes on from it
-
-    // The partial file's bytes this request asks to keep (Range, REST); 0
-    // for a request from the beginning.
-    std::uint64_t offset = 0;
-    std::uint64_t bodyStart = 0; // where this response's body goes in the file: resumed when not 0
-    bool restart = false; // the response asks for one new request from the beginning
-
-    enum class Phase { Opening, Body, Refused };
-    Phase phase = Phase::Opening;
-
-    // The response being received (HTTP): status line and header block.
-    bool http = false;            // an HTTP status line was seen
-    unsigned statusCode = 0;
-    std::string reason;           // reason phrase as sent; empty when none
-    std::string headers;          // the raw header block, CR-LF separated
-    bool hasLocation = false;
-    std::string lastModified;
-    std::string etag;
-    std::string contentRange;
-    std::string contentDisposition;
-    // The last line the server sent (an FTP reply, for example).
-    std::string lastResponse;
-
-    // Why the body was refused (the status, or the local file).
-    std::string refusedNote;
-
-    std::unique_ptr<QFile> file;
-    CFileIdentity fileId;        // the partial file as opened
-    CRangeMap kept;              // the partial file's bytes this response goes on from
-    std::uint64_t keptBytes = 0; // their number
-    std::uint64_t written = 0;   // bytes written after bodyStart (one connection)
-    std::shared_ptr<CPartJournal> journal; // null: the partial file cannot be resumed
-    std::vector<char> pending; // body bytes not yet written
-    Clock::time_point pendingSince{};
-    std::string writeError;
-
-    std::uint64_t length = 0; // announced length, 0 when unknown
-    bool overrun = false;     // the body went on past `length`
-    std::uint64_t total = 0;  // body bytes received
-    std::uint64_t notified = 0;
-    Clock::time_point lastNotice{};
-    Clock::time_point lastReceive{};
-    CRateSmoother rates; // this transfer's speed (one key)
-    bool received = false; // anything at all came from the server
-
-    // Segmented transfer: the board to offer ranges on, and the transfer
-    // once registered (the body is then written through it).
-    CSegmentBoard* board = nullptr;
-    int maxSegments = 1;
-    std::shared_ptr<CSegmentedTransfer> segments;
-    std::unique_ptr<CRangeWriter> rangeWriter;
-    // A transfer of the holes of a partial file that the pool does not
-    // split: its board is this fetch's own.
-    CSegmentBoard ownBoard{{}};
-    CSegmentBoard* segmentBoard = nullptr;
-
-    bool BeginBody();
-    // A segmented transfer's bytes so far: the partial file's and every range's.
-    void SyncSegmentTotal() { total = keptBytes + segments->Received(); }
-    // The bytes of the partial file that are written.
-    CRangeMap DoneMap() const
-    {
-        if (segments)
-            return segments->DoneMap();
-        CRangeMap map = kept;
-        map.Add(bodyStart, bodyStart + written);
-        return map;
-    }
-    // While the body arrives, also when nothing does (a server that sends in
-    // bursts): gathered bytes that waited long go to the file, and the
-    // record is brought up to date when due.
-    void Tick()
-    {
-        if (phase != Phase::Body)
-            return;
-        // A transfer that receives nothing still has its speed brought down.
-        if (Clock::now() - lastNotice >= kQuietProgressInterval) {
-            if (segments)
-                SyncSegmentTotal();
-            Progress(true);
+    // Stall detection: once connected, nothing received for the stall
+    // time ends the transfer. While connecting, the connect timeout
+    // applies (the stall time is added as a backstop).
+    const auto now = Clock::now();
+    if (st.paused) {
+        // Waiting for the speed limit is no stall.
+        st.lastReceive = now;
+        if (CRateLimiter::Global().Ready()) {
+            st.paused = false;
+            curl_easy_pause(easy, CURLPAUSE_CONT);
         }
-        if (rangeWriter) {
-            rangeWriter->FlushIfHeld();
-            segments->UpdateJournal();
+    }
+    if (!connected) {
+        // Until the request is sent (it may wait for a connection under the
+        // per-server cap) libcurl's own connect timeout watches it.
+        if (!st.received && !RequestSent(easy))
+            start = now;
+        curl_off_t connectUs = 0;
+        if (st.received
+            || (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK && connectUs > 0)) {
+            connected = true;
+            st.lastReceive = std::max(st.lastReceive, start + std::chrono::microseconds(connectUs));
+        }
+    }
+    const auto deadline = connected ? st.lastReceive + limits.stallTimeout
+                                    : start + limits.connectTimeout + limits.stallTimeout;
+    if (now >= deadline) {
+        end.stalled = true;
+        StopRequest();
+        return;
+    }
+    st.Tick();
+}
+
+void CItemFetch::Impl::EndRequest()
+{
+    CFetchState& st = *attempt;
+    if (MustRestart(st, end)) {
+        resume = {};
+        StartRequest();
+        return;
+    }
+    if (!st.segments) {
+        Finish();
+        return;
+    }
+    // A segmented transfer ends when every range has: this fetch takes
+    // ranges on offer itself meanwhile, and the end is the whole file's.
+    st.rangeWriter->Flush();
+    const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !end.aborted
+                             && (end.stalled || end.multiFailed || end.rc != CURLE_OK);
+    const std::string detail = end.stalled ? "" : errorBuffer;
+    if (end.aborted)
+        st.segments->Stop();
+    st.segments->Release(CSegmentedTransfer::kOwnerSegment, ownerFailed,
+                         end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc, detail);
+    ranges = true;
+    TickRanges();
+}
+
+void CItemFetch::Impl::TickRanges()
+{
+    CFetchState& st = *attempt;
+    CSegmentedTransfer& t = *st.segments;
+    // A cancel, or a file that cannot be completed, ends every range.
+    if (item->IsCancelled() || t.Failed())
+        t.Stop();
+    if (ownRange) {
+        ownRange->Tick(false);
+        if (ownRange->Finished())
+            ownRange.reset();
+    }
+    if (t.Stopped() || t.Complete() || t.Failed()) {
+        // Nobody takes a range any more; the others still writing stop at
+        // their next tick.
+        if (!ownRange && t.RunningRanges() == 0) {
+            EndRanges();
             return;
         }
-        if (!pending.empty() && Clock::now() - pendingSince >= kMaxBufferHold && writeError.empty())
-            Flush();
-        if (journal && journal->Due())
-            journal->Update([this] { return DoneMap(); }, false);
-    }
-    // After a write of one connection: the record is brought up to date when due.
-    void Wrote(std::size_t n)
-    {
-        written += n;
-        if (journal && journal->Due())
-            journal->Update([this] { return DoneMap(); }, false);
-    }
-    size_t WriteRange(const char* data, size_t n);
-    bool Write(const char* data, size_t n);
-    bool WriteOut(const char* data, size_t n);
-    bool Flush();
-    void Progress(bool force);
-    // The item's typed progress (what the window and the terminal show),
-    // its speed smoothed over the last few seconds.
-    void PublishProgress()
-    {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(lastNotice.time_since_epoch());
-        rates.Sample(0, total, static_cast<std::uint64_t>(ms.count()));
-        item->SetProgress({total, length, keptBytes, static_cast<std::uint64_t>(rates.Rate(0))});
-    }
-    // "total/length", with the resume remark.
-    std::string Note() const
-    {
-        std::string text = ProgressText(total, length);
-        if (keptBytes)
-            text += " " + ResumedText(keptBytes);
-        return text;
-    }
-
-private:
-    bool Refuse(std::string note)
-    {
-        refusedNote = std::move(note);
-        phase = Phase::Refused;
-        return false;
-    }
-    void TakeServerName();
-};
-
-// A Content-Disposition name replaces the item's name derived from the URL:
-// the body goes to the new name, and the item is offered it (the UI thread
-// changes the list). A server's name never replaces anything: when a file,
-// another item of the list, the list file or another fetch has it, the
-// first free "name (n).ext" is taken instead.
-void CFetchState::TakeServerName()
-{
-    if (!serverName || contentDisposition.empty())
-        return;
-    const std::string name = SafeFileName(ContentDispositionFileName(contentDisposition));
-    if (name.empty() || name == params.fileName)
-        return;
-    const std::string chosen = ClaimFreeName(doc, item.get(), params.destination, name, true, target.nameClaim);
-    if (chosen.empty())
-        return;
-    target.localPath = params.destination;
-    target.localPath += kPathSeparator;
-    target.localPath += chosen;
-    target.partPath = PartialPath(target.localPath);
-    target.fileName = chosen;
-    serverName = false;
-    item->OfferFileName(params.fileName, chosen);
-}
-
-// The final response's header block is complete, or body data arrived: judge
-// the status, then create the local file.
-bool CFetchState::BeginBody()
-{
-    const std::string status = reason.empty() ? "HTTP Status " + std::to_string(statusCode)
-                                              : std::to_string(statusCode) + " " + reason;
-    // The bytes of the partial file this body follows: the rest the server
-    // sends over HTTP (206 for the range asked, of the same file) or FTP
-    // (libcurl gave REST, and the file has the size and date it had). A 200
-    // is the whole file again, so the partial file starts over.
-    std::uint64_t keep = 0;
-    std::uint64_t full = 0;
-    std::uint64_t first = 0;
-    curl_off_t len = -1;
-    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len) != CURLE_OK)
-        len = -1;
-    std::int64_t ftpSize = -1;
-    std::int64_t ftpTime = -1;
-    if (!http) {
-        curl_off_t t = -1;
-        ftpTime = curl_easy_getinfo(easy, CURLINFO_FILETIME_T, &t) == CURLE_OK && t >= 0 ? t : -1;
-        ftpSize = len >= 0 ? static_cast<std::int64_t>(offset) + len : -1;
-    }
-    if (http && offset) {
-        const std::uint64_t recorded = resume->record.length;
-        const bool rangeAsked = ParseContentRange(contentRange, first, full) && first == offset
-                                && (!recorded || full == recorded);
-        // A 206 of another file (a server that ignores If-Range) is not
-        // pieced onto the old one.
-        const bool sameFile = ResponseValidator(etag, lastModified) == resume->record.validator;
-        if (statusCode == 416 || (statusCode == 206 && (!rangeAsked || !sameFile))) {
-            restart = true;
-            return Refuse(status);
+    } else if (!ownRange) {
+        if (const int seg = t.Take(true); seg >= 0) {
+            ownRange = std::make_unique<CRangeJob>(loop, st.segments, seg, limits);
+            ownRange->Start();
+            if (ownRange->Finished())
+                ownRange.reset();
         }
-        if (statusCode == 206)
-            keep = offset;
-    } else if (offset) {
-        if (ftpSize != resume->record.ftpSize || ftpTime != resume->record.ftpTime) {
-            restart = true;
-            return Refuse("サーバー上のファイルが変わりました");
-        }
-        keep = offset;
     }
-    if (http && statusCode != 200 && !keep)
-        return Refuse(status);
-    if (len > 0)
-        length = keep + static_cast<std::uint64_t>(len);
-    if (keep && full)
-        length = full;
-    if (!keep && http)
-        TakeServerName();
-    // A body that would be dropped at its end is not fetched.
-    if (skipExisting && !target.nameClaim && IsOtherFile(target.localPath, params.url))
-        return Refuse(SkippedNote(target.localPath));
-    const std::string validator = http ? ResponseValidator(etag, lastModified) : std::string();
-    if (keep)
-        kept = resume->record.done;
-    else
-        RemovePartRecord(target.partPath); // it describes bytes about to be replaced
-    keptBytes = kept.Bytes();
-    // Only a gapless start is cut to where the rest goes on; a map with
-    // holes keeps the whole file.
-    const bool prefix = kept.Ranges().size() == 1 && kept.PrefixEnd() == keep;
-    try {
-        file = CItem::OpenLocalFile(target.partPath, keep, prefix, &fileId);
-    } catch (const CFileException& e) {
-        return Refuse(e.what());
-    }
-    // Without a validator an HTTP file cannot be resumed: no record.
-    if (!http || !validator.empty())
-        journal = std::make_shared<CPartJournal>(target.partPath,
-                                                 CPartRecord{params.url, validator, ftpSize, ftpTime, length, {}},
-                                                 file->handle());
-    bodyStart = keep;
-    total = notified = keptBytes;
-    phase = Phase::Body;
-    segmentBoard = board;
-    if (board && length)
-        segments = board->Offer(item, easy, headers, statusCode, file->handle(), target.partPath, kept,
-                                keep, length, params.referer, validator, maxSegments);
-    if (!segments && !prefix && keep) {
-        // The holes of the partial file one after the other, over this connection.
-        const char* effective = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-        segments = std::make_shared<CSegmentedTransfer>(item, effective ? effective : params.url, params.referer,
-                                                        validator, target.partPath, file->handle(),
-                                                        kept, keep, length, 1);
-        segmentBoard = &ownBoard;
-    }
-    if (segments) {
-        segments->SetJournal(journal);
-        rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
-    }
-    item->SetNote(Note());
-    lastNotice = Clock::now();
-    PublishProgress();
-    doc.NotifyItemState(item, STATE_FETCHING, 0);
-    return true;
-}
-
-// The owner's bytes of a segmented transfer: written at their offset, up to
-// where the next range begins.
-size_t CFetchState::WriteRange(const char* data, size_t n)
-{
-    const bool more = rangeWriter->Add(data, n);
-    SyncSegmentTotal();
-    Progress(false);
-    return more ? n : 0;
-}
-
-bool CFetchState::Flush()
-{
-    if (pending.empty())
-        return true;
-    const bool ok = WriteOut(pending.data(), pending.size());
-    pending.clear();
-    return ok;
-}
-
-// Writes to the partial file; the bytes of a write cut short count too.
-bool CFetchState::WriteOut(const char* data, size_t n)
-{
-    errno = 0;
-    const qint64 w = file->write(data, static_cast<qint64>(n));
-    const int err = errno;
-    if (w > 0)
-        Wrote(static_cast<std::size_t>(w));
-    if (w == static_cast<qint64>(n))
-        return true;
-    writeError = WriteFailure(target.partPath, *file, err);
-    return false;
-}
-
-bool CFetchState::Write(const char* data, size_t n)
-{
-    if (pending.empty() && n >= kDirectWrite) {
-        return WriteOut(data, n);
-    }
-    if (pending.size() + n > kWriteBuffer && !Flush())
-        return false;
-    if (pending.empty())
-        pendingSince = lastReceive;
-    pending.insert(pending.end(), data, data + n);
-    // A slow transfer does not keep its bytes from the file (and its record) for long.
-    return lastReceive - pendingSince < kMaxBufferHold || Flush();
-}
-
-void CFetchState::Progress(bool force)
-{
-    const auto now = force ? Clock::now() : lastReceive;
-    if (!force && now - lastNotice < kProgressInterval)
-        return;
-    lastNotice = now;
-    item->SetNote(Note());
-    PublishProgress();
-    // Traffic only grows: a total that went back (a transfer that starts
-    // over) counts again only past what was already counted.
-    const std::uint64_t bytes = total > notified ? total - notified : 0;
-    notified = std::max(notified, total);
-    doc.NotifyItemState(item, STATE_FETCHING, bytes);
-}
-
-size_t HeaderCallback(char* buffer, size_t size, size_t nitems, void* userdata)
-{
-    auto& st = *static_cast<CFetchState*>(userdata);
-    const size_t n = size * nitems;
-    const std::string_view line(buffer, n);
-    st.received = true;
+    t.UpdateJournal();
+    st.SyncSegmentTotal();
     st.lastReceive = Clock::now();
-
-    if (line.starts_with("HTTP/")) {
-        // A new response (after a redirect or an interim 1xx): its own block.
-        st.http = true;
-        st.headers.assign(line);
-        st.hasLocation = false;
-        st.lastModified.clear();
-        st.etag.clear();
-        st.contentRange.clear();
-        st.contentDisposition.clear();
-        st.reason.clear();
-        st.statusCode = 0;
-        // "HTTP/1.1 404 Not Found": the reason phrase is everything after the
-        // code, exactly as sent. HTTP/2 and later have none.
-        const std::string_view status = TrimLine(line);
-        const auto sp1 = status.find(' ');
-        if (sp1 != std::string_view::npos) {
-            std::string_view rest = status.substr(sp1 + 1);
-            const auto sp2 = rest.find(' ');
-            const std::string_view code = rest.substr(0, sp2);
-            for (char c : code) {
-                if (c < '0' || c > '9')
-                    break;
-                st.statusCode = st.statusCode * 10 + static_cast<unsigned>(c - '0');
-            }
-            if (sp2 != std::string_view::npos && status.starts_with("HTTP/1."))
-                st.reason.assign(rest.substr(sp2 + 1));
-        }
-        st.lastResponse.assign(status);
-        return n;
-    }
-    if (!st.http) {
-        // FTP: every line is a server reply.
-        const std::string_view reply = TrimLine(line);
-        if (!reply.empty())
-            st.lastResponse.assign(reply);
-        return n;
-    }
-    if (st.phase != CFetchState::Phase::Opening)
-        return n; // trailers
-    if (st.headers.size() + n > kMaxHeaderBlock) {
-        st.refusedNote = kHeaderTooLarge;
-        st.phase = CFetchState::Phase::Refused;
-        return 0;
-    }
-    st.headers.append(line);
-    if (line == "\r\n" || line == "\n") {
-        // End of a header block. Interim responses and redirects that libcurl
-        // follows are not the final response.
-        const unsigned code = st.statusCode;
-        if (code >= 100 && code < 200)
-            return n;
-        const bool redirect = code == 300 || code == 301 || code == 302 || code == 303
-                              || code == 307 || code == 308;
-        if (redirect && st.hasLocation)
-            return n;
-        return st.BeginBody() ? n : 0;
-    }
-    if (StartsWithNoCase(line, "location:"))
-        st.hasLocation = true;
-    else if (StartsWithNoCase(line, "last-modified:"))
-        st.lastModified.assign(TrimLine(line.substr(std::strlen("last-modified:"))));
-    else if (StartsWithNoCase(line, "etag:"))
-        st.etag.assign(TrimLine(line.substr(std::strlen("etag:"))));
-    else if (StartsWithNoCase(line, "content-range:"))
-        st.contentRange.assign(TrimLine(line.substr(std::strlen("content-range:"))));
-    else if (StartsWithNoCase(line, "content-disposition:"))
-        st.contentDisposition.assign(TrimLine(line.substr(std::strlen("content-disposition:"))));
-    return n;
-}
-
-size_t WriteCallback(char* ptr, size_t size, size_t nmemb, void* userdata)
-{
-    auto& st = *static_cast<CFetchState*>(userdata);
-    const size_t n = size * nmemb;
-    st.received = true;
-    st.lastReceive = Clock::now();
-    if (st.phase == CFetchState::Phase::Opening && !st.BeginBody())
-        return 0;
-    if (st.phase != CFetchState::Phase::Body)
-        return 0;
-    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
-        limiter.Take(n, [&st] { return st.item->IsCancelled(); });
-    if (st.segments)
-        return st.WriteRange(ptr, n);
-    if (st.length && st.total + n > st.length) {
-        // The bytes up to the announced length are kept; the transfer ends.
-        const size_t fits = st.total < st.length ? static_cast<size_t>(st.length - st.total) : 0;
-        if (fits && st.Write(ptr, fits))
-            st.total += fits;
-        st.overrun = true;
-        return 0;
-    }
-    if (!st.Write(ptr, n))
-        return 0;
-    st.total += n;
     st.Progress(false);
-    return n;
 }
 
-// CURLOPT_NOPROXY from a bypass list as the user types it: names separated
-// by blanks (or ';' / ','); "*.example.com" means the domain and its hosts;
-// "<local>" means this machine.
-std::string NoProxyList(const std::string& bypass)
+// Every byte that arrived stays in the partial file, and the record's map
+// says which they are.
+void CItemFetch::Impl::EndRanges()
 {
-    std::string out;
-    size_t i = 0;
-    while (i < bypass.size()) {
-        const size_t end = bypass.find_first_of(" \t;,", i);
-        std::string name = bypass.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        i = end == std::string::npos ? bypass.size() : end + 1;
-        if (name.empty())
-            continue;
-        if (name == "<local>")
-            name = "localhost,127.0.0.1,::1";
-        else if (name != "*" && name.starts_with("*."))
-            name.erase(0, 2);
-        else if (name != "*" && name.starts_with('*'))
-            name.erase(0, 1);
-        if (name.empty())
-            continue;
-        if (!out.empty())
-            out += ',';
-        out += name;
+    CFetchState& st = *attempt;
+    st.segmentBoard->Withdraw(st.segments);
+    ranges = false;
+    st.SyncSegmentTotal();
+    end.multiFailed = false;
+    end.stalled = false;
+    const CSegmentedTransfer& t = *st.segments;
+    if (t.Complete()) {
+        end.aborted = false;
+        end.rc = CURLE_OK;
+    } else {
+        if (!t.WriteError().empty())
+            st.writeError = t.WriteError();
+        else if (item->IsCancelled())
+            end.aborted = true;
+        end.rc = static_cast<CURLcode>(t.LastError());
+        if (end.rc == CURLE_OK)
+            end.rc = CURLE_PARTIAL_FILE;
+        std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", t.LastDetail().c_str());
     }
-    return out;
+    // A server that answered a range with the whole file (it does not
+    // serve ranges after all, or the file changed) gets one new request
+    // from the beginning; the board no longer splits it. A range of a
+    // changed file (another validator) starts over too.
+    if (!(t.Complete() || !(t.RangesRefused() || t.FileChanged()) || end.aborted || rangesRefused
+          || !st.writeError.empty())) {
+        rangesRefused = true;
+        resume = {};
+        StartRequest();
+        return;
+    }
+    Finish();
 }
 
-std::string ProxyAddress(const std::string& server, const std::string& port)
+CItemFetch::CItemFetch(const ItemPtr& item, CZorvDoc& doc, CTransferLoop& loop, const CFetchLimits& limits,
+                       CSegmentBoard* board)
+    : m_impl(std::make_unique<Impl>(item, doc, loop, limits, board))
 {
-    if (server.empty())
-        return {};
-    return port.empty() ? server : server + ":" + port;
 }
 
-} // namespace
+CItemFetch::~CItemFetch() = default;
 
-std::string ClientErrorText(int code, long osError, std::string_view detail)
+void CItemFetch::Start()
 {
-    const auto rc = static_cast<CURLcode>(code);
-    const char* text = nullptr;
-    switch (rc) {
-    case CURLE_UNSUPPORTED_PROTOCOL: text = "対応していないプロトコルです"; break;
-    case CURLE_URL_MALFORMAT: text = "URL の形式が正しくありません"; break;
-    case CURLE_COULDNT_RESOLVE_PROXY: text = "プロキシサーバーが見つかりません"; break;
-    case CURLE_COULDNT_RESOLVE_HOST: text = "ホストが見つかりません"; break;
-    case CURLE_COULDNT_CONNECT:
-        text = osError == ECONNREFUSED ? "接続を拒否されました" : "サーバーに接続できません";
-        break;
-    case CURLE_REMOTE_ACCESS_DENIED: text = "サーバーがアクセスを拒否しました"; break;
-    case CURLE_PARTIAL_FILE: text = "転送が途中で切れました"; break;
-    case CURLE_WRITE_ERROR: text = "ファイルに書き込めません"; break;
-    case CURLE_OPERATION_TIMEDOUT: text = "タイムアウトしました"; break;
-    case CURLE_SSL_CONNECT_ERROR: text = "TLS の接続を確立できません"; break;
-    case CURLE_TOO_MANY_REDIRECTS: text = "リダイレクトが多すぎます"; break;
-    case CURLE_GOT_NOTHING: text = "サーバーから応答がありません"; break;
-    case CURLE_SEND_ERROR: text = "送信に失敗しました"; break;
-    case CURLE_RECV_ERROR:
-        text = osError == ECONNRESET ? "接続がリセットされました" : "受信に失敗しました";
-        break;
-    case CURLE_LOGIN_DENIED: text = "ログインが拒否されました"; break;
-    default:
-        if (IsCertificateError(rc))
-            text = "サーバー証明書を検証できません";
-        break;
-    }
-    if (text)
-        return std::string(text) + " (libcurl error " + std::to_string(code) + ")";
-    std::string out = "libcurl error " + std::to_string(code) + ": ";
-    out += detail.empty() ? std::string_view(curl_easy_strerror(rc)) : detail;
-    return out;
+    m_impl->Start();
 }
 
-CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url)
+void CItemFetch::Tick()
 {
-    CProxyChoice choice;
-    switch (net.ProxySetting) {
-    case PROXY_DIRECT:
-        choice.system = false;
-        choice.noProxy = "*";
-        return choice;
-    case PROXY_NAMED: {
-        choice.system = false;
-        std::string scheme(UrlScheme(url));
-        for (char& c : scheme)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (net.ProxyFtpServer == net.ProxyHttpServer && net.ProxyFtpPort == net.ProxyHttpPort) {
-            // One proxy for every protocol.
-            choice.proxy = ProxyAddress(net.ProxyHttpServer, net.ProxyHttpPort);
-        } else if (scheme == "ftp") {
-            if (!net.ProxyFtpServer.empty() && !net.ProxyFtpPort.empty())
-                choice.proxy = ProxyAddress(net.ProxyFtpServer, net.ProxyFtpPort);
-        } else if (!net.ProxyHttpServer.empty() && !net.ProxyHttpPort.empty()) {
-            // http and https
-            choice.proxy = ProxyAddress(net.ProxyHttpServer, net.ProxyHttpPort);
-        }
-        choice.noProxy = choice.proxy.empty() ? "*" : NoProxyList(net.ProxyBypass);
-        return choice;
-    }
-    default:
-        return choice; // libcurl's own: the proxy environment variables
-    }
+    m_impl->Tick();
 }
 
-void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
-                             const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer)
+bool CItemFetch::Finished() const
 {
-    const std::string requestUrl = RequestUrl(url);
-    curl_easy_setopt(easy, CURLOPT_URL, requestUrl.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kRedirectProtocols);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
-    // A tunnel's "200 Connection established" is not the server's response.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-#ifdef _WIN32
-    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
-#endif
-    // libcurl sends no User-Agent unless it is given one.
-    if (!net.HttpAgent.empty())
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, net.HttpAgent.c_str());
-    // The referrer is one header line: anything after a line break is dropped.
-    const std::string oneLine = referer.substr(0, referer.find_first_of("\r\n"));
-    if (!oneLine.empty())
-        curl_easy_setopt(easy, CURLOPT_REFERER, oneLine.c_str());
-    ApplyTrust(easy, net.CaCertificates);
-    const CProxyChoice proxy = ChooseProxy(net, url);
-    if (!proxy.system) {
-        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.proxy.c_str());
-        curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.noProxy.c_str());
-    }
+    return m_impl->finished;
+}
+
+int CItemFetch::Result() const
+{
+    return m_impl->result;
+}
+
+const ItemPtr& CItemFetch::Item() const
+{
+    return m_impl->item;
 }
 
 struct CFetchSession::Impl {
-    CURL* easy = nullptr;
-    CURLM* multi = nullptr; // holds the open connections between fetches
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    ~Impl() { Close(); }
-    void Close()
-    {
-        if (easy)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
-        easy = nullptr;
-        multi = nullptr;
-    }
-    bool Open()
-    {
-        if (easy && multi)
-            return true;
-        Close();
-        GlobalInit();
-        multi = curl_multi_init();
-        easy = curl_easy_init();
-        if (!multi || !easy) {
-            Close();
-            return false;
-        }
-        return true;
-    }
+    CTransferLoop loop; // holds the open connections between fetches
 };
 
 CFetchSession::CFetchSession(const CFetchLimits& limits)
@@ -850,419 +311,25 @@ CFetchSession::~CFetchSession() = default;
 
 void CFetchSession::Reset()
 {
-    m_impl->Close();
+    m_impl = std::make_unique<Impl>();
 }
-
-namespace {
-
-// How one request ended.
-struct CTransferEnd {
-    CURLcode rc = CURLE_OK;
-    bool aborted = false;
-    bool stalled = false;
-    bool multiFailed = false;
-    bool notStarted = false; // libcurl refused the transfer
-};
-
-// Sets the options of one request of the fetch and runs it to its end.
-// A request that goes on from a partial file asks for the rest: HTTP with
-// Range and If-Range (the validator), FTP with REST.
-CTransferEnd Perform(CFetchSession::Impl& impl, CFetchState& st, const CCurlTransfer& transfer,
-                     const CFetchLimits& limits, const CNetSettings& net, const CFetchParams& params,
-                     bool ftp)
-{
-    CURL* easy = impl.easy;
-    CURLM* multi = impl.multi;
-    char* errorBuffer = impl.errorBuffer;
-    errorBuffer[0] = '\0';
-    CTransferEnd end;
-
-    // The connections stay in the multi handle; reset clears only the options.
-    curl_easy_reset(easy);
-    SetCommonRequestOptions(easy, params.url, params.referer, net, limits, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &st);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteCallback);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &st);
-    // Range, not CURLOPT_RESUME_FROM, over HTTP: libcurl would fail a 200
-    // answer, which here means "start over".
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
-    // FTP: the file's date (MDTM) tells, with its size, whether a partial
-    // file is still part of it.
-    if (ftp)
-        curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
-    if (st.offset && ftp) {
-        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(st.offset));
-    } else if (st.offset) {
-        const std::string range = std::to_string(st.offset) + "-";
-        curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
-        const std::string ifRange = "If-Range: " + st.resume->record.validator;
-        headers.reset(curl_slist_append(nullptr, ifRange.c_str()));
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-    }
-
-    const Clock::time_point start = Clock::now();
-    st.lastReceive = start;
-    bool connected = false;
-
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        end.notStarted = true;
-        return end;
-    }
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            end.multiFailed = true;
-            break;
-        }
-        bool done = false;
-        int queued = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                end.rc = msg->data.result;
-                done = true;
-            }
-        }
-        if (done)
-            break;
-        if (transfer.Aborted() || st.item->IsCancelled()) {
-            end.aborted = true;
-            break;
-        }
-        // Stall detection: once connected, nothing received for the stall
-        // time ends the transfer. While connecting, the connect timeout
-        // applies (the stall time is added as a backstop).
-        const auto now = Clock::now();
-        if (!connected) {
-            curl_off_t connectUs = 0;
-            if (st.received
-                || (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK
-                    && connectUs > 0)) {
-                connected = true;
-                st.lastReceive = std::max(st.lastReceive, start + std::chrono::microseconds(connectUs));
-            }
-        }
-        const auto deadline = connected ? st.lastReceive + limits.stallTimeout
-                                        : start + limits.connectTimeout + limits.stallTimeout;
-        if (now >= deadline) {
-            end.stalled = true;
-            break;
-        }
-        st.Tick();
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        const int wait = static_cast<int>(std::min<long long>(
-            left, st.phase == CFetchState::Phase::Body ? kFirstJournal.count() : kPollMs));
-        if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
-            end.multiFailed = true;
-            break;
-        }
-    }
-    curl_multi_remove_handle(multi, easy);
-    return end;
-}
-
-// A request for the rest that the server answered with "not that way"
-// (HTTP 416, a range other than the one asked, FTP without REST or a file
-// now shorter than the partial one): the fetch asks once more, from the
-// beginning.
-bool MustRestart(const CFetchState& st, const CTransferEnd& end)
-{
-    if (!st.offset || end.aborted || end.stalled || end.multiFailed || end.notStarted)
-        return false;
-    if (st.restart)
-        return true;
-    return !st.http && st.phase == CFetchState::Phase::Opening
-           && (end.rc == CURLE_BAD_DOWNLOAD_RESUME || end.rc == CURLE_FTP_COULDNT_USE_REST
-               || end.rc == CURLE_RANGE_ERROR);
-}
-
-// True once the request has gone out: a failure after it came while the
-// response was read.
-bool RequestSent(CURL* easy)
-{
-    long bytes = 0;
-    return curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &bytes) == CURLE_OK && bytes > 0;
-}
-
-// The note of a redirect that was not followed because its target is not
-// HTTP or HTTPS: names the target (its password masked), which libcurl
-// holds as the effective URL once it has refused it.
-std::string RefusedRedirectNote(CURL* easy)
-{
-    const char* target = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &target) != CURLE_OK || !target)
-        target = "";
-    return MaskUrlPassword(EscapeText(target)) + " へのリダイレクトは拒否しました";
-}
-
-// A segmented transfer ends when every range has: the owner helps with the
-// rest, and the end is the whole file's. Every byte that arrived stays in the
-// partial file, and the record's map says which they are.
-void FinishSegments(CFetchSession& session, CFetchState& st, CTransferEnd& end, const CFetchLimits& limits,
-                    CURL* easy, char* errorBuffer)
-{
-    st.rangeWriter->Flush();
-    const bool ownerFailed = !st.rangeWriter->ReachedEnd() && !st.rangeWriter->Failed() && !end.aborted
-                             && (end.stalled || end.multiFailed || end.rc != CURLE_OK);
-    std::string detail = end.stalled ? "" : errorBuffer;
-    if (end.aborted)
-        st.segments->Stop();
-    FinishSegmented(*st.segmentBoard, st.segments, easy, limits, ownerFailed, end.stalled ? CURLE_OPERATION_TIMEDOUT : end.rc,
-                    detail, [&st] {
-                        st.SyncSegmentTotal();
-                        st.lastReceive = Clock::now();
-                        st.Progress(false);
-                    });
-    st.SyncSegmentTotal();
-    if (end.multiFailed)
-        session.Reset();
-    end.multiFailed = false;
-    end.stalled = false;
-    if (st.segments->Complete()) {
-        end.aborted = false;
-        end.rc = CURLE_OK;
-    } else {
-        if (!st.segments->WriteError().empty())
-            st.writeError = st.segments->WriteError();
-        else if (st.item->IsCancelled())
-            end.aborted = true;
-        end.rc = static_cast<CURLcode>(st.segments->LastError());
-        if (end.rc == CURLE_OK)
-            end.rc = CURLE_PARTIAL_FILE;
-        std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", st.segments->LastDetail().c_str());
-    }
-}
-
-} // namespace
 
 int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc)
 {
-    const CFetchParams params = item->FetchParams();
-    const CNetSettings net = Options().NetSnapshot();
-    const CFetchLimits& limits = session.Limits();
-    CFetchSession::Impl& impl = *session.m_impl;
-
-    item->SetHandle(nullptr);
-    // Nothing is written to a path built from a missing destination or name.
-    if (std::string problem = item->LocalPathProblem(); !problem.empty()) {
-        item->SetNote(std::move(problem));
-        return STATE_FAILED;
-    }
-    // Extra authorities that cannot be read fail an HTTPS item with their
-    // own note (a redirect to HTTPS fails at its TLS connection instead).
-    if (std::string problem = StartsWithNoCase(params.url, "https:") ? CaCertificatesProblem(net.CaCertificates) : "";
-        !problem.empty()) {
-        item->SetNote(std::move(problem));
-        return STATE_FAILED;
-    }
-    const CLocalFileClaim claim(CItem::LocalFileKey(params.localPath));
-    if (!claim.Claimed()) {
-        item->SetNote(QStringLiteral("%1 には別の項目が書き込み中です")
-                          .arg(QString::fromStdString(params.localPath))
-                          .toStdString());
-        return STATE_FAILED;
-    }
-    if (!impl.Open()) {
-        item->SetNote("libcurl を初期化できません");
-        return STATE_FAILED;
-    }
-    CURL* easy = impl.easy;
-
-    CCurlTransfer transfer(impl.multi);
-    item->SetHandle(&transfer);
-    doc.NotifyItemState(item, STATE_CONNECTING, 0);
-
-    // The body goes to the partial file, which is renamed onto the local
-    // file once the transfer is complete: a failed or cancelled fetch leaves
-    // an earlier file of that name as it was.
-    const bool ftp = StartsWithNoCase(params.url, "ftp:");
-    CFetchTarget target{params.localPath, PartialPath(params.localPath), params.fileName, std::nullopt};
-    // A link (or another user's file) in the place of the partial file or
-    // its record fails the item before anything is sent or written.
-    for (const std::string& path : {target.partPath, PartRecordPath(target.partPath)}) {
-        if (std::string problem = UnusableFileProblem(path); !problem.empty()) {
-            item->SetHandle(nullptr);
-            item->SetNote(std::move(problem));
+    CTransferLoop& loop = session.m_impl->loop;
+    CItemFetch fetch(item, doc, loop, session.Limits(), nullptr);
+    fetch.Start();
+    while (!fetch.Finished()) {
+        if (!loop.Perform()) {
+            session.Reset();
+            item->SetNote("libcurl の転送が失敗しました");
             return STATE_FAILED;
         }
+        fetch.Tick();
+        if (!fetch.Finished())
+            loop.Wait(CRateLimiter::Global().Limited() ? 5 : kTickMs);
     }
-    CResume resume = net.ResumePartial ? PlanResume(target.partPath, params.url, ftp) : CResume{};
-    const bool serverName = net.UseServerFileName && IsUrlFileName(params.url, params.fileName);
-    // A download that would be dropped at its end is not even asked for
-    // (unless the server may name another file).
-    if (net.ExistingFile == EXISTING_SKIP && !serverName && IsOtherFile(params.localPath, params.url)) {
-        item->SetHandle(nullptr);
-        item->SetNote(SkippedNote(params.localPath));
-        return STATE_FAILED;
-    }
-
-    std::optional<CFetchState> attempt;
-    CTransferEnd end;
-    bool rangesRefused = false;
-    for (;;) {
-        attempt.emplace(item, doc, easy, params, target);
-        attempt->offset = resume.offset;
-        attempt->resume = &resume;
-        attempt->serverName = serverName && !target.nameClaim;
-        attempt->board = session.m_board;
-        attempt->maxSegments = net.MaxSegments;
-        attempt->skipExisting = net.ExistingFile == EXISTING_SKIP;
-        end = Perform(impl, *attempt, transfer, limits, net, params, ftp);
-        if (!MustRestart(*attempt, end)) {
-            if (!attempt->segments)
-                break;
-            FinishSegments(session, *attempt, end, limits, easy, impl.errorBuffer);
-            // A server that answered a range with the whole file (it does not
-            // serve ranges after all, or the file changed) gets one new
-            // request from the beginning; the board no longer splits it. A
-            // range of a changed file (another validator) starts over too.
-            const CSegmentedTransfer& ranges = *attempt->segments;
-            if (ranges.Complete() || !(ranges.RangesRefused() || ranges.FileChanged()) || end.aborted
-                || rangesRefused || !attempt->writeError.empty())
-                break;
-            rangesRefused = true;
-        }
-        resume = {};
-    }
-    CFetchState& st = *attempt;
-    if (end.notStarted) {
-        item->SetHandle(nullptr);
-        item->SetNote("libcurl の転送を開始できません");
-        session.Reset();
-        return STATE_FAILED;
-    }
-    bool aborted = end.aborted, stalled = end.stalled, multiFailed = end.multiFailed;
-    CURLcode rc = end.rc;
-    char* errorBuffer = impl.errorBuffer;
-
-    // A transfer that ended well without a body (an empty file) still gets
-    // its status judged and its file created.
-    if (!aborted && !stalled && !multiFailed && rc == CURLE_OK && st.phase == CFetchState::Phase::Opening)
-        st.BeginBody();
-
-    const std::string stallNote = "転送が停止しました（" + DurationText(limits.stallTimeout) + "間受信なし）";
-    long osError = 0;
-    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
-    int result = STATE_FAILED;
-    switch (st.phase) {
-    case CFetchState::Phase::Refused:
-        item->SetNote(st.refusedNote);
-        break;
-    case CFetchState::Phase::Opening: {
-        std::string note;
-        if (aborted) {
-            note = StoppedText(*item);
-        } else if (stalled) {
-            note = stallNote;
-        } else if (multiFailed) {
-            note = "libcurl の転送が失敗しました";
-        } else if (!st.http && !st.lastResponse.empty()
-                   && (st.lastResponse[0] == '4' || st.lastResponse[0] == '5')) {
-            // An FTP error reply ("550 ...") says best what went wrong.
-            note = st.lastResponse;
-        } else if (rc == CURLE_UNSUPPORTED_PROTOCOL && st.hasLocation) {
-            note = RefusedRedirectNote(easy);
-        } else if (rc == CURLE_OUT_OF_MEMORY && !ftp && RequestSent(easy)) {
-            // libcurl's answer to a header line over its limit (100 KB).
-            note = std::string(kHeaderTooLarge) + " (libcurl error " + std::to_string(rc) + ")";
-        } else {
-            note = ClientErrorText(rc, osError, errorBuffer);
-        }
-        item->SetNote(std::move(note));
-        break;
-    }
-    case CFetchState::Phase::Body: {
-        const bool written = st.writeError.empty() && st.Flush();
-        const bool complete = written && !aborted && !stalled && !multiFailed && rc == CURLE_OK
-                              && (!st.length || st.total == st.length);
-        // At every stop the record says what the partial file holds.
-        if (!complete && st.journal)
-            st.journal->Update([&st] { return st.DoneMap(); }, true);
-        st.file->close();
-        st.file.reset();
-        st.Progress(true); // the final notice, always
-        // Only a transfer that libcurl completed is fetched: without an
-        // announced length a cut connection or a cancel would otherwise
-        // look like the end of the file.
-        const std::string progress = st.Note();
-        if (!written)
-            item->SetNote(st.writeError);
-        else if (aborted)
-            item->SetNote(StoppedText(*item) + " (" + FormatSizeOfTotal(st.total, st.length) + ")");
-        else if (stalled)
-            item->SetNote(progress + " " + stallNote);
-        else if (multiFailed)
-            item->SetNote(progress + " libcurl の転送が失敗しました");
-        else if (st.overrun || (st.length && st.total > st.length))
-            item->SetNote(progress + " " + kBodyTooLong);
-        else if (rc != CURLE_OK)
-            item->SetNote(progress + " " + ClientErrorText(rc, osError, errorBuffer));
-        else if (st.length && st.total < st.length)
-            item->SetNote(progress + " 転送が途中で切れました");
-        else
-            result = STATE_FETCHED;
-        // The complete file takes the local file's place (replacing the
-        // item's own earlier one at once; any other file by ExistingFile);
-        // until then the bytes stay in the partial file.
-        std::string holder = target.partPath;
-        // Only the file this fetch wrote takes the name: not one that was
-        // put in the partial file's place meanwhile.
-        if (result == STATE_FETCHED && !IsSameFileAt(target.partPath, st.fileId)) {
-            result = STATE_FAILED;
-            item->SetNote(QStringLiteral("%1 が取得中に別のファイルに置き換えられたので使えません")
-                              .arg(QString::fromStdString(target.partPath))
-                              .toStdString());
-        }
-        bool discarded = false;
-        if (result == STATE_FETCHED) {
-            const CFinishResult placed = PlaceFinishedFile(
-                doc, item.get(),
-                {target.partPath, target.localPath, params.destination, target.fileName, params.url, params.referer,
-                 net.ExistingFile, target.nameClaim.has_value()});
-            if (!placed.placed) {
-                result = STATE_FAILED;
-                item->SetNote(placed.note);
-                if (placed.discard) {
-                    QFile::remove(QString::fromStdString(target.partPath));
-                    RemovePartRecord(target.partPath);
-                    discarded = true;
-                }
-            } else {
-                RemovePartRecord(target.partPath);
-                holder = placed.path;
-                if (!placed.fileName.empty()) {
-                    // Stored in the item as a server's name is (in place of
-                    // the server's name, offered or taken already).
-                    item->OfferFileName(target.fileName, placed.fileName);
-                    item->SetNote(progress + " " + placed.note);
-                }
-            }
-        }
-        // An incomplete segmented file has holes: no copy of it is kept.
-        if (net.EnableCache && st.length && written && !discarded && (result == STATE_FETCHED || !st.segments)) {
-            CUrlCacheRecord rec;
-            rec.url = params.url;
-            rec.headers = st.headers;
-            rec.lastModified = st.lastModified;
-            if (!st.lastModified.empty()) {
-                const time_t t = curl_getdate(st.lastModified.c_str(), nullptr);
-                rec.lastModifiedTime = t > 0 ? static_cast<std::int64_t>(t) : 0;
-            }
-            rec.expectedSize = st.length;
-            rec.sparse = st.total != st.length || st.overrun;
-            // A failed registration only ends it.
-            CUrlCache().Store(rec, QString::fromStdString(holder));
-        }
-        if (result == STATE_FETCHED)
-            doc.NotifyItemState(item, STATE_LAUNCHING, 0);
-        break;
-    }
-    }
-
-    item->SetHandle(nullptr);
-    if (multiFailed)
-        session.Reset();
-    return result;
+    return fetch.Result();
 }
 
 } // namespace zorv

@@ -1,7 +1,10 @@
 #pragma once
 // FetchItem: the fetch of one item over HTTP, HTTPS or FTP with libcurl, into
-// the item's local file. CFetchSession is a worker's transfer state, reused
-// from item to item so that connections are reused.
+// the item's local file, on the calling thread. CFetchSession is its
+// transfer loop, reused from item to item so that connections are reused.
+// CItemFetch is the same fetch as a job of a transfer loop that runs many
+// (the pool's, engine/pool.h).
+#include "engine/proxy.h"
 #include "model/doc.h"
 
 #include <chrono>
@@ -13,6 +16,7 @@ namespace zorv {
 
 struct CNetSettings;
 class CSegmentBoard;
+class CTransferLoop;
 
 // Limits of one transfer; the defaults are the program's, tests shorten them.
 struct CFetchLimits {
@@ -31,16 +35,42 @@ public:
     // handle (after a cancelled fetch).
     void Reset();
     const CFetchLimits& Limits() const { return m_limits; }
-    // Where a large transfer offers ranges to idle workers (the pool's);
-    // without one every file is fetched over one connection.
-    void SetSegmentBoard(CSegmentBoard* board) { m_board = board; }
 
     struct Impl;
 
 private:
     friend int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc);
     CFetchLimits m_limits;
-    CSegmentBoard* m_board = nullptr;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// A transfer loop's owner ticks its fetches at least this often (ms): a
+// cancel, a stall and bytes waiting in a buffer are seen within it.
+inline constexpr int kTickMs = 40;
+
+// One item's fetch as a job of a transfer loop (the behaviour is
+// FetchItem's, below). Start, then after every CTransferLoop::Perform
+// Tick, until Finished; every call on the loop's thread, none of them
+// waits. `board`: where a large file offers its ranges to free transfer
+// slots (null: the file is fetched over one connection).
+class CItemFetch {
+public:
+    CItemFetch(const ItemPtr& item, CZorvDoc& doc, CTransferLoop& loop, const CFetchLimits& limits,
+               CSegmentBoard* board);
+    ~CItemFetch();
+    CItemFetch(const CItemFetch&) = delete;
+    CItemFetch& operator=(const CItemFetch&) = delete;
+
+    void Start();
+    void Tick();
+    bool Finished() const;
+    // STATE_FETCHED or STATE_FAILED, once Finished.
+    int Result() const;
+    const ItemPtr& Item() const;
+
+    class Impl;
+
+private:
     std::unique_ptr<Impl> m_impl;
 };
 
@@ -83,16 +113,5 @@ int FetchItem(CFetchSession& session, const ItemPtr& item, CZorvDoc& doc);
 // error buffer; its text for the code when empty).
 std::string ClientErrorText(int code, long osError, std::string_view detail);
 
-// The proxy a fetch of `url` uses under the settings' ProxySetting:
-// 0 leaves the choice to libcurl (the proxy environment variables); 1 goes
-// direct even when those are set; 3 uses the named proxy of the URL's
-// protocol (the HTTP proxy also serves https; one proxy for all when the
-// HTTP and FTP entries are equal) except for the hosts in ProxyBypass.
-struct CProxyChoice {
-    bool system = true;  // libcurl's default behaviour; the fields below are unused
-    std::string proxy;   // CURLOPT_PROXY: "host:port", or empty for none
-    std::string noProxy; // CURLOPT_NOPROXY: comma-separated hosts, "*" for all
-};
-CProxyChoice ChooseProxy(const CNetSettings& net, std::string_view url);
 
 } // namespace zorv

@@ -1,5 +1,6 @@
 #include "engine/partfile.h"
 
+#include "engine/recordsync.h"
 #include "model/item.h"
 
 #include <QFile>
@@ -223,16 +224,15 @@ std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::stri
     return ParsePartRecord(text);
 }
 
-bool WritePartRecord(const std::string& partPath, const CPartRecord& record)
+bool StagePartRecord(const std::string& partPath, const CPartRecord& record)
 {
     const std::string text = FormatPartRecord(record);
-    const std::string path = PartRecordPath(partPath);
+    const std::string tmp = PartRecordPath(partPath) + ".tmp";
 #ifdef _WIN32
-    QSaveFile f(QString::fromStdString(path));
-    return f.open(QIODevice::WriteOnly) && f.write(text.data(), static_cast<qint64>(text.size())) == qint64(text.size())
-           && f.commit();
+    QFile f(QString::fromStdString(tmp));
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && f.write(text.data(), static_cast<qint64>(text.size())) == qint64(text.size()) && f.flush();
 #else
-    const std::string tmp = path + ".tmp";
     // A stale temporary file (or anything planted there) goes first; the
     // new one is this process's own.
     if (::unlink(tmp.c_str()) != 0 && errno != ENOENT)
@@ -250,19 +250,44 @@ bool WritePartRecord(const std::string& partPath, const CPartRecord& record)
     }
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    // The rename replaces a link at the record's path, never its target.
-    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok)
         ::unlink(tmp.c_str());
     return ok;
 #endif
 }
 
-void RemovePartRecord(const std::string& partPath)
+bool CommitPartRecord(const std::string& partPath, bool keep)
 {
     const std::string path = PartRecordPath(partPath);
-    QFile::remove(QString::fromStdString(path));
-    QFile::remove(QString::fromStdString(path + ".tmp"));
+    const std::string tmp = path + ".tmp";
+    // The rename replaces a link at the record's path, never its target.
+    if (keep && QFile::exists(QString::fromStdString(tmp))) {
+#ifdef _WIN32
+        QFile::remove(QString::fromStdString(path));
+        if (QFile::rename(QString::fromStdString(tmp), QString::fromStdString(path)))
+            return true;
+#else
+        if (::rename(tmp.c_str(), path.c_str()) == 0)
+            return true;
+#endif
+    }
+    QFile::remove(QString::fromStdString(tmp));
+    return false;
+}
+
+bool WritePartRecord(const std::string& partPath, const CPartRecord& record)
+{
+    return StagePartRecord(partPath, record) && CommitPartRecord(partPath, true);
+}
+
+void RemovePartRecord(const std::string& partPath)
+{
+    // A record update still on its way to the disk is dropped with it.
+    CRecordSyncer::Instance().Invalidate(partPath, [&partPath] {
+        const std::string path = PartRecordPath(partPath);
+        QFile::remove(QString::fromStdString(path));
+        QFile::remove(QString::fromStdString(path + ".tmp"));
+    });
 }
 
 std::string ResponseValidator(const std::string& etag, const std::string& lastModified)
@@ -273,39 +298,56 @@ std::string ResponseValidator(const std::string& etag, const std::string& lastMo
 }
 
 CPartJournal::CPartJournal(std::string partPath, CPartRecord base, int fd)
-    : m_partPath(std::move(partPath)), m_base(std::move(base)), m_fd(fd),
+    : m_partPath(std::move(partPath)), m_base(std::move(base)),
+#ifdef _WIN32
+      m_fd(fd),
+#else
+      // Its own descriptor: the record may be synced after the transfer closed its file.
+      m_fd(fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1),
+#endif
       m_last(NowMs() - (kJournalInterval - kFirstJournal).count())
 {
 }
 
-bool CPartJournal::Due() const
+CPartJournal::~CPartJournal()
 {
-    return NowMs() - m_last.load(std::memory_order_relaxed) >= m_gap.load(std::memory_order_relaxed);
+#ifndef _WIN32
+    if (m_fd >= 0)
+        ::close(m_fd);
+#endif
 }
 
-void CPartJournal::Update(const std::function<CRangeMap()>& done, bool force)
+bool CPartJournal::Due() const
 {
-    std::unique_lock lock(m_lock, std::defer_lock);
-    if (force)
-        lock.lock();
-    else if (!Due() || !lock.try_lock())
-        return;
+    return !m_pending.load() && NowMs() - m_last.load(std::memory_order_relaxed) >= m_gap.load(std::memory_order_relaxed);
+}
+
+std::shared_ptr<const std::atomic<bool>> CPartJournal::Update(const std::function<CRangeMap()>& done, bool force)
+{
+    if (!force && !Due())
+        return nullptr;
     CPartRecord record = m_base;
     record.done = done();
     if (record.done.Empty() && !force)
-        return; // nothing to keep yet
+        return nullptr; // nothing to keep yet
+    m_pending.store(true);
+    return CRecordSyncer::Instance().Queue(shared_from_this(), std::move(record));
+}
+
+void CPartJournal::Sync(const CPartRecord& record, const std::function<bool(bool)>& commit)
+{
     const std::int64_t start = NowMs();
 #ifdef _WIN32
     const bool synced = true;
 #else
-    const bool synced = ::fdatasync(m_fd) == 0;
+    const bool synced = m_fd >= 0 && ::fdatasync(m_fd) == 0;
 #endif
     // Without the data on disk, the old record (if any) still tells the truth.
-    if (synced)
-        WritePartRecord(m_partPath, record);
+    commit(synced && StagePartRecord(m_partPath, record));
     const std::int64_t end = NowMs();
     m_gap.store(std::max<std::int64_t>(kJournalInterval.count(), kSyncShare * (end - start)), std::memory_order_relaxed);
     m_last.store(end, std::memory_order_relaxed);
+    m_pending.store(false);
 }
 
 } // namespace zorv

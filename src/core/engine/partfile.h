@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -94,27 +95,43 @@ inline constexpr auto kFirstJournal = std::chrono::milliseconds(50);
 // record's updates find them in the file.
 inline constexpr auto kMaxBufferHold = std::chrono::milliseconds(100);
 
-// The record of one running transfer, updated from any of its writers.
-class CPartJournal {
+// The record of one running transfer. Update, on the transfer loop's
+// thread, takes the map and hands the sync to the record syncer
+// (engine/recordsync.h): the partial file's data is synced and the record
+// replaced there, never on the loop.
+class CPartJournal : public std::enable_shared_from_this<CPartJournal> {
 public:
     // `fd`: the open partial file, whose data is synced before each update.
     CPartJournal(std::string partPath, CPartRecord base, int fd);
+    ~CPartJournal();
+    CPartJournal(const CPartJournal&) = delete;
+    CPartJournal& operator=(const CPartJournal&) = delete;
     // True when the last update is kJournalInterval ago (the first one:
-    // kFirstJournal after the journal began).
+    // kFirstJournal after the journal began) and none is on its way.
     bool Due() const;
-    // Syncs the partial file and writes the record with the map `done()`
-    // returns (asked before the sync: every byte it names is written).
-    // Unless `force`, nothing happens when it is not due or another thread
-    // is updating it.
-    void Update(const std::function<CRangeMap()>& done, bool force);
+    // Queues an update with the map `done()` returns (asked now: every byte
+    // it names is written). Unless `force`, nothing happens when it is not
+    // due. The flag returned (null: nothing queued) turns true once the
+    // update is on disk or was dropped.
+    std::shared_ptr<const std::atomic<bool>> Update(const std::function<CRangeMap()>& done, bool force);
+    const std::string& PartPath() const { return m_partPath; }
+    // On the syncing thread: syncs the data, stages the record and lets
+    // `commit(staged)` decide whether it replaces the old one.
+    void Sync(const CPartRecord& record, const std::function<bool(bool)>& commit);
 
 private:
     const std::string m_partPath;
     const CPartRecord m_base;
     const int m_fd;
-    std::mutex m_lock;
+    std::atomic<bool> m_pending{false};
     std::atomic<std::int64_t> m_last; // steady clock, milliseconds
     std::atomic<std::int64_t> m_gap{kJournalInterval.count()}; // until the next update
 };
+
+// The two halves of WritePartRecord: the new record written and synced
+// beside the old one (NAME.part.meta.tmp), then renamed over it (`keep`) or
+// thrown away.
+bool StagePartRecord(const std::string& partPath, const CPartRecord& record);
+bool CommitPartRecord(const std::string& partPath, bool keep);
 
 } // namespace zorv

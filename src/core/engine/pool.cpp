@@ -16,6 +16,8 @@ namespace {
 // How long closing a list waits for the workers to let go of its items.
 constexpr std::chrono::seconds kReleaseTimeout{10};
 constexpr std::chrono::milliseconds kIdleWait{1000};
+// The loop's tick while a speed limit is set.
+constexpr int kLimitedTickMs = 5;
 
 std::function<void(const std::string&)>& OpenHandler()
 {
@@ -25,9 +27,11 @@ std::function<void(const std::string&)>& OpenHandler()
 
 } // namespace
 
-struct CWorkerPool::Worker {
-    std::thread thread;
-    std::atomic<bool> done{false};
+// The transfer thread's jobs.
+struct CWorkerPool::Loop {
+    std::vector<std::unique_ptr<CItemFetch>> items;
+    std::vector<std::unique_ptr<CRangeJob>> helpers; // ranges taken by free slots
+    CFetchLimits limits;
 };
 
 CWorkerPool::CWorkerPool(CZorvDoc& doc) : m_doc(doc)
@@ -47,31 +51,18 @@ void CWorkerPool::Shutdown()
     SetWorkerCount(0);
     ReleaseItems();
     {
-        std::scoped_lock lock(m_wakeLock);
+        std::scoped_lock lock(m_workerLock);
         m_bShutdown = true;
     }
-    m_wakeCond.notify_all();
-    for (auto& w : m_workers) {
-        if (w->thread.joinable())
-            w->thread.join();
-    }
-    m_workers.clear();
+    Wake();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void CWorkerPool::SetLimits(const CFetchLimits& limits)
 {
     std::scoped_lock lock(m_workerLock);
     m_limits = limits;
-}
-
-void CWorkerPool::ReapWorkers()
-{
-    std::erase_if(m_workers, [](const std::unique_ptr<Worker>& w) {
-        if (!w->done.load())
-            return false;
-        w->thread.join();
-        return true;
-    });
 }
 
 void CWorkerPool::StartFetching()
@@ -82,60 +73,34 @@ void CWorkerPool::StartFetching()
 
 void CWorkerPool::SetWorkerCount(int n)
 {
-    ReapWorkers();
     {
-        std::scoped_lock lock(m_wakeLock);
+        std::scoped_lock lock(m_workerLock);
         if (m_bShutdown)
             n = 0;
-    }
-    n = std::max(n, 0);
-    if (n > 0) {
-        std::scoped_lock lock(m_workerLock);
-        m_bPausing = false;
-    }
-    m_board.SetWorkers(n);
-    const int current = TargetWorkers();
-    if (n == current)
-        return;
-    if (n < current) {
-        {
-            std::scoped_lock lock(m_workerLock);
-            m_nQuitRequests.fetch_add(current - n);
-        }
-        Wake();
-        return;
-    }
-    for (int i = current; i < n; ++i) {
-        // A quit request not yet taken cancels out a new thread.
-        int pending = m_nQuitRequests.load();
-        while (pending > 0 && !m_nQuitRequests.compare_exchange_weak(pending, pending - 1)) {
-        }
-        if (pending > 0)
-            continue;
-        auto worker = std::make_unique<Worker>();
-        m_nLive.fetch_add(1);
-        try {
-            Worker* w = worker.get();
-            worker->thread = std::thread([this, w] {
-                FetchThreadProc();
-                w->done.store(true);
-            });
-            m_workers.push_back(std::move(worker));
-        } catch (const std::system_error&) {
-            // Only threads that exist are counted.
-            m_nLive.fetch_sub(1);
-            break;
+        n = std::max(n, 0);
+        if (n > 0)
+            m_bPausing = false;
+        m_nTarget.store(n);
+        m_board.SetWorkers(n);
+        // New slots are there at once; busy ones stay until their transfer ends.
+        m_nLive.store(std::max(n, m_nBusy.load()));
+        if (n > 0 && !m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { LoopThreadProc(); });
+            } catch (const std::system_error&) {
+                m_nLive.store(0);
+                m_nTarget.store(0);
+            }
         }
     }
+    m_activeChanged.notify_all();
+    Wake();
 }
 
 bool CWorkerPool::WaitUntilStopped(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_workerLock);
-    const bool stopped = m_activeChanged.wait_for(lock, timeout, [this] { return m_nLive.load() == 0; });
-    lock.unlock();
-    ReapWorkers();
-    return stopped;
+    return m_activeChanged.wait_for(lock, timeout, [this] { return m_nLive.load() == 0; });
 }
 
 std::vector<ItemPtr> CWorkerPool::ActiveItems() const
@@ -146,103 +111,142 @@ std::vector<ItemPtr> CWorkerPool::ActiveItems() const
 
 void CWorkerPool::Wake()
 {
-    {
-        std::scoped_lock lock(m_wakeLock);
-        m_bWakeSignalled = true;
-    }
-    m_wakeCond.notify_one();
+    m_transferLoop.Wakeup();
 }
 
-bool CWorkerPool::TakeQuitRequest()
-{
-    int n = m_nQuitRequests.load();
-    while (n > 0) {
-        if (m_nQuitRequests.compare_exchange_weak(n, n - 1))
-            return true;
-    }
-    return false;
-}
-
-ItemPtr CWorkerPool::GetNextItem(CURL* helpEasy, const CFetchLimits& limits)
-{
-    // A helper gives its range back when there is an item to take, or a
-    // worker to retire.
-    const auto yield = [this] { return m_doc.GetItemCount(true) > 0 || m_nQuitRequests.load() > 0; };
-    for (;;) {
-        if (TakeQuitRequest())
-            return nullptr;
-        m_nHolding.fetch_add(1);
-        if (ItemPtr item = m_doc.PopPending()) {
-            // Clear a cancel meant for an earlier fetch before the item
-            // becomes cancellable.
-            item->ClearCancel();
-            {
-                std::scoped_lock lock(m_workerLock);
-                m_active.push_back(item);
-                if (m_bPausing)
-                    item->StopForPause();
-            }
-            m_doc.NotifyItemState(item, STATE_PREPARING, 0);
-            return item;
-        }
-        if (m_nHolding.fetch_sub(1) == 1)
-            m_activeChanged.notify_all();
-        if (helpEasy && m_board.Help(helpEasy, limits, yield))
-            continue;
-        {
-            std::unique_lock lock(m_wakeLock);
-            m_wakeCond.wait_for(lock, kIdleWait, [this] { return m_bWakeSignalled || m_bShutdown; });
-            m_bWakeSignalled = false; // auto-reset
-        }
-        if (TakeQuitRequest())
-            return nullptr;
-    }
-}
-
-void CWorkerPool::ReleaseHeld(const ItemPtr& item)
+void CWorkerPool::UpdateLive()
 {
     {
         std::scoped_lock lock(m_workerLock);
-        auto it = std::find(m_active.begin(), m_active.end(), item);
-        if (it != m_active.end())
-            m_active.erase(it);
-    }
-}
-
-void CWorkerPool::FetchThreadProc()
-{
-    CFetchLimits limits;
-    {
-        std::scoped_lock lock(m_workerLock);
-        limits = m_limits;
-    }
-    CFetchSession session(limits);
-    session.SetSegmentBoard(&m_board);
-    // The handle this worker fetches other items' ranges with.
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> helpEasy(curl_easy_init(), &curl_easy_cleanup);
-    while (ItemPtr item = GetNextItem(helpEasy.get(), limits)) {
-        m_nActive.fetch_add(1);
-        int result = STATE_FAILED;
-        // Only http, https and ftp URLs are fetched; anything else fails
-        // without touching the network, its note unchanged.
-        if (CItem::IsValidUrl(item->FetchParams().url) && !item->IsCancelled())
-            result = FetchItem(session, item, m_doc);
-        ReleaseHeld(item);
-        m_doc.NotifyItemState(item, result, 0);
-        if (item->IsCancelled())
-            session.Reset();
-        m_nActive.fetch_sub(1);
-        {
-            std::scoped_lock lock(m_workerLock);
-            m_nHolding.fetch_sub(1);
-        }
-        m_activeChanged.notify_all();
-    }
-    {
-        std::scoped_lock lock(m_workerLock);
-        m_nLive.fetch_sub(1);
+        m_nLive.store(std::max(m_nTarget.load(), m_nBusy.load()));
     }
     m_activeChanged.notify_all();
+}
+
+// Hands ranges back, starts queued items and helping ranges, as the slots allow.
+void CWorkerPool::Schedule(Loop& loop)
+{
+    const int target = m_nTarget.load();
+    auto busy = [&loop] { return static_cast<int>(loop.items.size() + loop.helpers.size()); };
+    // A helping range gives its slot back when the pool shrinks or an item waits.
+    for (auto& helper : loop.helpers) {
+        if (busy() > target || (busy() >= target && m_doc.GetItemCount(true) > 0)) {
+            helper->Tick(true);
+            if (helper->Finished()) {
+                helper.reset();
+                std::erase(loop.helpers, nullptr);
+                break; // one per round; the next round goes on
+            }
+        }
+    }
+    while (busy() < target) {
+        ItemPtr item = m_doc.PopPending();
+        if (!item)
+            break;
+        m_nHolding.fetch_add(1);
+        m_nActive.fetch_add(1);
+        // Clear a cancel meant for an earlier fetch before the item becomes
+        // cancellable.
+        item->ClearCancel();
+        {
+            std::scoped_lock lock(m_workerLock);
+            m_active.push_back(item);
+            if (m_bPausing)
+                item->StopForPause();
+        }
+        m_doc.NotifyItemState(item, STATE_PREPARING, 0);
+        // Only http, https and ftp URLs are fetched; anything else fails
+        // without touching the network, its note unchanged.
+        if (!CItem::IsValidUrl(item->FetchParams().url) || item->IsCancelled()) {
+            Settle(item, STATE_FAILED);
+            continue;
+        }
+        m_transferLoop.SetMaxHostConnections(Options().NetSnapshot().MaxConnectionsPerServer);
+        auto fetch = std::make_unique<CItemFetch>(item, m_doc, m_transferLoop, loop.limits, &m_board);
+        fetch->Start();
+        loop.items.push_back(std::move(fetch));
+        m_nBusy.store(busy());
+    }
+    while (busy() < target) {
+        auto [transfer, seg] = m_board.TakeRange();
+        if (!transfer)
+            break;
+        auto job = std::make_unique<CRangeJob>(m_transferLoop, std::move(transfer), seg, loop.limits);
+        job->Start();
+        if (!job->Finished())
+            loop.helpers.push_back(std::move(job));
+    }
+    m_nBusy.store(busy());
+}
+
+// Posts the result of an item taken from the queue and lets go of it.
+void CWorkerPool::Settle(const ItemPtr& item, int result)
+{
+    {
+        std::scoped_lock lock(m_workerLock);
+        if (auto it = std::find(m_active.begin(), m_active.end(), item); it != m_active.end())
+            m_active.erase(it);
+    }
+    m_doc.NotifyItemState(item, result, 0);
+    m_nActive.fetch_sub(1);
+    {
+        std::scoped_lock lock(m_workerLock);
+        m_nHolding.fetch_sub(1);
+    }
+    m_activeChanged.notify_all();
+}
+
+// Ticks every job and posts the results of the fetches that ended.
+void CWorkerPool::Reap(Loop& loop)
+{
+    for (auto& helper : loop.helpers) {
+        helper->Tick(false);
+        if (helper->Finished())
+            helper.reset();
+    }
+    std::erase(loop.helpers, nullptr);
+    for (auto& fetch : loop.items) {
+        fetch->Tick();
+        if (!fetch->Finished())
+            continue;
+        const ItemPtr item = fetch->Item();
+        const int result = fetch->Result();
+        fetch.reset();
+        Settle(item, result);
+    }
+    std::erase(loop.items, nullptr);
+    m_nBusy.store(static_cast<int>(loop.items.size() + loop.helpers.size()));
+}
+
+void CWorkerPool::LoopThreadProc()
+{
+    Loop loop;
+    for (;;) {
+        {
+            std::scoped_lock lock(m_workerLock);
+            loop.limits = m_limits;
+            if (m_bShutdown && loop.items.empty() && loop.helpers.empty())
+                break;
+        }
+        Schedule(loop);
+        if (!m_transferLoop.Perform()) {
+            // The multi handle failed: every running transfer is cancelled.
+            for (const ItemPtr& item : ActiveItems())
+                item->Cancel();
+        }
+        Reap(loop);
+        UpdateLive();
+        // A slot freed while items wait: the next round takes them at once.
+        const int busy = static_cast<int>(loop.items.size() + loop.helpers.size());
+        if (busy < m_nTarget.load() && m_doc.GetItemCount(true) > 0)
+            continue;
+        const bool idle = loop.items.empty() && loop.helpers.empty();
+        // Under a speed limit paused transfers go on in small steps.
+        const int busyWait = CRateLimiter::Global().Limited() ? kLimitedTickMs : kTickMs;
+        m_transferLoop.Wait(idle ? static_cast<int>(kIdleWait.count()) : busyWait);
+    }
+    m_nBusy.store(0);
+    UpdateLive();
 }
 
 void CWorkerPool::CancelAllFetches()
@@ -265,7 +269,7 @@ void CWorkerPool::ReleaseItems()
 {
     const auto deadline = std::chrono::steady_clock::now() + kReleaseTimeout;
     std::unique_lock lock(m_workerLock);
-    // Cancel again on every round: a worker may have just taken an item.
+    // Cancel again on every round: the loop may have just taken an item.
     while (m_nHolding.load() > 0 && std::chrono::steady_clock::now() < deadline) {
         for (const ItemPtr& item : m_active)
             item->Cancel();

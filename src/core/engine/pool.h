@@ -1,16 +1,28 @@
 #pragma once
-// CWorkerPool: the fetch workers. Each worker is a thread that takes the next
-// queued item of the document, fetches it (FetchItem) and records the result
-// through CZorvDoc::NotifyItemState. Workers never touch a widget.
+// CWorkerPool: the fetch engine of a list. One transfer thread runs one
+// transfer loop (engine/loop.h: a libcurl multi handle) for every transfer
+// of the pool: it takes the next queued item of the document, fetches it as
+// a CItemFetch job and records the result through CZorvDoc::NotifyItemState.
+// Nothing on it touches a widget or waits for the disk beyond a page-cache
+// write; the record of a partial file is synced on the syncing thread of
+// engine/partfile.h.
 //
-// SetWorkerCount brings the pool to n workers: new threads start at once;
-// surplus workers leave when they next ask for work (a running fetch is never
-// interrupted by it). Idle workers wait on the wake event for at most 1000 ms.
+// The "workers" are transfer slots: SetWorkerCount(n) allows n transfers at
+// once. New slots take queued items at once; surplus slots leave when their
+// transfer ends (a running fetch is never interrupted by it). A range of a
+// split file takes a slot like an item: a slot with no queued item to take
+// helps a running large transfer with one of its ranges (see
+// engine/segments.h), and hands it back as soon as the queue has an item
+// or the pool shrinks. A file whose length is known starts in as many
+// ranges as there are free slots (up to MaxSegments) right away.
 //
-// A worker with no queued item to take helps a running large transfer with
-// one of its ranges (see engine/segments.h), and hands the range back as
-// soon as the queue has an item or the pool shrinks.
+// Threads: the UI thread calls every public function; the transfer thread
+// runs the loop; a Cancel (any thread) sets the item's flag and wakes the
+// loop (curl_multi_wakeup), which ends the transfer, ranges included, at
+// its next tick (kTickMs). Items of one HTTP/2 server share a connection;
+// MaxConnectionsPerServer caps the connections to one host and port.
 #include "engine/fetch.h"
+#include "engine/loop.h"
 #include "engine/segments.h"
 #include "model/doc.h"
 
@@ -45,7 +57,7 @@ public:
     int LiveWorkers() const { return m_nLive.load(); }
     int ActiveFetches() const { return m_nActive.load(); }
     // The number of workers the pool is heading for.
-    int TargetWorkers() const { return m_nLive.load() - m_nQuitRequests.load(); }
+    int TargetWorkers() const { return m_nTarget.load(); }
     // Cancels every item being fetched now.
     void CancelAllFetches();
     // "一時停止": every worker leaves and every running fetch stops at once
@@ -71,40 +83,35 @@ public:
     void ReleaseItems() override;
 
 private:
-    void FetchThreadProc();
-    // The next queued item; while there is none, helps segmented transfers
-    // with `helpEasy`.
-    ItemPtr GetNextItem(CURL* helpEasy, const CFetchLimits& limits);
-    void ReleaseHeld(const ItemPtr& item);
-    bool TakeQuitRequest();
+    struct Loop;
+    void LoopThreadProc();
+    // The loop thread's work between two waits.
+    void Schedule(Loop& loop);
+    void Reap(Loop& loop);
+    void Settle(const ItemPtr& item, int result);
+    void UpdateLive();
 
     CZorvDoc& m_doc;
     std::function<bool()> m_dialUpActive;
 
     std::atomic<int> m_nLive{0};
     std::atomic<int> m_nActive{0};
-    std::atomic<int> m_nQuitRequests{0};
+    std::atomic<int> m_nTarget{0};
+    std::atomic<int> m_nBusy{0}; // slots with a transfer: items and helping ranges
     std::atomic<int> m_nHolding{0};
 
-    // The wake event: auto-reset, wakes one waiting worker.
-    std::mutex m_wakeLock;
-    std::condition_variable m_wakeCond;
-    bool m_bWakeSignalled = false;
-    bool m_bShutdown = false; // the pool is being destroyed: every idle worker wakes
-
-    // The worker lock: the active items, the quit requests being raised.
+    // The worker lock: the active items, the pause, the limits, the live count.
     mutable std::mutex m_workerLock;
-    std::condition_variable m_activeChanged; // an active item was released / a worker left
+    std::condition_variable m_activeChanged; // an active item was released / a slot left
     std::vector<ItemPtr> m_active;
-    bool m_bPausing = false; // PauseAll until workers are wanted again
+    bool m_bPausing = false; // PauseAll until transfers are wanted again
+    bool m_bShutdown = false;
     CFetchLimits m_limits;
 
     CSegmentBoard m_board{[this] { Wake(); }};
 
-    // Worker threads; joined when they have left (and all of them on destruction).
-    struct Worker;
-    std::vector<std::unique_ptr<Worker>> m_workers;
-    void ReapWorkers();
+    CTransferLoop m_transferLoop; // driven by the transfer thread only; Wakeup from any
+    std::thread m_thread;
 };
 
 // Opens a fetched file as the settings say: nothing unless ExecAfterFetch is

@@ -1,7 +1,6 @@
 #include "engine/ratelimit.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace zorv {
 
@@ -9,8 +8,6 @@ namespace {
 // Bytes may arrive this much ahead of the limit after an idle moment (a
 // burst), so that a short pause does not cost throughput.
 constexpr auto kBurst = std::chrono::milliseconds(100);
-// A waiting transfer looks at its stop condition this often.
-constexpr auto kWaitSlice = std::chrono::milliseconds(20);
 } // namespace
 
 CRateLimiter& CRateLimiter::Global()
@@ -26,7 +23,6 @@ void CRateLimiter::SetRate(std::uint64_t bytesPerSecond)
         return;
     m_rate = bytesPerSecond;
     m_limited.store(bytesPerSecond != 0, std::memory_order_relaxed);
-    ++m_generation;
     m_next = Clock::now();
 }
 
@@ -36,36 +32,22 @@ std::uint64_t CRateLimiter::Rate() const
     return m_rate;
 }
 
-void CRateLimiter::Take(std::size_t n, const std::function<bool()>& stop)
+bool CRateLimiter::Ready() const
 {
-    // Without a limit every received block passes without taking the lock.
     if (!m_limited.load(std::memory_order_relaxed))
+        return true;
+    std::scoped_lock lock(m_lock);
+    return m_rate == 0 || m_next <= Clock::now();
+}
+
+void CRateLimiter::Book(std::size_t n)
+{
+    std::scoped_lock lock(m_lock);
+    if (m_rate == 0)
         return;
-    Clock::time_point due;
-    std::uint64_t generation = 0;
-    {
-        std::scoped_lock lock(m_lock);
-        if (m_rate == 0)
-            return;
-        const auto now = Clock::now();
-        m_next = std::max(m_next, now - kBurst);
-        m_next += std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(static_cast<double>(n) / static_cast<double>(m_rate)));
-        due = m_next;
-        generation = m_generation;
-    }
-    for (;;) {
-        const auto now = Clock::now();
-        if (now >= due || (stop && stop()))
-            return;
-        {
-            std::scoped_lock lock(m_lock);
-            // A new rate replaces the bookings made under the old one.
-            if (m_generation != generation)
-                return;
-        }
-        std::this_thread::sleep_for(std::min<Clock::duration>(due - now, kWaitSlice));
-    }
+    m_next = std::max(m_next, Clock::now() - kBurst);
+    m_next += std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(n) / static_cast<double>(m_rate)));
 }
 
 void ApplySpeedLimit(int kibPerSecond)

@@ -1,13 +1,14 @@
 #pragma once
-// CRateLimiter: the program-wide speed limit. Every transfer accounts the
-// body bytes it receives (Take) before it writes them; when the limit would
-// be exceeded, the receiving thread waits. A waiting transfer reads nothing
-// from its socket, so TCP flow control slows the server down too.
+// CRateLimiter: the program-wide speed limit. Every transfer books the body
+// bytes it receives before it writes them; while the bookings are ahead of
+// the clock, a transfer that has bytes to book pauses (the transfer loop
+// never waits). A paused transfer reads nothing from its socket, so TCP
+// flow control slows the server down too.
 //
-// Fairness: the bytes are booked in the order they arrive, each booking
-// moving one shared clock forward by bytes / rate, and each transfer waits
-// for its own booking before it books again. Running transfers therefore
-// take turns and share the limit about equally, whatever their number.
+// Fairness: each booking moves one shared clock forward by bytes / rate, and
+// a transfer books only when the clock has caught up with now. Running
+// transfers therefore take turns and share the limit about equally,
+// whatever their number.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -28,17 +29,18 @@ public:
     // A limit is set: only then do received bytes need booking.
     bool Limited() const { return m_limited.load(std::memory_order_relaxed); }
 
-    // Books `n` received bytes and waits until the limit allows them, or
-    // until `stop` answers true (it is asked every few milliseconds while
-    // waiting). Returns at once when there is no limit.
-    void Take(std::size_t n, const std::function<bool()>& stop);
+    // For a transfer loop, which must not wait: true when received bytes
+    // may be booked now (the bookings so far are due); a transfer that is
+    // not Ready pauses its receiving and asks again later.
+    bool Ready() const;
+    // Books `n` received bytes without waiting.
+    void Book(std::size_t n);
 
 private:
     using Clock = std::chrono::steady_clock;
     mutable std::mutex m_lock;
     std::uint64_t m_rate = 0;
     std::atomic<bool> m_limited{false}; // m_rate != 0, read without the lock
-    std::uint64_t m_generation = 0; // changes with the rate: waits end early
     Clock::time_point m_next{};     // when the bytes booked so far are due
 };
 

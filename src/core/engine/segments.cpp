@@ -1,6 +1,7 @@
 #include "engine/segments.h"
 
 #include "engine/ratelimit.h"
+#include "engine/response.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -25,8 +26,6 @@ namespace {
 constexpr std::uint64_t kSplitGrain = 64 * 1024;
 // Fetches in a row that fail without bringing a byte fail the file.
 constexpr int kMaxBarrenFailures = 3;
-// How often the owner posts progress while it only waits for helpers.
-constexpr auto kOwnerWait = std::chrono::milliseconds(100);
 
 // Writes all of `n` bytes at `offset`; false with errno set on failure.
 bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
@@ -56,108 +55,6 @@ bool WriteAt(int fd, const char* data, std::size_t n, std::uint64_t offset)
         offset += static_cast<std::uint64_t>(w);
     }
     return true;
-}
-
-
-// Writes gathered for one range are at least this big (smaller blocks are
-// gathered first) ...
-constexpr std::size_t kDirectWrite = 64 * 1024;
-// ... and at most this big.
-constexpr std::size_t kRangeBuffer = 1024 * 1024;
-
-// The state of one range fetch, shared with libcurl's callbacks.
-struct CRangeFetch {
-    CRangeFetch(CSegmentedTransfer& t, int s, std::uint64_t first, const std::function<bool()>& y,
-                const std::function<void()>& p, CURL* e)
-        : transfer(t), seg(s), requested(first), yield(y), progress(p), easy(e), writer(t, s)
-    {
-    }
-
-    CSegmentedTransfer& transfer;
-    int seg;
-    std::uint64_t requested; // first byte asked for
-    const std::function<bool()>& yield;
-    const std::function<void()>& progress;
-    CURL* easy;
-    CRangeWriter writer;
-
-    std::string contentRange;
-    std::string etag, lastModified;
-    bool checked = false;
-    std::string refusal;    // why the response was not the range asked for
-    bool yielded = false;
-
-    bool Stopping() const { return transfer.Stopped() || transfer.Item()->IsCancelled(); }
-};
-
-size_t RangeHeader(char* buffer, size_t size, size_t nitems, void* userdata)
-{
-    auto& f = *static_cast<CRangeFetch*>(userdata);
-    const size_t n = size * nitems;
-    const std::string_view line(buffer, n);
-    auto value = [&line](std::string_view name, std::string& out) {
-        if (line.size() > name.size() && EqualsNoCase(line.substr(0, name.size()), name))
-            out.assign(TrimWhiteSpace(line.substr(name.size())));
-    };
-    if (line.starts_with("HTTP/")) {
-        f.contentRange.clear();
-        f.etag.clear();
-        f.lastModified.clear();
-    }
-    value("content-range:", f.contentRange);
-    value("etag:", f.etag);
-    value("last-modified:", f.lastModified);
-    return n;
-}
-
-size_t RangeWrite(char* ptr, size_t size, size_t nmemb, void* userdata)
-{
-    auto& f = *static_cast<CRangeFetch*>(userdata);
-    const size_t n = size * nmemb;
-    if (!f.checked) {
-        // Only the range asked for, of the same file, is written.
-        long status = 0;
-        curl_easy_getinfo(f.easy, CURLINFO_RESPONSE_CODE, &status);
-        std::uint64_t first = 0;
-        std::uint64_t total = 0;
-        if (status != 206)
-            f.refusal = "範囲の要求に HTTP Status " + std::to_string(status) + " が返されました";
-        else if (!ParseContentRange(f.contentRange, first, total) || first != f.requested
-                 || total != f.transfer.Length())
-            f.refusal = "範囲の要求に別の範囲が返されました (" + f.contentRange + ")";
-        if (!f.refusal.empty())
-            return 0;
-        // A server that ignores If-Range sends a changed file's bytes as
-        // if they belonged to the old one.
-        if (ResponseValidator(f.etag, f.lastModified) != f.transfer.Validator()) {
-            f.transfer.MarkChanged();
-            return 0;
-        }
-        f.checked = true;
-    }
-    if (CRateLimiter& limiter = CRateLimiter::Global(); limiter.Limited())
-        limiter.Take(n, [&f] { return f.Stopping(); });
-    // Past the range's end the rest belongs to another range.
-    const bool more = f.writer.Add(ptr, n);
-    if (f.progress)
-        f.progress();
-    return more ? n : 0;
-}
-
-int RangeProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    auto& f = *static_cast<CRangeFetch*>(userdata);
-    // A server that sends in bursts leaves gaps: what arrived goes to the
-    // file, and the record names it, meanwhile.
-    f.writer.FlushIfHeld();
-    f.transfer.UpdateJournal();
-    if (f.Stopping())
-        return 1;
-    if (f.yield && f.yield()) {
-        f.yielded = true;
-        return 1;
-    }
-    return 0;
 }
 
 } // namespace
@@ -465,108 +362,6 @@ std::string CSegmentedTransfer::WriteError() const
     return m_writeError;
 }
 
-void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
-                  const std::function<bool()>& yield, const std::function<void()>& progress)
-{
-    const std::uint64_t first = transfer.Position(seg);
-    const std::uint64_t last = transfer.End(seg) - 1;
-    CRangeFetch f(transfer, seg, first, yield, progress, easy);
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    curl_easy_reset(easy);
-    SetCommonRequestOptions(easy, transfer.Url(), transfer.Referer(), Options().NetSnapshot(), limits, errorBuffer);
-    const std::string range = std::to_string(first) + "-" + std::to_string(last);
-    curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
-    curl_slist* headers = nullptr;
-    if (!transfer.Validator().empty()) {
-        // A changed file answers 200 with all of it, which is refused.
-        const std::string ifRange = "If-Range: " + transfer.Validator();
-        headers = curl_slist_append(headers, ifRange.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    }
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, RangeHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &f);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, RangeWrite);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &f);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, RangeProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &f);
-    // Nothing received for the stall time ends the fetch of the range.
-    const long stallSeconds = std::max<long>(1, static_cast<long>((limits.stallTimeout.count() + 999) / 1000));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-
-    const CURLcode rc = curl_easy_perform(easy);
-    f.writer.Flush();
-    // Nothing of this call may outlive it in the handle.
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
-    curl_slist_free_all(headers);
-
-    const bool done = transfer.Position(seg) >= transfer.End(seg);
-    if (f.writer.ReachedEnd() || done || f.yielded || f.Stopping() || f.writer.Failed()) {
-        transfer.Release(seg, false);
-        return;
-    }
-    if (!f.refusal.empty()) {
-        transfer.Release(seg, true, CURLE_RANGE_ERROR, f.refusal);
-        return;
-    }
-    if (rc == CURLE_OK) {
-        transfer.Release(seg, true, CURLE_PARTIAL_FILE, {});
-        return;
-    }
-    transfer.Release(seg, true, rc, errorBuffer);
-}
-
-bool CRangeWriter::Put(const char* data, std::size_t n)
-{
-    std::size_t used = 0;
-    switch (m_transfer.Write(m_seg, data, n, used)) {
-    case CSegmentedTransfer::WriteResult::Written:
-        return true;
-    case CSegmentedTransfer::WriteResult::End:
-        m_end = true;
-        return false;
-    case CSegmentedTransfer::WriteResult::Failed:
-        m_failed = true;
-        return false;
-    }
-    return false;
-}
-
-bool CRangeWriter::Flush()
-{
-    if (m_buffer.empty())
-        return !m_end && !m_failed;
-    const bool ok = !m_end && !m_failed && Put(m_buffer.data(), m_buffer.size());
-    m_buffer.clear();
-    return ok;
-}
-
-void CRangeWriter::FlushIfHeld()
-{
-    if (!m_buffer.empty() && std::chrono::steady_clock::now() - m_firstBuffered >= kMaxBufferHold)
-        Flush();
-}
-
-bool CRangeWriter::Add(const char* data, std::size_t n)
-{
-    if (m_end || m_failed)
-        return false;
-    if (m_buffer.empty() && n >= kDirectWrite)
-        return Put(data, n);
-    if (m_buffer.size() + n > kRangeBuffer && !Flush())
-        return false;
-    if (m_buffer.capacity() < kRangeBuffer)
-        m_buffer.reserve(kRangeBuffer);
-    const auto now = std::chrono::steady_clock::now();
-    if (m_buffer.empty())
-        m_firstBuffered = now;
-    m_buffer.insert(m_buffer.end(), data, data + n);
-    // A slow range does not keep its bytes from the file (and its record) for long.
-    return now - m_firstBuffered < kMaxBufferHold || Flush();
-}
 
 std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                                          unsigned status, int fd, const std::string& fileName,
@@ -615,58 +410,21 @@ void CSegmentBoard::Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer
         m_noRanges.insert(transfer->Url());
 }
 
-bool CSegmentBoard::Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield)
+std::pair<std::shared_ptr<CSegmentedTransfer>, int> CSegmentBoard::TakeRange()
 {
+    std::scoped_lock lock(m_lock);
     std::shared_ptr<CSegmentedTransfer> transfer;
-    int seg = -1;
-    {
-        std::scoped_lock lock(m_lock);
-        std::uint64_t best = 0;
-        for (const auto& t : m_transfers) {
-            if (const std::uint64_t offer = t->Offer(); offer > best) {
-                best = offer;
-                transfer = t;
-            }
+    std::uint64_t best = 0;
+    for (const auto& t : m_transfers) {
+        if (const std::uint64_t offer = t->Offer(); offer > best) {
+            best = offer;
+            transfer = t;
         }
-        if (transfer)
-            seg = transfer->Take(true);
     }
-    if (seg < 0)
-        return false;
-    // Another idle worker may find the next piece.
-    if (m_wake)
-        m_wake();
-    FetchSegment(easy, *transfer, seg, limits, yield, {});
-    return true;
-}
-
-void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
-                     const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
-                     const std::function<void()>& progress)
-{
-    CSegmentedTransfer& t = *transfer;
-    t.Release(CSegmentedTransfer::kOwnerSegment, ownerFailed, ownerError, ownerDetail);
-    for (;;) {
-        // A cancel, or a file that cannot be completed, ends every range.
-        if (t.Item()->IsCancelled() || t.Failed())
-            t.Stop();
-        if (t.Stopped() || t.Complete() || t.Failed()) {
-            // Nobody takes a range any more; the helpers still writing stop
-            // at their next write or progress call.
-            if (t.RunningRanges() == 0)
-                break;
-            t.WaitChange(std::chrono::milliseconds(20));
-        } else if (const int seg = t.Take(true); seg >= 0) {
-            FetchSegment(easy, t, seg, limits, {}, progress);
-            continue;
-        } else {
-            t.WaitChange(kOwnerWait);
-        }
-        t.UpdateJournal();
-        if (progress)
-            progress();
-    }
-    board.Withdraw(transfer);
+    if (!transfer)
+        return {nullptr, -1};
+    const int seg = transfer->Take(true);
+    return {seg < 0 ? nullptr : transfer, seg};
 }
 
 } // namespace zorv

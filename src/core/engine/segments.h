@@ -1,27 +1,32 @@
 #pragma once
 // Segmented transfers: one large file fetched over several connections at
-// once, each writing its byte range at its offset in the local file.
+// once, each writing its byte range at its offset in the local file
+// (segments.cpp: the ranges and the board; rangejob.cpp: the fetch of one
+// range on the transfer loop).
 //
-// Idle capacity only. The worker that took the item (the owner) starts an
-// ordinary open-ended request; when the server announced the length and
+// Free transfer slots only. The fetch that took the item (the owner) starts
+// an ordinary open-ended request; when the server announced the length and
 // range support and enough is left, the transfer is registered on the
-// pool's CSegmentBoard. A worker that finds no queued item asks the board
-// for work: it splits off the second half of the largest range still being
-// received (no piece under kMinSegment, at most MaxSegments ranges of one
-// file running at once) and fetches it with a range request of its own. A
-// writer stops where its range ends, which shrinks when another worker
-// splits it, so the owner's open-ended request ends where the next range
-// begins. Every worker holds one connection at a time, so a file never uses
-// more connections than there are workers.
+// pool's CSegmentBoard. Every free slot of the pool takes a range at once
+// (TakeRange: the second half of the largest range still being received,
+// no piece under kMinSegment, at most MaxSegments ranges of one file
+// running at once), so a file starts in as many ranges as there are free
+// slots, and fetches it with a range request of its own (HTTP/1.1: a
+// connection of its own). A writer stops where its range ends, which
+// shrinks when another range is split off, so the owner's open-ended request
+// ends where the next range begins. Every slot holds one transfer at a time,
+// so a file never uses more connections than there are slots.
 //
 // A range whose fetch fails goes back to the record and is fetched again by
 // whoever is free (the owner, which waits for the file, at the latest); only
 // repeated failures without any progress fail the item. The item is fetched
 // when every byte arrived. The owner posts the item's notices, with the
-// bytes of every range. A helper hands its range back as soon as the queue
-// has an item, so that a busy queue behaves as without segments.
+// bytes of every range. A helping slot hands its range back as soon as the
+// queue has an item, so that a busy queue behaves as without segments.
 #include "engine/fetch.h"
+#include "engine/loop.h"
 #include "engine/partfile.h"
+#include "engine/requestoptions.h"
 #include "model/doc.h"
 
 #include <curl/curl.h>
@@ -176,12 +181,35 @@ private:
     std::chrono::steady_clock::time_point m_firstBuffered{};
 };
 
-// Fetches range `seg` of the transfer with `easy` (a handle of the calling
-// thread, not in a multi handle), writing at its offsets, and releases it.
-// `yield` (may be empty) is asked while it runs: true hands the rest of the
-// range back. `progress` (may be empty) is called after each write.
-void FetchSegment(CURL* easy, CSegmentedTransfer& transfer, int seg, const CFetchLimits& limits,
-                  const std::function<bool()>& yield, const std::function<void()>& progress);
+// The fetch of one range of a transfer on a transfer loop: a range request
+// of its own (HTTP/1.1, so on a connection of its own), written at its
+// offsets; the range is released when the request ends. Tick looks at a
+// cancel of the item, a stop of the transfer and a hand-back.
+class CRangeJob final : public CLoopClient {
+public:
+    CRangeJob(CTransferLoop& loop, std::shared_ptr<CSegmentedTransfer> transfer, int seg, const CFetchLimits& limits);
+    ~CRangeJob() override;
+    CRangeJob(const CRangeJob&) = delete;
+    CRangeJob& operator=(const CRangeJob&) = delete;
+
+    void Start();
+    // `yield`: hand the rest of the range back now.
+    void Tick(bool yield);
+    bool Finished() const { return m_finished; }
+    void Done(CURLcode rc) override;
+
+private:
+    void Finish(CURLcode rc);
+    struct State;
+    CTransferLoop& m_loop;
+    std::shared_ptr<CSegmentedTransfer> m_transfer;
+    const int m_seg;
+    const CFetchLimits m_limits;
+    CURL* m_easy = nullptr;
+    std::unique_ptr<State> m_state;
+    bool m_running = false;
+    bool m_finished = false;
+};
 
 // The pool's register of segmented transfers.
 class CSegmentBoard {
@@ -210,9 +238,9 @@ public:
     // connection).
     void Withdraw(const std::shared_ptr<CSegmentedTransfer>& transfer);
 
-    // For an idle worker: takes the largest range on offer and fetches it
-    // with `easy`. False when there was none.
-    bool Help(CURL* easy, const CFetchLimits& limits, const std::function<bool()>& yield);
+    // For a free transfer slot: takes a range of the transfer with the
+    // largest range on offer (null, -1 when none).
+    std::pair<std::shared_ptr<CSegmentedTransfer>, int> TakeRange();
 
 private:
     std::function<void()> m_wake;
@@ -222,22 +250,8 @@ private:
     std::set<std::string> m_noRanges; // addresses whose server refused a range
 };
 
-// The owner's side once its own request ended: hands back what it did not
-// receive, fetches ranges on offer itself, waits for the helpers, and
-// posts progress through `progress` (every 100 ms while waiting). Returns
-// when the file is complete, failed or stopped (a cancel of the item), and
-// no helper writes any more. The board forgets the transfer.
-void FinishSegmented(CSegmentBoard& board, const std::shared_ptr<CSegmentedTransfer>& transfer, CURL* easy,
-                     const CFetchLimits& limits, bool ownerFailed, int ownerError, const std::string& ownerDetail,
-                     const std::function<void()>& progress);
-
 // A header's value in a raw header block (the last one of that name), empty
 // when absent.
 std::string HeaderValue(const std::string& headers, std::string_view name);
-
-// Sets what every request of a fetch shares: URL, protocols, redirects,
-// buffer, error buffer, timeouts, agent, referrer, proxy (fetch.cpp).
-void SetCommonRequestOptions(CURL* easy, const std::string& url, const std::string& referer,
-                             const CNetSettings& net, const CFetchLimits& limits, char* errorBuffer);
 
 } // namespace zorv

@@ -5,6 +5,7 @@
 #include "engine/urlcache.h"
 #include "model/doc.h"
 #include "support/http_server.h"
+#include "support/tls_server.h"
 #include "support/tempsettings.h"
 
 #include <QCoreApplication>
@@ -226,6 +227,35 @@ TEST_F(PoolTest, QueueingStartsWorkersOnlyWithAnActiveDialUpLink)
     EXPECT_EQ(pool.LiveWorkers(), 2);
     settings.Options().AutoStartIfRasActive = 0;
     ASSERT_TRUE(RunUntil([&] { return AllSettled(); }));
+}
+
+// Items of one HTTPS server that offers HTTP/2 travel over one connection
+// (the server's certificate authority is trusted through the settings).
+TEST_F(PoolTest, ItemsOfOneHttp2ServerShareOneConnection)
+{
+    CTlsServer tls;
+    QString error;
+    ASSERT_TRUE(tls.Start(&error)) << error.toStdString();
+    settings.Options().CaCertificates = tls.CaFile();
+    std::vector<CItem*> items;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "h" + std::to_string(i) + ".bin";
+        ASSERT_TRUE(tls.PutFile(QString::fromStdString(name), QByteArray(20000 + i, char('a' + i))));
+        items.push_back(doc.AddUrl(tls.Url("/" + name), "", settings.Dir().toStdString(), name, 0));
+    }
+    pool.SetWorkerCount(4);
+    ASSERT_TRUE(RunUntil([&] { return AllSettled(); }));
+    for (size_t i = 0; i < items.size(); ++i) {
+        ASSERT_EQ(items[i]->GetState(), STATE_FETCHED) << items[i]->GetNote();
+        EXPECT_EQ(ReadFileBytes(settings.Path(QString::fromStdString(items[i]->m_strFileName))),
+                  QByteArray(20000 + static_cast<int>(i), static_cast<char>('a' + i)));
+    }
+    const auto requests = tls.Requests();
+    ASSERT_EQ(requests.size(), 6u);
+    for (const auto& r : requests) {
+        EXPECT_EQ(r.protocol, "HTTP/2.0") << r.uri;
+        EXPECT_EQ(r.connection, requests.front().connection) << r.uri;
+    }
 }
 
 } // namespace
