@@ -368,8 +368,6 @@ int RunFetch(const QString& outDir, const QStringList& urls)
     return ok ? 0 : 1;
 }
 
-} // namespace
-
 // Closes the list while one file is fetched in ranges (eight slots, up to
 // eight ranges) and times the close on the UI thread: it stops the
 // transfers, cancels them and waits until none can touch the list.
@@ -403,6 +401,8 @@ int RunCancel(const QString& outDir, const QString& url)
     SetSettingsFile(QString());
     return running && ms <= 100 ? 0 : 1;
 }
+
+} // namespace
 
 int main(int argc, char** argv)
 {
