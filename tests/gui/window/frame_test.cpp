@@ -413,7 +413,7 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
     Run(res::ID_EDIT_RESET);
     ASSERT_TRUE(waitFor(7));
     Frame().OnTimer();
-    QTest::qWait(200);
+    ASSERT_TRUE(bus.Settle(QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications")));
     EXPECT_EQ(notices(), 1);
 }
 

@@ -333,7 +333,7 @@ TEST_F(ViewTest, OpenFileAndFolderGoThroughTheDesktop)
     Run(res::ID_EDIT_OPEN_FOLDER);
     ASSERT_TRUE(RunUntil([&] { return bus.MockLog().contains(QStringLiteral("ShowItems")); }));
     EXPECT_TRUE(bus.MockLog().contains(file)) << bus.MockLog().toStdString();
-    QTest::qWait(100);
+    ASSERT_TRUE(bus.Settle(service, path));
     EXPECT_TRUE(opened.isEmpty());
 }
 
