@@ -32,6 +32,9 @@ TEST(EngineHelpers, ContentRangeTakesOnlyWellFormedByteRanges)
         {"bytes 0-5", std::nullopt},      // no length
         {"bytes 0-5/", std::nullopt},
         {"bytes 0-5/10x", std::nullopt},  // trailing junk
+        {"bytes 0-10/10", std::nullopt},  // past the end
+        {"bytes 0-5/18446744073709551616", std::nullopt}, // would wrap to 0
+        {"bytes 0-18446744073709551614/18446744073709551615", std::pair{0ull, ~0ull}},
         {"bytes */1000", std::nullopt},   // the form of a 416
         {"items 0-5/10", std::nullopt},
         {"bytes=0-5/10", std::nullopt},
