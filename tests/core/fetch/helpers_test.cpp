@@ -44,8 +44,9 @@ TEST(EngineHelpers, ContentRangeTakesOnlyWellFormedByteRanges)
         std::uint64_t first = 77, total = 77;
         const bool ok = ParseContentRange(value, first, total);
         EXPECT_EQ(ok, want.has_value()) << value;
-        if (ok && want)
+        if (ok && want) {
             EXPECT_EQ(std::pair(first, total), *want) << value;
+        }
     }
 }
 
@@ -148,8 +149,9 @@ TEST(EngineHelpers, ProgressNoteIsNumbersWithAtMostOneRemark)
         std::uint64_t done = 7, total = 7;
         const bool ok = ParseProgressNote(note, done, total);
         EXPECT_EQ(ok, want.has_value()) << note;
-        if (ok && want)
+        if (ok && want) {
             EXPECT_EQ(std::pair(done, total), *want) << note;
+        }
     }
 }
 
