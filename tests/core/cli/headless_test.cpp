@@ -88,8 +88,6 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
                                     QStringList{"--add", "--bogus", list, "http://h/a"}, QStringList{"--import", list},
                                     QStringList{"--import", "--bogus", list, "good.txt"}, QStringList{"--fetch"},
                                     QStringList{"--fetch", "--connections", "0", list},
-                                    QStringList{"--fetch", "--max-segments", "0", list},
-                                    QStringList{"--fetch", "--limit-rate", "-1", list},
                                     QStringList{"--fetch", "--max-per-server", "65", list},
                                     QStringList{"--fetch", "--cacert", list},
                                     QStringList{"--fetch", "--existing", "keep", list}}) {
