@@ -41,6 +41,19 @@ int OpenForWriting(const QString& path)
 
 } // namespace
 
+QStringList PrivateHomeEnv(const QString& home)
+{
+    return {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "DISPLAY=", "WAYLAND_DISPLAY="};
+}
+
+QProcessEnvironment EnvironmentWith(const QStringList& entries)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& o : entries)
+        env.insert(o.section(QLatin1Char('='), 0, 0), o.section(QLatin1Char('='), 1));
+    return env;
+}
+
 CChildProcess::~CChildProcess()
 {
     Stop();
@@ -63,9 +76,7 @@ bool CChildProcess::Start(const QString& program, const QStringList& args, const
     std::vector<std::string> argStrings{QFile::encodeName(path).toStdString()};
     for (const QString& a : args)
         argStrings.push_back(a.toLocal8Bit().toStdString());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& o : options.env)
-        env.insert(o.section(QLatin1Char('='), 0, 0), o.section(QLatin1Char('='), 1));
+    const QProcessEnvironment env = EnvironmentWith(options.env);
     std::vector<std::string> envStrings;
     for (const QString& entry : env.toStringList())
         envStrings.push_back(entry.toLocal8Bit().toStdString());

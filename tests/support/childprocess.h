@@ -11,12 +11,20 @@
 // longer checked, and the next thread it creates kills the program
 // ("starting new threads after multi-threaded fork is not supported").
 // A plain fork keeps the child's bookkeeping in the child.
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
 #include <sys/types.h>
 
 namespace zorv::test {
+
+// The environment entries ("NAME=value") that give a zorv child its own
+// settings under `home` and no display.
+QStringList PrivateHomeEnv(const QString& home);
+// This process's environment with `entries` added or replaced (as for
+// CChildProcess::Options::env), for a QProcess.
+QProcessEnvironment EnvironmentWith(const QStringList& entries);
 
 class CChildProcess {
 public:

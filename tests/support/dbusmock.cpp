@@ -1,5 +1,6 @@
 #include "dbusmock.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -142,6 +143,18 @@ QString CPrivateBus::MockLog() const
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll());
+}
+
+} // namespace zorv::test
+
+namespace zorv::test {
+
+bool CPrivateBus::Settle(const QString& busName, const QString& path)
+{
+    const QDBusMessage reply = Connection().call(QDBusMessage::createMethodCall(
+        busName, path, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("GetCalls")));
+    QCoreApplication::processEvents();
+    return reply.type() == QDBusMessage::ReplyMessage;
 }
 
 } // namespace zorv::test

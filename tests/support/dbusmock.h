@@ -40,6 +40,10 @@ public:
     bool StartService(const QString& busName, const QString& path, const QString& interface, QString* error);
     // Everything the mock has logged so far (one line per method call).
     QString MockLog() const;
+    // Returns once the mock owning `busName` has handled every call sent on
+    // Connection() before this one and their replies have reached this
+    // process's event loop: false when the mock does not answer.
+    bool Settle(const QString& busName, const QString& path);
 
 private:
     bool StartMockProcess(const QStringList& args, const QString& busName, QString* error);

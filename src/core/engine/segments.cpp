@@ -68,8 +68,12 @@ bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64
     auto number = [&](std::uint64_t& out, char stop) {
         out = 0;
         std::size_t i = 0;
-        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
-            out = out * 10 + static_cast<std::uint64_t>(value[i] - '0');
+        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+            const auto digit = static_cast<std::uint64_t>(value[i] - '0');
+            if (out > (UINT64_MAX - digit) / 10) // a number past 64 bits would wrap
+                return false;
+            out = out * 10 + digit;
+        }
         if (i == 0 || (stop && (i >= value.size() || value[i] != stop)))
             return false;
         value.remove_prefix(std::min(value.size(), i + (stop ? 1 : 0)));
@@ -82,7 +86,8 @@ bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64
         total = 0;
         return true;
     }
-    return number(total, 0);
+    // Nothing may follow the length, and the range lies inside it.
+    return number(total, 0) && value.empty() && last < total;
 }
 
 std::string HeaderValue(const std::string& headers, std::string_view name)

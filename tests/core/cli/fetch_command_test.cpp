@@ -186,8 +186,7 @@ protected:
     {
         CChildProcess::Options options;
         const QString home = settings.Dir(); // private (0700): also the runtime folder
-        options.env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home,
-                       "no_proxy=127.0.0.1", "NO_PROXY=127.0.0.1"};
+        options.env = PrivateHomeEnv(home) << "XDG_RUNTIME_DIR=" + home << "no_proxy=127.0.0.1" << "NO_PROXY=127.0.0.1";
         options.pipeStdout = pipeStdout;
         options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
         QString why;

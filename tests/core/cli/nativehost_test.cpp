@@ -3,6 +3,7 @@
 // window (offscreen) that it starts itself when none runs.
 #include "cli/nativehost.h"
 #include "model/doc.h"
+#include "support/childprocess.h"
 #include "support/tempsettings.h"
 
 #include <QCryptographicHash>
@@ -169,12 +170,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(QDir().mkpath(Path("run")) && QFile::setPermissions(Path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        m_env = QProcessEnvironment::systemEnvironment();
-        for (const auto& [name, value] : {std::pair{"HOME", Path("home")}, {"XDG_CONFIG_HOME", Path("home/.config")},
-                                          {"XDG_RUNTIME_DIR", Path("run")}, {"QT_QPA_PLATFORM", QString("offscreen")}})
-            m_env.insert(name, value);
-        m_env.remove("DISPLAY");
-        m_env.remove("WAYLAND_DISPLAY");
+        m_env = zorv::test::EnvironmentWith(zorv::test::PrivateHomeEnv(Path("home"))
+                                            << "XDG_RUNTIME_DIR=" + Path("run") << "QT_QPA_PLATFORM=offscreen");
         QSettings s(Path("home/.config/Quillmere/zorv.conf"), QSettings::IniFormat);
         s.setValue("Settings/AutoSave", 1);
         s.setValue("Settings/DefaultDestination", Path("dl"));

@@ -17,7 +17,6 @@ namespace zorv::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
 {
@@ -47,11 +46,9 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         std::thread fetch([&] { result = FetchItem(session, item, doc); });
         // Cancelled once the transfer waits in that state.
         EXPECT_TRUE(RunUntil([&] { return item->GetState() == c.waitFor; })) << c.path;
-        std::this_thread::sleep_for(200ms);
-        auto t0 = Clock::now();
+        // The servers hold on for 20 s: an unheeded cancel outlasts the wait.
         item->Cancel();
-        EXPECT_TRUE(RunUntil([&] { return result != -1; }, 20000)) << c.path;
-        EXPECT_LT(Clock::now() - t0, 1000ms) << c.path;
+        EXPECT_TRUE(RunUntil([&] { return result != -1; }, 5000)) << c.path;
         fetch.join();
         EXPECT_EQ(result, c.result) << c.path;
         EXPECT_EQ(item->GetNote(), c.note);
@@ -61,9 +58,7 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
 
         // Nobody cancels: the stall timeout ends it, with a note that says so.
         ItemPtr stalled = Add(http.Url(c.path), {}, "stalled-" + name);
-        t0 = Clock::now();
         EXPECT_EQ(FetchItem(shortSession, stalled, doc), STATE_FAILED) << c.path;
-        EXPECT_LT(Clock::now() - t0, 4000ms) << c.path;
         EXPECT_THAT(stalled->GetNote(), StartsWith(c.stallNote));
         EXPECT_THAT(stalled->GetNote(), HasSubstr("転送が停止しました"));
         EXPECT_THAT(stalled->GetNote(), HasSubstr("300 ミリ秒"));
@@ -75,9 +70,11 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
     // A cancel that lands before the fetch has a transfer to interrupt.
     ItemPtr early = Add(http.Url("/mute"), {}, "early.bin");
     early->Cancel();
-    const auto t0 = Clock::now();
-    EXPECT_EQ(Fetch(early), STATE_FAILED);
-    EXPECT_LT(Clock::now() - t0, 1000ms);
+    std::atomic<int> earlyResult{-1};
+    std::thread earlyFetch([&] { earlyResult = Fetch(early); });
+    EXPECT_TRUE(RunUntil([&] { return earlyResult != -1; }, 5000));
+    earlyFetch.join();
+    EXPECT_EQ(earlyResult, STATE_FAILED);
     EXPECT_EQ(early->GetNote(), "キャンセルされました");
 }
 

@@ -81,8 +81,7 @@ TEST_F(LifecycleTest, SignalKeepsTheListAndTheNextStartOffersTheRecoveryList)
     const QString list = settings.Path(QStringLiteral("kept.zorv"));
     ASSERT_TRUE(made.OnSaveDocument(list, nullptr));
     CChildProcess::Options options; // XDG_RUNTIME_DIR and XDG_DATA_HOME are the test run's
-    options.env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + settings.Dir(),
-                   "XDG_CONFIG_HOME=" + settings.Path(QStringLiteral("config"))};
+    options.env = PrivateHomeEnv(settings.Dir()) << "QT_QPA_PLATFORM=offscreen";
     options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
     // Starts a window on `args`, adds `url` to the list it has open and ends it with `signal`.
     const auto addAndKill = [&](const QStringList& args, const QString& owner, const char* url, int signal) {

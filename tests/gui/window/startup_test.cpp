@@ -101,8 +101,7 @@ TEST(CommandLine, WindowArgumentsAreCheckedBeforeTheDisplay)
 {
     CTempSettings settings;
     CChildProcess::Options options; // the run's private XDG_RUNTIME_DIR: the window's hand-off is found
-    options.env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "HOME=" + settings.Dir(),
-                   "XDG_CONFIG_HOME=" + settings.Path(QStringLiteral("config"))};
+    options.env = PrivateHomeEnv(settings.Dir()) << "QT_QPA_PLATFORM=";
     options.stderrFile = settings.Path(QStringLiteral("stderr.txt"));
     const QString list = settings.Path(QStringLiteral("l.zorv"));
     for (const QStringList& args : {QStringList{"--fecth", list}, QStringList{"-fecth"}, QStringList{list, list},
@@ -389,11 +388,7 @@ TEST_F(StartupTest, OtherZorvsHandOverToTheWindow)
     QObject::connect(app.get(), &CZorvApp::Raised, [&] { ++raised; });
     QProcess p;
     const auto run = [&](const QStringList& args, const QByteArray& input = {}) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), settings.Dir()); // the child's settings stay in the test folder
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.Path(QStringLiteral(".config")));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(EnvironmentWith(PrivateHomeEnv(settings.Dir()) << "QT_QPA_PLATFORM=offscreen"));
         p.start(QStringLiteral(ZORV_EXE), args);
         p.write(input);
         p.closeWriteChannel();
