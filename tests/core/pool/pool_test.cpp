@@ -191,7 +191,8 @@ TEST_F(PoolTest, PauseAllStopsABlockedTransferAndLeavesItQueuedInPlace)
     CItem* st = Add("/stalled.bin", "st.bin");
     CItem* a = Add("/a.bin", "a.bin");
     pool.SetWorkerCount(1);
-    ASSERT_TRUE(RunUntil([&] { return st->GetState() == STATE_FETCHING; }));
+    // Paused once the first bytes are in (the body can start before they come).
+    ASSERT_TRUE(RunUntil([&] { return st->Progress().received == 2; }));
     pool.PauseAll();
     ASSERT_TRUE(RunUntil([&] { return pool.LiveWorkers() == 0 && st->GetState() == STATE_NOT_FETCHED; }));
     EXPECT_EQ(doc.PendingItems(), (std::vector<CItem*>{st, a}));
