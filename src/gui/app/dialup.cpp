@@ -1,6 +1,6 @@
 #include "app/dialup.h"
 
-#include "engine/raslink.h"
+#include "desktop/raslink.h"
 
 namespace zorv {
 

@@ -6,7 +6,7 @@
 // placement kept in the settings store, the title with the " *" mark, and
 // dropped list files and links.
 #include "app/hangupdlg.h"
-#include "engine/notify.h"
+#include "desktop/notify.h"
 #include "engine/ticker.h"
 #include "model/doc.h"
 #include "model/prompt.h"

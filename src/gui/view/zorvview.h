@@ -4,7 +4,7 @@
 // bar, the context menu, the item commands mapped onto the core commands,
 // the Ctrl+wheel moves and clipboard monitoring.
 #include "model/commands.h"
-#include "engine/filemanager.h"
+#include "desktop/filemanager.h"
 #include "model/destcheck.h"
 #include "model/listrequest.h"
 #include "model/selectiontally.h"

@@ -1,6 +1,6 @@
 // CRasLink against a mocked NetworkManager (python3-dbusmock's template) on
 // a private bus.
-#include "engine/raslink.h"
+#include "desktop/raslink.h"
 #include "support/dbusmock.h"
 #include "support/tempsettings.h"
 

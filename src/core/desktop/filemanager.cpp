@@ -1,4 +1,4 @@
-#include "engine/filemanager.h"
+#include "desktop/filemanager.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

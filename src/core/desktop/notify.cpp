@@ -1,4 +1,4 @@
-#include "engine/notify.h"
+#include "desktop/notify.h"
 
 #include "model/item.h"
 

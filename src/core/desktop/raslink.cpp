@@ -1,4 +1,4 @@
-#include "engine/raslink.h"
+#include "desktop/raslink.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
