@@ -16,16 +16,6 @@
 
 namespace zorv {
 
-namespace {
-
-// Body bytes are written in pieces of at least this size (smaller pieces are
-// gathered first) ...
-constexpr size_t kDirectWrite = 64 * 1024;
-// ... into a buffer of this size.
-constexpr size_t kWriteBuffer = 1024 * 1024;
-
-} // namespace
-
 void CFetchState::TakeServerName()
 {
     if (!serverName || contentDisposition.empty())
@@ -154,15 +144,6 @@ size_t CFetchState::WriteRange(const char* data, size_t n)
     return more ? n : 0;
 }
 
-bool CFetchState::Flush()
-{
-    if (pending.empty())
-        return true;
-    const bool ok = WriteOut(pending.data(), pending.size());
-    pending.clear();
-    return ok;
-}
-
 // Writes to the partial file; the bytes of a write cut short count too.
 bool CFetchState::WriteOut(const char* data, size_t n)
 {
@@ -175,20 +156,6 @@ bool CFetchState::WriteOut(const char* data, size_t n)
         return true;
     writeError = WriteFailure(target.partPath, *file, err);
     return false;
-}
-
-bool CFetchState::Write(const char* data, size_t n)
-{
-    if (pending.empty() && n >= kDirectWrite) {
-        return WriteOut(data, n);
-    }
-    if (pending.size() + n > kWriteBuffer && !Flush())
-        return false;
-    if (pending.empty())
-        pendingSince = lastReceive;
-    pending.insert(pending.end(), data, data + n);
-    // A slow transfer does not keep its bytes from the file (and its record) for long.
-    return lastReceive - pendingSince < kMaxBufferHold || Flush();
 }
 
 // The item's typed progress, with the speed smoothed over the notices
