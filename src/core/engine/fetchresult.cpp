@@ -92,8 +92,12 @@ void CItemFetch::Impl::Finish()
             item->SetNote(progress + " " + ClientErrorText(rc, osError, errorBuffer));
         else if (st.length && st.total < st.length)
             item->SetNote(progress + " 転送が途中で切れました");
-        else
+        else {
+            // The complete form, "received/total": the size of a fetched item
+            // is read back from it (ParseProgressNote).
+            item->SetNote(progress);
             outcome = STATE_FETCHED;
+        }
         // The complete file takes the local file's place (replacing the
         // item's own earlier one at once; any other file by ExistingFile);
         // until then the bytes stay in the partial file.

@@ -127,7 +127,6 @@ bool CFetchState::BeginBody()
         segments->SetJournal(journal);
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     }
-    item->SetNote(Note());
     lastNotice = Clock::now();
     PublishProgress(lastNotice);
     doc.NotifyItemState(item, STATE_FETCHING, 0);
@@ -179,7 +178,6 @@ void CFetchState::Progress(bool force)
     if (!force && now - lastNotice < kProgressInterval)
         return;
     lastNotice = now;
-    item->SetNote(Note());
     PublishProgress(now);
     // Traffic only grows: a total that went back (a transfer that starts
     // over) counts again only past what was already counted.

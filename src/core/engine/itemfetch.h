@@ -173,7 +173,7 @@ struct CFetchState : CResponse {
     double speed = 0;
     Clock::time_point speedSince{};
     std::uint64_t speedBase = 0;
-    // "total/length", with the resume remark.
+    // "total/length", with the resume remark: the note of a transfer that ends.
     std::string Note() const
     {
         std::string text = ProgressText(total, length);

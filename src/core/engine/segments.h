@@ -33,7 +33,6 @@
 #include <curl/curl.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -105,8 +104,6 @@ public:
     void MarkChanged();
     bool FileChanged() const;
     int RunningRanges() const;
-    // Waits until a range is released or `timeout` passed.
-    void WaitChange(std::chrono::milliseconds timeout);
 
     // A range request was answered with something else than that range.
     bool RangesRefused() const;
@@ -143,7 +140,6 @@ private:
     const int m_maxSegments;
 
     mutable std::mutex m_lock;
-    std::condition_variable m_changed;
     std::vector<Range> m_ranges;
     std::uint64_t m_received = 0;
     int m_barrenFailures = 0; // failures in a row that brought nothing
