@@ -121,11 +121,11 @@ void CItemFetch::Impl::Finish()
                 item->SetNote(placed.note);
                 if (placed.discard) {
                     QFile::remove(QString::fromStdString(target.partPath));
-                    RemovePartRecord(target.partPath);
+                    RemoveRecord();
                     discarded = true;
                 }
             } else {
-                RemovePartRecord(target.partPath);
+                RemoveRecord();
                 holder = placed.path;
                 if (!placed.fileName.empty()) {
                     // Stored in the item as a server's name is (in place of

@@ -91,7 +91,7 @@ bool CFetchState::BeginBody()
     const std::string validator = http ? ResponseValidator(etag, lastModified) : std::string();
     if (keep)
         kept = resume->record.done;
-    else
+    else if (!resume || !resume->noRecord)
         RemovePartRecord(target.partPath); // it describes bytes about to be replaced
     keptBytes = kept.Bytes();
     // Only a gapless start is cut to where the rest goes on; a map with

@@ -293,6 +293,15 @@ private:
     }
     void TickRanges();
     void EndRanges();
+    // Removes the partial file's record, unless there is none to remove:
+    // none was there when the fetch began and this fetch queued none (the
+    // item's claim keeps every other fetch of the list from writing one).
+    void RemoveRecord()
+    {
+        const bool none = resume.noRecord && attempt && (!attempt->journal || !attempt->journal->Queued());
+        if (!none)
+            RemovePartRecord(target.partPath);
+    }
     void Finish();
 };
 
