@@ -27,6 +27,16 @@ bool IsCertificateError(CURLcode rc)
 
 } // namespace
 
+std::string ProgressText(std::uint64_t total, std::uint64_t length)
+{
+    std::string text = std::to_string(total);
+    if (length) {
+        text += '/';
+        text += std::to_string(length);
+    }
+    return text;
+}
+
 std::string ResumedText(std::uint64_t offset)
 {
     return "(" + std::to_string(offset) + " バイトから再開)";

@@ -1,8 +1,7 @@
 #pragma once
 // Result notes: the texts a transfer leaves in an item's note when it ends
-// (the "total/length" form is model/progresstext.h's ProgressText).
+// (and the progress text while it runs).
 #include "model/item.h"
-#include "model/progresstext.h"
 
 #include <QFile>
 
@@ -21,6 +20,8 @@ inline constexpr const char* kHeaderTooLarge = "サーバーの応答ヘッダ�
 // A body longer than the server announced is not the file it described.
 inline constexpr const char* kBodyTooLong = "サーバーが告げた長さより多く送りました";
 
+// "total/length" ("total" when the length is unknown).
+std::string ProgressText(std::uint64_t total, std::uint64_t length);
 // The remark of a transfer that went on from a partial file.
 std::string ResumedText(std::uint64_t offset);
 // What stopped a transfer on request: a cancel or a pause.

@@ -3,7 +3,6 @@
 #include "model/archive.h"
 #include "model/filename.h"
 #include "model/paths.h"
-#include "model/progresstext.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -190,12 +189,6 @@ std::string CItem::GetColumnText(int column) const
             return kPausedStateName;
         return StateName(GetState());
     case COL_NOTE:
-        // A running transfer writes its note when it ends; meanwhile the
-        // column reads its typed progress, in the note's form.
-        if (GetState() == STATE_FETCHING) {
-            const CProgress progress = Progress();
-            return ProgressText(progress.received, progress.total);
-        }
         return GetNote();
     case COL_DESTINATION:
         return m_strDestination;

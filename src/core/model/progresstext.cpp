@@ -23,16 +23,6 @@ std::string FormatSize(std::uint64_t bytes)
     return text;
 }
 
-std::string ProgressText(std::uint64_t received, std::uint64_t total)
-{
-    std::string text = std::to_string(received);
-    if (total) {
-        text += '/';
-        text += std::to_string(total);
-    }
-    return text;
-}
-
 std::string FormatSizeOfTotal(std::uint64_t done, std::uint64_t total)
 {
     return total == 0 ? FormatSize(done) : FormatSize(done) + " / " + FormatSize(total);

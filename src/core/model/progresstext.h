@@ -17,9 +17,6 @@ std::string FormatSize(std::uint64_t bytes);
 // Bytes so far and of the whole as "16.1 MB / 80.0 MB"; "16.1 MB" when the
 // whole is unknown (0).
 std::string FormatSizeOfTotal(std::uint64_t done, std::uint64_t total);
-// The note's form of progress: "received/total" ("received" when the total
-// is unknown).
-std::string ProgressText(std::uint64_t received, std::uint64_t total);
 // Seconds as "m:ss" under an hour, "h:mm:ss" under 100 hours, "100時間以上"
 // beyond; rounded up to the next whole second.
 std::string FormatDuration(double seconds);
