@@ -92,8 +92,12 @@ void CItemFetch::Impl::Finish()
             item->SetNote(progress + " " + ClientErrorText(rc, osError, errorBuffer));
         else if (st.length && st.total < st.length)
             item->SetNote(progress + " 転送が途中で切れました");
-        else
+        else {
+            // The complete form, "received/total": the size of a fetched item
+            // is read back from it (ParseProgressNote).
+            item->SetNote(progress);
             outcome = STATE_FETCHED;
+        }
         // The complete file takes the local file's place (replacing the
         // item's own earlier one at once; any other file by ExistingFile);
         // until then the bytes stay in the partial file.
@@ -117,11 +121,11 @@ void CItemFetch::Impl::Finish()
                 item->SetNote(placed.note);
                 if (placed.discard) {
                     QFile::remove(QString::fromStdString(target.partPath));
-                    RemovePartRecord(target.partPath);
+                    RemoveRecord();
                     discarded = true;
                 }
             } else {
-                RemovePartRecord(target.partPath);
+                RemoveRecord();
                 holder = placed.path;
                 if (!placed.fileName.empty()) {
                     // Stored in the item as a server's name is (in place of

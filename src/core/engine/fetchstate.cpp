@@ -16,16 +16,6 @@
 
 namespace zorv {
 
-namespace {
-
-// Body bytes are written in pieces of at least this size (smaller pieces are
-// gathered first) ...
-constexpr size_t kDirectWrite = 64 * 1024;
-// ... into a buffer of this size.
-constexpr size_t kWriteBuffer = 1024 * 1024;
-
-} // namespace
-
 void CFetchState::TakeServerName()
 {
     if (!serverName || contentDisposition.empty())
@@ -101,7 +91,7 @@ bool CFetchState::BeginBody()
     const std::string validator = http ? ResponseValidator(etag, lastModified) : std::string();
     if (keep)
         kept = resume->record.done;
-    else
+    else if (!resume || !resume->noRecord)
         RemovePartRecord(target.partPath); // it describes bytes about to be replaced
     keptBytes = kept.Bytes();
     // Only a gapless start is cut to where the rest goes on; a map with
@@ -137,7 +127,6 @@ bool CFetchState::BeginBody()
         segments->SetJournal(journal);
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     }
-    item->SetNote(Note());
     lastNotice = Clock::now();
     PublishProgress(lastNotice);
     doc.NotifyItemState(item, STATE_FETCHING, 0);
@@ -154,15 +143,6 @@ size_t CFetchState::WriteRange(const char* data, size_t n)
     return more ? n : 0;
 }
 
-bool CFetchState::Flush()
-{
-    if (pending.empty())
-        return true;
-    const bool ok = WriteOut(pending.data(), pending.size());
-    pending.clear();
-    return ok;
-}
-
 // Writes to the partial file; the bytes of a write cut short count too.
 bool CFetchState::WriteOut(const char* data, size_t n)
 {
@@ -175,20 +155,6 @@ bool CFetchState::WriteOut(const char* data, size_t n)
         return true;
     writeError = WriteFailure(target.partPath, *file, err);
     return false;
-}
-
-bool CFetchState::Write(const char* data, size_t n)
-{
-    if (pending.empty() && n >= kDirectWrite) {
-        return WriteOut(data, n);
-    }
-    if (pending.size() + n > kWriteBuffer && !Flush())
-        return false;
-    if (pending.empty())
-        pendingSince = lastReceive;
-    pending.insert(pending.end(), data, data + n);
-    // A slow transfer does not keep its bytes from the file (and its record) for long.
-    return lastReceive - pendingSince < kMaxBufferHold || Flush();
 }
 
 // The item's typed progress, with the speed smoothed over the notices
@@ -212,7 +178,6 @@ void CFetchState::Progress(bool force)
     if (!force && now - lastNotice < kProgressInterval)
         return;
     lastNotice = now;
-    item->SetNote(Note());
     PublishProgress(now);
     // Traffic only grows: a total that went back (a transfer that starts
     // over) counts again only past what was already counted.

@@ -3,6 +3,7 @@
 // CFetchState is one request's, with libcurl's header and write callbacks
 // (fetchstate.cpp); CItemFetch::Impl is the whole fetch as a job of a
 // transfer loop (fetch.cpp), its result and note made in fetchresult.cpp.
+#include "engine/bufferedwriter.h"
 #include "engine/fetch.h"
 #include "engine/finalname.h"
 #include "engine/loop.h"
@@ -67,6 +68,9 @@ struct CFetchState : CResponse {
         : item(i), doc(d), easy(e), params(p), target(t)
     {
     }
+    // The writer's sink points at this state.
+    CFetchState(const CFetchState&) = delete;
+    CFetchState& operator=(const CFetchState&) = delete;
 
     const ItemPtr& item;
     CZorvDoc& doc;
@@ -95,9 +99,9 @@ struct CFetchState : CResponse {
     std::uint64_t keptBytes = 0; // their number
     std::uint64_t written = 0;   // bytes written after bodyStart (one connection)
     std::shared_ptr<CPartJournal> journal; // null: the partial file cannot be resumed
-    std::vector<char> pending; // body bytes not yet written
-    Clock::time_point pendingSince{};
     std::string writeError;
+    // The body of one connection on its way to the partial file.
+    CBufferedWriter writer{[this](const char* data, std::size_t n) { return WriteOut(data, n); }};
 
     std::uint64_t length = 0; // announced length, 0 when unknown
     bool overrun = false;     // the body went on past `length`
@@ -148,8 +152,7 @@ struct CFetchState : CResponse {
             segments->UpdateJournal();
             return;
         }
-        if (!pending.empty() && Clock::now() - pendingSince >= kMaxBufferHold && writeError.empty())
-            Flush();
+        writer.FlushIfHeld(Clock::now());
         if (journal && journal->Due())
             journal->Update([this] { return DoneMap(); }, false);
     }
@@ -161,16 +164,16 @@ struct CFetchState : CResponse {
             journal->Update([this] { return DoneMap(); }, false);
     }
     size_t WriteRange(const char* data, size_t n);
-    bool Write(const char* data, size_t n);
+    bool Write(const char* data, size_t n) { return writer.Add(data, n, lastReceive); }
     bool WriteOut(const char* data, size_t n);
-    bool Flush();
+    bool Flush() { return writer.Flush(); }
     void Progress(bool force);
     void PublishProgress(Clock::time_point now);
     // The smoothed speed (bytes per second) and where its last measurement began.
     double speed = 0;
     Clock::time_point speedSince{};
     std::uint64_t speedBase = 0;
-    // "total/length", with the resume remark.
+    // "total/length", with the resume remark: the note of a transfer that ends.
     std::string Note() const
     {
         std::string text = ProgressText(total, length);
@@ -290,6 +293,15 @@ private:
     }
     void TickRanges();
     void EndRanges();
+    // Removes the partial file's record, unless there is none to remove:
+    // none was there when the fetch began and this fetch queued none (the
+    // item's claim keeps every other fetch of the list from writing one).
+    void RemoveRecord()
+    {
+        const bool none = resume.noRecord && attempt && (!attempt->journal || !attempt->journal->Queued());
+        if (!none)
+            RemovePartRecord(target.partPath);
+    }
     void Finish();
 };
 

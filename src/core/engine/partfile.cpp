@@ -180,8 +180,10 @@ std::string PartRecordPath(const std::string& partPath)
     return partPath + ".meta";
 }
 
-std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::string* problem)
+std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::string* problem, bool* absent)
 {
+    if (absent)
+        *absent = false;
     const std::string path = PartRecordPath(partPath);
     if (std::string p = UnusableFileProblem(path); !p.empty()) {
         if (problem)
@@ -199,6 +201,8 @@ std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::stri
     // a pipe put in its place.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        if (errno == ENOENT && absent)
+            *absent = true;
         if (errno == ELOOP && problem)
             *problem = UnusableFileProblem(path);
         return std::nullopt;
@@ -331,6 +335,7 @@ std::shared_ptr<const std::atomic<bool>> CPartJournal::Update(const std::functio
     if (record.done.Empty() && !force)
         return nullptr; // nothing to keep yet
     m_pending.store(true);
+    m_queued.store(true);
     return CRecordSyncer::Instance().Queue(shared_from_this(), std::move(record));
 }
 

@@ -70,8 +70,9 @@ std::string PartRecordPath(const std::string& partPath);
 
 // Reads the record of `partPath`. Without a trustworthy one: nullopt. A
 // record path that is a link or not this user's regular file puts a note
-// in *problem (the fetch fails rather than use or replace it).
-std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::string* problem);
+// in *problem (the fetch fails rather than use or replace it). *absent (when
+// given) says whether there is no record file at all.
+std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::string* problem, bool* absent = nullptr);
 // Writes the record atomically (see above; the partial file's data must be
 // synced first). False when it could not: only the resume is lost.
 bool WritePartRecord(const std::string& partPath, const CPartRecord& record);
@@ -114,6 +115,8 @@ public:
     // due. The flag returned (null: nothing queued) turns true once the
     // update is on disk or was dropped.
     std::shared_ptr<const std::atomic<bool>> Update(const std::function<CRangeMap()>& done, bool force);
+    // Whether any update was queued (a record may be on disk).
+    bool Queued() const { return m_queued.load(); }
     const std::string& PartPath() const { return m_partPath; }
     // On the syncing thread: syncs the data, stages the record and lets
     // `commit(staged)` decide whether it replaces the old one.
@@ -124,6 +127,7 @@ private:
     const CPartRecord m_base;
     const int m_fd;
     std::atomic<bool> m_pending{false};
+    std::atomic<bool> m_queued{false};
     std::atomic<std::int64_t> m_last; // steady clock, milliseconds
     std::atomic<std::int64_t> m_gap{kJournalInterval.count()}; // until the next update
 };

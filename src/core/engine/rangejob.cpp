@@ -10,12 +10,6 @@ namespace zorv {
 
 namespace {
 
-// Writes gathered for one range are at least this big (smaller blocks are
-// gathered first) ...
-constexpr std::size_t kDirectWrite = 64 * 1024;
-// ... and at most this big.
-constexpr std::size_t kRangeBuffer = 1024 * 1024;
-
 // The state of one range fetch, shared with libcurl's callbacks.
 struct CRangeFetch {
     CRangeFetch(CSegmentedTransfer& t, int s, std::uint64_t first, CURL* e)
@@ -212,6 +206,11 @@ void CRangeJob::Finish(CURLcode rc)
     transfer.Release(m_seg, true, rc, f.errorBuffer);
 }
 
+CRangeWriter::CRangeWriter(CSegmentedTransfer& transfer, int seg)
+    : m_transfer(transfer), m_seg(seg), m_writer([this](const char* data, std::size_t n) { return Put(data, n); })
+{
+}
+
 bool CRangeWriter::Put(const char* data, std::size_t n)
 {
     std::size_t used = 0;
@@ -228,36 +227,4 @@ bool CRangeWriter::Put(const char* data, std::size_t n)
     return false;
 }
 
-bool CRangeWriter::Flush()
-{
-    if (m_buffer.empty())
-        return !m_end && !m_failed;
-    const bool ok = !m_end && !m_failed && Put(m_buffer.data(), m_buffer.size());
-    m_buffer.clear();
-    return ok;
-}
-
-void CRangeWriter::FlushIfHeld()
-{
-    if (!m_buffer.empty() && std::chrono::steady_clock::now() - m_firstBuffered >= kMaxBufferHold)
-        Flush();
-}
-
-bool CRangeWriter::Add(const char* data, std::size_t n)
-{
-    if (m_end || m_failed)
-        return false;
-    if (m_buffer.empty() && n >= kDirectWrite)
-        return Put(data, n);
-    if (m_buffer.size() + n > kRangeBuffer && !Flush())
-        return false;
-    if (m_buffer.capacity() < kRangeBuffer)
-        m_buffer.reserve(kRangeBuffer);
-    const auto now = std::chrono::steady_clock::now();
-    if (m_buffer.empty())
-        m_firstBuffered = now;
-    m_buffer.insert(m_buffer.end(), data, data + n);
-    // A slow range does not keep its bytes from the file (and its record) for long.
-    return now - m_firstBuffered < kMaxBufferHold || Flush();
-}
 } // namespace zorv

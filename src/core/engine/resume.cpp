@@ -17,8 +17,14 @@ std::filesystem::path FsPath(const std::string& utf8)
 
 CResume PlanResume(const std::string& partPath, const std::string& url, bool ftp)
 {
-    std::optional<CPartRecord> rec = ReadPartRecord(partPath, nullptr);
-    if (!rec || rec->url != url || (!ftp && rec->validator.empty()) || rec->done.Empty())
+    bool absent = false;
+    std::optional<CPartRecord> rec = ReadPartRecord(partPath, nullptr, &absent);
+    if (!rec) {
+        CResume none;
+        none.noRecord = absent;
+        return none;
+    }
+    if ( rec->url != url || (!ftp && rec->validator.empty()) || rec->done.Empty())
         return {};
     std::error_code ec;
     const auto size = std::filesystem::file_size(FsPath(partPath), ec);

@@ -12,6 +12,7 @@ namespace zorv {
 struct CResume {
     CPartRecord record; // the earlier fetch's; its map: the bytes kept
     std::uint64_t offset = 0; // the first byte to ask for; 0: start over
+    bool noRecord = false; // the partial file had no record file at all
 };
 
 // The partial file's record, when it was written for the same URL (over

@@ -166,7 +166,6 @@ CSegmentedTransfer::WriteResult CSegmentedTransfer::Write(int seg, const char* d
                                .arg(QString::fromStdString(m_fileName),
                                     FileErrorText(err, QString::fromLocal8Bit(std::strerror(err))))
                                .toStdString();
-        m_changed.notify_all();
         return WriteResult::Failed;
     }
     std::scoped_lock lock(m_lock);
@@ -257,7 +256,6 @@ void CSegmentedTransfer::Release(int seg, bool failed, int error, std::string de
         m_lastError = error;
         m_lastDetail = std::move(detail);
     }
-    m_changed.notify_all();
 }
 
 bool CSegmentedTransfer::Complete() const
@@ -276,7 +274,6 @@ void CSegmentedTransfer::Stop()
 {
     std::scoped_lock lock(m_lock);
     m_stopped = true;
-    m_changed.notify_all();
 }
 
 bool CSegmentedTransfer::Stopped() const
@@ -322,7 +319,6 @@ void CSegmentedTransfer::MarkChanged()
     std::scoped_lock lock(m_lock);
     m_fileChanged = true;
     m_stopped = true;
-    m_changed.notify_all();
 }
 
 bool CSegmentedTransfer::FileChanged() const
@@ -335,12 +331,6 @@ int CSegmentedTransfer::RunningRanges() const
 {
     std::scoped_lock lock(m_lock);
     return static_cast<int>(std::count_if(m_ranges.begin(), m_ranges.end(), [](const Range& r) { return r.running; }));
-}
-
-void CSegmentedTransfer::WaitChange(std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(m_lock);
-    m_changed.wait_for(lock, timeout);
 }
 
 bool CSegmentedTransfer::RangesRefused() const

@@ -23,6 +23,7 @@
 // when every byte arrived. The owner posts the item's notices, with the
 // bytes of every range. A helping slot hands its range back as soon as the
 // queue has an item, so that a busy queue behaves as without segments.
+#include "engine/bufferedwriter.h"
 #include "engine/fetch.h"
 #include "engine/loop.h"
 #include "engine/partfile.h"
@@ -32,7 +33,6 @@
 #include <curl/curl.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,8 +104,6 @@ public:
     void MarkChanged();
     bool FileChanged() const;
     int RunningRanges() const;
-    // Waits until a range is released or `timeout` passed.
-    void WaitChange(std::chrono::milliseconds timeout);
 
     // A range request was answered with something else than that range.
     bool RangesRefused() const;
@@ -142,7 +140,6 @@ private:
     const int m_maxSegments;
 
     mutable std::mutex m_lock;
-    std::condition_variable m_changed;
     std::vector<Range> m_ranges;
     std::uint64_t m_received = 0;
     int m_barrenFailures = 0; // failures in a row that brought nothing
@@ -154,20 +151,22 @@ private:
     std::string m_writeError;
 };
 
-// Gathers the bytes arriving for one range into writes of up to 1 MiB
-// (fewer system calls than one write per received block). Bytes past the
-// range's end, which may shrink meanwhile, are dropped when written.
+// The bytes arriving for one range, gathered by a CBufferedWriter and
+// written at the range's position. Bytes past the range's end, which may
+// shrink meanwhile, are dropped when written.
 class CRangeWriter {
 public:
-    CRangeWriter(CSegmentedTransfer& transfer, int seg) : m_transfer(transfer), m_seg(seg) {}
+    CRangeWriter(CSegmentedTransfer& transfer, int seg);
+    CRangeWriter(const CRangeWriter&) = delete;
+    CRangeWriter& operator=(const CRangeWriter&) = delete;
     // False when the transfer should stop receiving: the range is complete
     // (ReachedEnd) or a write failed (Failed).
-    bool Add(const char* data, std::size_t n);
+    bool Add(const char* data, std::size_t n) { return m_writer.Add(data, n, std::chrono::steady_clock::now()); }
     // Writes what is gathered; false as Add. Call it when the fetch ends,
     // however it ended, so that every byte received is kept.
-    bool Flush();
+    bool Flush() { return m_writer.Flush(); }
     // Flush, when the oldest byte gathered waited kMaxBufferHold.
-    void FlushIfHeld();
+    void FlushIfHeld() { m_writer.FlushIfHeld(std::chrono::steady_clock::now()); }
     bool ReachedEnd() const { return m_end; }
     bool Failed() const { return m_failed; }
 
@@ -175,10 +174,9 @@ private:
     bool Put(const char* data, std::size_t n);
     CSegmentedTransfer& m_transfer;
     const int m_seg;
-    std::vector<char> m_buffer;
     bool m_end = false;
     bool m_failed = false;
-    std::chrono::steady_clock::time_point m_firstBuffered{};
+    CBufferedWriter m_writer; // last: its sink uses the members above
 };
 
 // The fetch of one range of a transfer on a transfer loop: a range request
