@@ -127,6 +127,10 @@ bool CFetchState::BeginBody()
         segments->SetJournal(journal);
         rangeWriter = std::make_unique<CRangeWriter>(*segments, CSegmentedTransfer::kOwnerSegment);
     }
+    // The note of an earlier attempt (a failure text) does not stay on a
+    // running row: the row shows the typed progress, and the end of the
+    // transfer writes the note.
+    item->SetNote({});
     lastNotice = Clock::now();
     PublishProgress(lastNotice);
     doc.NotifyItemState(item, STATE_FETCHING, 0);
