@@ -302,15 +302,25 @@ int RunList(int count)
     return worst <= kListTargetMs ? 0 : 1;
 }
 
-int RunFetch(const QString& outDir, const QStringList& urls)
+// The window application with its settings in `dir`, asking nothing at its
+// end and fetching into `outDir`; null when it does not start.
+std::unique_ptr<CZorvApp> StartApp(const QTemporaryDir& dir, const QString& outDir)
 {
-    QTemporaryDir dir;
     SetSettingsFile(dir.filePath(QStringLiteral("zorv.ini")));
     auto app = std::make_unique<CZorvApp>(std::make_unique<CNoDialUp>());
     app->UI().askSave = [](const QString&) { return QMessageBox::No; };
     if (!app->InitInstance({}))
-        return 2;
+        return nullptr;
     Options().DefaultDestination = outDir.toStdString();
+    return app;
+}
+
+int RunFetch(const QString& outDir, const QStringList& urls)
+{
+    QTemporaryDir dir;
+    auto app = StartApp(dir, outDir);
+    if (!app)
+        return 2;
     Options().Connections = static_cast<int>(urls.size());
     for (const QString& url : urls) {
         if (!app->Doc().AddUrl(url.toStdString(), "", "", "", 0)) {
@@ -374,12 +384,9 @@ int RunFetch(const QString& outDir, const QStringList& urls)
 int RunCancel(const QString& outDir, const QString& url)
 {
     QTemporaryDir dir;
-    SetSettingsFile(dir.filePath(QStringLiteral("zorv.ini")));
-    auto app = std::make_unique<CZorvApp>(std::make_unique<CNoDialUp>());
-    app->UI().askSave = [](const QString&) { return QMessageBox::No; };
-    if (!app->InitInstance({}))
+    auto app = StartApp(dir, outDir);
+    if (!app)
         return 2;
-    Options().DefaultDestination = outDir.toStdString();
     Options().Connections = 8;
     Options().MaxSegments = 8;
     Options().SpeedLimit = 64 * 1024; // 64 MiB/s in all: still running when closed

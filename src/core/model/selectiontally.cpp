@@ -42,24 +42,15 @@ void CSelectionTally::Changed()
 
 void CSelectionTally::Select(int first, int last)
 {
-    if (m_nChanging != 0)
-        return;
-    first = std::max(first, 0);
-    last = std::min(last, static_cast<int>(m_rows.size()) - 1);
-    bool changed = false;
-    for (int r = first; r <= last; ++r) {
-        std::uint8_t& flags = m_rows[static_cast<size_t>(r)];
-        if (flags & kSelected)
-            continue;
-        flags = Classify(r);
-        Count(flags, +1);
-        changed = true;
-    }
-    if (changed)
-        Changed();
+    Mark(first, last, true);
 }
 
 void CSelectionTally::Deselect(int first, int last)
+{
+    Mark(first, last, false);
+}
+
+void CSelectionTally::Mark(int first, int last, bool select)
 {
     if (m_nChanging != 0)
         return;
@@ -68,10 +59,15 @@ void CSelectionTally::Deselect(int first, int last)
     bool changed = false;
     for (int r = first; r <= last; ++r) {
         std::uint8_t& flags = m_rows[static_cast<size_t>(r)];
-        if (!(flags & kSelected))
+        if (((flags & kSelected) != 0) == select)
             continue;
-        Count(flags, -1);
-        flags = 0;
+        if (select) {
+            flags = Classify(r);
+            Count(flags, +1);
+        } else {
+            Count(flags, -1);
+            flags = 0;
+        }
         changed = true;
     }
     if (changed)

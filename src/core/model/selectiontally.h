@@ -54,6 +54,8 @@ private:
     // Looks at selected row `row` again; true when a count changed.
     bool Reclassify(size_t row);
     void Changed();
+    // Selects (or deselects) rows first to last that are not already so.
+    void Mark(int first, int last, bool select);
 
     // IDocObserver
     void OnBeginInsert(int first, int last) override;
