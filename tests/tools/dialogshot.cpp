@@ -76,7 +76,7 @@ int main(int argc, char** argv)
             const char* note;
         } rows[] = {
             {"http://example.com/files/archive-2024.tar.gz", STATE_FETCHED, "3145728/3145728"},
-            {"http://example.com/video/holiday.mp4", STATE_FETCHING, "1258291/4194304"},
+            {"http://example.com/video/holiday.mp4", STATE_FETCHING, ""},
             {"http://example.com/missing/photo.jpg", STATE_FAILED, "404 Not Found"},
             {"http://example.com/docs/manual.pdf", STATE_CONNECTING, ""},
             {"ftp://ftp.example.org/pub/tools/setup-1.2.zip", STATE_NOT_FETCHED, ""},
@@ -92,6 +92,8 @@ int main(int argc, char** argv)
                 doc.RemovePending(item);
             item->SetState(r.state);
             item->SetNote(r.note);
+            if (r.state == STATE_FETCHING) // what the transfer thread publishes
+                item->SetProgress({1258291, 4194304, 0, 912384});
         }
         doc.GetItem(5)->SetState(STATE_INVALID_URL);
         doc.RemovePending(doc.GetItem(5));
