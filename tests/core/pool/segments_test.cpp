@@ -131,15 +131,13 @@ protected:
     }
     std::string Local(const std::string& name) const
     {
-        const QByteArray bytes = ReadFileBytes(settings.Path(QString::fromStdString(name)));
-        return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+        return ReadFileBytes(settings.Path(QString::fromStdString(name))).toStdString();
     }
     size_t PlainRequests(const std::string& path = "/big.bin") const
     {
-        size_t n = 0;
-        for (const auto& r : server.RequestsFor(path))
-            n += r.HeaderCount("Range") == 0 ? 1u : 0u;
-        return n;
+        const auto all = server.RequestsFor(path);
+        return static_cast<size_t>(
+            std::count_if(all.begin(), all.end(), [](const auto& r) { return r.HeaderCount("Range") == 0; }));
     }
     static std::string Inverted(std::string_view s)
     {
