@@ -36,9 +36,7 @@ protected:
     {
         settings.Options().ProxySetting = PROXY_DIRECT;
         CUrlCache::SetFolderOverride(settings.Path(QStringLiteral("cache")));
-        body.resize(64 * kMiB);
-        for (size_t i = 0; i < body.size(); ++i)
-            body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+        body = Pattern(64 * kMiB);
         // The file, with range support: cpp-httplib answers a Range request
         // with 206 and the piece asked for. /liar.bin announces ranges too,
         // but answers with status 200; /bare.bin sends no validator;

@@ -403,9 +403,7 @@ TEST_F(FrameTest, EmptiedQueueIsAnnouncedOnTheDesktopAndTheClickShowsTheWindow)
 // queued in their places. Each next fetch asks only for the missing bytes.
 TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
 {
-    std::string body(60000, 0);
-    for (size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<char>('a' + i % 23);
+    const std::string body = Pattern(60000);
     CHttpServer server;
     server.ServeSlow("/slow", body, 2000, std::chrono::milliseconds(100), false, {{"ETag", "\"v1\""}});
     server.Serve("/quick", "quick");
