@@ -34,7 +34,6 @@ struct CRecordedRequest {
     std::string target; // as sent: "/a?b", or "http://host/a?b" when sent to a proxy
     std::string path;
     httplib::Headers headers; // names compare case-insensitively
-    int remotePort = 0;       // the client's port: equal ports = one connection
 
     size_t HeaderCount(const std::string& name) const { return headers.count(name); }
     // The first value of the header, empty when absent.
@@ -86,7 +85,6 @@ public:
 
     // Waits up to `d`; false as soon as the server is stopping.
     bool Sleep(std::chrono::milliseconds d);
-    bool Stopping() const { return m_stopping.load(); }
 
 private:
     Scheme m_scheme;

@@ -53,6 +53,14 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+std::string Pattern(size_t n)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return s;
+}
+
 std::string HexDump(const QByteArray& bytes)
 {
     return bytes.toHex(' ').toUpper().toStdString();

@@ -47,6 +47,9 @@ protected:
 QByteArray Bytes(std::initializer_list<int> bytes);
 QByteArray ReadFileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
+// `n` letters in which no run of 251 or more recurs at another offset: a
+// body whose misplaced or repeated pieces show.
+std::string Pattern(size_t n);
 // Runs this thread's event loop (posted events, timers) until `done` holds;
 // false on timeout.
 bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);

@@ -205,9 +205,7 @@ protected:
 // file, and the next run asks only for the rest.
 TEST_F(FetchProcessTest, StopSignalsCancelSaveAndTheNextRunGoesOn)
 {
-    std::string body(300000, '\0');
-    for (size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<char>('a' + i % 23);
+    const std::string body = Pattern(300000);
     std::atomic<bool> headSent{false};
     CHttpServer http;
     http.Raw().Get(R"(/\w+\.bin)", [&](const httplib::Request& req, httplib::Response& res) {
@@ -261,9 +259,7 @@ TEST_F(FetchProcessTest, StopSignalsCancelSaveAndTheNextRunGoesOn)
 // an item finished before the kill is saved as fetched and not fetched again.
 TEST_F(FetchProcessTest, KilledMidSegmentsAsksOnlyForTheMissingRanges)
 {
-    std::string body(40 << 20, '\0');
-    for (size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+    const std::string body = Pattern(40 << 20);
     std::atomic<int> ranged{0};
     std::atomic<bool> paced{true};
     CHttpServer http;

@@ -35,12 +35,13 @@ protected:
         QSettings(SettingsFile(), QSettings::IniFormat).setValue(QStringLiteral("Settings/ProxySetting"), 1);
     }
 
-    // Runs zorv with `args`; with `fileSizeKiB` > 0, files it writes cannot
-    // grow beyond that (writes fail with EFBIG, as on a full disk).
-    Result Run(const QStringList& args, int fileSizeKiB = 0)
+    // Runs zorv with `args` (and `env` added to its environment); with
+    // `fileSizeKiB` > 0, files it writes cannot grow beyond that (writes fail
+    // with EFBIG, as on a full disk).
+    Result Run(const QStringList& args, int fileSizeKiB = 0, const QStringList& env = {})
     {
         QProcess p;
-        p.setProcessEnvironment(zorv::test::EnvironmentWith(zorv::test::PrivateHomeEnv(m_home.path())));
+        p.setProcessEnvironment(zorv::test::EnvironmentWith(zorv::test::PrivateHomeEnv(m_home.path()) + env));
         p.setWorkingDirectory(m_work.path());
         if (fileSizeKiB > 0) {
             p.start(QStringLiteral("/bin/bash"),
@@ -105,12 +106,9 @@ TEST_F(HeadlessTest, StartsWithoutTheWindowLibraries)
 {
     const QString list = Work("l.zorv");
     ASSERT_EQ(Run({"--add", list, "http://h/a.bin"}).status, 0);
-    QProcess p;
-    p.setProcessEnvironment(zorv::test::EnvironmentWith(zorv::test::PrivateHomeEnv(m_home.path()) << "LD_DEBUG=libs"));
-    p.start(QStringLiteral(ZORV_EXE), {"--list", list});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0);
-    const QByteArray log = p.readAllStandardError();
+    const Result r = Run({"--list", list}, 0, {"LD_DEBUG=libs"});
+    EXPECT_EQ(r.status, 0);
+    const QString& log = r.err;
     EXPECT_TRUE(log.contains("libQt6Core.so")) << log.left(2000).toStdString();
     for (const char* lib : {"libQt6Gui.so", "libQt6Widgets.so", "libfontconfig.so", "zorv-window"})
         EXPECT_FALSE(log.contains(lib)) << lib;

@@ -8,6 +8,7 @@
 #include "model/events.h"
 #include "settings/options.h"
 #include "support/http_server.h"
+#include "support/tempsettings.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -143,14 +144,6 @@ protected:
         return result;
     }
 #endif
-
-    static std::string Pattern(size_t n)
-    {
-        std::string s(n, '\0');
-        for (size_t i = 0; i < n; ++i)
-            s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-        return s;
-    }
 
     QTemporaryDir dir;
     COptions options{COptions::NoLoad{}};

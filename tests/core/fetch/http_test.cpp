@@ -5,7 +5,6 @@
 
 #include <gmock/gmock.h>
 
-#include <atomic>
 #include <utility>
 
 using ::testing::ElementsAre;
@@ -123,37 +122,6 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
         // Every byte is counted as traffic, including the last piece.
         EXPECT_EQ(doc.TakeTraffic(), c.bytes.size()) << c.url;
     }
-}
-
-// A resumed body that goes on past the length its Content-Range announced is
-// not the server's file: the item fails and says so.
-TEST_F(FetchTest, ResumedBodyLongerThanAnnouncedFails)
-{
-    const std::string body = Pattern(1000);
-    std::atomic<int> calls{0};
-    http.Raw().Get("/f", [&](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("ETag", "\"v1\"");
-        if (calls++ == 0) { // the first 400 bytes, then the connection drops
-            res.set_content_provider(body.size(), "application/octet-stream",
-                                     [&](size_t, size_t, httplib::DataSink& sink) {
-                                         sink.write(body.data(), 400);
-                                         return false;
-                                     });
-            return;
-        }
-        const_cast<httplib::Request&>(req).ranges.clear();
-        res.status = 206;
-        res.set_header("Content-Range", "bytes 400-999/1000");
-        res.set_content(body.substr(400) + "and more", "application/octet-stream");
-    });
-    ASSERT_TRUE(http.Start());
-    ItemPtr item = Add(http.Url("/f"));
-    ASSERT_EQ(Fetch(item), STATE_FAILED);
-    session.Reset();
-    EXPECT_EQ(Fetch(item), STATE_FAILED);
-    EXPECT_EQ(item->GetNote(), "1000/1000 (400 バイトから再開) サーバーが告げた長さより多く送りました");
-    EXPECT_FALSE(LocalExists());
-    EXPECT_EQ(http.RequestsFor("/f").back().Header("Range"), "bytes=400-");
 }
 
 TEST(FetchNote, UncommonClientErrorKeepsLibcurlsText)

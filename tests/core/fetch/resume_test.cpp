@@ -36,6 +36,7 @@ enum class Mode {
     Changed, // the file changed: If-Range fails, 200 with the new body
     Refuse,  // 416 to any Range, the whole body without one
     Spliced, // the file changed, If-Range ignored: 206 of the new body with its new ETag
+    Overlong, // 206 for bytes 400-999 whose body goes on past them
 };
 
 class ResumeTest : public FetchTest {
@@ -57,6 +58,12 @@ protected:
             }
             if (m == Mode::Refuse && req.has_header("Range")) {
                 res.status = 416;
+                return;
+            }
+            if (m == Mode::Overlong) {
+                res.status = 206;
+                res.set_header("Content-Range", "bytes 400-999/1000");
+                res.set_content(body.substr(400) + "and more", "application/octet-stream");
                 return;
             }
             if (m == Mode::Cut) {
@@ -146,6 +153,21 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         }
         session.Reset();
     }
+}
+
+// A resumed body that goes on past the length its Content-Range announced is
+// not the server's file: the item fails and says so.
+TEST_F(ResumeTest, ResumedBodyLongerThanAnnouncedFails)
+{
+    ASSERT_TRUE(http.Start());
+    ItemPtr item = Add(http.Url("/file"));
+    ASSERT_EQ(Fetch(item), STATE_FAILED);
+    session.Reset();
+    mode = Mode::Overlong;
+    EXPECT_EQ(Fetch(item), STATE_FAILED);
+    EXPECT_EQ(item->GetNote(), "1000/1000 (400 バイトから再開) サーバーが告げた長さより多く送りました");
+    EXPECT_FALSE(LocalExists());
+    EXPECT_EQ(http.RequestsFor("/file").back().Header("Range"), "bytes=400-");
 }
 
 // Only the record's map of the partial file is trusted: the fetch asks for

@@ -36,9 +36,7 @@ protected:
     {
         settings.Options().ProxySetting = PROXY_DIRECT;
         CUrlCache::SetFolderOverride(settings.Path(QStringLiteral("cache")));
-        body.resize(64 * kMiB);
-        for (size_t i = 0; i < body.size(); ++i)
-            body[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+        body = Pattern(64 * kMiB);
         // The file, with range support: cpp-httplib answers a Range request
         // with 206 and the piece asked for. /liar.bin announces ranges too,
         // but answers with status 200; /bare.bin sends no validator;
@@ -131,15 +129,13 @@ protected:
     }
     std::string Local(const std::string& name) const
     {
-        const QByteArray bytes = ReadFileBytes(settings.Path(QString::fromStdString(name)));
-        return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+        return ReadFileBytes(settings.Path(QString::fromStdString(name))).toStdString();
     }
     size_t PlainRequests(const std::string& path = "/big.bin") const
     {
-        size_t n = 0;
-        for (const auto& r : server.RequestsFor(path))
-            n += r.HeaderCount("Range") == 0 ? 1u : 0u;
-        return n;
+        const auto all = server.RequestsFor(path);
+        return static_cast<size_t>(
+            std::count_if(all.begin(), all.end(), [](const auto& r) { return r.HeaderCount("Range") == 0; }));
     }
     static std::string Inverted(std::string_view s)
     {
