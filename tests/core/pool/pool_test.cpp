@@ -259,5 +259,19 @@ TEST_F(PoolTest, ItemsOfOneHttp2ServerShareOneConnection)
     }
 }
 
+// Items held back by the per-server cap wait for their turn, however long
+// the transfers ahead of them take: the wait is no connect timeout.
+TEST_F(PoolTest, ItemsWaitingForThePerServerCapDoNotTimeOut)
+{
+    pool.SetLimits(CFetchLimits{std::chrono::milliseconds(300), std::chrono::milliseconds(20000)});
+    settings.Options().MaxConnectionsPerServer = 1;
+    for (int i = 0; i < 3; ++i)
+        Add("/slow.bin", "cap" + std::to_string(i) + ".bin");
+    pool.SetWorkerCount(3);
+    ASSERT_TRUE(RunUntil([&] { return AllSettled(); }));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(doc.GetItem(i)->GetState(), STATE_FETCHED) << doc.GetItem(i)->GetNote();
+}
+
 } // namespace
 } // namespace zorv::test
