@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -65,16 +66,12 @@ bool ParseContentRange(std::string_view value, std::uint64_t& first, std::uint64
     if (value.size() < 6 || !EqualsNoCase(value.substr(0, 6), "bytes "))
         return false;
     value.remove_prefix(6);
+    // Digits only (no sign, no blank), nothing past 64 bits, then `stop`.
     auto number = [&](std::uint64_t& out, char stop) {
-        out = 0;
-        std::size_t i = 0;
-        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-            const auto digit = static_cast<std::uint64_t>(value[i] - '0');
-            if (out > (UINT64_MAX - digit) / 10) // a number past 64 bits would wrap
-                return false;
-            out = out * 10 + digit;
-        }
-        if (i == 0 || (stop && (i >= value.size() || value[i] != stop)))
+        const char* begin = value.data();
+        const auto [end, ec] = std::from_chars(begin, begin + value.size(), out);
+        const auto i = static_cast<std::size_t>(end - begin);
+        if (ec != std::errc() || (stop && (i >= value.size() || value[i] != stop)))
             return false;
         value.remove_prefix(std::min(value.size(), i + (stop ? 1 : 0)));
         return true;
