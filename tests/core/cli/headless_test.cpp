@@ -88,7 +88,7 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
                                     QStringList{"--add", "--level", "x", list, "http://h/a"},
                                     QStringList{"--import", list}, QStringList{"--import", "--bogus", list, "good.txt"},
                                     QStringList{"--fetch"}, QStringList{"--fetch", "--connections", "0", list},
-                                    QStringList{"--fetch", "--cacert", list}, QStringList{"--fetch", "--existing", "keep", list}}) {
+                                    QStringList{"--fetch", "--existing", "keep", list}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty()) << args.join(' ').toStdString();
