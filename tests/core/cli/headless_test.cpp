@@ -86,11 +86,8 @@ TEST_F(HeadlessTest, HelpVersionAndUsageErrors)
     const QString list = Work("l.zorv");
     for (const QStringList& args : {QStringList{"--list"}, QStringList{"--list", list, list}, QStringList{"--add", list},
                                     QStringList{"--add", "--level", "x", list, "http://h/a"},
-                                    QStringList{"--add", "--bogus", list, "http://h/a"}, QStringList{"--import", list},
-                                    QStringList{"--import", "--bogus", list, "good.txt"}, QStringList{"--fetch"},
-                                    QStringList{"--fetch", "--connections", "0", list},
-                                    QStringList{"--fetch", "--max-per-server", "65", list},
-                                    QStringList{"--fetch", "--cacert", list},
+                                    QStringList{"--import", list}, QStringList{"--import", "--bogus", list, "good.txt"},
+                                    QStringList{"--fetch"}, QStringList{"--fetch", "--connections", "0", list},
                                     QStringList{"--fetch", "--existing", "keep", list}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
@@ -158,7 +155,8 @@ TEST_F(HeadlessTest, AddThenList)
 }
 
 // Refused URLs and runs of more than 100,000 URLs without --yes are named on
-// stderr with status 1; the rest of the command line is still added.
+// stderr with status 1; the rest of the command line is still added. (Each
+// add rule is the model's test; this proves --add and --yes reach it.)
 TEST_F(HeadlessTest, RefusedUrlsAndLongRunsAreNamedAndSkipped)
 {
     const QString list = Work("l.zorv");
@@ -166,11 +164,9 @@ TEST_F(HeadlessTest, RefusedUrlsAndLongRunsAreNamedAndSkipped)
     // Nothing added: no list is made.
     EXPECT_EQ(Run({"--add", list, big}).status, 1);
     EXPECT_FALSE(QFile::exists(list));
-    Result r = Run({"--add", list, "http://h/ok1", "mailto:someone@example.com", "h/noscheme", "file:///x*1.2.1d*", big,
-                    "https://h/ok*2.3.1d*"});
+    Result r = Run({"--add", list, "http://h/ok1", "mailto:someone@example.com", big, "https://h/ok*2.3.1d*"});
     EXPECT_EQ(r.status, 1);
-    for (const QString& named : {QStringLiteral("mailto:someone@example.com"), QStringLiteral("h/noscheme"),
-                                 QStringLiteral("file:///x1"), QStringLiteral("file:///x2"), big, QStringLiteral("--yes")})
+    for (const QString& named : {QStringLiteral("mailto:someone@example.com"), big, QStringLiteral("--yes")})
         EXPECT_TRUE(r.err.contains(named)) << named.toStdString() << " not in: " << r.err.toStdString();
     EXPECT_FALSE(r.err.contains(QLatin1String("h/ok"))) << r.err.toStdString();
     EXPECT_EQ(Run({"--list", list}).Lines().size(), 3);
@@ -179,15 +175,7 @@ TEST_F(HeadlessTest, RefusedUrlsAndLongRunsAreNamedAndSkipped)
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     const QStringList lines = Run({"--list", list}).Lines();
     ASSERT_EQ(lines.size(), 3 + 100001);
-    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t0\thttps://h/ok3\t")));
     EXPECT_TRUE(lines.last().startsWith(QStringLiteral("100003\t0\thttp://h/img100001.jpg\t")));
-
-    // A run no list can hold is refused even with --yes, before any work.
-    const QString huge = QStringLiteral("http://h/*-2147483648.2147483647.1d*");
-    r = Run({"--add", "--yes", list, huge});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.contains(huge)) << r.err.toStdString();
-    EXPECT_EQ(Run({"--list", list}).Lines().size(), 3 + 100001);
 }
 
 TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)
@@ -202,13 +190,13 @@ TEST_F(HeadlessTest, UnreadableListsFailWithTheirName)
     ASSERT_TRUE(zorv::test::WriteFileBytes(photo, photoBytes));
     ASSERT_TRUE(QDir(m_work.path()).mkdir(QStringLiteral("folder.zorv")));
 
-    // No command replaces a file it cannot read as a list, nor writes into a file.
+    // No command replaces a file it cannot read as a list, nor writes into a
+    // file. (Which bytes are no list: the list file's test; here each command.)
     const QString inFile = damaged + QStringLiteral("/sub.zorv");
     for (const QStringList& args :
-         {QStringList{"--list", missing}, QStringList{"--fetch", missing}, QStringList{"--list", damaged}, QStringList{"--list", folder},
-          QStringList{"--add", damaged, "http://h/a"}, QStringList{"--add", folder, "http://h/a"},
-          QStringList{"--add", inFile, "http://h/a"}, QStringList{"--list", photo}, QStringList{"--add", photo, "http://h/a"},
-          QStringList{"--fetch", photo}, QStringList{"--fetch", damaged}, QStringList{"--import", damaged, photo},
+         {QStringList{"--list", missing}, QStringList{"--list", folder}, QStringList{"--add", damaged, "http://h/a"},
+          QStringList{"--add", folder, "http://h/a"}, QStringList{"--add", inFile, "http://h/a"},
+          QStringList{"--add", photo, "http://h/a"}, QStringList{"--fetch", photo}, QStringList{"--import", damaged, photo},
           QStringList{"--reset", missing}, QStringList{"--remove", damaged, "0"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
@@ -245,45 +233,28 @@ TEST_F(HeadlessTest, FullDiskLeavesTheListWhole)
     EXPECT_FALSE(Run({"--list", list}).out.contains(QStringLiteral("\t1\t"))) << "nothing fetched";
 }
 
-// --add makes the destination folders of what it adds (mirrored URL
-// folders too) and refuses a URL whose local file another item writes.
+// --add makes the destination folders of what it adds and refuses (naming
+// both) a URL whose local file another item writes, or whose folder cannot
+// be made. (Numbering and each clash rule: the model's test.)
 TEST_F(HeadlessTest, AddMakesFoldersAndRefusesClashes)
 {
     const QString list = Work("l.zorv");
     Result r = Run({"--add", "--dest", "out", "--level", "2", list, "http://h/sub/deep/f.txt"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo(Work("out/sub/deep")).isDir());
-    // URLs that differ only in their query derive one name: each further one
-    // is numbered rather than refused.
-    r = Run({"--add", "--dest", "q", list, "http://h/get.cgi?id=*1.3.1d*"});
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-
-    struct Case {
-        QStringList args;
-        QStringList named; // both URLs of a clash, or the folder
-    };
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("blocked"), "x"));
-    const std::vector<Case> cases = {
-        {{"--name", "x.bin", "--dest", "out", list, "http://h/a", "http://h/b"}, {"http://h/b", "http://h/a"}},
-        {{"--dest", "out/sub/deep", list, "http://h/zzz/f.txt"}, {"http://h/zzz/f.txt", "http://h/sub/deep/f.txt"}},
-        {{"--dest", "blocked/in", list, "http://h/c"}, {Work("blocked/in")}},
-        {{"--dest", "q", list, "http://h/get.cgi?id=2"}, {"http://h/get.cgi?id=2"}},
-    };
-    for (const Case& c : cases) {
-        r = Run(QStringList{"--add"} + c.args);
-        EXPECT_EQ(r.status, 1) << c.args.join(' ').toStdString();
-        for (const QString& n : c.named)
+    for (const auto& [args, named] : std::vector<std::pair<QStringList, QStringList>>{
+             {{"--name", "x.bin", "--dest", "out", list, "http://h/a", "http://h/b"}, {"http://h/b", "http://h/a"}},
+             {{"--dest", "blocked/in", list, "http://h/c"}, {Work("blocked/in")}}}) {
+        r = Run(QStringList{"--add"} + args);
+        EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+        for (const QString& n : named)
             EXPECT_TRUE(r.err.contains(n)) << n.toStdString() << " not in: " << r.err.toStdString();
     }
     const QStringList lines = Run({"--list", list}).Lines();
-    ASSERT_EQ(lines.size(), 6); // f.txt, the three queries, a as x.bin, c (its folder is missing)
-    for (int i = 1; i <= 3; ++i) {
-        const QString name = i == 1 ? QStringLiteral("get.cgi") : QStringLiteral("get (%1).cgi").arg(i - 1);
-        EXPECT_TRUE(lines[i].contains(QStringLiteral("?id=%1\t%2\t%3\t").arg(i).arg(Work("q"), name)))
-            << lines[i].toStdString();
-    }
-    EXPECT_TRUE(lines[4].contains(QStringLiteral("http://h/a\t")));
-    EXPECT_TRUE(lines[5].contains(QStringLiteral("http://h/c\t")));
+    ASSERT_EQ(lines.size(), 3); // f.txt, a as x.bin, c (its folder is missing)
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("http://h/a\t")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("http://h/c\t")));
 }
 
 // With no zorv holding the list, writers take turns through a lock file
@@ -327,18 +298,13 @@ TEST_F(HeadlessTest, WritersTakeTurnsThroughTheLockFile)
     EXPECT_FALSE(QFile::exists(list + QStringLiteral(".lock")));
 }
 
-// --import reads each file by its extension; a file that fails (a refused
-// URL, a bad line, no extension) is named with status 1, and what it added
-// before stays, as does what the other files add.
+// --import: a file that fails (a bad line, no extension) is named with
+// status 1, and what it added before stays, as does what the other files add.
 TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
 {
     const QString list = Work("l.zorv");
-    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("good.txt"), "http://h/a\nhttp://h/b\n"));
+    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("good.txt"), "http://h/a\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("bad.txt"), "http://h/c\nnot a url\nhttp://h/d\n"));
-    // A relative folder is taken from the imported file's folder.
-    ASSERT_TRUE(QDir(m_work.path()).mkdir(QStringLiteral("in")));
-    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("in/rec.grx"), "File: ../g\nURL: http://h/e\n"));
-    ASSERT_TRUE(zorv::test::WriteFileBytes(Work("climb.wrg"), "StoreIn=w\nSaveAs=../esc\nUrl=http://h/g\n"));
     ASSERT_TRUE(zorv::test::WriteFileBytes(Work("readme"), "http://h/f\n"));
 
     // Nothing imported: no list is made.
@@ -347,19 +313,11 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
     EXPECT_TRUE(r.err.contains(QStringLiteral("readme"))) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(list));
 
-    EXPECT_EQ(Run({"--import", list, "good.txt"}).status, 0);
-    r = Run({"--import", list, "bad.txt", "in/rec.grx", "climb.wrg"});
+    r = Run({"--import", list, "bad.txt", "good.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("bad.txt: line 2"))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("climb.wrg: line 2: SaveAs=../esc refused"))) << r.err.toStdString();
-    const QStringList lines = Run({"--list", list}).Lines();
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("0\t0\thttp://h/a\t%1\ta\t").arg(m_work.path()),
-                                  QStringLiteral("1\t0\thttp://h/b\t%1\tb\t").arg(m_work.path()),
-                                  QStringLiteral("2\t0\thttp://h/c\t%1\tc\t").arg(m_work.path()),
-                                  QStringLiteral("3\t0\thttp://h/e\t%1\te\t").arg(Work("g")),
-                                  QStringLiteral("4\t0\thttp://h/g\t%1\tg\t").arg(Work("w"))}));
-    EXPECT_TRUE(QFileInfo(Work("g")).isDir()); // the folders of what was added are made
-    EXPECT_FALSE(QFileInfo::exists(Work("esc")));
+    EXPECT_EQ(Run({"--list", list}).Lines(), (QStringList{QStringLiteral("0\t0\thttp://h/c\t%1\tc\t").arg(m_work.path()),
+                                                        QStringLiteral("1\t0\thttp://h/a\t%1\ta\t").arg(m_work.path())}));
 }
 
 // --reset puts the failed items (or the given ones) back at the bottom, not

@@ -105,9 +105,8 @@ TEST(BrowserMessages, AcceptedOnlyWhenEveryPartIsSound)
         tooMany.append(Link(QStringLiteral("http://h/%1").arg(i)));
     const QList<QByteArray> refused = {
         "", "not json", "[]", R"({"command":"run","program":"/bin/sh"})", R"({"command":"add"})", AddMessage({}),
-        AddMessage({"http://h/a"}), AddMessage(tooMany), AddMessage({Link("javascript:alert(1)")}),
-        AddMessage({Link("data:text/plain,x")}), AddMessage({Link("file:///etc/passwd")}), AddMessage({Link(" http://h/a")}),
-        AddMessage({Link("http://h/a\nhttp://h/b")}), AddMessage({QJsonObject{{"url", 5}}}),
+        AddMessage({"http://h/a"}), AddMessage(tooMany), AddMessage({Link("file:///etc/passwd")}),
+        AddMessage({Link(" http://h/a")}), AddMessage({Link("http://h/a\nhttp://h/b")}), AddMessage({QJsonObject{{"url", 5}}}),
         AddMessage({QJsonObject{{"url", "http://h/a"}, {"referrer", 1}}}),
         AddMessage({QJsonObject{{"url", "http://h/a"}, {"filename", QJsonArray{}}}}),
         Json(QJsonObject{{"command", "add"}, {"items", QJsonArray{Link("http://h/a")}}, {"front", "yes"}}),
