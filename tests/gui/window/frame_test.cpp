@@ -175,10 +175,9 @@ TEST_F(FrameTest, TimerPanesShowCountsWorkersAndNoTrafficWhenIdle)
     Options().Connections = 2;
     ASSERT_TRUE(Add(server.Url("/file")));
     Frame().AddTraffic(99999);
+    const auto panes = [&] { return Frame().PaneText(1) + '|' + Frame().PaneText(2) + '|' + Frame().PaneText(3); };
     Frame().OnTimer(); // the first tick only notes the time
-    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("Traffic Status       "));
-    EXPECT_EQ(Frame().PaneText(2), QStringLiteral("最大0接続中0アクティブ"));
-    EXPECT_EQ(Frame().PaneText(1), QStringLiteral("1個中1個取得待ち"));
+    EXPECT_EQ(panes(), QStringLiteral("1個中1個取得待ち|最大0接続中0アクティブ|Traffic Status       "));
 
     bool finished = false;
     QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
@@ -189,9 +188,7 @@ TEST_F(FrameTest, TimerPanesShowCountsWorkersAndNoTrafficWhenIdle)
     EXPECT_EQ(View().Model().index(0, COL_STATE).data().toString(), QStringLiteral("取得完了"));
     Tick();
     // Nothing transfers any more: 0, not the mean of the last ten seconds.
-    EXPECT_EQ(Frame().PaneText(3), QStringLiteral("0.00KBps"));
-    EXPECT_EQ(Frame().PaneText(2), QStringLiteral("最大2接続中0アクティブ"));
-    EXPECT_EQ(Frame().PaneText(1), QStringLiteral("1個中0個取得待ち"));
+    EXPECT_EQ(panes(), QStringLiteral("1個中0個取得待ち|最大2接続中0アクティブ|0.00KBps"));
 }
 
 TEST_F(FrameTest, ScheduledStartFiresOnCrossingTheStartTime)
@@ -403,8 +400,7 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     };
     EXPECT_FALSE(Enabled(res::ID_FETCH_PAUSE_ALL));
     Select("slow");
-    EXPECT_TRUE(Enabled(res::ID_EDIT_PAUSE));
-    EXPECT_FALSE(Enabled(res::ID_EDIT_RESUME));
+    EXPECT_TRUE(Enabled(res::ID_EDIT_PAUSE) && !Enabled(res::ID_EDIT_RESUME));
 
     // One item paused while it runs: the worker goes on with the next one.
     Run(res::ID_FETCH_START);
@@ -413,8 +409,7 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     ASSERT_TRUE(RunUntil([&] { return quick->GetState() == STATE_FETCHED; }));
     EXPECT_EQ(Names(), "slowquick");
     EXPECT_EQ(state(), QStringLiteral("一時停止"));
-    EXPECT_FALSE(Enabled(res::ID_EDIT_PAUSE));
-    EXPECT_TRUE(Enabled(res::ID_EDIT_RESUME));
+    EXPECT_TRUE(!Enabled(res::ID_EDIT_PAUSE) && Enabled(res::ID_EDIT_RESUME));
     const qint64 first = partSize();
     EXPECT_GT(first, 0);
     EXPECT_EQ(ranges().size(), 1u) << "not taken while paused";
