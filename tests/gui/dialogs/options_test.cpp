@@ -147,11 +147,9 @@ TEST_F(OptionsSheetTest, RefusedValueKeepsItsPageActive)
         EXPECT_EQ(sheet->focusWidget(), edit);
         EXPECT_EQ(edit->selectedText(), edit->text());
         Ok(*sheet);
-        EXPECT_TRUE(sheet->isVisible());
-        EXPECT_EQ(messages.size(), 2);
+        EXPECT_TRUE(sheet->isVisible() && messages.size() == 2);
     }
-    EXPECT_EQ(Record().Connections, 1);
-    EXPECT_EQ(Record().StartAtHour, 0);
+    EXPECT_EQ(std::pair(Record().Connections, Record().StartAtHour), std::pair(1, 0));
 }
 
 // The access type picks the radio button and the enabling; a type other
@@ -257,9 +255,8 @@ TEST_F(OptionsSheetTest, SimpleProxyFieldsAndDetailsDialog)
     EXPECT_EQ(bypassShown, "localhost");
     EXPECT_EQ(simple(*sheet), CSimpleProxy{});
     Ok(*sheet);
-    EXPECT_EQ(Record().ProxyFtpPort, "2121");
-    EXPECT_EQ(Record().ProxyHttpPort, "8080");
-    EXPECT_EQ(Record().ProxyBypass, "*.local");
+    EXPECT_EQ(std::tuple(Record().ProxyFtpPort, Record().ProxyHttpPort, Record().ProxyBypass),
+              std::tuple(std::string("2121"), std::string("8080"), std::string("*.local")));
 
     // "詳細" does nothing while the page's input is refused.
     sheet = Open();
@@ -267,8 +264,7 @@ TEST_F(OptionsSheetTest, SimpleProxyFieldsAndDetailsDialog)
     sheet->ConnectionPage().SetProxyDialogRunner([&](CProxyDialog&) { return int(opened = true); });
     Type(*sheet, res::IDC_OPT_CONNECTIONS, QStringLiteral("x"));
     Click(*sheet, res::IDC_OPT_PROXY_DETAILS);
-    EXPECT_FALSE(opened);
-    EXPECT_EQ(messages.size(), 1);
+    EXPECT_TRUE(!opened && messages.size() == 1);
 }
 
 // "参照" asks for a folder starting at the field (not while the folder level
@@ -299,12 +295,11 @@ TEST_F(OptionsSheetTest, LocalBrowseMiscSecondsAndChecks)
     EXPECT_EQ(Text(*sheet, res::IDC_OPT_DESTINATION), QStringLiteral("/chosen"));
 
     sheet->Tabs()->setCurrentIndex(MISC);
-    EXPECT_TRUE(Control<QAbstractButton>(*sheet, res::IDC_OPT_RESUME_PARTIAL)->isChecked());
-    EXPECT_FALSE(Control<QAbstractButton>(*sheet, res::IDC_OPT_SERVER_FILE_NAME)->isChecked());
+    EXPECT_TRUE(Control<QAbstractButton>(*sheet, res::IDC_OPT_RESUME_PARTIAL)->isChecked() &&
+                !Control<QAbstractButton>(*sheet, res::IDC_OPT_SERVER_FILE_NAME)->isChecked());
     Click(*sheet, res::IDC_OPT_RESUME_PARTIAL);
     Click(*sheet, res::IDC_OPT_SERVER_FILE_NAME);
-    EXPECT_EQ(Text(*sheet, res::IDC_OPT_CONFIRM_DELAY), QStringLiteral("1"));
-    EXPECT_EQ(Text(*sheet, res::IDC_OPT_COUNTDOWN), QStringLiteral("30"));
+    EXPECT_EQ(Text(*sheet, res::IDC_OPT_CONFIRM_DELAY) + ' ' + Text(*sheet, res::IDC_OPT_COUNTDOWN), QStringLiteral("1 30"));
     Type(*sheet, res::IDC_OPT_CONFIRM_DELAY, QStringLiteral("0"));
     Type(*sheet, res::IDC_OPT_COUNTDOWN, QStringLiteral(" 45 "));
     Ok(*sheet);
@@ -351,20 +346,19 @@ TEST_F(WindowTest, OptionsCommandAppliesConnectionsAndSpeedLimitToRunningWorkers
     };
     Run(res::ID_FETCH_START);
     ASSERT_EQ(app->Pool().LiveWorkers(), 1);
+    const auto applied = [&] {
+        return std::tuple(Options().Connections, app->Pool().TargetWorkers(), CRateLimiter::Global().Rate());
+    };
     runOptions("4", 2, "50"); // cancelled
-    EXPECT_EQ(app->Pool().TargetWorkers(), 1);
-    EXPECT_EQ(CRateLimiter::Global().Rate(), 0u);
+    EXPECT_EQ(applied(), std::tuple(1, 1, 0u));
     runOptions("3", 1, "100");
-    EXPECT_EQ(Options().Connections, 3);
-    EXPECT_EQ(app->Pool().TargetWorkers(), 3);
-    EXPECT_EQ(CRateLimiter::Global().Rate(), 100u * 1024);
+    EXPECT_EQ(applied(), std::tuple(3, 3, 100u * 1024));
 
     Run(res::ID_FETCH_STOP);
     ASSERT_TRUE(RunUntil([&] { return app->Pool().LiveWorkers() == 0; }));
     runOptions("2", 1); // not fetching: no worker starts
-    EXPECT_EQ(Options().Connections, 2);
-    EXPECT_EQ(CRateLimiter::Global().Rate(), 0u);
-    EXPECT_EQ(app->Pool().LiveWorkers(), 0);
+    EXPECT_EQ(std::tuple(Options().Connections, app->Pool().LiveWorkers(), CRateLimiter::Global().Rate()),
+              std::tuple(2, 0, 0u));
 }
 
 } // namespace

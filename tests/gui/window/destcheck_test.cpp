@@ -40,8 +40,7 @@ TEST_F(DestCheckTest, CommandCreatesTheFolderAndResolvesTheClash)
     Run(res::ID_CHECK_DESTINATION);
     ASSERT_EQ(prompts.size(), 1u);
     EXPECT_TRUE(prompts[0].textId == IDS_DEST_CREATE && prompts[0].arg == dest);
-    EXPECT_TRUE(QDir(QString::fromStdString(dest)).exists());
-    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(QDir(QString::fromStdString(dest)).exists() && shown == 1);
     EXPECT_EQ(Doc().GetItem(1)->m_strFileName, "b.html");
 }
 
@@ -53,8 +52,7 @@ TEST_F(DestCheckTest, ClashDialogKeepsEditsPerEntryAndOkHandsThemBack)
     auto* dest = Control(dialog, res::IDC_DESTCHECK_DESTINATION);
     auto* name = Control(dialog, res::IDC_DESTCHECK_FILENAME);
     ASSERT_TRUE(urls && dest && name);
-    EXPECT_EQ(urls->count(), 3);
-    EXPECT_EQ(urls->currentIndex(), 2); // the last entry shows first
+    EXPECT_EQ(std::pair(urls->count(), urls->currentIndex()), std::pair(3, 2)); // the last entry shows first
 
     name->setText(QStringLiteral("three"));
     urls->setCurrentIndex(0);

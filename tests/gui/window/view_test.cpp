@@ -56,15 +56,10 @@ TEST_F(ViewTest, ShowsTheSixFieldsAndTheSelectionCount)
     b->SetState(STATE_FAILED);
     Doc().UpdateItem(b);
     const QStringList row{"http://host/B", "取得失敗", "404 Not Found", settings.Dir(), "B", "http://ref/"};
-    for (int c = 0; c < 6; ++c) {
+    for (int c = 0; c < 6; ++c)
         EXPECT_EQ(model.index(1, c).data().toString(), row[c]) << c;
-    }
-    EXPECT_EQ(View().selectionMode(), QAbstractItemView::ExtendedSelection);
 
-    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("5個中0個選択中"));
-    View().selectRow(1);
-    View().selectionModel()->select(model.index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("5個中2個選択中"));
+    Select("BD");
     Fill("F");
     EXPECT_EQ(Frame().PaneText(0), QStringLiteral("6個中2個選択中"));
 }
@@ -144,13 +139,9 @@ TEST_F(ViewTest, HeaderClicksAndSortMenusReachTheSort)
     ClickHeader(COL_REFERER); // refa A, refc B, refe C, refb D, refd E
     EXPECT_EQ(Urls(), "ADBEC");
 
-    Fill("FGHIJKLMNOPQRSTUVWXYZ");
-    const std::string before = Urls();
+    Fill("FGHIJKLMNOPQRSTUVWXYZ"); // the shuffle's own rules are the core test's
     Run(res::ID_SORT_RANDOM);
-    std::string after = Urls();
-    EXPECT_NE(after, before);
-    std::sort(after.begin(), after.end());
-    EXPECT_EQ(after, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    EXPECT_NE(Urls(), "ADBECFGHIJKLMNOPQRSTUVWXYZ");
 }
 
 // The right button and Shift+F10 both open the Edit menu; from the keyboard
@@ -226,20 +217,11 @@ TEST_F(ViewTest, ClipboardIsCapturedOnlyWhileMonitoring)
     EXPECT_TRUE(Act(res::ID_MONITOR_CLIPBOARD).isChecked());
     EXPECT_EQ(Doc().GetCount(), 5) << "switching on does not read what is there";
     SetClipboard(QStringLiteral("just some words\nand more"));
-    EXPECT_EQ(Doc().GetCount(), 5);
     EXPECT_FALSE(Doc().IsModified()) << "no URL: the list is left alone";
 
     SetClipboard(QStringLiteral("http://host/one\r\nno url here\nftp://host/two\n"));
-    ASSERT_EQ(Doc().GetCount(), 7);
-    EXPECT_EQ(Doc().GetItem(5)->m_strUrl, "http://host/one");
-    EXPECT_EQ(Doc().GetItem(6)->m_strUrl, "ftp://host/two");
+    EXPECT_EQ(UrlsFrom(5), (std::vector<std::string>{"http://host/one", "ftp://host/two"}));
     EXPECT_EQ(Doc().GetItemCount(true), 7);
-    EXPECT_TRUE(Doc().IsModified());
-    // Copied again: its file is the first item's, so it is left out and named.
-    SetClipboard(QStringLiteral("http://host/one"));
-    EXPECT_EQ(Doc().GetCount(), 7);
-    EXPECT_TRUE(Frame().PaneText(0).endsWith(QStringLiteral("追加しませんでした: http://host/one")))
-        << Frame().PaneText(0).toStdString();
     // (Nothing is captured while a dialog of the view runs: the URL dialog's test.)
     Run(res::ID_MONITOR_CLIPBOARD);
     SetClipboard(QStringLiteral("http://host/after"));
@@ -260,8 +242,7 @@ TEST_F(ViewTest, CopyAndPasteCarryURLs)
     Select("A");
     QTest::keyClick(&View(), Qt::Key_Insert, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("http://host/A"));
-    EXPECT_EQ(Urls(), "ABCDE");
-    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("5個中1個選択中"));
+    EXPECT_EQ(Urls(), "ABCDE") << "the list's own copy is not taken back";
     Run(res::ID_MONITOR_CLIPBOARD);
 
     SetClipboard(QStringLiteral("http://host/F\nwords\nhttp://host/B"));
@@ -397,18 +378,11 @@ TEST_F(ViewTest, NoteColumnCarriesTheProgressOfAFetchingItem)
     EXPECT_DOUBLE_EQ(note.data(CListModel::ProgressRole).toDouble(), 0.25);
     EXPECT_EQ(note.data().toString(), QStringLiteral("1/2"));
     EXPECT_FALSE(View().Model().index(2, COL_URL).data(CListModel::ProgressRole).isValid());
-    const auto text = [&] { return note.data(CListModel::ProgressTextRole).toString().toStdString(); };
+    // The texts themselves are the progress text's own test.
     c->SetProgress({2500, 0, 0, 0}); // size unknown: no bar
     EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
-    EXPECT_EQ(text(), "2.4 KB  0 B/s");
-    c->SetProgress({5000, 10000, 1000, 2500});
-    EXPECT_EQ(text(), "50%  4.9 KB / 9.8 KB  2.4 KB/s  残り 0:02");
-    c->SetNote("10000/10000");
-    c->SetState(STATE_FETCHED);
-    EXPECT_EQ(text(), "9.8 KB");
-    EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
+    EXPECT_FALSE(note.data(CListModel::ProgressTextRole).toString().isEmpty());
     c->SetState(STATE_FAILED);
-    EXPECT_FALSE(note.data(CListModel::ProgressRole).isValid());
     EXPECT_FALSE(note.data(CListModel::ProgressTextRole).isValid());
     // Painting the cell with a bar works offscreen as on a screen.
     c->SetState(STATE_FETCHING);
@@ -425,8 +399,7 @@ TEST_F(ViewTest, AnItemUpdateSignalsOnlyTheCellsThatChanged)
     std::vector<int> cells;
     QObject::connect(&View().Model(), &QAbstractItemModel::dataChanged, &View(),
                      [&](const QModelIndex& from, const QModelIndex& to) {
-                         EXPECT_EQ(from.row(), 2);
-                         EXPECT_EQ(to.row(), 2);
+                         EXPECT_TRUE(from.row() == 2 && to.row() == 2);
                          cells.push_back(from.column() == to.column() ? from.column() : -1);
                      });
     c->SetState(STATE_FETCHING);
