@@ -10,7 +10,6 @@
 using ::testing::ElementsAre;
 using ::testing::Eq;
 using ::testing::Matcher;
-using ::testing::MatchesRegex;
 
 namespace zorv::test {
 namespace {
@@ -122,12 +121,6 @@ TEST_F(FetchTest, BodyEndsAtItsLengthOrAtTheEndOfTheStream)
         // Every byte is counted as traffic, including the last piece.
         EXPECT_EQ(doc.TakeTraffic(), c.bytes.size()) << c.url;
     }
-}
-
-TEST(FetchNote, UncommonClientErrorKeepsLibcurlsText)
-{
-    EXPECT_EQ(ClientErrorText(43, 0, "the detail"), "libcurl error 43: the detail");
-    EXPECT_THAT(ClientErrorText(43, 0, ""), MatchesRegex("libcurl error 43: .+"));
 }
 
 TEST_F(FetchTest, BlankInsideAUrlIsSentEncodedAndTheNameKeepsIt)
