@@ -135,7 +135,7 @@ TEST_F(FetchTest, FileOfTheItemsNameIsReplacedOnlyWhenItsOwnOrAsTheSettingSays)
     options.EnableCache = 1;
     CFetchController controller(doc);
     controller.SetLauncher([](const std::string&) {});
-
+    const std::string f1 = LocalPath("f1.bin").toStdString(), renamed = " " + f1 + " は既にあるため f1 (1).bin に保存しました";
     const struct {
         const char* existing;       // f1.bin before the fetch; null: none
         std::string existingOrigin; // its origin attribute; empty: none
@@ -144,10 +144,10 @@ TEST_F(FetchTest, FileOfTheItemsNameIsReplacedOnlyWhenItsOwnOrAsTheSettingSays)
         std::string note;           // after "8/8" (fetched) or the whole note
     } cases[] = {
         {nullptr, "", EXISTING_RENAME, "f1.bin", ""},
-        {"mine", "", EXISTING_RENAME, "f1 (1).bin", " " + LocalPath("f1.bin").toStdString() + " は既にあるため f1 (1).bin に保存しました"},
-        {"mine", "http://elsewhere/f1.bin", EXISTING_RENAME, "f1 (1).bin", " " + LocalPath("f1.bin").toStdString() + " は既にあるため f1 (1).bin に保存しました"},
+        {"mine", "", EXISTING_RENAME, "f1 (1).bin", renamed},
+        {"mine", "http://elsewhere/f1.bin", EXISTING_RENAME, "f1 (1).bin", renamed},
         {"mine", "", EXISTING_REPLACE, "f1.bin", ""},
-        {"mine", "", EXISTING_SKIP, nullptr, LocalPath("f1.bin").toStdString() + " が既にあるためスキップしました"},
+        {"mine", "", EXISTING_SKIP, nullptr, f1 + " が既にあるためスキップしました"},
         {"earlier", origin, EXISTING_SKIP, "f1.bin", ""}, // the item's own earlier download
     };
     for (const auto& c : cases) {

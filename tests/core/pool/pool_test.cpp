@@ -101,19 +101,6 @@ TEST_F(PoolTest, WorkerCountStartsAndStopsFetching)
     EXPECT_EQ(pool.LiveWorkers(), 0);
 }
 
-TEST_F(PoolTest, FailedItemIsRetriedMaxRetryTimesThenStaysFailed)
-{
-    settings.Options().MaxRetry = 2;
-    CItem* item = Add("/missing", "m.bin");
-    pool.SetWorkerCount(2);
-    ASSERT_TRUE(RunUntil([&] { return finished.size() == 3 && AllSettled(); }));
-    EXPECT_EQ(server.RequestsFor("/missing").size(), 3u);
-    EXPECT_EQ(item->m_nFailures, 3u);
-    EXPECT_EQ(item->GetState(), STATE_FAILED);
-    EXPECT_EQ(finished, std::vector<bool>({true, true, false}));
-    EXPECT_TRUE(doc.IsModified());
-}
-
 TEST_F(PoolTest, TwoItemsNeverWriteOneLocalFileAtOnce)
 {
     // Two slow bodies into one file, two workers: the later fetch fails
@@ -128,17 +115,24 @@ TEST_F(PoolTest, TwoItemsNeverWriteOneLocalFileAtOnce)
     EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("same.bin"))), QByteArray(4000, fetched ? 't' : 's'));
 }
 
-TEST_F(PoolTest, FetchedItemsAreRemovedAfterTheirLaunch)
+// A failed item is tried MaxRetry times more, then stays failed; a fetched
+// one is removed after its launch.
+TEST_F(PoolTest, FailedItemIsRetriedThenStaysAndFetchedItemIsRemovedAfterItsLaunch)
 {
+    settings.Options().MaxRetry = 2;
     settings.Options().AutoRemoveUrlIfSuccess = 1;
     std::vector<std::pair<std::string, int>> launched; // path, items in the list then
     controller.SetLauncher([&](const std::string& path) { launched.emplace_back(path, doc.GetCount()); });
     Add("/a.bin", "one.bin");
-    Add("/missing", "two.bin");
+    CItem* failed = Add("/missing", "two.bin");
     pool.SetWorkerCount(1);
-    ASSERT_TRUE(RunUntil([&] { return finished.size() == 2 && pool.HoldingWorkers() == 0; }));
+    ASSERT_TRUE(RunUntil([&] { return finished.size() == 4 && pool.HoldingWorkers() == 0; }));
+    EXPECT_EQ(finished, std::vector<bool>({false, true, true, false}));
+    EXPECT_EQ(server.RequestsFor("/missing").size(), 3u);
     ASSERT_EQ(doc.GetCount(), 1); // the failed one stays
-    EXPECT_EQ(doc.GetItem(0)->m_strFileName, "two.bin");
+    EXPECT_EQ(doc.GetItem(0), failed);
+    EXPECT_EQ(failed->m_nFailures, 3u);
+    EXPECT_EQ(failed->GetState(), STATE_FAILED);
     // Launched while still in the list.
     const std::pair<std::string, int> expected{settings.Path(QStringLiteral("one.bin")).toStdString(), 2};
     EXPECT_EQ(launched, std::vector({expected}));

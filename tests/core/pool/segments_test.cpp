@@ -304,8 +304,7 @@ TEST_F(SegmentsTest, CancelKeepsEveryRangeAndTheNextFetchAsksForExactlyTheHoles)
     // No range is still being sent once the item is settled.
     EXPECT_TRUE(RunUntil([&] { return inFlight.load() == 0; }, 5000));
     // The record names the bytes of every range, holes between them.
-    const std::string part = settings.Path(QStringLiteral("big.bin.part")).toStdString();
-    const std::optional<CPartRecord> record = ReadPartRecord(part, nullptr);
+    const auto record = ReadPartRecord(settings.Path(QStringLiteral("big.bin.part")).toStdString(), nullptr);
     ASSERT_TRUE(record);
     const CRangeMap done = record->done;
     const auto holes = done.Holes(size);
