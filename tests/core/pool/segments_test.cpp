@@ -192,8 +192,7 @@ TEST_F(SegmentsTest, LargeFileArrivesWholeOverEveryConnectionAndNoMore)
     EXPECT_EQ(PlainRequests(), 1u);
     EXPECT_EQ(item->m_nFailures, 0u);
     EXPECT_GE(rangedRequests.load(), 3);
-    EXPECT_LE(maxInFlight.load(), 4);
-    EXPECT_GE(maxInFlight.load(), 2);
+    EXPECT_TRUE(maxInFlight >= 2 && maxInFlight <= 4) << maxInFlight;
     EXPECT_LT(Total(), size + size / 2);
 }
 
@@ -259,13 +258,11 @@ TEST_F(SegmentsTest, OneConnectionWithoutRangeSupportOrWithOneSegmentAllowed)
         EXPECT_EQ(item->m_nFailures, 0u);
         EXPECT_TRUE(Local(c.name) == (c.name == "plain.bin" ? plain : body.substr(0, size)));
         const auto requests = server.RequestsFor("/" + c.name);
-        if (c.name == "plain.bin") {
-            EXPECT_EQ(noRanges.RequestHeads().size(), 1u);
-        } else if (c.name == "liar.bin") {
+        if (c.name == "liar.bin") { // the whole file asked for again
             ASSERT_FALSE(requests.empty());
             EXPECT_EQ(requests.back().HeaderCount("Range"), 0u);
         } else {
-            EXPECT_EQ(requests.size(), 1u);
+            EXPECT_EQ(c.name == "plain.bin" ? noRanges.RequestHeads().size() : requests.size(), 1u);
         }
     }
 }
