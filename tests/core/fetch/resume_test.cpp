@@ -109,8 +109,8 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         {Mode::Changed, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 1},
         {Mode::Refuse, {{"ETag", "\"v1\""}}, true, "\"v1\"", body, "1000/1000", 2},
         {Mode::Range, {{"ETag", "\"v1\""}}, false, "", body, "1000/1000", 1},
-        // A weak ETag cannot validate a range, and no validator at all
-        // neither: the fetch starts over.
+        // A weak ETag cannot validate a range (no more than no validator):
+        // the fetch starts over.
         {Mode::Range, {{"ETag", "W/\"v1\""}}, true, "", body, "1000/1000", 1},
         // A 206 whose ETag is not the one recorded: the new file from the start.
         {Mode::Spliced, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 2},
