@@ -55,7 +55,6 @@ TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
         {"run.bin.part", "run.bin.part", "run.bin (1).part"},  // another running item's partial file
         {"run.bin", "run.bin.part", "run (1).bin"},            // ... and its name
         {"l.zorv", "l.zorv", "l (1).zorv"},                    // the list file
-        {"notes.txt", "notes.txt", "notes (1).txt"},           // a user's file
         {"dup.bin", "dup (1).bin", "dup (2).bin"},             // the first numbered name too
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -67,7 +66,7 @@ TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
     Add(http.Url("/other/queued"), {}, "queued.bin");
     Add(http.Url("/other/run"), {}, "run.bin");
     const CLocalFileClaim running(CItem::LocalFileKey(LocalPath("run.bin").toStdString()));
-    for (const char* name : {"done.bin", "run.bin.part", "notes.txt", "dup.bin", "dup (1).bin"})
+    for (const char* name : {"done.bin", "run.bin.part", "dup.bin", "dup (1).bin"})
         ASSERT_TRUE(WriteFileBytes(LocalPath(name), QByteArray("held by ") + name));
     CFetchController controller(doc);
     controller.SetLauncher([](const std::string&) {});
@@ -135,7 +134,7 @@ TEST_F(FetchTest, FileOfTheItemsNameIsReplacedOnlyWhenItsOwnOrAsTheSettingSays)
     options.EnableCache = 1;
     CFetchController controller(doc);
     controller.SetLauncher([](const std::string&) {});
-
+    const std::string f1 = LocalPath("f1.bin").toStdString(), renamed = " " + f1 + " は既にあるため f1 (1).bin に保存しました";
     const struct {
         const char* existing;       // f1.bin before the fetch; null: none
         std::string existingOrigin; // its origin attribute; empty: none
@@ -144,10 +143,10 @@ TEST_F(FetchTest, FileOfTheItemsNameIsReplacedOnlyWhenItsOwnOrAsTheSettingSays)
         std::string note;           // after "8/8" (fetched) or the whole note
     } cases[] = {
         {nullptr, "", EXISTING_RENAME, "f1.bin", ""},
-        {"mine", "", EXISTING_RENAME, "f1 (1).bin", " " + LocalPath("f1.bin").toStdString() + " は既にあるため f1 (1).bin に保存しました"},
-        {"mine", "http://elsewhere/f1.bin", EXISTING_RENAME, "f1 (1).bin", " " + LocalPath("f1.bin").toStdString() + " は既にあるため f1 (1).bin に保存しました"},
+        {"mine", "", EXISTING_RENAME, "f1 (1).bin", renamed},
+        {"mine", "http://elsewhere/f1.bin", EXISTING_RENAME, "f1 (1).bin", renamed},
         {"mine", "", EXISTING_REPLACE, "f1.bin", ""},
-        {"mine", "", EXISTING_SKIP, nullptr, LocalPath("f1.bin").toStdString() + " が既にあるためスキップしました"},
+        {"mine", "", EXISTING_SKIP, nullptr, f1 + " が既にあるためスキップしました"},
         {"earlier", origin, EXISTING_SKIP, "f1.bin", ""}, // the item's own earlier download
     };
     for (const auto& c : cases) {

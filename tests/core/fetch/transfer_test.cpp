@@ -10,6 +10,7 @@
 #include <atomic>
 #include <thread>
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -59,9 +60,7 @@ TEST_F(FetchTest, WaitingFetchEndsPromptlyByCancelOrStallTimeout)
         // Nobody cancels: the stall timeout ends it, with a note that says so.
         ItemPtr stalled = Add(http.Url(c.path), {}, "stalled-" + name);
         EXPECT_EQ(FetchItem(shortSession, stalled, doc), STATE_FAILED) << c.path;
-        EXPECT_THAT(stalled->GetNote(), StartsWith(c.stallNote));
-        EXPECT_THAT(stalled->GetNote(), HasSubstr("転送が停止しました"));
-        EXPECT_THAT(stalled->GetNote(), HasSubstr("300 ミリ秒"));
+        EXPECT_THAT(stalled->GetNote(), AllOf(StartsWith(c.stallNote), HasSubstr("300 ミリ秒")));
         EXPECT_EQ(LocalBytes("stalled-" + name + ".part"), c.bytes) << c.path;
     }
     QCoreApplication::sendPostedEvents();
