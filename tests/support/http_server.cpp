@@ -83,7 +83,7 @@ CHttpServer::CHttpServer(Scheme scheme) : m_scheme(scheme)
         m_server = std::make_unique<httplib::Server>();
     m_server->set_keep_alive_timeout(1);
     m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-        CRecordedRequest r{req.method, req.target, req.path, req.headers};
+        CRecordedRequest r{req.method, req.target, req.path, req.headers, std::chrono::steady_clock::now()};
         std::scoped_lock lock(m_lock);
         m_requests.push_back(std::move(r));
         return httplib::Server::HandlerResponse::Unhandled;

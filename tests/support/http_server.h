@@ -34,6 +34,7 @@ struct CRecordedRequest {
     std::string target; // as sent: "/a?b", or "http://host/a?b" when sent to a proxy
     std::string path;
     httplib::Headers headers; // names compare case-insensitively
+    std::chrono::steady_clock::time_point at; // when it arrived
 
     size_t HeaderCount(const std::string& name) const { return headers.count(name); }
     // The first value of the header, empty when absent.
