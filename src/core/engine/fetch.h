@@ -22,6 +22,7 @@ class CTransferLoop;
 struct CFetchLimits {
     std::chrono::milliseconds connectTimeout{60000};
     std::chrono::milliseconds stallTimeout{60000}; // nothing received for this long fails the item
+    std::chrono::milliseconds retrySecond{1000};   // a second of a server's Retry-After
 };
 
 class CFetchSession {
