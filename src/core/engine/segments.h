@@ -85,6 +85,16 @@ public:
     // byte; `error` and `detail` describe it (libcurl's code and text, or a
     // note of our own in `detail` with error 0).
     void Release(int seg, bool failed, int error = 0, std::string detail = {});
+    // The request for `seg` was answered with 403, 429 or 503 (`status`).
+    // While another range runs, that is a server refusing an extra
+    // connection: the range goes back without counting as a failure, the
+    // file goes on over one connection at a time (a running request whose
+    // reach covers the range takes it over), and the server is remembered
+    // (engine/serverlimits.h). With no other range running it is a failure
+    // as any other refused range request (`detail`).
+    void ReleaseRefused(int seg, unsigned status, std::string detail);
+    // A server refused an extra connection: the file goes on over one.
+    bool OneConnection() const;
 
     bool Complete() const;
     // Too many fetches failed without progress, or a write failed.
@@ -125,7 +135,12 @@ private:
         std::uint64_t done;  // [start, done) is written
         std::uint64_t end;   // exclusive
         bool running;
+        std::uint64_t reach; // what its request asked for ends here (the owner's: the file's end)
     };
+    // One connection at a time: running ranges take over the ranges that
+    // follow them within their reach.
+    void Absorb();
+    int CountRunning() const;
 
     const ItemPtr m_item;
     const std::string m_url;
@@ -144,6 +159,7 @@ private:
     std::uint64_t m_received = 0;
     int m_barrenFailures = 0; // failures in a row that brought nothing
     bool m_rangesRefused = false;
+    bool m_oneConnection = false; // a server refused an extra connection
     bool m_fileChanged = false;
     bool m_stopped = false;
     int m_lastError = 0;
