@@ -20,7 +20,12 @@
 // A range whose fetch fails goes back to the record and is fetched again by
 // whoever is free (the owner, which waits for the file, at the latest); only
 // repeated failures without any progress fail the item. The item is fetched
-// when every byte arrived. The owner posts the item's notices, with the
+// when every byte arrived. A server that answers a range on another
+// connection with 403, 429 or 503 allows fewer connections than the file
+// has: the file goes on over one connection (the running request whose
+// reach covers the refused range takes it over; what is left is fetched one
+// range at a time) without counting a failure, and its later files are not
+// split (engine/serverlimits.h). The owner posts the item's notices, with the
 // bytes of every range. A helping slot hands its range back as soon as the
 // queue has an item, so that a busy queue behaves as without segments.
 #include "engine/bufferedwriter.h"
@@ -240,7 +245,8 @@ public:
     // announced range support (Accept-Ranges: bytes, or a 206) and sent a
     // validator (a strong ETag, else Last-Modified: without one a changed
     // file could not be told), at least two minimum pieces left or more
-    // than one hole in `done`, and more than one segment allowed. Null when
+    // than one hole in `done`, more than one segment allowed, and a server
+    // not known to refuse extra connections. Null when
     // it does not. The validator goes with every range request as If-Range.
     std::shared_ptr<CSegmentedTransfer> Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                               unsigned status, int fd, const std::string& fileName,
