@@ -6,16 +6,13 @@
 // 503 (too many requests, overloaded) it also gets one fetch at a time: a
 // fetch of it waits, holding its transfer slot as a fetch waiting for the
 // per-server cap does, until no other fetch of it runs. Other servers keep
-// the settings. Kept for the life of the process; any thread.
+// the settings. Servers are told apart by CItem::ServerOf. Kept for the
+// life of the process; any thread.
 #include <map>
 #include <mutex>
 #include <string>
 
 namespace zorv {
-
-// "scheme://host:port" of a URL (the port filled in from the scheme),
-// lower case; empty when the URL does not parse.
-std::string ServerKey(const std::string& url);
 
 class CServerLimits {
 public:
