@@ -122,6 +122,10 @@ void CItemFetch::Impl::Tick()
     }
     if (finished)
         return;
+    if (digestCheck) {
+        TickDigest();
+        return;
+    }
     if (ranges) {
         TickRanges();
         return;

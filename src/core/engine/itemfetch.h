@@ -4,6 +4,7 @@
 // (fetchstate.cpp); CItemFetch::Impl is the whole fetch as a job of a
 // transfer loop (fetch.cpp), its result and note made in fetchresult.cpp.
 #include "engine/bufferedwriter.h"
+#include "engine/digest.h"
 #include "engine/fetch.h"
 #include "engine/finalname.h"
 #include "engine/loop.h"
@@ -232,6 +233,7 @@ public:
     }
     ~Impl() override
     {
+        digestCheck.reset(); // stops the hashing thread and waits for it
         ownRange.reset();
         if (running)
             loop.Remove(easy);
@@ -275,6 +277,11 @@ public:
     bool finished = false;
     int result = STATE_FAILED;
     std::shared_ptr<const std::atomic<bool>> finalRecord; // the record written at the end
+    // The complete file's check against its server's digest, while it runs;
+    // the algorithm's name and the note of the complete file meanwhile.
+    std::unique_ptr<CDigestCheck> digestCheck;
+    const char* digestName = "";
+    std::string fetchedNote;
 
 private:
     void Fail(std::string note)
@@ -303,6 +310,9 @@ private:
             RemovePartRecord(target.partPath);
     }
     void Finish();
+    void TickDigest();
+    void Conclude(int outcome, const std::string& completeNote, bool written, bool discarded);
+    void End(int outcome);
 };
 
 
