@@ -42,19 +42,6 @@ bool EqualNoCase(std::string_view a, std::string_view b)
     return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
-int DigestSize(EDigest algorithm)
-{
-    switch (algorithm) {
-    case EDigest::Md5:
-        return 16;
-    case EDigest::Sha256:
-        return 32;
-    case EDigest::Sha512:
-        return 64;
-    }
-    return 0;
-}
-
 std::optional<EDigest> ShaByName(std::string_view name)
 {
     if (EqualNoCase(name, "sha-256"))
@@ -115,6 +102,19 @@ const char* DigestName(EDigest algorithm)
         return "SHA-512";
     }
     return "";
+}
+
+int DigestSize(EDigest algorithm)
+{
+    switch (algorithm) {
+    case EDigest::Md5:
+        return 16;
+    case EDigest::Sha256:
+        return 32;
+    case EDigest::Sha512:
+        return 64;
+    }
+    return 0;
 }
 
 std::optional<CDigest> OfferedDigest(std::string_view headerBlock, bool wholeBody)
@@ -208,9 +208,12 @@ CDigestCheck::EState CDigestCheck::Run()
         return cannotRead(file.errorString());
     }
 #endif
-    QCryptographicHash hash(m_expected.algorithm == EDigest::Md5      ? QCryptographicHash::Md5
-                            : m_expected.algorithm == EDigest::Sha256 ? QCryptographicHash::Sha256
-                                                                      : QCryptographicHash::Sha512);
+    QCryptographicHash::Algorithm algorithm = QCryptographicHash::Sha512;
+    if (m_expected.algorithm == EDigest::Md5)
+        algorithm = QCryptographicHash::Md5;
+    else if (m_expected.algorithm == EDigest::Sha256)
+        algorithm = QCryptographicHash::Sha256;
+    QCryptographicHash hash(algorithm);
     std::vector<char> buffer(static_cast<std::size_t>(kChunk));
     for (;;) {
         if (m_stop.load(std::memory_order_relaxed))

@@ -40,6 +40,8 @@ std::optional<CDigest> OfferedDigest(std::string_view headerBlock, bool wholeBod
 
 // "SHA-256", "SHA-512", "MD5".
 const char* DigestName(EDigest algorithm);
+// The length of the algorithm's digest in bytes.
+int DigestSize(EDigest algorithm);
 
 // Hashes the file at `path` on a thread of its own and compares it with
 // `expected`. The file is opened without following a link and must still
