@@ -1,6 +1,7 @@
 // A file whose server sends a digest is checked against it before it takes
 // its name: the strongest usable digest decides; a mismatch discards the
 // partial file and its record; what cannot be used is ignored.
+#include "cli/progress.h"
 #include "engine/partfile.h"
 #include "fetch_fixture.h"
 #include "support/tempsettings.h"
@@ -78,6 +79,9 @@ TEST_F(FetchTest, DownloadIsCheckedAgainstTheDigestItsServerSends)
         ItemPtr item = Add(url, {}, name);
         EXPECT_EQ(Fetch(item), c.state);
         EXPECT_EQ(item->GetNote(), "1000/1000" + c.remark);
+        // The size of a fetched item is read back from its note.
+        std::uint64_t done = 0, total = 0;
+        EXPECT_EQ(ParseProgressNote(item->GetNote(), done, total) && done == 1000, c.state == STATE_FETCHED);
         EXPECT_EQ(LocalBytes(name), c.state == STATE_FETCHED ? QByteArray::fromStdString(body) : "<missing>");
         // Neither a kept partial file nor its record: a retry starts afresh.
         EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.part*")}), QStringList());
