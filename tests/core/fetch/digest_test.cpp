@@ -8,6 +8,10 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
+
+#include <atomic>
+#include <thread>
 
 namespace zorv::test {
 namespace {
@@ -86,6 +90,30 @@ TEST_F(FetchTest, DownloadIsCheckedAgainstTheDigestItsServerSends)
         // Neither a kept partial file nor its record: a retry starts afresh.
         EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.part*")}), QStringList());
     }
+}
+
+// A cancel while the file is being checked ends the item as any cancel does:
+// failed, the partial file and its record kept for a later fetch.
+TEST_F(FetchTest, CancelDuringTheDigestCheckKeepsThePartialFile)
+{
+    const std::string digest = QCryptographicHash::hash("x", QCryptographicHash::Sha512).toBase64().toStdString();
+    http.Serve("/big", std::string(64 << 20, 'z'), {{"ETag", "\"v1\""}, {"Repr-Digest", "sha-512=:" + digest + ":"}});
+    ASSERT_TRUE(http.Start());
+    ItemPtr item = Add(http.Url("/big"));
+    std::atomic<int> result{-1};
+    std::thread fetch([&] { result = FetchItem(session, item, doc); });
+    // The note of the complete file is written when the check begins.
+    EXPECT_TRUE(RunUntil([&] { return result != -1 || !item->GetNote().empty(); }));
+    item->Cancel();
+    EXPECT_TRUE(RunUntil([&] { return result != -1; }));
+    fetch.join();
+    EXPECT_EQ(result, STATE_FAILED);
+    EXPECT_EQ(item->GetNote(), "キャンセルされました (64.0 MB / 64.0 MB)");
+    EXPECT_FALSE(LocalExists());
+    EXPECT_EQ(QFileInfo(LocalPath("out.bin.part")).size(), 64 << 20);
+    const auto record = ReadPartRecord(LocalPath("out.bin.part").toStdString(), nullptr);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->done.Bytes(), 64u << 20);
 }
 
 } // namespace
