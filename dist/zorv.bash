@@ -18,14 +18,14 @@ _zorv()
             _filedir '@(pem|crt|cer)'
             return
             ;;
-        --referer | --name | --level | --connections | --max-segments | --limit-rate | --max-per-server)
+        --url | --referer | --name | --level | --connections | --max-segments | --limit-rate | --max-per-server)
             return
             ;;
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--list --add --import --reset --remove --fetch
-            --referer --dest --name --level --yes --connections --max-segments --limit-rate --max-per-server
+        COMPREPLY=($(compgen -W '--list --add --import --reset --remove --edit --fetch
+            --url --referer --dest --name --level --yes --connections --max-segments --limit-rate --max-per-server
             --existing --cacert --native-messaging --help --version' -- "$cur"))
         return
     fi
@@ -35,7 +35,7 @@ _zorv()
     local i command= list_seen=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate | --max-per-server \
+            --url | --referer | --dest | --name | --level | --connections | --max-segments | --limit-rate | --max-per-server \
                 | --existing | --cacert) ((i++)) ;;
             --*) [[ -z $command ]] && command=${words[i]} ;;
             *) list_seen=1 ;;

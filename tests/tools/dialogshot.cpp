@@ -83,6 +83,7 @@ int main(int argc, char** argv)
             {"http://example.com/gallery/img01.jpg", STATE_NOT_FETCHED, ""},
             {"http://example.com/gallery/img02.jpg", STATE_FAILED, "取得を中止しました"},
             {"http://example.com/music/podcast-42.mp3", STATE_FETCHED, "9437184/9437184"},
+            {"http://example.com/busy/dataset.zip", STATE_NOT_FETCHED, "503 Service Unavailable"},
         };
         for (const auto& r : rows) {
             CItem* item = doc.AddUrl(r.url, "", dest, "", 0);
@@ -97,9 +98,11 @@ int main(int argc, char** argv)
         }
         doc.GetItem(5)->SetState(STATE_INVALID_URL);
         doc.RemovePending(doc.GetItem(5));
+        // A failed item waiting for its retry.
+        doc.QueueRetry(doc.GetItem(8), CItem::RetryClock::now() + std::chrono::seconds(35));
         doc.SetModifiedFlag(false);
         CMainFrame* frame = zorvApp.MainFrame();
-        frame->resize(1000, 330);
+        frame->resize(1000, 350);
         frame->show();
         frame->View().SelectRows({4});
         for (int i = 0; i < 40; ++i)

@@ -65,7 +65,9 @@ public:
           m_live(isatty(fileno(out)) != 0)
     {
         QObject::connect(&m_controller, &CFetchController::ItemFinished, &m_controller,
-                         [this](const ItemPtr& item, int state, bool retried) { OnFinished(item, state, retried); });
+                         [this](const ItemPtr& item, int state, bool retried, qint64 waitMs) {
+                             OnFinished(item, state, retried, std::chrono::milliseconds(waitMs));
+                         });
         QObject::connect(&m_controller, &CFetchController::TrafficAdded, &m_controller,
                          [this](quint64 bytes) { m_totalBytes += bytes; });
     }
@@ -122,7 +124,7 @@ private:
         });
     }
 
-    void OnFinished(const ItemPtr& item, int state, bool retried)
+    void OnFinished(const ItemPtr& item, int state, bool retried, std::chrono::milliseconds wait)
     {
         const std::string what = state == STATE_FETCHED ? "fetched" : (retried ? "retrying" : "failed");
         if (state == STATE_FAILED && !retried)
@@ -133,8 +135,9 @@ private:
         // The URL and the note may come from anywhere (a server's reason
         // phrase): control characters are escaped and a password hidden,
         // since this output ends up on terminals and in logs.
-        Write(m_out, what + "\t" + EscapeText(MaskUrlPassword(item->m_strUrl)) + "\t" + EscapeText(item->GetNote())
-                         + "\n");
+        // A retry that waits says how long, ahead of why it failed.
+        const std::string note = wait.count() > 0 ? WaitingNote(item->GetNote(), wait) : item->GetNote();
+        Write(m_out, what + "\t" + EscapeText(MaskUrlPassword(item->m_strUrl)) + "\t" + EscapeText(note) + "\n");
         std::fflush(m_out);
         if (m_live)
             DrawLive();

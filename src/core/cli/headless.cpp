@@ -4,6 +4,7 @@
 #include "cli/nativehost.h"
 
 #include "model/doc.h"
+#include "model/editrequest.h"
 #include "model/import.h"
 #include "model/listowner.h"
 #include "model/listrequest.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -283,6 +285,56 @@ int RunItems(const QStringList& args, bool remove, std::FILE* err)
     return report.busy.empty() ? EXIT_OK : EXIT_PARTIAL;
 }
 
+// --edit LIST INDEX [--url U] [--dest D] [--name N] [--referer R]: only the
+// fields given change; the file name stays unless --name gives one.
+int RunEdit(const QStringList& args, std::FILE* err)
+{
+    CEditRequest request;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        std::optional<std::string>* field = a == QLatin1String("--url")       ? &request.url
+                                            : a == QLatin1String("--dest")    ? &request.destination
+                                            : a == QLatin1String("--name")    ? &request.fileName
+                                            : a == QLatin1String("--referer") ? &request.referer
+                                                                              : nullptr;
+        if (field) {
+            // Only the referrer may be emptied.
+            if (i + 1 >= args.size() || (args[i + 1].isEmpty() && field != &request.referer))
+                return UsageError(err, QStringLiteral("%1 needs a value").arg(a));
+            *field = args[++i].toStdString();
+        } else if (a == QLatin1String("--")) {
+            positional += args.mid(i + 1);
+            break;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return UsageError(err, QStringLiteral("unknown option %1").arg(a));
+        } else {
+            positional += a;
+        }
+    }
+    if (positional.size() != 2)
+        return UsageError(err, QStringLiteral("--edit needs a list file and one index"));
+    bool ok = false;
+    request.row = positional[1].toInt(&ok);
+    if (!ok || request.row < 0)
+        return UsageError(err, QStringLiteral("--edit: not an item index: %1").arg(positional[1]));
+    if (!request.url && !request.destination && !request.fileName && !request.referer)
+        return UsageError(err, QStringLiteral("--edit needs at least one of --url, --dest, --name, --referer"));
+    if (request.destination)
+        request.destination = Absolute(Q(*request.destination));
+
+    QJsonObject json;
+    if (!RequestChange(positional[0], request.ToJson(), false, &json, err))
+        return EXIT_USAGE;
+    const CEditReport report = CEditReport::FromJson(json);
+    if (report.busy)
+        Print(err, QStringLiteral("zorv: item %1 is being fetched; the new values apply from its next fetch\n")
+                       .arg(request.row));
+    for (const std::string& f : report.folders)
+        Print(err, QStringLiteral("zorv: cannot create the folder %1\n").arg(Escaped(f)));
+    return report.folders.empty() ? EXIT_OK : EXIT_PARTIAL;
+}
+
 } // namespace
 
 void Print(std::FILE* to, const QString& text)
@@ -347,6 +399,11 @@ void PrintUsage(std::FILE* to)
         "                              put the failed items, or the items at INDEX (as\n"
         "                              --list numbers them), back in the queue, not fetched\n"
         "  zorv --remove LIST INDEX... remove the items at INDEX from LIST\n"
+        "  zorv --edit LIST INDEX [--url U] [--dest DIR] [--name NAME] [--referer R]\n"
+        "                              change the item at INDEX: only the values given;\n"
+        "                              a new URL keeps the file name, so that a partial\n"
+        "                              file goes on from the new URL where the server\n"
+        "                              still has the same file\n"
         "  zorv --fetch [--connections N] [--max-segments N] [--limit-rate K]\n"
         "               [--max-per-server N] [--cacert FILE]\n"
         "               [--existing rename|replace|skip] LIST\n"
@@ -373,7 +430,7 @@ bool IsHeadlessCommand(const QStringList& args)
     return a == QLatin1String("--list") || a == QLatin1String("--add") || a == QLatin1String("--help")
         || a == QLatin1String("-h") || a == QLatin1String("--version") || a == QLatin1String("--fetch")
         || a == QLatin1String("--import") || a == QLatin1String("--reset") || a == QLatin1String("--remove")
-        || a == QLatin1String("--native-messaging");
+        || a == QLatin1String("--edit") || a == QLatin1String("--native-messaging");
 }
 
 int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
@@ -403,6 +460,8 @@ int RunHeadless(const QStringList& args, std::FILE* out, std::FILE* err)
         status = RunImport(rest, err);
     else if (command == QLatin1String("--reset") || command == QLatin1String("--remove"))
         status = RunItems(rest, command == QLatin1String("--remove"), err);
+    else if (command == QLatin1String("--edit"))
+        status = RunEdit(rest, err);
     else if (command == QLatin1String("--fetch"))
         status = RunFetch(rest, out, err);
     else if (command == QLatin1String("--native-messaging"))

@@ -1,6 +1,6 @@
 #pragma once
 // The commands zorv runs without a window: --list, --add, --import, --reset,
-// --remove, --fetch, --help, --version. They need only a QCoreApplication.
+// --remove, --edit, --fetch, --help, --version. They need only a QCoreApplication.
 #include <QStringList>
 
 #include <cstdio>

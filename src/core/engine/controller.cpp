@@ -4,6 +4,7 @@
 #include "model/events.h"
 #include "settings/options.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace zorv {
@@ -69,6 +70,7 @@ void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool 
         m_doc.UpdateItem(item.get());
         return;
     }
+    const auto serverWait = item->TakeServerRetryAfter();
     // A fetch stopped for a pause did not fail: the item waits in its place
     // again, its partial data kept for the next fetch.
     if (postedState == STATE_FAILED && item->IsStoppedForPause()) {
@@ -82,9 +84,13 @@ void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool 
     m_doc.UpdateItem(item.get());
     const COptions& options = Options();
     bool retried = false;
+    std::chrono::milliseconds wait{};
     if (postedState == STATE_FAILED) {
-        const unsigned before = item->m_nFailures++;
-        if (before < static_cast<unsigned>(options.MaxRetry)) {
+        const unsigned failures = ++item->m_nFailures;
+        // A server that asked for a pause gets it (the pool made its other
+        // queued items wait already).
+        wait = serverWait ? *serverWait : RetryWaitAfter(failures, options.RetryWait, m_retrySecond);
+        if (failures <= static_cast<unsigned>(options.MaxRetry)) {
             retried = true;
             item->SetState(STATE_NOT_FETCHED);
             std::vector<int> order(static_cast<size_t>(m_doc.GetCount()));
@@ -96,9 +102,12 @@ void CFetchController::OnItemUpdated(const ItemPtr& item, int postedState, bool 
     }
     // Told before a retry is queued: until then no worker can take the
     // item, so its note is still the failure's.
-    emit ItemFinished(item, postedState, retried);
+    emit ItemFinished(item, postedState, retried, retried ? static_cast<qint64>(wait.count()) : 0);
     if (retried) {
-        m_doc.QueuePending(item.get());
+        if (wait.count() > 0)
+            m_doc.QueueRetry(item.get(), CItem::RetryClock::now() + wait);
+        else
+            m_doc.QueuePending(item.get());
         m_doc.SetModifiedFlag(true);
     }
     if (fetched && options.AutoRemoveUrlIfSuccess) {

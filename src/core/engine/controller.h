@@ -3,10 +3,12 @@
 // post (model/events.h): redraws, retries of failed items, automatic removal
 // of fetched items, launching fetched files and the traffic count. The window
 // and the headless fetch both use it.
+#include "engine/retrywait.h"
 #include "model/doc.h"
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -24,12 +26,15 @@ public:
     {
         m_launch = std::move(launcher);
     }
+    // How long one second of RetryWait and of a server's Retry-After lasts
+    // (tests shorten it).
+    void SetRetrySecond(std::chrono::milliseconds second) { m_retrySecond = second; }
 
 signals:
     // A final result (1 fetched, 2 failed) was handled for the item; `retried`
-    // tells that a failed item was queued again. Emitted before a fetched item
-    // is removed from the list.
-    void ItemFinished(const zorv::ItemPtr& item, int state, bool retried);
+    // tells that a failed item was queued again, to be taken after `waitMs`
+    // milliseconds. Emitted before a fetched item is removed from the list.
+    void ItemFinished(const zorv::ItemPtr& item, int state, bool retried, qint64 waitMs);
     // Bytes read since the last signal.
     void TrafficAdded(quint64 bytes);
 
@@ -41,6 +46,7 @@ private:
 
     CZorvDoc& m_doc;
     std::function<void(const std::string&)> m_launch;
+    std::chrono::milliseconds m_retrySecond{1000};
 };
 
 } // namespace zorv

@@ -59,6 +59,17 @@ void CItemFetch::Impl::Start()
     // (unless the server may name another file).
     if (net.ExistingFile == EXISTING_SKIP && !serverName && IsOtherFile(params.localPath, params.url))
         return Fail(SkippedNote(params.localPath));
+    StartWhenServerFree();
+}
+
+// A server that takes one fetch at a time keeps this one waiting, its
+// slot held as under the per-server cap, until the other one has ended.
+void CItemFetch::Impl::StartWhenServerFree()
+{
+    serverWait = !CServerLimits::Global().Enter(params.url);
+    if (serverWait)
+        return;
+    serverTurn = true;
     StartRequest();
 }
 
@@ -122,6 +133,12 @@ void CItemFetch::Impl::Tick()
     }
     if (finished)
         return;
+    if (serverWait) {
+        if (transfer.Aborted() || item->IsCancelled())
+            return Fail(StoppedText(*item));
+        StartWhenServerFree();
+        return;
+    }
     if (digestCheck) {
         TickDigest();
         return;

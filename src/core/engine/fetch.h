@@ -22,6 +22,7 @@ class CTransferLoop;
 struct CFetchLimits {
     std::chrono::milliseconds connectTimeout{60000};
     std::chrono::milliseconds stallTimeout{60000}; // nothing received for this long fails the item
+    std::chrono::milliseconds retrySecond{1000};   // a second of a server's Retry-After
 };
 
 class CFetchSession {
@@ -87,11 +88,12 @@ private:
 // The body is written to the partial file (PartialPath) and renamed onto the
 // local file only when the transfer is complete; a failed rename fails the
 // item. A failed fetch leaves the partial file, and an earlier local file,
-// as they are. With ResumePartial, a fetch whose partial file another fetch
-// of the same URL left asks for the rest: HTTP with Range and If-Range (the
-// validator that fetch kept), FTP with REST. A 200 answer starts the file
-// over; a 416 (or a range other than the one asked, or FTP refusing the
-// offset) makes one new request from the beginning. The note then carries
+// as they are. With ResumePartial, a fetch whose partial file an earlier
+// fetch left asks for the rest: HTTP with Range and If-Range (the validator
+// that fetch kept; the item's URL may have changed since), FTP with REST
+// (the same URL only). A 200 answer starts the file over; a 416 (or a range
+// other than the one asked, of another length or validator, or FTP refusing
+// the offset) makes one new request from the beginning. The note then carries
 // "(N バイトから再開)", and its numbers count the whole file.
 //
 // A complete file whose server sent a digest (engine/digest.h) is checked

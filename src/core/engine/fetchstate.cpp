@@ -77,8 +77,14 @@ bool CFetchState::BeginBody()
         }
         keep = offset;
     }
-    if (http && statusCode != 200 && !keep)
+    if (http && statusCode != 200 && !keep) {
+        // A server too busy for the request may say when to come back.
+        if (statusCode == 429 || statusCode == 503) {
+            if (const auto wait = ParseRetryAfter(retryAfter, std::time(nullptr)))
+                item->SetServerRetryAfter(*wait);
+        }
         return Refuse(status);
+    }
     if (len > 0)
         length = keep + static_cast<std::uint64_t>(len);
     if (keep && full)

@@ -13,6 +13,7 @@
 #include "engine/response.h"
 #include "engine/resume.h"
 #include "engine/segments.h"
+#include "engine/serverlimits.h"
 #include "settings/options.h"
 
 #include <QFile>
@@ -174,12 +175,15 @@ struct CFetchState : CResponse {
     double speed = 0;
     Clock::time_point speedSince{};
     std::uint64_t speedBase = 0;
-    // "total/length", with the resume remark: the note of a transfer that ends.
+    // "total/length", with the resume remark and the one of a server that
+    // refused an extra connection: the note of a transfer that ends.
     std::string Note() const
     {
         std::string text = ProgressText(total, length);
         if (keptBytes)
             text += " " + ResumedText(keptBytes);
+        if (segments && segments->OneConnection())
+            text += std::string(" ") + kOneConnectionRemark;
         return text;
     }
 
@@ -234,6 +238,8 @@ public:
     ~Impl() override
     {
         digestCheck.reset(); // stops the hashing thread and waits for it
+        if (serverTurn)
+            CServerLimits::Global().Leave(params.url);
         ownRange.reset();
         if (running)
             loop.Remove(easy);
@@ -270,6 +276,8 @@ public:
     CTransferEnd end;
     bool rangesRefused = false;
     bool running = false; // the request is in the loop
+    bool serverTurn = false; // counted among the running fetches of its server
+    bool serverWait = false; // waits for the server's one fetch at a time
     bool ranges = false;  // the request ended; the ranges of the file run
     std::unique_ptr<CRangeJob> ownRange; // the range this fetch runs itself
     Clock::time_point start{};
@@ -291,6 +299,8 @@ private:
         finished = true;
     }
     void StartRequest();
+    // The first request, once the server lets this fetch in (engine/serverlimits.h).
+    void StartWhenServerFree();
     void EndRequest();
     void StopRequest()
     {

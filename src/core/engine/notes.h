@@ -19,6 +19,8 @@ namespace zorv {
 inline constexpr const char* kHeaderTooLarge = "サーバーの応答ヘッダーが大きすぎます";
 // A body longer than the server announced is not the file it described.
 inline constexpr const char* kBodyTooLong = "サーバーが告げた長さより多く送りました";
+// The remark of a split file whose server refused an extra connection.
+inline constexpr const char* kOneConnectionRemark = "(サーバーが追加の接続を拒否したため、1 本の接続で続けました)";
 
 // "total/length" ("total" when the length is unknown).
 std::string ProgressText(std::uint64_t total, std::uint64_t length);

@@ -52,7 +52,7 @@ private:
 };
 
 struct CPartRecord {
-    std::string url;
+    std::string url;          // the item's URL when written (FTP goes on only from the same URL)
     std::string validator;    // strong ETag, else Last-Modified; empty when none (HTTP: no resume)
     std::int64_t ftpSize = -1; // FTP: the file's SIZE, -1 unknown
     std::int64_t ftpTime = -1; // FTP: the file's MDTM (seconds since 1970), -1 unknown

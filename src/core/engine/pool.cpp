@@ -1,6 +1,7 @@
 #include "engine/pool.h"
 
 #include "engine/ratelimit.h"
+#include "engine/retrywait.h"
 #include "settings/options.h"
 
 #include <QProcess>
@@ -130,7 +131,7 @@ void CWorkerPool::Schedule(Loop& loop)
     auto busy = [&loop] { return static_cast<int>(loop.items.size() + loop.helpers.size()); };
     // A helping range gives its slot back when the pool shrinks or an item waits.
     for (auto& helper : loop.helpers) {
-        if (busy() > target || (busy() >= target && m_doc.GetItemCount(true) > 0)) {
+        if (busy() > target || (busy() >= target && m_doc.ReadyCount() > 0)) {
             helper->Tick(true);
             if (helper->Finished()) {
                 helper.reset();
@@ -158,7 +159,7 @@ void CWorkerPool::Schedule(Loop& loop)
         // Only http, https and ftp URLs are fetched; anything else fails
         // without touching the network, its note unchanged.
         if (!CItem::IsValidUrl(item->FetchParams().url) || item->IsCancelled()) {
-            Settle(item, STATE_FAILED);
+            Settle(item, STATE_FAILED, loop.limits.retrySecond);
             continue;
         }
         m_transferLoop.SetMaxHostConnections(Options().NetSnapshot().MaxConnectionsPerServer);
@@ -180,8 +181,16 @@ void CWorkerPool::Schedule(Loop& loop)
 }
 
 // Posts the result of an item taken from the queue and lets go of it.
-void CWorkerPool::Settle(const ItemPtr& item, int result)
+void CWorkerPool::Settle(const ItemPtr& item, int result, std::chrono::milliseconds second)
 {
+    // A server that asked for a pause gets it at once: none of its queued
+    // items is taken before the item's result is handled. The item keeps
+    // the wait for its own retry.
+    if (const auto asked = item->TakeServerRetryAfter()) {
+        const auto wait = ScaledWait(*asked, second);
+        item->SetServerRetryAfter(wait);
+        m_doc.DelayServer(CItem::ServerOf(item->FetchParams().url), CItem::RetryClock::now() + wait);
+    }
     {
         std::scoped_lock lock(m_workerLock);
         if (auto it = std::find(m_active.begin(), m_active.end(), item); it != m_active.end())
@@ -212,7 +221,7 @@ void CWorkerPool::Reap(Loop& loop)
         const ItemPtr item = fetch->Item();
         const int result = fetch->Result();
         fetch.reset();
-        Settle(item, result);
+        Settle(item, result, loop.limits.retrySecond);
     }
     std::erase(loop.items, nullptr);
     m_nBusy.store(static_cast<int>(loop.items.size() + loop.helpers.size()));
@@ -238,12 +247,20 @@ void CWorkerPool::LoopThreadProc()
         UpdateLive();
         // A slot freed while items wait: the next round takes them at once.
         const int busy = static_cast<int>(loop.items.size() + loop.helpers.size());
-        if (busy < m_nTarget.load() && m_doc.GetItemCount(true) > 0)
+        if (busy < m_nTarget.load() && m_doc.ReadyCount() > 0)
             continue;
         const bool idle = loop.items.empty() && loop.helpers.empty();
         // Under a speed limit paused transfers go on in small steps.
         const int busyWait = CRateLimiter::Global().Limited() ? kLimitedTickMs : kTickMs;
-        m_transferLoop.Wait(idle ? static_cast<int>(kIdleWait.count()) : busyWait);
+        int wait = idle ? static_cast<int>(kIdleWait.count()) : busyWait;
+        // A free slot wakes for the first item whose retry time comes.
+        if (busy < m_nTarget.load()) {
+            if (const auto next = m_doc.NextRetry()) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - CItem::RetryClock::now());
+                wait = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, wait));
+            }
+        }
+        m_transferLoop.Wait(wait);
     }
     m_nBusy.store(0);
     UpdateLive();

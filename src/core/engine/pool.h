@@ -20,7 +20,9 @@
 // runs the loop; a Cancel (any thread) sets the item's flag and wakes the
 // loop (curl_multi_wakeup), which ends the transfer, ranges included, at
 // its next tick (kTickMs). Items of one HTTP/2 server share a connection;
-// MaxConnectionsPerServer caps the connections to one host and port.
+// MaxConnectionsPerServer caps the connections to one host and port (one,
+// and one item at a time, for a server that refused an extra connection
+// with 429 or 503: engine/serverlimits.h).
 #include "engine/fetch.h"
 #include "engine/loop.h"
 #include "engine/segments.h"
@@ -88,7 +90,7 @@ private:
     // The loop thread's work between two waits.
     void Schedule(Loop& loop);
     void Reap(Loop& loop);
-    void Settle(const ItemPtr& item, int result);
+    void Settle(const ItemPtr& item, int result, std::chrono::milliseconds retrySecond);
     void UpdateLive();
 
     CZorvDoc& m_doc;

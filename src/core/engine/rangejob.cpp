@@ -26,6 +26,7 @@ struct CRangeFetch {
     CResponse response; // contentRange, etag and lastModified are looked at
     bool checked = false;
     std::string refusal;    // why the response was not the range asked for
+    unsigned refusedStatus = 0; // 403, 429 or 503: perhaps a connection too many
     bool yield = false;     // the range is to be handed back
     bool yielded = false;
     bool paused = false;    // receiving waits for the speed limit
@@ -37,7 +38,17 @@ size_t RangeHeader(char* buffer, size_t size, size_t nitems, void* userdata)
 {
     auto& f = *static_cast<CRangeFetch*>(userdata);
     const size_t n = size * nitems;
-    f.response.Take(std::string_view(buffer, n), false);
+    // 403, 429 and 503 are how many servers refuse a connection beyond the
+    // ones they allow. The request ends there; a Retry-After is not waited
+    // for: the file goes on over the connection it has.
+    if (f.response.Take(std::string_view(buffer, n), false) == CResponse::Line::Final) {
+        const unsigned status = f.response.statusCode;
+        if (status == 403 || status == 429 || status == 503) {
+            f.refusedStatus = status;
+            f.refusal = "範囲の要求に HTTP Status " + std::to_string(status) + " が返されました";
+            return 0;
+        }
+    }
     return n;
 }
 
@@ -193,6 +204,10 @@ void CRangeJob::Finish(CURLcode rc)
     const bool done = transfer.Position(m_seg) >= transfer.End(m_seg);
     if (f.writer.ReachedEnd() || done || f.yielded || f.Stopping() || f.writer.Failed()) {
         transfer.Release(m_seg, false);
+        return;
+    }
+    if (f.refusedStatus) {
+        transfer.ReleaseRefused(m_seg, f.refusedStatus, f.refusal);
         return;
     }
     if (!f.refusal.empty()) {

@@ -1,6 +1,10 @@
 #include "engine/response.h"
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 
 namespace zorv {
@@ -51,6 +55,7 @@ CResponse::Line CResponse::Take(std::string_view line, bool bodyStarted)
         etag.clear();
         contentRange.clear();
         contentDisposition.clear();
+        retryAfter.clear();
         reason.clear();
         statusCode = 0;
         // "HTTP/1.1 404 Not Found": the reason phrase is everything after the
@@ -96,9 +101,31 @@ CResponse::Line CResponse::Take(std::string_view line, bool bodyStarted)
     if (StartsWithNoCase(line, "location:"))
         hasLocation = true;
     else if (!FieldValue(line, "last-modified:", lastModified) && !FieldValue(line, "etag:", etag)
-             && !FieldValue(line, "content-range:", contentRange))
+             && !FieldValue(line, "content-range:", contentRange)
+             && !FieldValue(line, "retry-after:", retryAfter))
         FieldValue(line, "content-disposition:", contentDisposition);
     return Line::Taken;
+}
+
+std::optional<std::chrono::milliseconds> ParseRetryAfter(std::string_view value, std::time_t now)
+{
+    if (value.empty())
+        return std::nullopt;
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        constexpr std::int64_t kMaxSeconds = std::chrono::milliseconds::max().count() / 1000;
+        std::int64_t seconds = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        if (ec == std::errc::result_out_of_range || seconds > kMaxSeconds)
+            seconds = kMaxSeconds;
+        else if (ec != std::errc() || end != value.data() + value.size())
+            return std::nullopt;
+        return std::chrono::seconds(seconds);
+    }
+    const std::string date(value);
+    const std::time_t at = curl_getdate(date.c_str(), nullptr);
+    if (at <= 0)
+        return std::nullopt;
+    return std::chrono::seconds(at > now ? at - now : 0);
 }
 
 std::string CResponse::StatusText() const

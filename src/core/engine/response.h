@@ -2,7 +2,10 @@
 // Response-header parsing: the status line and the header fields a transfer
 // needs, taken line by line as libcurl hands them over (items and the
 // ranges of split files alike).
+#include <chrono>
 #include <cstddef>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +28,7 @@ struct CResponse {
     std::string etag;
     std::string contentRange;
     std::string contentDisposition;
+    std::string retryAfter;
     std::string lastResponse; // the last line the server sent (an FTP reply, for example)
 
     enum class Line {
@@ -39,6 +43,11 @@ struct CResponse {
     // "404 Not Found", or "HTTP Status 404" without a reason phrase.
     std::string StatusText() const;
 };
+
+// A Retry-After value: delay-seconds, or an HTTP date read against `now`
+// (a date passed: no wait). Nothing for anything else; a number too large
+// for the clock is taken as the largest wait.
+std::optional<std::chrono::milliseconds> ParseRetryAfter(std::string_view value, std::time_t now);
 
 // True when `text` begins with `prefix`, ASCII case ignored.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);

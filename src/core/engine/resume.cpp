@@ -24,7 +24,11 @@ CResume PlanResume(const std::string& partPath, const std::string& url, bool ftp
         none.noRecord = absent;
         return none;
     }
-    if ( rec->url != url || (!ftp && rec->validator.empty()) || rec->done.Empty())
+    // Over HTTP the validator (sent as If-Range) tells whether the server
+    // still has the same file, whatever URL serves it now: a refreshed link
+    // goes on from the bytes an older one left. FTP has no validator, so only
+    // the same URL goes on.
+    if ((ftp && rec->url != url) || (!ftp && rec->validator.empty()) || rec->done.Empty())
         return {};
     std::error_code ec;
     const auto size = std::filesystem::file_size(FsPath(partPath), ec);

@@ -15,9 +15,10 @@ struct CResume {
     bool noRecord = false; // the partial file had no record file at all
 };
 
-// The partial file's record, when it was written for the same URL (over
-// HTTP with a validator: without one a changed file could not be told) and
-// the partial file still holds what its map names. FTP goes on from the
+// The partial file's record, when the partial file still holds what its map
+// names and the record can tell the file again: over HTTP by its validator
+// (whatever URL it was written for: the server answers the If-Range of the
+// item's URL now), over FTP only for the same URL. FTP goes on from the
 // gapless start alone (REST). A map of the whole file keeps all but the
 // last byte, which is asked for to learn whether the file is still the same.
 CResume PlanResume(const std::string& partPath, const std::string& url, bool ftp);

@@ -2,6 +2,7 @@
 
 #include "engine/ratelimit.h"
 #include "engine/response.h"
+#include "engine/serverlimits.h"
 #include "model/text.h"
 #include "settings/options.h"
 
@@ -116,13 +117,13 @@ CSegmentedTransfer::CSegmentedTransfer(ItemPtr item, std::string url, std::strin
     const auto holes = m_done.Holes(length);
     for (const auto& [b, e] : holes) {
         if (b <= bodyStart && bodyStart < e)
-            m_ranges.push_back({bodyStart, bodyStart, bodyStart, bodyStart, e, true});
+            m_ranges.push_back({bodyStart, bodyStart, bodyStart, bodyStart, e, true, length});
     }
     if (m_ranges.empty()) // the owner receives nothing of its own
-        m_ranges.push_back({bodyStart, bodyStart, bodyStart, bodyStart, bodyStart, true});
+        m_ranges.push_back({bodyStart, bodyStart, bodyStart, bodyStart, bodyStart, true, length});
     for (const auto& [b, e] : holes) {
         if (!(b <= bodyStart && bodyStart < e))
-            m_ranges.push_back({b, b, b, b, e, false});
+            m_ranges.push_back({b, b, b, b, e, false, e});
     }
     for (const Range& r : m_ranges)
         m_missing += r.end - r.start;
@@ -189,20 +190,20 @@ int CSegmentedTransfer::Take(bool split)
     std::scoped_lock lock(m_lock);
     if (m_stopped || m_barrenFailures >= kMaxBarrenFailures || !m_writeError.empty())
         return -1;
-    int running = 0;
+    const int running = CountRunning();
+    // Over one connection, a range waits until nothing else runs.
+    if (m_oneConnection && running > 0)
+        return -1;
     for (std::size_t i = 0; i < m_ranges.size(); ++i) {
         Range& r = m_ranges[i];
-        if (r.running) {
-            ++running;
-            continue;
-        }
-        if (r.pos < r.end) {
+        if (!r.running && r.pos < r.end) {
             r.running = true;
             r.begin = r.pos;
+            r.reach = r.end;
             return static_cast<int>(i);
         }
     }
-    if (!split || running >= m_maxSegments)
+    if (!split || running >= m_maxSegments || m_oneConnection)
         return -1;
     Range* largest = nullptr;
     for (Range& r : m_ranges) {
@@ -215,7 +216,7 @@ int CSegmentedTransfer::Take(bool split)
     mid -= mid % kSplitGrain;
     const std::uint64_t end = largest->end;
     largest->end = mid;
-    m_ranges.push_back({mid, mid, mid, mid, end, true});
+    m_ranges.push_back({mid, mid, mid, mid, end, true, end});
     return static_cast<int>(m_ranges.size() - 1);
 }
 
@@ -224,17 +225,22 @@ std::uint64_t CSegmentedTransfer::Offer() const
     std::scoped_lock lock(m_lock);
     if (m_stopped || m_barrenFailures >= kMaxBarrenFailures || !m_writeError.empty())
         return 0;
+    const int running = CountRunning();
+    if (m_oneConnection && running > 0)
+        return 0;
     std::uint64_t largest = 0;
-    int running = 0;
     for (const Range& r : m_ranges) {
         if (!r.running && r.pos < r.end)
             return r.end - r.pos;
-        if (r.running) {
-            ++running;
+        if (r.running)
             largest = std::max(largest, r.end - r.pos);
-        }
     }
-    return running < m_maxSegments && largest >= 2 * kMinSegment ? largest / 2 : 0;
+    return running < m_maxSegments && !m_oneConnection && largest >= 2 * kMinSegment ? largest / 2 : 0;
+}
+
+int CSegmentedTransfer::CountRunning() const
+{
+    return static_cast<int>(std::count_if(m_ranges.begin(), m_ranges.end(), [](const Range& r) { return r.running; }));
 }
 
 void CSegmentedTransfer::Release(int seg, bool failed, int error, std::string detail)
@@ -252,6 +258,51 @@ void CSegmentedTransfer::Release(int seg, bool failed, int error, std::string de
             m_rangesRefused = true;
         m_lastError = error;
         m_lastDetail = std::move(detail);
+    }
+    if (m_oneConnection)
+        Absorb();
+}
+
+void CSegmentedTransfer::ReleaseRefused(int seg, unsigned status, std::string detail)
+{
+    bool extra = false;
+    {
+        std::scoped_lock lock(m_lock);
+        extra = CountRunning() > 1; // another range has a connection
+        if (extra) {
+            m_ranges[static_cast<std::size_t>(seg)].running = false;
+            m_oneConnection = true;
+            Absorb();
+        }
+    }
+    if (!extra) {
+        Release(seg, true, CURLE_RANGE_ERROR, std::move(detail));
+        return;
+    }
+    // Later files of the server are not split; after 429 or 503 (too many
+    // requests, overloaded) it gets one fetch at a time too. The item's own
+    // address is remembered with the one that answered (after redirects).
+    const bool oneFetch = status != 403;
+    CServerLimits& limits = CServerLimits::Global();
+    limits.Remember(m_url, oneFetch);
+    limits.Remember(m_item->FetchParams().url, oneFetch);
+}
+
+void CSegmentedTransfer::Absorb()
+{
+    for (bool again = true; again;) {
+        again = false;
+        for (Range& r : m_ranges) {
+            if (!r.running || r.pos >= r.end)
+                continue;
+            for (Range& next : m_ranges) {
+                if (!next.running && next.pos < next.end && next.pos == r.end && next.end <= r.reach) {
+                    r.end = next.end;
+                    next.end = next.pos;
+                    again = true;
+                }
+            }
+        }
     }
 }
 
@@ -327,7 +378,13 @@ bool CSegmentedTransfer::FileChanged() const
 int CSegmentedTransfer::RunningRanges() const
 {
     std::scoped_lock lock(m_lock);
-    return static_cast<int>(std::count_if(m_ranges.begin(), m_ranges.end(), [](const Range& r) { return r.running; }));
+    return CountRunning();
+}
+
+bool CSegmentedTransfer::OneConnection() const
+{
+    std::scoped_lock lock(m_lock);
+    return m_oneConnection;
 }
 
 bool CSegmentedTransfer::RangesRefused() const
@@ -383,7 +440,7 @@ std::shared_ptr<CSegmentedTransfer> CSegmentBoard::Offer(const ItemPtr& item, CU
     std::shared_ptr<CSegmentedTransfer> transfer;
     {
         std::scoped_lock lock(m_lock);
-        if (m_noRanges.contains(url))
+        if (m_noRanges.contains(url) || CServerLimits::Global().OneConnection(url))
             return nullptr;
         transfer = std::make_shared<CSegmentedTransfer>(item, url, referer, validator, fileName, fd, done,
                                                         bodyStart, length, maxSegments);

@@ -20,7 +20,12 @@
 // A range whose fetch fails goes back to the record and is fetched again by
 // whoever is free (the owner, which waits for the file, at the latest); only
 // repeated failures without any progress fail the item. The item is fetched
-// when every byte arrived. The owner posts the item's notices, with the
+// when every byte arrived. A server that answers a range on another
+// connection with 403, 429 or 503 allows fewer connections than the file
+// has: the file goes on over one connection (the running request whose
+// reach covers the refused range takes it over; what is left is fetched one
+// range at a time) without counting a failure, and its later files are not
+// split (engine/serverlimits.h). The owner posts the item's notices, with the
 // bytes of every range. A helping slot hands its range back as soon as the
 // queue has an item, so that a busy queue behaves as without segments.
 #include "engine/bufferedwriter.h"
@@ -85,6 +90,16 @@ public:
     // byte; `error` and `detail` describe it (libcurl's code and text, or a
     // note of our own in `detail` with error 0).
     void Release(int seg, bool failed, int error = 0, std::string detail = {});
+    // The request for `seg` was answered with 403, 429 or 503 (`status`).
+    // While another range runs, that is a server refusing an extra
+    // connection: the range goes back without counting as a failure, the
+    // file goes on over one connection at a time (a running request whose
+    // reach covers the range takes it over), and the server is remembered
+    // (engine/serverlimits.h). With no other range running it is a failure
+    // as any other refused range request (`detail`).
+    void ReleaseRefused(int seg, unsigned status, std::string detail);
+    // A server refused an extra connection: the file goes on over one.
+    bool OneConnection() const;
 
     bool Complete() const;
     // Too many fetches failed without progress, or a write failed.
@@ -125,7 +140,12 @@ private:
         std::uint64_t done;  // [start, done) is written
         std::uint64_t end;   // exclusive
         bool running;
+        std::uint64_t reach; // what its request asked for ends here (the owner's: the file's end)
     };
+    // One connection at a time: running ranges take over the ranges that
+    // follow them within their reach.
+    void Absorb();
+    int CountRunning() const;
 
     const ItemPtr m_item;
     const std::string m_url;
@@ -144,6 +164,7 @@ private:
     std::uint64_t m_received = 0;
     int m_barrenFailures = 0; // failures in a row that brought nothing
     bool m_rangesRefused = false;
+    bool m_oneConnection = false; // a server refused an extra connection
     bool m_fileChanged = false;
     bool m_stopped = false;
     int m_lastError = 0;
@@ -224,7 +245,8 @@ public:
     // announced range support (Accept-Ranges: bytes, or a 206) and sent a
     // validator (a strong ETag, else Last-Modified: without one a changed
     // file could not be told), at least two minimum pieces left or more
-    // than one hole in `done`, and more than one segment allowed. Null when
+    // than one hole in `done`, more than one segment allowed, and a server
+    // not known to refuse extra connections. Null when
     // it does not. The validator goes with every range request as If-Range.
     std::shared_ptr<CSegmentedTransfer> Offer(const ItemPtr& item, CURL* easy, const std::string& headers,
                                               unsigned status, int fd, const std::string& fileName,

@@ -273,6 +273,10 @@ void CZorvDoc::QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterat
     item->m_bQueued = true;
     if (item->IsPaused())
         ++m_nPausedQueued;
+    if (Blocked(item.get()))
+        ++m_nBlockedQueued;
+    if (item->m_nRetryAt.load() != 0)
+        m_waiting.push_back(item.get());
     StorePendingCountLocked();
 }
 
@@ -283,6 +287,10 @@ void CZorvDoc::UnqueueLocked(CItem* item)
     item->m_bQueued = false;
     if (item->IsPaused())
         --m_nPausedQueued;
+    if (Blocked(item))
+        --m_nBlockedQueued;
+    if (item->m_nRetryAt.load() != 0)
+        std::erase(m_waiting, item);
     StorePendingCountLocked();
 }
 
@@ -291,15 +299,114 @@ void CZorvDoc::ClearQueueLocked()
     for (const auto& p : m_pending) {
         p->m_bQueued = false;
         p->m_queuePos = {};
+        p->m_nRetryAt.store(0);
     }
     m_pending.clear();
+    m_waiting.clear();
     m_nPausedQueued = 0;
+    m_nBlockedQueued = 0;
     m_nPending.store(0);
+    m_nReady.store(0);
 }
 
 void CZorvDoc::StorePendingCountLocked()
 {
     m_nPending.store(static_cast<int>(m_pending.size() - m_nPausedQueued));
+    m_nReady.store(static_cast<int>(m_pending.size() - m_nBlockedQueued));
+}
+
+namespace {
+
+std::int64_t RetryMs(CItem::RetryClock::time_point t)
+{
+    // 0 means "no wait": a time at the clock's epoch still waits a little.
+    return std::max<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count(), 1);
+}
+
+} // namespace
+
+void CZorvDoc::SetRetryAtLocked(CItem* item, std::int64_t at)
+{
+    const bool wasBlocked = Blocked(item);
+    const bool wasWaiting = item->m_nRetryAt.exchange(at) != 0;
+    if (!item->m_bQueued)
+        return;
+    if (wasWaiting != (at != 0)) {
+        if (at != 0)
+            m_waiting.push_back(item);
+        else
+            std::erase(m_waiting, item);
+    }
+    if (wasBlocked != Blocked(item))
+        wasBlocked ? --m_nBlockedQueued : ++m_nBlockedQueued;
+    StorePendingCountLocked();
+}
+
+void CZorvDoc::ReleaseDueRetriesLocked()
+{
+    if (m_waiting.empty())
+        return;
+    const std::int64_t now = RetryMs(CItem::RetryClock::now());
+    std::vector<CItem*> due;
+    for (CItem* item : m_waiting) {
+        if (item->m_nRetryAt.load() <= now)
+            due.push_back(item);
+    }
+    for (CItem* item : due)
+        SetRetryAtLocked(item, 0);
+}
+
+void CZorvDoc::QueueRetry(CItem* item, CItem::RetryClock::time_point at)
+{
+    const int row = RowOf(item);
+    if (row < 0)
+        return;
+    {
+        std::scoped_lock lock(m_lock);
+        const ItemPtr& p = m_items[static_cast<size_t>(row)];
+        if (p->m_bQueued)
+            UnqueueLocked(p.get());
+        p->m_nRetryAt.store(RetryMs(at));
+        QueueLocked(p);
+    }
+    if (m_pEngine) {
+        m_pEngine->Wake();
+        m_pEngine->CheckAutoStart();
+    }
+}
+
+void CZorvDoc::DelayServer(const std::string& server, CItem::RetryClock::time_point at)
+{
+    if (server.empty())
+        return;
+    const std::int64_t until = RetryMs(at);
+    {
+        std::scoped_lock lock(m_lock);
+        for (const ItemPtr& p : m_pending) {
+            if (p->m_nRetryAt.load() < until && CItem::ServerOf(p->FetchParams().url) == server)
+                SetRetryAtLocked(p.get(), until);
+        }
+    }
+    if (m_pEngine)
+        m_pEngine->Wake();
+}
+
+std::optional<CItem::RetryClock::time_point> CZorvDoc::NextRetry() const
+{
+    std::scoped_lock lock(m_lock);
+    if (m_waiting.empty())
+        return std::nullopt;
+    std::int64_t first = INT64_MAX;
+    for (const CItem* item : m_waiting)
+        first = std::min(first, item->m_nRetryAt.load());
+    return CItem::RetryClock::time_point(std::chrono::milliseconds(first));
+}
+
+int CZorvDoc::WaitingCount() const
+{
+    std::scoped_lock lock(m_lock);
+    return static_cast<int>(m_waiting.size());
 }
 
 void CZorvDoc::QueuePending(CItem* item)
@@ -340,9 +447,10 @@ void CZorvDoc::QueuePendingItems(const std::vector<CItem*>& items)
 ItemPtr CZorvDoc::PopPending()
 {
     std::scoped_lock lock(m_lock);
-    if (m_nPending.load() == 0)
+    ReleaseDueRetriesLocked();
+    if (m_nReady.load() == 0)
         return nullptr;
-    auto it = std::find_if(m_pending.begin(), m_pending.end(), [](const ItemPtr& p) { return !p->IsPaused(); });
+    auto it = std::find_if(m_pending.begin(), m_pending.end(), [](const ItemPtr& p) { return !Blocked(p.get()); });
     if (it == m_pending.end())
         return nullptr;
     ItemPtr item = *it;
@@ -360,11 +468,14 @@ void CZorvDoc::SetPaused(CItem* item, bool paused)
     bool queued = false;
     {
         std::scoped_lock lock(m_lock);
+        const bool wasBlocked = Blocked(item);
         if (item->m_bPaused.exchange(paused) == paused)
             return;
         queued = item->m_bQueued;
         if (queued) {
             paused ? ++m_nPausedQueued : --m_nPausedQueued;
+            if (wasBlocked != Blocked(item))
+                wasBlocked ? --m_nBlockedQueued : ++m_nBlockedQueued;
             StorePendingCountLocked();
         }
     }
@@ -403,6 +514,8 @@ bool CZorvDoc::RemovePending(CItem* item)
     if (!item || !item->m_bQueued)
         return false;
     UnqueueLocked(item);
+    // Out of the queue, the item no longer waits for a retry.
+    item->m_nRetryAt.store(0);
     return true;
 }
 

@@ -25,6 +25,7 @@ class QObject;
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,8 +121,23 @@ public:
     // QueuePending for many items, in the given order, under one lock: the
     // workers are woken once per item, the automatic start checked once.
     void QueuePendingItems(const std::vector<CItem*>& items);
-    // Worker side: the first queued item that is not paused, or null.
+    // Worker side: the first queued item that is neither paused nor waiting
+    // for its retry time, or null. Waits that have passed end first.
     ItemPtr PopPending();
+    // Queues a failed item at the tail, to be taken once `at` has passed;
+    // meanwhile it counts as queued (commands, pauses and the counts treat
+    // it as any queued item). Leaving the queue ends its wait.
+    void QueueRetry(CItem* item, CItem::RetryClock::time_point at);
+    // Every queued item of `server` (CItem::ServerOf) waits at least until
+    // `at` (a server that asked for a pause).
+    void DelayServer(const std::string& server, CItem::RetryClock::time_point at);
+    // Worker side: queued items that may be taken now (not paused, not
+    // waiting; no lock), and the earliest end of a wait among the queued
+    // items (nothing when none waits).
+    int ReadyCount() const { return m_nReady.load(); }
+    std::optional<CItem::RetryClock::time_point> NextRetry() const;
+    // Queued items waiting for their retry time.
+    int WaitingCount() const;
     // Pauses or resumes an item of the list. A paused item keeps its place
     // in the queue (or gets it back when its stopped fetch ends) and is not
     // taken until resumed; resuming wakes the workers.
@@ -133,8 +149,8 @@ public:
     // Queues `item` in front of queued `before` (null: at the tail; `before`
     // not queued: at the head). True, and nothing done, when before == item.
     bool InsertPending(CItem* before, CItem* item);
-    // pendingOnly: number of queued items the workers may take, paused ones
-    // not counted (no lock); else number of rows.
+    // pendingOnly: number of queued items, paused ones not counted (waiting
+    // ones are: no lock); else number of rows.
     int GetItemCount(bool pendingOnly) const;
     bool IsQueued(const CItem* item) const;
     // The queued items, head first (a copy; for tests and diagnostics).
@@ -199,6 +215,11 @@ private:
     void QueueBeforeLocked(const ItemPtr& item, std::list<ItemPtr>::iterator pos);
     void UnqueueLocked(CItem* item);
     void StorePendingCountLocked();
+    // A queued item the workers may not take: paused or waiting.
+    static bool Blocked(const CItem* item) { return item->IsPaused() || item->m_nRetryAt.load() != 0; }
+    // Sets (0: clears) the end of an item's wait, keeping the counts.
+    void SetRetryAtLocked(CItem* item, std::int64_t at);
+    void ReleaseDueRetriesLocked();
     // Empties the pending queue (the items stay in the list).
     void ClearQueueLocked();
     void NotifyTitle();
@@ -228,7 +249,10 @@ private:
     std::string m_listFileKey; // under the document lock
     std::list<ItemPtr> m_pending;
     std::atomic<int> m_nPending{0}; // queued and not paused
+    std::atomic<int> m_nReady{0};   // queued, not paused and not waiting
     size_t m_nPausedQueued = 0;     // under the document lock
+    size_t m_nBlockedQueued = 0;    // paused or waiting; under the document lock
+    std::vector<CItem*> m_waiting;  // queued items with a wait; under the document lock
 
     QString m_strPathName;
     std::atomic<bool> m_bModified{false};

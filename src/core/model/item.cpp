@@ -3,13 +3,16 @@
 #include "model/archive.h"
 #include "model/filename.h"
 #include "model/paths.h"
+#include "model/progresstext.h"
 #include "model/text.h"
 #include "settings/options.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -90,6 +93,27 @@ CItem::CItem(std::string url, std::string referer, std::string destination, std:
         level = Options().DefaultFnameLevel;
     if (m_strFileName.empty())
         MakeLocalName(level);
+}
+
+std::string CItem::ServerOf(std::string_view url)
+{
+    const size_t colon = url.find("://");
+    if (colon == std::string_view::npos)
+        return {};
+    std::string_view authority = url.substr(colon + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority = authority.substr(at + 1);
+    std::string key = std::string(url.substr(0, colon)) + "://" + std::string(authority);
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const size_t close = authority.rfind(']');
+    const bool hasPort = authority.find(':', close == std::string_view::npos ? 0 : close) != std::string_view::npos;
+    if (!hasPort) {
+        const std::string_view scheme = url.substr(0, colon);
+        key += EqualsNoCase(scheme, "https") ? ":443" : EqualsNoCase(scheme, "ftp") ? ":21" : ":80";
+    }
+    return key;
 }
 
 bool CItem::IsValidUrl(std::string_view url)
@@ -187,8 +211,12 @@ std::string CItem::GetColumnText(int column) const
     case COL_STATE:
         if (IsPaused() && GetState() == STATE_NOT_FETCHED)
             return kPausedStateName;
+        if (const auto left = RetryWaitLeft(); left.count() > 0)
+            return RetryWaitText(left);
         return StateName(GetState());
     case COL_NOTE:
+        if (const auto left = RetryWaitLeft(); left.count() > 0)
+            return WaitingNote(GetNote(), left);
         return GetNote();
     case COL_DESTINATION:
         return m_strDestination;
@@ -199,6 +227,23 @@ std::string CItem::GetColumnText(int column) const
     default:
         return {};
     }
+}
+
+std::chrono::milliseconds CItem::RetryWaitLeft(RetryClock::time_point now) const
+{
+    const std::int64_t at = m_nRetryAt.load();
+    if (at == 0)
+        return {};
+    const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    return std::chrono::milliseconds(std::max<std::int64_t>(at - nowMs, 0));
+}
+
+std::optional<std::chrono::milliseconds> CItem::TakeServerRetryAfter()
+{
+    const std::int64_t wait = m_nServerRetryAfter.exchange(-1);
+    if (wait < 0)
+        return std::nullopt;
+    return std::chrono::milliseconds(wait);
 }
 
 void CItem::SetProgress(const CProgress& progress)

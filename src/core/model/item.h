@@ -12,10 +12,12 @@
 #include <QFile>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -123,6 +125,10 @@ public:
     // TRUE for http, https and ftp URLs with a host and no control
     // character (a blank is allowed: the fetch sends it as %20).
     static bool IsValidUrl(std::string_view url);
+    // The server of a URL as one text, "scheme://host:port" in lower case
+    // with the scheme's port filled in (user and password left out); empty
+    // when the URL has no "://".
+    static std::string ServerOf(std::string_view url);
 
     // File name from the last URL segment; `level` URL directories above it
     // are appended to the destination as subfolders.
@@ -180,6 +186,18 @@ public:
     // Paused by the user: kept in the queue but not taken until resumed
     // (CZorvDoc::SetPaused). Not stored in the list file.
     bool IsPaused() const { return m_bPaused.load(); }
+
+    // A failed item queued again waits until its retry time before a
+    // worker takes it (CZorvDoc::QueueRetry); the time lives for the run
+    // only and is never stored in the list file.
+    using RetryClock = std::chrono::steady_clock;
+    // The time left of the wait at `now`; zero when the item does not wait.
+    std::chrono::milliseconds RetryWaitLeft(RetryClock::time_point now = RetryClock::now()) const;
+    // The wait a server asked for (Retry-After of a 429 or 503 answer) on the
+    // item's last failed fetch. The transfer thread sets it; the UI thread
+    // takes it (and so clears it) when it handles the failure.
+    void SetServerRetryAfter(std::chrono::milliseconds wait) { m_nServerRetryAfter.store(wait.count()); }
+    std::optional<std::chrono::milliseconds> TakeServerRetryAfter();
 
     // Destination, separator, file name.
     std::string LocalPath() const;
@@ -242,6 +260,10 @@ private:
     std::atomic<bool> m_bUpdatePosted{false}; // a progress notice waits for the UI
     std::atomic<int> m_nNotifiedState{-1};    // the state of the last worker notice
     std::atomic<std::uint64_t> m_nReceived{0}, m_nTotal{0}, m_nResumedFrom{0}, m_nSpeed{0};
+    // The end of the wait in milliseconds of RetryClock, 0 when none
+    // (written under the document lock).
+    std::atomic<std::int64_t> m_nRetryAt{0};
+    std::atomic<std::int64_t> m_nServerRetryAfter{-1}; // milliseconds; -1: none
     mutable std::mutex m_lock; // text fields written while in progress, note, handle
     std::string m_strNote;
     CTransferHandle* m_hTransfer = nullptr;

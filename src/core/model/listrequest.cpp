@@ -1,6 +1,7 @@
 #include "model/listrequest.h"
 
 #include "model/commands.h"
+#include "model/editrequest.h"
 #include "model/import.h"
 
 #include <QDir>
@@ -380,6 +381,12 @@ QJsonObject AnswerListRequest(CZorvDoc& doc, const QJsonObject& request)
     }
     if (command == QLatin1String("reset") || command == QLatin1String("remove"))
         return answer(ChangeItems(doc, CItemsRequest::FromJson(request)).ToJson());
+    if (command == QLatin1String("edit")) {
+        const CEditReport report = EditRow(doc, CEditRequest::FromJson(request));
+        if (!report.refused.empty())
+            return refuse(QString::fromStdString(report.refused));
+        return answer(report.ToJson());
+    }
     return refuse(QStringLiteral("unknown request"));
 }
 

@@ -121,8 +121,9 @@ struct CItemsReport {
 CItemsReport ChangeItems(CZorvDoc& doc, const CItemsRequest& request);
 
 // Answers a request handed to the holder of `doc`: {"command": "add" |
-// "links" | "import" | "reset" | "remove", ...} → {"ok": true, "report": {...}};
-// anything else → {"ok": false, "error": ...}.
+// "links" | "import" | "reset" | "remove" | "edit" (model/editrequest.h), ...}
+// → {"ok": true, "report": {...}}; anything else, or an edit refused →
+// {"ok": false, "error": ...}.
 QJsonObject AnswerListRequest(CZorvDoc& doc, const QJsonObject& request);
 
 } // namespace zorv

@@ -42,6 +42,19 @@ std::string FormatDuration(double seconds)
     return text;
 }
 
+std::string RetryWaitText(std::chrono::milliseconds left)
+{
+    return "再試行まで " + FormatDuration(static_cast<double>(left.count()) / 1000.0);
+}
+
+std::string WaitingNote(const std::string& failureNote, std::chrono::milliseconds left)
+{
+    std::string text = RetryWaitText(left);
+    if (!failureNote.empty())
+        text += "（" + failureNote + "）";
+    return text;
+}
+
 std::string FormatProgressText(std::uint64_t done, std::uint64_t total, double bytesPerSecond)
 {
     const double rate = bytesPerSecond > 0 ? bytesPerSecond : 0;

@@ -3,6 +3,7 @@
 // 27.1 MB  1.2 MB/s  残り 0:12"), and the per-item speed behind it, measured
 // over the last few seconds. The stored note keeps its own form
 // ("received/total"); this is only what is drawn over it.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -20,6 +21,10 @@ std::string FormatSizeOfTotal(std::uint64_t done, std::uint64_t total);
 // Seconds as "m:ss" under an hour, "h:mm:ss" under 100 hours, "100時間以上"
 // beyond; rounded up to the next whole second.
 std::string FormatDuration(double seconds);
+// The wait of a failed item before it is fetched again: "再試行まで 0:35"
+// (the state column); its note shows the wait ahead of the failure's note.
+std::string RetryWaitText(std::chrono::milliseconds left);
+std::string WaitingNote(const std::string& failureNote, std::chrono::milliseconds left);
 // The progress text. `total` 0 = unknown length: the bytes so far and the
 // speed only. The percentage is rounded down (100% only when complete); the
 // time left is shown only while the speed is above 0.

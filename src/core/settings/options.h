@@ -94,6 +94,9 @@ public:
     int AutoSave{};
     int DefaultFnameLevel{};
     int MaxRetry{};
+    // Seconds before the first retry of a failed item, doubled for every
+    // retry after it (at most 10 minutes); 0: at once.
+    int RetryWait{};
     // A fetch goes on from the partial file of an earlier one (1) or always
     // starts from the beginning (0).
     int ResumePartial{};

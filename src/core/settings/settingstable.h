@@ -82,6 +82,7 @@ inline constexpr CSetting kSettings[] = {
     ZORV_FLAG(AutoSave, 0),
     ZORV_INT(DefaultFnameLevel, 0, 0, 255, "フォルダレベル"),
     ZORV_INT(MaxRetry, 0, 0, INT_MAX, "リトライ回数"),
+    ZORV_INT(RetryWait, 5, 0, 600, "リトライの間隔"),
     ZORV_FLAG(ResumePartial, 1),
     ZORV_FLAG(UseServerFileName, 1),
     ZORV_FLAG(NotifyWhenDone, 1),

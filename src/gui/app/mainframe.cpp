@@ -484,6 +484,7 @@ void CMainFrame::OnTimer()
     if (m_speed.Tick(tick))
         m_panes[3]->setText(QString::fromStdString(CSpeedMeter::FormatSpeed(m_speed.Speed())));
     const int pending = doc.GetItemCount(true);
+    m_pView->Model().RefreshWaits();
     m_panes[2]->setText(res::FormatCount(res::IDS_THREAD_STATUS, pool.LiveWorkers(), active));
     m_panes[1]->setText(res::FormatCount(res::IDS_ITEM_STATUS, doc.GetItemCount(false), pending));
     CheckDone(pending, active);

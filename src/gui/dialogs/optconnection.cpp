@@ -22,7 +22,8 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     : COptPage(options, QStringLiteral("接続"), res::IDD_OPT_CONNECTION, parent),
       m_pConnections(MakeEdit(res::IDC_OPT_CONNECTIONS, 4)), m_pAgent(MakeEdit(res::IDC_OPT_AGENT)),
       m_pCache(MakeCheck(res::IDC_OPT_CACHE, QStringLiteral("取得したファイルをキャッシュに登録"))),
-      m_pRetries(MakeEdit(res::IDC_OPT_MAX_RETRY, 5)), m_pSegments(MakeEdit(res::IDC_OPT_MAX_SEGMENTS, 4)),
+      m_pRetries(MakeEdit(res::IDC_OPT_MAX_RETRY, 5)), m_pRetryWait(MakeEdit(res::IDC_OPT_RETRY_WAIT, 4)),
+      m_pSegments(MakeEdit(res::IDC_OPT_MAX_SEGMENTS, 4)),
       m_pPerServer(MakeEdit(res::IDC_OPT_MAX_PER_SERVER, 4)), m_pSpeedLimit(MakeEdit(res::IDC_OPT_SPEED_LIMIT, 8)),
       m_pCaFile(MakeEdit(res::IDC_OPT_CA_CERTIFICATES)),
       m_pDirect(new QRadioButton(QStringLiteral("プロキシサーバを使用しない"), this)),
@@ -60,6 +61,11 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     retry->addWidget(m_pRetries);
     retry->addWidget(new QLabel(QStringLiteral("回までリトライする"), this));
     retry->addStretch(1);
+    auto* retryWait = new QHBoxLayout;
+    retryWait->addWidget(new QLabel(QStringLiteral("リトライの間隔"), this));
+    retryWait->addWidget(m_pRetryWait);
+    retryWait->addWidget(new QLabel(QStringLiteral("秒（失敗のたびに倍、最大 10 分）"), this));
+    retryWait->addStretch(1);
 
     auto* transfer = new QGridLayout;
     transfer->addWidget(new QLabel(QStringLiteral("1 ファイルの最大接続数"), this), 0, 0);
@@ -98,6 +104,7 @@ COptConnection::COptConnection(COptions& options, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(m_pCache);
     layout->addLayout(retry);
+    layout->addLayout(retryWait);
     layout->addLayout(transfer);
     layout->addLayout(ca);
     layout->addWidget(proxy);
@@ -129,6 +136,7 @@ void COptConnection::OnInitPage()
     m_pAgent->setText(ToQ(o.HttpAgent));
     m_pCache->setChecked(o.EnableCache != 0);
     m_pRetries->setText(QString::number(static_cast<unsigned>(o.MaxRetry)));
+    m_pRetryWait->setText(QString::number(static_cast<unsigned>(o.RetryWait)));
     m_pSegments->setText(QString::number(static_cast<unsigned>(o.MaxSegments)));
     m_pPerServer->setText(QString::number(static_cast<unsigned>(o.MaxConnectionsPerServer)));
     m_pSpeedLimit->setText(QString::number(static_cast<unsigned>(o.SpeedLimit)));
@@ -180,6 +188,9 @@ bool COptConnection::ReadControls()
     const auto retries = ReadField(m_pRetries, PageField("MaxRetry"));
     if (!retries)
         return false;
+    const auto retryWait = ReadField(m_pRetryWait, PageField("RetryWait"));
+    if (!retryWait)
+        return false;
     const auto segments = ReadField(m_pSegments, PageField("MaxSegments"));
     if (!segments)
         return false;
@@ -191,6 +202,7 @@ bool COptConnection::ReadControls()
         return false;
     m_nConnections = *connections;
     m_nRetries = *retries;
+    m_nRetryWait = *retryWait;
     m_nSegments = *segments;
     m_nPerServer = *perServer;
     m_nSpeedLimit = *speedLimit;
@@ -219,6 +231,7 @@ bool COptConnection::OnKillActive()
     COptions& o = m_options;
     o.Connections = static_cast<int>(m_nConnections);
     o.MaxRetry = static_cast<int>(m_nRetries);
+    o.RetryWait = static_cast<int>(m_nRetryWait);
     o.SpeedLimit = static_cast<int>(m_nSpeedLimit);
     o.HttpAgent = FromQ(m_pAgent->text());
     o.EnableCache = m_pCache->isChecked() ? 1 : 0;

@@ -43,7 +43,7 @@ private:
     void SetProxyControlsEnabled(bool enabled);
     void ShowSimpleProxy(const CSimpleProxy& simple);
     CSimpleProxy SimpleProxy() const;
-    // Validates the number fields into m_nConnections, m_nRetries,
+    // Validates the number fields into m_nConnections, m_nRetries, m_nRetryWait,
     // m_nSegments, m_nPerServer and m_nSpeedLimit.
     bool ReadControls();
 
@@ -51,6 +51,7 @@ private:
     QLineEdit* m_pAgent;
     QCheckBox* m_pCache;
     QLineEdit* m_pRetries;
+    QLineEdit* m_pRetryWait;
     QLineEdit* m_pSegments;
     QLineEdit* m_pPerServer;
     QLineEdit* m_pSpeedLimit;
@@ -67,6 +68,7 @@ private:
     // Values of the page that no control holds.
     unsigned m_nConnections = 0;
     unsigned m_nRetries = 0;
+    unsigned m_nRetryWait = 5;
     unsigned m_nSegments = 8;
     unsigned m_nPerServer = 0;
     unsigned m_nSpeedLimit = 0;

@@ -114,6 +114,7 @@ enum ControlId : int {
     IDC_OPT_MAX_PER_SERVER = 1057,
     IDC_OPT_CA_CERTIFICATES = 1058,
     IDC_OPT_CA_BROWSE = 1059,
+    IDC_OPT_RETRY_WAIT = 1060,
     IDC_OPT_HELP = 9, // the sheet's ヘルプ button (it sends ID_HELP); OK 1, cancel 2
 
     // ---- the URL edit dialog (OK 1, cancel 2) and the import texts

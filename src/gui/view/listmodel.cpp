@@ -140,6 +140,14 @@ void CListModel::OnEndReorder(const std::vector<int>& oldToNew)
     emit RowsChanged();
 }
 
+void CListModel::RefreshWaits()
+{
+    const bool waiting = m_doc.WaitingCount() > 0;
+    if ((waiting || m_bWaitsShown) && rowCount() > 0)
+        emit dataChanged(index(0, COL_STATE), index(rowCount() - 1, COL_NOTE), {Qt::DisplayRole});
+    m_bWaitsShown = waiting;
+}
+
 void CListModel::OnBeginReset()
 {
     beginResetModel();

@@ -28,6 +28,10 @@ public:
     ~CListModel() override;
 
     CZorvDoc& Doc() const { return m_doc; }
+    // The waits of items queued for a retry count down in their state and
+    // note cells: called once a second, it redraws those columns while any
+    // item waits (and once after the last wait ended).
+    void RefreshWaits();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -64,6 +68,7 @@ private:
 
     CZorvDoc& m_doc;
     std::unordered_map<std::uint64_t, CShownRow> m_shown; // by item serial
+    bool m_bWaitsShown = false;
 };
 
 } // namespace zorv

@@ -94,9 +94,11 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     ASSERT_TRUE(ftp.Start(&why)) << why.toStdString();
     ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/f.txt"), QByteArray(5000, 'f')));
     settings.Options().MaxRetry = 1;
+    settings.Options().RetryWait = 1;
     settings.Options().SaveSettings();
 
-    // Every item fetched, one after the retry the settings allow: status 0.
+    // Every item fetched, one after the retry the settings allow, which
+    // waits its second first: status 0.
     // A file of an item's name that is not its download is replaced as asked.
     MakeList({http.Url("/a.bin"), http.Url("/flaky"), ftp.Url("/pub/f.txt")});
     ASSERT_TRUE(WriteFileBytes(settings.Path(QStringLiteral("a.bin")), "the user's"));
@@ -107,7 +109,7 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     ApplySpeedLimit(0);
     std::string text = Text(out);
     EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/a.bin") + "\t200000/200000\n"));
-    EXPECT_THAT(text, HasSubstr("retrying\t" + http.Url("/flaky") + "\t503 Service Unavailable\n"));
+    EXPECT_THAT(text, HasSubstr("retrying\t" + http.Url("/flaky") + "\t再試行まで 0:01（503 Service Unavailable）\n"));
     EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/flaky")));
     EXPECT_THAT(text, HasSubstr("fetched\t" + ftp.Url("/pub/f.txt") + "\t5000/5000\n"));
     EXPECT_EQ(SavedStates(), std::vector<int>(3, STATE_FETCHED));

@@ -321,8 +321,9 @@ TEST_F(HeadlessTest, ImportKeepsWhatCameBeforeAFailure)
 }
 
 // --reset puts the failed items (or the given ones) back at the bottom, not
-// fetched; --remove deletes the given ones. An index outside the list is a
-// usage error that changes nothing.
+// fetched; --remove deletes the given ones; --edit changes only the values
+// given, under the lock when nobody holds the list. An index outside the
+// list (or a URL adding would refuse) is a usage error that changes nothing.
 TEST_F(HeadlessTest, ResetAndRemoveByIndex)
 {
     zorv::test::CHttpServer server;
@@ -345,7 +346,9 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
     // Each refused with the index (or the missing one) named.
     for (const auto& [args, named] : std::vector<std::pair<QStringList, QString>>{
              {{"--reset", list, "4"}, "item 4"}, {{"--reset", list, "x"}, "x"}, {{"--remove", list}, "index"},
-             {{"--remove", list, "1", "7"}, "item 7"}, {{"--remove", list, "-1"}, "-1"}}) {
+             {{"--remove", list, "1", "7"}, "item 7"}, {{"--remove", list, "-1"}, "-1"},
+             {{"--edit", list, "4", "--url", ok}, "item 4"}, {{"--edit", list, "0", "--url", "mailto:x"}, "mailto:x"},
+             {{"--edit", list, "0", "--name", "2"}, "item 2"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(named)) << r.err.toStdString();
@@ -357,12 +360,17 @@ TEST_F(HeadlessTest, ResetAndRemoveByIndex)
     EXPECT_EQ(states(), (QStringList{"1\t" + ok + "/3", "0\t" + gone + "/1", "0\t" + gone + "/2", "0\t" + ok}));
     EXPECT_EQ(Run({"--remove", list, "2", "0", "2"}).status, 0);
     EXPECT_EQ(states(), (QStringList{"0\t" + gone + "/1", "0\t" + ok}));
+    // The file name stays with a new URL; the destination is made absolute.
+    EXPECT_EQ(Run({"--edit", list, "0", "--url", ok + "/3", "--dest", "moved", "--referer", "http://r/"}).status, 0);
+    EXPECT_EQ(Run({"--list", list}).Lines().first(), "0\t0\t" + ok + "/3\t" + Work("moved") + "\t1\thttp://r/");
+    EXPECT_TRUE(QFileInfo(Work("moved")).isDir());
 }
 
-// While `zorv --fetch` holds the list, --add and --remove are handed to it:
-// added URLs are fetched in the same run and kept in the list it saves; a
-// queued item is removed before it is fetched; the item being fetched is
-// left alone (status 1).
+// While `zorv --fetch` holds the list, --add, --remove and --edit are handed
+// to it: added URLs are fetched in the same run and kept in the list it
+// saves; a queued item is removed before it is fetched; the item being
+// fetched is left alone by --remove (status 1), and an edit of it keeps its
+// transfer (said on stderr) and is saved.
 TEST_F(HeadlessTest, AddAndRemoveDuringAFetchAreHandedToIt)
 {
     zorv::test::CHttpServer server;
@@ -380,12 +388,15 @@ TEST_F(HeadlessTest, AddAndRemoveDuringAFetchAreHandedToIt)
     EXPECT_TRUE(r.err.contains(QStringLiteral("being fetched"))) << r.err.toStdString();
     r = Run({"--remove", list, "1"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    r = Run({"--edit", list, "0", "--url", url("/edited")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("being fetched"))) << r.err.toStdString();
     r = Run({"--add", "--dest", Work("dl"), list, url("/added")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     ASSERT_TRUE(zorv::test::RunUntil([&] { return !fetch.IsRunning(); }, 30000));
     const QStringList lines = Run({"--list", list}).Lines();
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("0\t1\t"))) << lines[0].toStdString();
+    EXPECT_EQ(lines[0], "0\t1\t" + url("/edited") + "\t" + Work("dl") + "\tslow\t");
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t1\t") + url("/added"))) << lines[1].toStdString();
     EXPECT_TRUE(server.RequestsFor("/late").empty());
     EXPECT_EQ(ReadFileBytes(Work("dl/added")), QByteArray("late body"));

@@ -1,11 +1,13 @@
 // Partial files and resume: the body goes to NAME.part and replaces NAME only
 // when complete; a later fetch asks for the rest (Range with If-Range over
-// HTTP, REST over FTP) and starts over when the server will not give it.
+// HTTP, REST over FTP) and starts over when the server will not give it,
+// also from a new URL the item was given meanwhile.
 // The server's file name (Content-Disposition) replaces one derived from the URL.
 #include "engine/controller.h"
 #include "engine/finalname.h"
 #include "engine/partfile.h"
 #include "fetch_fixture.h"
+#include "model/commands.h"
 #include "support/ftp_server.h"
 #include "support/tempsettings.h"
 
@@ -37,6 +39,7 @@ enum class Mode {
     Refuse,  // 416 to any Range, the whole body without one
     Spliced, // the file changed, If-Range ignored: 206 of the new body with its new ETag
     Overlong, // 206 for bytes 400-999 whose body goes on past them
+    Longer,  // the file grew, its ETag did not change: 206 of a longer body
 };
 
 class ResumeTest : public FetchTest {
@@ -44,12 +47,12 @@ protected:
     void SetUp() override
     {
         FetchTest::SetUp();
-        http.Raw().Get("/file", [this](const httplib::Request& req, httplib::Response& res) {
+        http.Raw().Get("/(file|moved)", [this](const httplib::Request& req, httplib::Response& res) {
             // cpp-httplib cuts any body to the requested range by itself;
             // a server that ignores the range is one that never saw it.
             auto& ranges = const_cast<httplib::Request&>(req).ranges;
             const Mode m = mode;
-            if (m != Mode::Range && m != Mode::Spliced)
+            if (m != Mode::Range && m != Mode::Spliced && m != Mode::Longer)
                 ranges.clear();
             {
                 std::scoped_lock hold(lock);
@@ -74,7 +77,8 @@ protected:
                                          });
                 return;
             }
-            res.set_content(m == Mode::Changed || m == Mode::Spliced ? changed : body, "application/octet-stream");
+            res.set_content(m == Mode::Changed || m == Mode::Spliced ? changed : m == Mode::Longer ? longer : body,
+                            "application/octet-stream");
         });
     }
 
@@ -89,6 +93,7 @@ protected:
     httplib::Headers headers{{"ETag", "\"v1\""}};
     const std::string body = Pattern(1000);
     const std::string changed = std::string(1000, 'N');
+    const std::string longer = body + std::string(200, 'L');
 };
 
 TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
@@ -101,6 +106,7 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         std::string ifRange;      // sent with Range: bytes=400-; empty: no Range at all
         std::string bytes, note;
         size_t requests; // of the second fetch
+        std::string path = "/file"; // of the second fetch: "/moved" after the item's URL was edited
     } cases[] = {
         {Mode::Range, {{"ETag", "\"v1\""}}, true, "\"v1\"", body, "1000/1000 (400 バイトから再開)", 1},
         {Mode::Range, {{"Last-Modified", kLastModified}}, true, kLastModified, body,
@@ -114,6 +120,14 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         {Mode::Range, {{"ETag", "W/\"v1\""}}, true, "", body, "1000/1000", 1},
         // A 206 whose ETag is not the one recorded: the new file from the start.
         {Mode::Spliced, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 2},
+        // A refreshed link: the record of another URL is asked for with its
+        // validator; the server's 200, another ETag or another length start over.
+        {Mode::Range, {{"ETag", "\"v1\""}}, true, "\"v1\"", body, "1000/1000 (400 バイトから再開)", 1, "/moved"},
+        {Mode::Range, {{"Last-Modified", kLastModified}}, true, kLastModified, body,
+         "1000/1000 (400 バイトから再開)", 1, "/moved"},
+        {Mode::Changed, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 1, "/moved"},
+        {Mode::Spliced, {{"ETag", "\"v1\""}}, true, "\"v1\"", changed, "1000/1000", 2, "/moved"},
+        {Mode::Longer, {{"ETag", "\"v1\""}}, true, "\"v1\"", longer, "1200/1200", 2, "/moved"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
@@ -121,7 +135,7 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         const std::string name = "f" + std::to_string(i) + ".bin";
         // This item's earlier download, which the complete one replaces.
         ASSERT_TRUE(WriteFileBytes(LocalPath(name), "old file"));
-        ASSERT_TRUE(SetOrigin(LocalPath(name), http.Url("/file")));
+        ASSERT_TRUE(SetOrigin(LocalPath(name), http.Url(c.path)));
         SetHeaders(c.headers);
         options.ResumePartial = c.resume ? 1 : 0;
         mode = Mode::Cut;
@@ -134,15 +148,18 @@ TEST_F(ResumeTest, SecondFetchAsksForTheRestAndStartsOverWhenRefused)
         doc.TakeTraffic();
 
         mode = c.mode;
-        const size_t before = http.RequestsFor("/file").size();
+        if (c.path != "/file") { // as the edit dialog does: the file name stays
+            ASSERT_TRUE(EditItem(doc, doc.RowOf(item.get()), {http.Url(c.path), {}, dir.path().toStdString(), name, 0}));
+        }
+        const size_t before = http.RequestsFor(c.path).size();
         EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
         EXPECT_EQ(item->GetNote(), c.note);
         EXPECT_EQ(LocalBytes(name), QByteArray::fromStdString(c.bytes));
         // Nothing of the partial file is left.
         EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.part*")}), QStringList());
         // Traffic counts what came over the wire this time.
-        EXPECT_EQ(doc.TakeTraffic(), c.note.find("再開") != std::string::npos ? 600u : 1000u);
-        const auto requests = http.RequestsFor("/file");
+        EXPECT_EQ(doc.TakeTraffic(), c.note.find("再開") != std::string::npos ? 600u : c.bytes.size());
+        const auto requests = http.RequestsFor(c.path);
         ASSERT_EQ(requests.size() - before, c.requests);
         const auto& asked = requests[before];
         EXPECT_EQ(asked.Header("Range"), c.ifRange.empty() ? "" : "bytes=400-");
@@ -299,7 +316,8 @@ TEST_F(ResumeTest, CompleteBodyThatCannotTakeTheNamesPlaceFailsAndStaysPartial)
 }
 
 // FTP goes on with REST while the file keeps its size and date (SIZE, MDTM);
-// a file changed since starts over.
+// a file changed since starts over, and so does the same file at another URL
+// (without a validator nothing tells it is the same).
 TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFileOfTheSameFile)
 {
 #ifdef _WIN32
@@ -311,16 +329,18 @@ TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFileOfTheSameFile)
     const std::string body = Pattern(700000);
     std::string changed = body;
     std::reverse(changed.begin(), changed.end());
-    const QString served = ftp.Root() + QStringLiteral("/pub/data.lzh");
+    // The body, dated a year ago.
     const QDateTime lastYear = QDateTime::currentDateTimeUtc().addYears(-1);
-    for (const bool change : {false, true}) {
-        SCOPED_TRACE(change);
-        ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/data.lzh"), QByteArray::fromStdString(body)));
-        QFile file(served);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(lastYear, QFileDevice::FileModificationTime));
-        file.close();
+    const auto put = [&](const QString& path) {
+        QFile file(ftp.Root() + QLatin1Char('/') + path);
+        return ftp.PutFile(path, QByteArray::fromStdString(body)) && file.open(QIODevice::ReadWrite)
+               && file.setFileTime(lastYear, QFileDevice::FileModificationTime);
+    };
+    for (const auto& [change, moved] : {std::pair(false, false), std::pair(true, false), std::pair(false, true)}) {
+        SCOPED_TRACE(std::to_string(change) + std::to_string(moved));
+        ASSERT_TRUE(put(QStringLiteral("pub/data.lzh")));
         // A file size limit stops the first fetch part of the way.
-        const std::string name = "out" + std::to_string(change) + ".bin";
+        const std::string name = "out" + std::to_string(change) + std::to_string(moved) + ".bin";
         ItemPtr item = Add(ftp.Url("/pub/data.lzh"), {}, name);
         ASSERT_EQ(FetchWithSizeLimit(item), STATE_FAILED);
         const qint64 kept = QFileInfo(LocalPath(name + ".part")).size();
@@ -330,11 +350,16 @@ TEST_F(FetchTest, FtpFetchGoesOnFromThePartialFileOfTheSameFile)
         if (change) { // same size, another date
             ASSERT_TRUE(ftp.PutFile(QStringLiteral("pub/data.lzh"), QByteArray::fromStdString(changed)));
         }
+        if (moved) { // the same size and date
+            ASSERT_TRUE(put(QStringLiteral("pub/copy.lzh")));
+            ASSERT_TRUE(EditItem(doc, doc.RowOf(item.get()), {ftp.Url("/pub/copy.lzh"), {}, dir.path().toStdString(), name, 0}));
+        }
 
         EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
-        EXPECT_EQ(item->GetNote(), change ? "700000/700000" : "700000/700000 (" + std::to_string(kept) + " バイトから再開)");
+        const bool over = change || moved;
+        EXPECT_EQ(item->GetNote(), over ? "700000/700000" : "700000/700000 (" + std::to_string(kept) + " バイトから再開)");
         EXPECT_EQ(LocalBytes(name), QByteArray::fromStdString(change ? changed : body));
-        EXPECT_EQ(doc.TakeTraffic(), static_cast<std::uint64_t>(change ? 700000 : 700000 - kept));
+        EXPECT_EQ(doc.TakeTraffic(), static_cast<std::uint64_t>(over ? 700000 : 700000 - kept));
         session.Reset();
     }
 #endif

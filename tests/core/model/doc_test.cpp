@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using zorv::CItem;
 using zorv::CZorvDoc;
 using zorv::test::ReadFileBytes;
@@ -103,6 +105,42 @@ TEST_F(DocTest, QueueOperations)
     doc.OnNewDocument(); // a new list empties the queue
     EXPECT_EQ(doc.GetItemCount(true), 0);
     EXPECT_EQ(doc.PopPending(), nullptr);
+}
+
+// A retry's wait: the item counts as queued but is not taken before its
+// time; pausing, moving and leaving the queue keep the counts right, and a
+// server's pause reaches only its own queued items.
+TEST_F(DocTest, WaitingItemsStayQueuedUntilTheirTime)
+{
+    using namespace std::chrono_literals;
+    CZorvDoc doc;
+    const auto it = AddN(doc, 3);
+    CItem* other = doc.AddUrl("http://elsewhere/x", "", "/d", "", 0);
+    const auto now = CItem::RetryClock::now();
+    doc.QueueRetry(it[0], now + 1h);
+    EXPECT_EQ(doc.PendingItems(), (V{it[1], it[2], other, it[0]}));
+    EXPECT_EQ(it[0]->GetColumnText(zorv::COL_STATE).substr(0, 15), "再試行まで");
+    doc.DelayServer(CItem::ServerOf("HTTP://user@H:80/y"), now + 2h);
+    EXPECT_EQ(doc.WaitingCount(), 3);
+    EXPECT_EQ(doc.GetItemCount(true), 4); // waiting items count as queued
+    EXPECT_EQ(doc.ReadyCount(), 1);
+    doc.SetPaused(other, true);
+    EXPECT_EQ(doc.ReadyCount(), 0);
+    EXPECT_EQ(doc.PopPending(), nullptr);
+    doc.SetPaused(other, false);
+    doc.InsertPending(nullptr, it[1]); // a move keeps the wait
+    EXPECT_EQ(doc.PopPending().get(), other);
+    EXPECT_EQ(doc.ReadyCount(), 0);
+    EXPECT_EQ(doc.NextRetry(), CItem::RetryClock::time_point(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   (now + 2h).time_since_epoch())));
+    EXPECT_TRUE(doc.RemovePending(it[2])); // leaving the queue ends the wait
+    EXPECT_EQ(it[2]->RetryWaitLeft().count(), 0);
+    doc.QueuePending(it[2]);
+    EXPECT_EQ(doc.PopPending().get(), it[2]);
+    doc.QueueRetry(it[1], now); // a time passed: taken at once
+    EXPECT_EQ(doc.PopPending().get(), it[1]);
+    EXPECT_EQ(doc.WaitingCount(), 1);
+    EXPECT_EQ(doc.GetItemCount(true), 1);
 }
 
 TEST_F(DocTest, ReorderKeepsTheQueueInListOrder)

@@ -9,7 +9,9 @@
 #include "support/tempsettings.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,9 @@
 
 namespace zorv::test {
 namespace {
+
+// A second of the retry waits in these tests.
+constexpr std::chrono::milliseconds kRetrySecond{100};
 
 class PoolTest : public SettingsTest {
 protected:
@@ -36,6 +41,7 @@ protected:
         pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(20000)});
         QObject::connect(&controller, &CFetchController::ItemFinished,
                          [this](const ItemPtr&, int, bool retried) { finished.push_back(retried); });
+        controller.SetRetrySecond(kRetrySecond);
     }
     void TearDown() override { CUrlCache::SetFolderOverride({}); }
 
@@ -120,6 +126,7 @@ TEST_F(PoolTest, TwoItemsNeverWriteOneLocalFileAtOnce)
 TEST_F(PoolTest, FailedItemIsRetriedThenStaysAndFetchedItemIsRemovedAfterItsLaunch)
 {
     settings.Options().MaxRetry = 2;
+    settings.Options().RetryWait = 0; // at once
     settings.Options().AutoRemoveUrlIfSuccess = 1;
     std::vector<std::pair<std::string, int>> launched; // path, items in the list then
     controller.SetLauncher([&](const std::string& path) { launched.emplace_back(path, doc.GetCount()); });
@@ -249,6 +256,104 @@ TEST_F(PoolTest, ItemsWaitingForThePerServerCapDoNotTimeOut)
     ASSERT_TRUE(RunUntil([&] { return AllSettled(); }));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(doc.GetItem(i)->GetState(), STATE_FETCHED) << doc.GetItem(i)->GetNote();
+}
+
+// A failed item waits before its next attempt: RetryWait doubled after
+// every failure, or what a 429 or 503 answer's Retry-After asks for (then
+// the server's other queued items wait too), and each attempt goes on from
+// the bytes kept. The server answers the requests for /f in turn.
+TEST_F(PoolTest, RetriesWaitAndResume)
+{
+    struct CAnswer {
+        int status = 200;       // 200: the file from the Range asked (206), up to `upTo`
+        std::string retryAfter; // "+N": an HTTP date N seconds ahead
+        size_t upTo = SIZE_MAX; // then the connection drops, or stalls with `stall`
+        bool stall = false;
+    };
+    struct CCase {
+        const char* name;
+        std::vector<CAnswer> answers;
+        int retryWait;
+        std::vector<int> leastGapsMs; // before each request after the first
+        std::string lastRange;
+        bool otherItem = false; // a second item of the server is queued behind
+    };
+    const std::vector<CCase> cases = {
+        {"cut, down twice, up: the waits double, the file resumes",
+         {{200, "", 60000}, {503, ""}, {503, ""}, {200, ""}}, 1, {100, 200, 400}, "bytes=60000-", false},
+        {"429 with Retry-After in seconds holds the server's other item too",
+         {{429, "3"}, {200, ""}}, 1, {300}, "", true},
+        {"503 with Retry-After as a date", {{503, "+3"}, {200, ""}}, 0, {200}, "", false},
+        {"a stall at 99 %: failed after the stall limit, resumed after the wait",
+         {{200, "", 99000, true}, {200, ""}}, 1, {300 + 100}, "bytes=99000-", false},
+    };
+    const std::string body = [] {
+        std::string b(100000, '\0');
+        for (size_t i = 0; i < b.size(); ++i)
+            b[i] = static_cast<char>('a' + i * 7 % 26);
+        return b;
+    }();
+    pool.SetLimits(CFetchLimits{std::chrono::milliseconds(5000), std::chrono::milliseconds(300), kRetrySecond});
+    settings.Options().MaxRetry = 3;
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CHttpServer files;
+        std::atomic<size_t> served{0};
+        files.Raw().Get("/f", [&](const httplib::Request&, httplib::Response& res) {
+            const CAnswer& a = c.answers[std::min(served++, c.answers.size() - 1)];
+            if (a.status != 200) {
+                res.status = a.status;
+                if (a.retryAfter.starts_with('+')) {
+                    const QDateTime at = QDateTime::currentDateTimeUtc().addSecs(std::stoi(a.retryAfter.substr(1)));
+                    res.set_header("Retry-After",
+                                   QLocale::c().toString(at, u"ddd, dd MMM yyyy hh:mm:ss 'GMT'").toStdString());
+                } else if (!a.retryAfter.empty()) {
+                    res.set_header("Retry-After", a.retryAfter);
+                }
+                return; // no body: a range would turn it into a 416
+
+            }
+            res.set_header("ETag", "\"v1\"");
+            res.set_content_provider(body.size(), "application/octet-stream",
+                                     [&, a](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         const size_t end = std::min(offset + length, a.upTo);
+                                         if (offset < end)
+                                             return sink.write(body.data() + offset, end - offset);
+                                         if (a.stall)
+                                             files.Sleep(std::chrono::seconds(20));
+                                         return false;
+                                     });
+        });
+        files.Serve("/g", "other");
+        ASSERT_TRUE(files.Start());
+        doc.DeleteContents();
+        finished.clear();
+        const std::string name = std::string("r") + std::to_string(&c - cases.data());
+        CItem* item = doc.AddUrl(files.Url("/f"), "", settings.Dir().toStdString(), name, 0);
+        if (c.otherItem)
+            doc.AddUrl(files.Url("/g"), "", settings.Dir().toStdString(), name + "g", 0);
+        settings.Options().RetryWait = c.retryWait;
+        pool.SetWorkerCount(1);
+        const size_t results = c.answers.size() + (c.otherItem ? 1 : 0);
+        ASSERT_TRUE(RunUntil([&] { return finished.size() == results && AllSettled(); }, 20000));
+        pool.SetWorkerCount(0);
+        ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
+        EXPECT_EQ(item->m_nFailures, c.answers.size() - 1);
+        EXPECT_EQ(ReadFileBytes(settings.Path(QString::fromStdString(name))).toStdString(), body);
+        const auto requests = files.RequestsFor("/f");
+        ASSERT_EQ(requests.size(), c.answers.size());
+        EXPECT_EQ(requests.back().Header("Range"), c.lastRange);
+        for (size_t i = 1; i < requests.size(); ++i) {
+            const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].at - requests[i - 1].at);
+            EXPECT_GE(gap.count(), c.leastGapsMs[i - 1]) << "request " << i;
+            EXPECT_LT(gap.count(), c.leastGapsMs[i - 1] + 3000) << "request " << i;
+        }
+        if (c.otherItem) {
+            const auto other = files.RequestsFor("/g");
+            ASSERT_EQ(other.size(), 1u);
+            EXPECT_GE(other[0].at - requests[0].at, std::chrono::milliseconds(c.leastGapsMs[0]));
+        }
+    }
 }
 
 } // namespace

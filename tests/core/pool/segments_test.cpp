@@ -3,7 +3,9 @@
 #include "engine/controller.h"
 #include "engine/partfile.h"
 #include "engine/pool.h"
+#include "engine/notes.h"
 #include "engine/ratelimit.h"
+#include "engine/serverlimits.h"
 #include "engine/urlcache.h"
 #include "model/commands.h"
 #include "model/doc.h"
@@ -41,13 +43,20 @@ protected:
         // with 206 and the piece asked for. /liar.bin announces ranges too,
         // but answers with status 200; /bare.bin sends no validator;
         // /changing.bin is another file (ETag "v2") from its first range
-        // request on, and ignores If-Range.
+        // request on, and ignores If-Range. With refuseStatus, a range
+        // request that comes while another request is served is refused.
         server.Raw().Get("/(big|liar|bare|changing).bin", [this](const httplib::Request& req, httplib::Response& res) {
             const bool ranged = req.has_header("Range");
             const int attempt = ranged ? ++rangedRequests : 0;
             if (ranged && attempt == 3) {
                 std::scoped_lock lock(servedLock);
                 servedAtThirdRange = totalServed;
+            }
+            // One connection per client: a range asked for on another one is refused.
+            if (ranged && refuseStatus && inFlight.load() > 0) {
+                res.status = refuseStatus;
+                res.set_header("Retry-After", "120");
+                return;
             }
             const bool other = req.path == "/changing.bin" && (ranged || rangedRequests > 0);
             const bool drop = ranged && attempt == dropRangedRequest;
@@ -103,6 +112,7 @@ protected:
     {
         ApplySpeedLimit(0);
         pool.Shutdown();
+        CServerLimits::Global().Reset();
         server.Stop();
         CUrlCache::SetFolderOverride({});
     }
@@ -155,6 +165,7 @@ protected:
     size_t piece = 128 * 1024;
     std::chrono::milliseconds pause{4}; // after every piece, per connection
     int dropRangedRequest = 0;          // the ranged request (1, 2, ...) to cut; 0 none
+    int refuseStatus = 0;               // the answer to a range on a second connection; 0 none
     std::atomic<bool> silent{false};    // every connection holds its next piece back
 
     int settled = 0; // items with a last result
@@ -271,6 +282,49 @@ TEST_F(SegmentsTest, WholeFileOverOneConnectionWhenRangesCannotBeUsed)
         } else {
             EXPECT_EQ(c.name == "plain.bin" ? noRanges.RequestHeads().size() : requests.size(), 1u);
         }
+    }
+}
+
+// A server that refuses the ranges on every connection but the first with
+// 403, 429 or 503: the file goes on over the connection it has, with the
+// bytes it brought, without a failure and without waiting for the
+// refusal's Retry-After (two minutes). The next files of the server are not
+// split, and after 429 or 503 they are fetched one at a time.
+TEST_F(SegmentsTest, ServerThatRefusesExtraConnectionsKeepsOne)
+{
+    size = 16 * kMiB;
+    const std::string whole = body.substr(0, size);
+    const std::string complete = std::to_string(size) + "/" + std::to_string(size);
+    for (const int status : {403, 429, 503}) {
+        SCOPED_TRACE(status);
+        CServerLimits::Global().Reset();
+        refuseStatus = status;
+        const std::string tag = std::to_string(status);
+        doc.RemoveAllItems();
+        settled = 0;
+        const size_t servedBefore = Total();
+        CItem* item = Add(server.Url("/big.bin"), tag + ".bin");
+        FetchAll(4);
+        ASSERT_EQ(item->GetState(), STATE_FETCHED) << item->GetNote();
+        EXPECT_EQ(item->m_nFailures, 0u);
+        EXPECT_TRUE(Local(tag + ".bin") == whole);
+        EXPECT_EQ(item->GetNote(), complete + " " + kOneConnectionRemark);
+        EXPECT_LT(Total() - servedBefore, size + size / 4);
+
+        doc.RemoveAllItems();
+        settled = 0;
+        maxInFlight = 0;
+        const size_t before = server.RequestsFor("/big.bin").size();
+        Add(server.Url("/big.bin"), tag + "-a.bin");
+        Add(server.Url("/big.bin"), tag + "-b.bin");
+        FetchAll(4);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(doc.GetItem(i)->GetState(), STATE_FETCHED) << doc.GetItem(i)->GetNote();
+            EXPECT_TRUE(Local(doc.GetItem(i)->m_strFileName) == whole);
+            EXPECT_EQ(doc.GetItem(i)->GetNote(), complete);
+        }
+        EXPECT_EQ(server.RequestsFor("/big.bin").size(), before + 2);
+        EXPECT_EQ(maxInFlight.load(), status == 403 ? 2 : 1);
     }
 }
 
