@@ -114,6 +114,12 @@ void CItemFetch::Impl::Finish()
                                                              [wake] { wake->Wakeup(); });
                 fetchedNote = progress;
                 finished = false;
+                // Nothing more comes from the server: another fetch of a
+                // server that takes one at a time need not wait for the check.
+                if (serverTurn) {
+                    CServerLimits::Global().Leave(params.url);
+                    serverTurn = false;
+                }
                 return;
             }
         }
