@@ -139,6 +139,10 @@ void CItemFetch::Impl::Tick()
         StartWhenServerFree();
         return;
     }
+    if (digestCheck) {
+        TickDigest();
+        return;
+    }
     if (ranges) {
         TickRanges();
         return;

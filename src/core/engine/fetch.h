@@ -96,6 +96,12 @@ private:
 // the offset) makes one new request from the beginning. The note then carries
 // "(N バイトから再開)", and its numbers count the whole file.
 //
+// A complete file whose server sent a digest (engine/digest.h) is checked
+// against it on a hashing thread before it takes its name: a match adds
+// "(SHA-256 確認済み)" (or SHA-512, MD5) to the note; a mismatch fails the
+// item with "ダイジェストが一致しません" and discards the partial file and
+// its record. A cancel during the check ends the item as any cancel does.
+//
 // With UseServerFileName, the file name of a Content-Disposition header
 // replaces an item file name derived from the URL (not one the user typed):
 // the file is written under the new name, and the item is offered it

@@ -4,6 +4,7 @@
 // (fetchstate.cpp); CItemFetch::Impl is the whole fetch as a job of a
 // transfer loop (fetch.cpp), its result and note made in fetchresult.cpp.
 #include "engine/bufferedwriter.h"
+#include "engine/digest.h"
 #include "engine/fetch.h"
 #include "engine/finalname.h"
 #include "engine/loop.h"
@@ -236,6 +237,7 @@ public:
     }
     ~Impl() override
     {
+        digestCheck.reset(); // stops the hashing thread and waits for it
         if (serverTurn)
             CServerLimits::Global().Leave(params.url);
         ownRange.reset();
@@ -283,6 +285,11 @@ public:
     bool finished = false;
     int result = STATE_FAILED;
     std::shared_ptr<const std::atomic<bool>> finalRecord; // the record written at the end
+    // The complete file's check against its server's digest, while it runs;
+    // the algorithm's name and the note of the complete file meanwhile.
+    std::unique_ptr<CDigestCheck> digestCheck;
+    const char* digestName = "";
+    std::string fetchedNote;
 
 private:
     void Fail(std::string note)
@@ -313,6 +320,9 @@ private:
             RemovePartRecord(target.partPath);
     }
     void Finish();
+    void TickDigest();
+    void Conclude(int outcome, const std::string& completeNote, bool written, bool discarded);
+    void End(int outcome);
 };
 
 

@@ -48,6 +48,18 @@ std::string StoppedText(const CItem& item)
     return item.IsStoppedForPause() ? "一時停止しました" : "キャンセルされました";
 }
 
+std::string ReplacedFileNote(const std::string& partPath)
+{
+    return QStringLiteral("%1 が取得中に別のファイルに置き換えられたので使えません")
+        .arg(QString::fromStdString(partPath))
+        .toStdString();
+}
+
+std::string DigestVerifiedText(const char* algorithm)
+{
+    return std::string("(") + algorithm + " 確認済み)";
+}
+
 std::string DurationText(std::chrono::milliseconds d)
 {
     if (d.count() % 1000 == 0)

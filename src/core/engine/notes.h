@@ -28,6 +28,13 @@ std::string ProgressText(std::uint64_t total, std::uint64_t length);
 std::string ResumedText(std::uint64_t offset);
 // What stopped a transfer on request: a cancel or a pause.
 std::string StoppedText(const CItem& item);
+// A complete partial file that is no longer the file the transfer wrote
+// (something was put in its place meanwhile).
+std::string ReplacedFileNote(const std::string& partPath);
+// The file does not match the digest its server sent.
+inline constexpr const char* kDigestMismatch = "ダイジェストが一致しません";
+// The remark of a file that matches its server's digest ("SHA-256").
+std::string DigestVerifiedText(const char* algorithm);
 // "N 秒" or "N ミリ秒".
 std::string DurationText(std::chrono::milliseconds d);
 // A failed write of the local file, with the cause in words where the
