@@ -313,11 +313,15 @@ private:
     // Removes the partial file's record, unless there is none to remove:
     // none was there when the fetch began and this fetch queued none (the
     // item's claim keeps every other fetch of the list from writing one).
+    // The outcome waits for an update that was being synced to drop its
+    // staged file, so that nothing of the record is left once it is posted.
     void RemoveRecord()
     {
         const bool none = resume.noRecord && attempt && (!attempt->journal || !attempt->journal->Queued());
-        if (!none)
-            RemovePartRecord(target.partPath);
+        if (none)
+            return;
+        if (auto syncing = RemovePartRecord(target.partPath))
+            finalRecord = std::move(syncing);
     }
     void Finish();
     void TickDigest();

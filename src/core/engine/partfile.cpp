@@ -284,10 +284,10 @@ bool WritePartRecord(const std::string& partPath, const CPartRecord& record)
     return StagePartRecord(partPath, record) && CommitPartRecord(partPath, true);
 }
 
-void RemovePartRecord(const std::string& partPath)
+std::shared_ptr<const std::atomic<bool>> RemovePartRecord(const std::string& partPath)
 {
     // A record update still on its way to the disk is dropped with it.
-    CRecordSyncer::Instance().Invalidate(partPath, [&partPath] {
+    return CRecordSyncer::Instance().Invalidate(partPath, [&partPath] {
         const std::string path = PartRecordPath(partPath);
         QFile::remove(QString::fromStdString(path));
         QFile::remove(QString::fromStdString(path + ".tmp"));

@@ -76,7 +76,9 @@ std::optional<CPartRecord> ReadPartRecord(const std::string& partPath, std::stri
 // Writes the record atomically (see above; the partial file's data must be
 // synced first). False when it could not: only the resume is lost.
 bool WritePartRecord(const std::string& partPath, const CPartRecord& record);
-void RemovePartRecord(const std::string& partPath);
+// Removes the record (and a staged one). Non-null while an update of it is
+// still being synced: the flag turns true once that left no file behind.
+std::shared_ptr<const std::atomic<bool>> RemovePartRecord(const std::string& partPath);
 
 // The validator of a response: a strong ETag, else Last-Modified.
 std::string ResponseValidator(const std::string& etag, const std::string& lastModified);

@@ -44,7 +44,8 @@ std::shared_ptr<const std::atomic<bool>> CRecordSyncer::Queue(std::shared_ptr<CP
     return done;
 }
 
-void CRecordSyncer::Invalidate(const std::string& partPath, const std::function<void()>& remove)
+std::shared_ptr<const std::atomic<bool>> CRecordSyncer::Invalidate(const std::string& partPath,
+                                                                   const std::function<void()>& remove)
 {
     std::scoped_lock lock(m_lock);
     ++m_epochs[partPath];
@@ -55,6 +56,9 @@ void CRecordSyncer::Invalidate(const std::string& partPath, const std::function<
         return true;
     });
     remove();
+    if (m_pSyncing && m_pSyncing->journal->PartPath() == partPath)
+        return m_pSyncing->done;
+    return nullptr;
 }
 
 void CRecordSyncer::Run()
@@ -66,6 +70,7 @@ void CRecordSyncer::Run()
             return; // stopping, and every update is written
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
+        m_pSyncing = &job;
         lock.unlock();
         const std::string& path = job.journal->PartPath();
         job.journal->Sync(job.record, [&](bool staged) {
@@ -74,8 +79,9 @@ void CRecordSyncer::Run()
             std::scoped_lock commitLock(m_lock);
             return CommitPartRecord(path, staged && m_epochs[path] == job.epoch);
         });
-        job.done->store(true);
         lock.lock();
+        m_pSyncing = nullptr;
+        job.done->store(true);
     }
 }
 

@@ -34,8 +34,13 @@ public:
     // Queues `record` for `journal`'s file; the flag turns true when it is
     // on disk or was dropped.
     std::shared_ptr<const std::atomic<bool>> Queue(std::shared_ptr<CPartJournal> journal, CPartRecord record);
-    // Runs `remove` with every earlier update of `partPath` dropped.
-    void Invalidate(const std::string& partPath, const std::function<void()>& remove);
+    // Runs `remove` with every earlier update of `partPath` dropped. An
+    // update being synced at that moment still stages its file and then
+    // drops it: the flag returned turns true once that is done (null when
+    // none was being synced), so that a caller that must leave no trace
+    // can wait for it without blocking.
+    std::shared_ptr<const std::atomic<bool>> Invalidate(const std::string& partPath,
+                                                        const std::function<void()>& remove);
 
 private:
     CRecordSyncer() = default;
@@ -50,6 +55,7 @@ private:
     std::condition_variable m_cond;
     std::deque<Job> m_jobs;
     std::map<std::string, std::uint64_t> m_epochs; // per file: raised by Invalidate
+    const Job* m_pSyncing = nullptr;                // the update being synced now
     bool m_stop = false;
     std::thread m_thread;
 };
