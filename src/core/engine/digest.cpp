@@ -28,25 +28,11 @@ constexpr qint64 kChunk = 1 << 20;
 // is 88 characters); it is not even decoded.
 constexpr std::size_t kMaxValue = 256;
 
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
-
 std::optional<EDigest> ShaByName(std::string_view name)
 {
-    if (EqualNoCase(name, "sha-256"))
+    if (EqualsNoCase(name, "sha-256"))
         return EDigest::Sha256;
-    if (EqualNoCase(name, "sha-512"))
+    if (EqualsNoCase(name, "sha-512"))
         return EDigest::Sha512;
     return std::nullopt;
 }
@@ -81,11 +67,11 @@ void ForEachMember(std::string_view list, F member)
 {
     while (!list.empty()) {
         const auto comma = list.find(',');
-        const std::string_view item = Trim(list.substr(0, comma));
+        const std::string_view item = TrimWhiteSpace(list.substr(0, comma));
         list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
         const auto eq = item.find('=');
         if (eq != std::string_view::npos)
-            member(Trim(item.substr(0, eq)), Trim(item.substr(eq + 1)));
+            member(TrimWhiteSpace(item.substr(0, eq)), TrimWhiteSpace(item.substr(eq + 1)));
     }
 }
 
@@ -128,8 +114,8 @@ std::optional<CDigest> OfferedDigest(std::string_view headerBlock, bool wholeBod
         if (colon == std::string_view::npos)
             continue;
         const std::string_view name = line.substr(0, colon);
-        const std::string_view value = Trim(line.substr(colon + 1));
-        if (EqualNoCase(name, "repr-digest")) {
+        const std::string_view value = TrimWhiteSpace(line.substr(colon + 1));
+        if (EqualsNoCase(name, "repr-digest")) {
             // Byte sequences ":BASE64:", maybe followed by parameters.
             ForEachMember(value, [&](std::string_view key, std::string_view item) {
                 const auto algorithm = ShaByName(key);
@@ -138,16 +124,16 @@ std::optional<CDigest> OfferedDigest(std::string_view headerBlock, bool wholeBod
                 const auto close = item.find(':', 1);
                 if (close == std::string_view::npos)
                     return;
-                const std::string_view rest = Trim(item.substr(close + 1));
+                const std::string_view rest = TrimWhiteSpace(item.substr(close + 1));
                 if (rest.empty() || rest.front() == ';')
                     choice.Offer(*algorithm, item.substr(1, close - 1), kReprDigest);
             });
-        } else if (EqualNoCase(name, "digest")) {
+        } else if (EqualsNoCase(name, "digest")) {
             ForEachMember(value, [&](std::string_view key, std::string_view item) {
                 if (const auto algorithm = ShaByName(key))
                     choice.Offer(*algorithm, item, kDigest);
             });
-        } else if (wholeBody && EqualNoCase(name, "content-md5")) {
+        } else if (wholeBody && EqualsNoCase(name, "content-md5")) {
             choice.Offer(EDigest::Md5, value, kContentMd5);
         }
     }
