@@ -1,10 +1,8 @@
 #include "ftp_server.h"
 
 #include "childprocess.h"
+#include "tempsettings.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 namespace zorv::test {
 
@@ -44,12 +42,10 @@ bool CFtpServer::Start(QString* error)
         return false;
     }
     const QString script = m_work.filePath(QStringLiteral("ftpserver.py"));
-    QFile file(script);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kScript) < 0) {
+    if (!WriteFileBytes(script, kScript)) {
         *error = QStringLiteral("cannot write ") + script;
         return false;
     }
-    file.close();
 
     // A plain fork and exec (not QProcess) keeps ThreadSanitizer builds working.
     m_process = std::make_unique<CChildProcess>();
@@ -63,9 +59,7 @@ bool CFtpServer::Start(QString* error)
     bool ok = false;
     m_port = m_process->ReadLine(10000).trimmed().toInt(&ok);
     if (!ok || m_port <= 0) {
-        QFile err(m_work.filePath(QStringLiteral("ftpserver.err")));
-        err.open(QIODevice::ReadOnly);
-        *error = QStringLiteral("the FTP server did not start: ") + QString::fromUtf8(err.readAll());
+        *error = QStringLiteral("the FTP server did not start: ") + QString::fromUtf8(ReadFileBytes(options.stderrFile));
         Stop();
         return false;
     }
@@ -79,15 +73,6 @@ void CFtpServer::Stop()
     m_process->Stop();
     m_process.reset();
     m_port = -1;
-}
-
-bool CFtpServer::PutFile(const QString& relativePath, const QByteArray& contents) const
-{
-    const QString path = QDir(m_root.path()).filePath(relativePath);
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 std::string CFtpServer::Url(const std::string& path) const

@@ -5,6 +5,8 @@
 // also write. Stopped by Stop() or the destructor; on Linux it also dies with
 // the test process (parent-death signal, bound to the starting thread: start
 // it from the test's main thread).
+#include "tempsettings.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -31,7 +33,10 @@ public:
     // The folder served as "/".
     QString Root() const { return m_root.path(); }
     // Writes a file below Root() (folders are created); false on failure.
-    bool PutFile(const QString& relativePath, const QByteArray& contents) const;
+    bool PutFile(const QString& relativePath, const QByteArray& contents) const
+    {
+        return PutFileBelow(Root(), relativePath, contents);
+    }
 
     int Port() const { return m_port; }
     // "ftp://127.0.0.1:PORT" + path (anonymous).

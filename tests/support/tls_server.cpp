@@ -1,12 +1,12 @@
 #include "tls_server.h"
 
 #include "childprocess.h"
+#include "tempsettings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTextStream>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -55,15 +55,12 @@ bool Accepts(int port)
 
 bool WriteText(const QString& path, const QString& text)
 {
-    QFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return WriteFileBytes(path, text.toUtf8());
 }
 
 QString ReadText(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(ReadFileBytes(path));
 }
 
 QString FindNginx()
@@ -195,15 +192,6 @@ void CTlsServer::Stop()
     m_process->Stop();
     m_process.reset();
     m_port = -1;
-}
-
-bool CTlsServer::PutFile(const QString& relativePath, const QByteArray& contents) const
-{
-    const QString path = QDir(m_root.path()).filePath(relativePath);
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 std::string CTlsServer::CaFile() const

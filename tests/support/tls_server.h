@@ -7,6 +7,8 @@
 // number of the connection it came on, so that tests can count connections.
 // Stopped by Stop() or the destructor (start it from the test's main thread,
 // see childprocess.h).
+#include "tempsettings.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -34,7 +36,10 @@ public:
     // The folder served as "/".
     QString Root() const { return m_root.path(); }
     // Writes a file below Root() (folders are created); false on failure.
-    bool PutFile(const QString& relativePath, const QByteArray& contents) const;
+    bool PutFile(const QString& relativePath, const QByteArray& contents) const
+    {
+        return PutFileBelow(Root(), relativePath, contents);
+    }
     // The PEM file of the authority that signed the server's certificate.
     std::string CaFile() const;
 
