@@ -1,6 +1,5 @@
 #include "ftp_server.h"
 
-#include "childprocess.h"
 #include "tempsettings.h"
 
 
@@ -28,13 +27,6 @@ server.serve_forever()
 
 } // namespace
 
-CFtpServer::CFtpServer() = default;
-
-CFtpServer::~CFtpServer()
-{
-    Stop();
-}
-
 bool CFtpServer::Start(QString* error)
 {
     if (!m_root.isValid() || !m_work.isValid()) {
@@ -48,31 +40,19 @@ bool CFtpServer::Start(QString* error)
     }
 
     // A plain fork and exec (not QProcess) keeps ThreadSanitizer builds working.
-    m_process = std::make_unique<CChildProcess>();
     CChildProcess::Options options;
     options.pipeStdout = true;
     options.stderrFile = m_work.filePath(QStringLiteral("ftpserver.err"));
-    if (!m_process->Start(QStringLiteral("/usr/bin/python3"), {script, m_root.path()}, options, error)) {
-        m_process.reset();
+    if (!m_process.Start(QStringLiteral("/usr/bin/python3"), {script, m_root.path()}, options, error))
         return false;
-    }
     bool ok = false;
-    m_port = m_process->ReadLine(10000).trimmed().toInt(&ok);
+    m_port = m_process.ReadLine(10000).trimmed().toInt(&ok);
     if (!ok || m_port <= 0) {
         *error = QStringLiteral("the FTP server did not start: ") + QString::fromUtf8(ReadFileBytes(options.stderrFile));
         Stop();
         return false;
     }
     return true;
-}
-
-void CFtpServer::Stop()
-{
-    if (!m_process)
-        return;
-    m_process->Stop();
-    m_process.reset();
-    m_port = -1;
 }
 
 std::string CFtpServer::Url(const std::string& path) const

@@ -1,6 +1,5 @@
 #include "tls_server.h"
 
-#include "childprocess.h"
 #include "tempsettings.h"
 
 #include <QDir>
@@ -73,13 +72,6 @@ QString FindNginx()
 }
 
 } // namespace
-
-CTlsServer::CTlsServer() = default;
-
-CTlsServer::~CTlsServer()
-{
-    Stop();
-}
 
 bool CTlsServer::RunOpenssl(const QStringList& args, QString* error)
 {
@@ -164,16 +156,13 @@ bool CTlsServer::Start(QString* error)
             *error = QStringLiteral("cannot write the nginx configuration");
             return false;
         }
-        m_process = std::make_unique<CChildProcess>();
         CChildProcess::Options options;
         options.stderrFile = dir + QStringLiteral("nginx.err");
-        if (!m_process->Start(nginx, {QStringLiteral("-e"), dir + QStringLiteral("error.log"), QStringLiteral("-p"), dir,
+        if (!m_process.Start(nginx, {QStringLiteral("-e"), dir + QStringLiteral("error.log"), QStringLiteral("-p"), dir,
                                       QStringLiteral("-c"), dir + QStringLiteral("nginx.conf")},
-                              options, error)) {
-            m_process.reset();
+                              options, error))
             return false;
-        }
-        for (int waited = 0; waited < 10000 && m_process->IsRunning(); waited += 20) {
+        for (int waited = 0; waited < 10000 && m_process.IsRunning(); waited += 20) {
             if (Accepts(m_port))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -183,15 +172,6 @@ bool CTlsServer::Start(QString* error)
         Stop();
     }
     return false;
-}
-
-void CTlsServer::Stop()
-{
-    if (!m_process)
-        return;
-    m_process->Stop();
-    m_process.reset();
-    m_port = -1;
 }
 
 std::string CTlsServer::CaFile() const
