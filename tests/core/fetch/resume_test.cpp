@@ -2,8 +2,6 @@
 // when complete; a later fetch asks for the rest (Range with If-Range over
 // HTTP; REST over FTP: the FTP test) and starts over when the server will not give it,
 // also from a new URL the item was given meanwhile.
-// The server's file name (Content-Disposition) replaces one derived from the URL.
-#include "engine/controller.h"
 #include "engine/finalname.h"
 #include "engine/partfile.h"
 #include "fetch_fixture.h"
@@ -311,49 +309,6 @@ TEST_F(ResumeTest, CompleteBodyThatCannotTakeTheNamesPlaceFailsAndStaysPartial)
     EXPECT_THAT(item->GetNote(), HasSubstr(LocalPath("taken.bin").toStdString() + " に置き換えられません: "));
     EXPECT_EQ(LocalBytes("taken.bin.part"), QByteArray::fromStdString(body));
     EXPECT_EQ(log.launches, 0);
-}
-
-// The window and the headless run change the item through the controller.
-TEST_F(FetchTest, ServerFileNameReplacesOnlyANameDerivedFromTheUrl)
-{
-    const httplib::Headers disposition{{"Content-Disposition", "attachment; filename=\"../report.pdf\""}};
-    http.Serve("/d/cd", "server named", disposition);
-    http.Serve("/e/", "folder page");
-    ASSERT_TRUE(http.Start());
-    CFetchController controller(doc);
-    std::vector<std::string> launched;
-    controller.SetLauncher([&](const std::string& path) { launched.push_back(path); });
-
-    const struct {
-        std::string url, typed; // typed: the name the user gave, empty: derived
-        bool useServerName;
-        std::string before, after;
-    } cases[] = {
-        {http.Url("/d/cd"), "", true, "cd", "report.pdf"},
-        {http.Url("/d/cd"), "mine.bin", true, "mine.bin", "mine.bin"},
-        {http.Url("/d/cd"), "", false, "cd", "cd"},
-        {http.Url("/e/"), "", true, "index.html", "index.html"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.url + " " + c.typed);
-        options.UseServerFileName = c.useServerName ? 1 : 0;
-        CItem* added = doc.AddUrl(c.url, "", dir.path().toStdString(), c.typed, 0);
-        ASSERT_NE(added, nullptr);
-        ItemPtr item = doc.GetItemPtr(doc.RowOf(added));
-        EXPECT_EQ(item->m_strFileName, c.before);
-        doc.SetModifiedFlag(false);
-        EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
-        EXPECT_EQ(item->m_strFileName, c.after);
-        EXPECT_TRUE(LocalExists(c.after));
-        ASSERT_FALSE(launched.empty());
-        EXPECT_EQ(launched.back(), LocalPath(c.after).toStdString()); // the file under its new name
-        if (c.before != c.after) {
-            EXPECT_FALSE(LocalExists(c.before));
-            EXPECT_TRUE(doc.IsModified());
-        }
-        QFile::remove(LocalPath(c.after));
-        doc.RemoveItems({doc.RowOf(item.get())}); // its name is no longer taken
-    }
 }
 
 } // namespace
