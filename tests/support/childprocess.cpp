@@ -1,5 +1,7 @@
 #include "childprocess.h"
 
+#include "tempsettings.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcessEnvironment>
@@ -226,6 +228,11 @@ void CChildProcess::Stop()
         m_pid = 0;
     }
     CloseStdout();
+}
+
+bool CFileServerProcess::PutFile(const QString& relativePath, const QByteArray& contents) const
+{
+    return PutFileBelow(Root(), relativePath, contents);
 }
 
 } // namespace zorv::test

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <sys/types.h>
 
@@ -70,6 +71,33 @@ private:
     int m_exitStatus = -1;
     int m_stdout = -1;
     QByteArray m_buffer;
+};
+
+// A server program run as a child that serves the files of a fresh
+// temporary folder (the FTP and the TLS server); the subclass starts it.
+class CFileServerProcess {
+public:
+    CFileServerProcess() = default;
+    ~CFileServerProcess() { Stop(); }
+    CFileServerProcess(const CFileServerProcess&) = delete;
+    CFileServerProcess& operator=(const CFileServerProcess&) = delete;
+
+    void Stop()
+    {
+        m_process.Stop();
+        m_port = -1;
+    }
+    // The folder served as "/".
+    QString Root() const { return m_root.path(); }
+    // Writes a file below Root() (folders are created); false on failure.
+    bool PutFile(const QString& relativePath, const QByteArray& contents) const;
+    int Port() const { return m_port; }
+
+protected:
+    QTemporaryDir m_root;
+    QTemporaryDir m_work; // the server's own files: configuration, logs
+    CChildProcess m_process;
+    int m_port = -1;
 };
 
 } // namespace zorv::test

@@ -1,5 +1,7 @@
 #include "dbusmock.h"
 
+#include "tempsettings.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
@@ -44,12 +46,7 @@ bool CPrivateBus::Start(QString* error)
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
 
     const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write ") + config;
-        return false;
-    }
-    file.write(QStringLiteral(
+    if (!WriteFileBytes(config, QStringLiteral(
         "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
         "<busconfig>\n"
@@ -60,8 +57,10 @@ bool CPrivateBus::Start(QString* error)
         "    <allow eavesdrop=\"true\"/>\n"
         "    <allow own=\"*\"/>\n"
         "  </policy>\n"
-        "</busconfig>\n").arg(m_dir.path().toHtmlEscaped()).toUtf8());
-    file.close();
+        "</busconfig>\n").arg(m_dir.path().toHtmlEscaped()).toUtf8())) {
+        *error = QStringLiteral("cannot write ") + config;
+        return false;
+    }
 
     CChildProcess::Options options;
     options.pipeStdout = true;
@@ -130,24 +129,15 @@ bool CPrivateBus::StartMockProcess(const QStringList& args, const QString& busNa
             return true;
         QThread::msleep(20);
     }
-    QFile err(options.stderrFile);
-    err.open(QIODevice::ReadOnly);
-    *error = QStringLiteral("the mock did not take %1: %2").arg(busName, QString::fromUtf8(err.readAll()));
+    *error = QStringLiteral("the mock did not take %1: %2").arg(busName, QString::fromUtf8(ReadFileBytes(options.stderrFile)));
     m_mock.Stop();
     return false;
 }
 
 QString CPrivateBus::MockLog() const
 {
-    QFile log(m_dir.filePath(QStringLiteral("mock.log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(log.readAll());
+    return QString::fromUtf8(ReadFileBytes(m_dir.filePath(QStringLiteral("mock.log"))));
 }
-
-} // namespace zorv::test
-
-namespace zorv::test {
 
 bool CPrivateBus::Settle(const QString& busName, const QString& path)
 {

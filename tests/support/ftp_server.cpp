@@ -1,10 +1,7 @@
 #include "ftp_server.h"
 
-#include "childprocess.h"
+#include "tempsettings.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 namespace zorv::test {
 
@@ -30,13 +27,6 @@ server.serve_forever()
 
 } // namespace
 
-CFtpServer::CFtpServer() = default;
-
-CFtpServer::~CFtpServer()
-{
-    Stop();
-}
-
 bool CFtpServer::Start(QString* error)
 {
     if (!m_root.isValid() || !m_work.isValid()) {
@@ -44,50 +34,25 @@ bool CFtpServer::Start(QString* error)
         return false;
     }
     const QString script = m_work.filePath(QStringLiteral("ftpserver.py"));
-    QFile file(script);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kScript) < 0) {
+    if (!WriteFileBytes(script, kScript)) {
         *error = QStringLiteral("cannot write ") + script;
         return false;
     }
-    file.close();
 
     // A plain fork and exec (not QProcess) keeps ThreadSanitizer builds working.
-    m_process = std::make_unique<CChildProcess>();
     CChildProcess::Options options;
     options.pipeStdout = true;
     options.stderrFile = m_work.filePath(QStringLiteral("ftpserver.err"));
-    if (!m_process->Start(QStringLiteral("/usr/bin/python3"), {script, m_root.path()}, options, error)) {
-        m_process.reset();
+    if (!m_process.Start(QStringLiteral("/usr/bin/python3"), {script, m_root.path()}, options, error))
         return false;
-    }
     bool ok = false;
-    m_port = m_process->ReadLine(10000).trimmed().toInt(&ok);
+    m_port = m_process.ReadLine(10000).trimmed().toInt(&ok);
     if (!ok || m_port <= 0) {
-        QFile err(m_work.filePath(QStringLiteral("ftpserver.err")));
-        err.open(QIODevice::ReadOnly);
-        *error = QStringLiteral("the FTP server did not start: ") + QString::fromUtf8(err.readAll());
+        *error = QStringLiteral("the FTP server did not start: ") + QString::fromUtf8(ReadFileBytes(options.stderrFile));
         Stop();
         return false;
     }
     return true;
-}
-
-void CFtpServer::Stop()
-{
-    if (!m_process)
-        return;
-    m_process->Stop();
-    m_process.reset();
-    m_port = -1;
-}
-
-bool CFtpServer::PutFile(const QString& relativePath, const QByteArray& contents) const
-{
-    const QString path = QDir(m_root.path()).filePath(relativePath);
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 std::string CFtpServer::Url(const std::string& path) const

@@ -1,68 +1,14 @@
 #include "http_server.h"
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <utility>
 
 namespace zorv::test {
-
-namespace {
-
-// A self-signed certificate for 127.0.0.1, written as PEM files into `dir`.
-bool MakeCertificate(const QString& dir, std::string* certPath, std::string* keyPath)
-{
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    if (!key)
-        return false;
-    X509* cert = X509_new();
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-    X509_set_pubkey(cert, key);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-    X509_set_issuer_name(cert, name);
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-    if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1")) {
-        X509_add_ext(cert, ext, -1);
-        X509_EXTENSION_free(ext);
-    }
-    bool ok = X509_sign(cert, key, EVP_sha256()) > 0;
-
-    *certPath = (dir + QStringLiteral("/cert.pem")).toStdString();
-    *keyPath = (dir + QStringLiteral("/key.pem")).toStdString();
-    if (ok) {
-        FILE* f = std::fopen(certPath->c_str(), "w");
-        ok = f && PEM_write_X509(f, cert);
-        if (f)
-            std::fclose(f);
-    }
-    if (ok) {
-        FILE* f = std::fopen(keyPath->c_str(), "w");
-        ok = f && PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
-        if (f)
-            std::fclose(f);
-    }
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return ok;
-}
-
-} // namespace
 
 std::string CRecordedRequest::Header(const std::string& name) const
 {
@@ -70,17 +16,8 @@ std::string CRecordedRequest::Header(const std::string& name) const
     return it == headers.end() ? std::string{} : it->second;
 }
 
-CHttpServer::CHttpServer(Scheme scheme) : m_scheme(scheme)
+CHttpServer::CHttpServer() : m_server(std::make_unique<httplib::Server>())
 {
-    if (scheme == Scheme::Https) {
-        m_certDir = std::make_unique<QTemporaryDir>();
-        std::string cert;
-        std::string key;
-        if (m_certDir->isValid() && MakeCertificate(m_certDir->path(), &cert, &key))
-            m_server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
-    }
-    if (!m_server)
-        m_server = std::make_unique<httplib::Server>();
     m_server->set_keep_alive_timeout(1);
     m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         CRecordedRequest r{req.method, req.target, req.path, req.headers, std::chrono::steady_clock::now()};
@@ -185,8 +122,6 @@ void CHttpServer::ServeStalled(const std::string& path, std::string head, size_t
 
 bool CHttpServer::Start()
 {
-    if (m_scheme == Scheme::Https && !dynamic_cast<httplib::SSLServer*>(m_server.get()))
-        return false;
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
         return false;
@@ -214,7 +149,7 @@ void CHttpServer::Stop()
 
 std::string CHttpServer::Url(const std::string& path) const
 {
-    return (m_scheme == Scheme::Https ? "https://" : "http://") + HostPort() + path;
+    return "http://" + HostPort() + path;
 }
 
 std::string CHttpServer::HostPort() const

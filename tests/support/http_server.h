@@ -1,8 +1,7 @@
 #pragma once
 // Loopback HTTP servers for tests.
 //
-// CHttpServer: an in-process HTTP (or HTTPS, with a self-signed certificate)
-// server on 127.0.0.1 and a free port, built on cpp-httplib. Register the
+// CHttpServer: an in-process HTTP server on 127.0.0.1 and a free port, built on cpp-httplib. Register the
 // routes first (Serve*, or Raw() for anything else), then Start(). Every
 // request is recorded. Handlers that hold a response (slow and stalled
 // bodies) wait through Sleep(), which returns at once when the server stops,
@@ -13,8 +12,6 @@
 // connection with fixed bytes, for responses cpp-httplib cannot produce (an
 // own reason phrase, a body ended by closing the connection).
 #include <httplib.h>
-
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
@@ -43,8 +40,7 @@ struct CRecordedRequest {
 
 class CHttpServer {
 public:
-    enum class Scheme { Http, Https };
-    explicit CHttpServer(Scheme scheme = Scheme::Http);
+    CHttpServer();
     ~CHttpServer();
     CHttpServer(const CHttpServer&) = delete;
     CHttpServer& operator=(const CHttpServer&) = delete;
@@ -75,7 +71,7 @@ public:
     void Stop();
 
     int Port() const { return m_port; }
-    // "http://127.0.0.1:PORT" + path (https:// for Scheme::Https).
+    // "http://127.0.0.1:PORT" + path.
     std::string Url(const std::string& path) const;
     // "127.0.0.1:PORT", as a proxy address.
     std::string HostPort() const;
@@ -88,8 +84,6 @@ public:
     bool Sleep(std::chrono::milliseconds d);
 
 private:
-    Scheme m_scheme;
-    std::unique_ptr<QTemporaryDir> m_certDir;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = -1;

@@ -3,8 +3,10 @@
 #include "settings/store.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 namespace zorv::test {
@@ -51,6 +53,12 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+bool PutFileBelow(const QString& root, const QString& relativePath, const QByteArray& bytes)
+{
+    const QString path = QDir(root).filePath(relativePath);
+    return QDir().mkpath(QFileInfo(path).path()) && WriteFileBytes(path, bytes);
 }
 
 std::string Pattern(size_t n)

@@ -47,6 +47,8 @@ protected:
 QByteArray Bytes(std::initializer_list<int> bytes);
 QByteArray ReadFileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
+// Writes `bytes` to `root`/`relativePath`, making the folders on the way.
+bool PutFileBelow(const QString& root, const QString& relativePath, const QByteArray& bytes);
 // `n` letters in which no run of 251 or more recurs at another offset: a
 // body whose misplaced or repeated pieces show.
 std::string Pattern(size_t n);

@@ -1,12 +1,11 @@
 #include "tls_server.h"
 
-#include "childprocess.h"
+#include "tempsettings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTextStream>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -55,15 +54,12 @@ bool Accepts(int port)
 
 bool WriteText(const QString& path, const QString& text)
 {
-    QFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return WriteFileBytes(path, text.toUtf8());
 }
 
 QString ReadText(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(ReadFileBytes(path));
 }
 
 QString FindNginx()
@@ -76,13 +72,6 @@ QString FindNginx()
 }
 
 } // namespace
-
-CTlsServer::CTlsServer() = default;
-
-CTlsServer::~CTlsServer()
-{
-    Stop();
-}
 
 bool CTlsServer::RunOpenssl(const QStringList& args, QString* error)
 {
@@ -167,16 +156,13 @@ bool CTlsServer::Start(QString* error)
             *error = QStringLiteral("cannot write the nginx configuration");
             return false;
         }
-        m_process = std::make_unique<CChildProcess>();
         CChildProcess::Options options;
         options.stderrFile = dir + QStringLiteral("nginx.err");
-        if (!m_process->Start(nginx, {QStringLiteral("-e"), dir + QStringLiteral("error.log"), QStringLiteral("-p"), dir,
+        if (!m_process.Start(nginx, {QStringLiteral("-e"), dir + QStringLiteral("error.log"), QStringLiteral("-p"), dir,
                                       QStringLiteral("-c"), dir + QStringLiteral("nginx.conf")},
-                              options, error)) {
-            m_process.reset();
+                              options, error))
             return false;
-        }
-        for (int waited = 0; waited < 10000 && m_process->IsRunning(); waited += 20) {
+        for (int waited = 0; waited < 10000 && m_process.IsRunning(); waited += 20) {
             if (Accepts(m_port))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -186,24 +172,6 @@ bool CTlsServer::Start(QString* error)
         Stop();
     }
     return false;
-}
-
-void CTlsServer::Stop()
-{
-    if (!m_process)
-        return;
-    m_process->Stop();
-    m_process.reset();
-    m_port = -1;
-}
-
-bool CTlsServer::PutFile(const QString& relativePath, const QByteArray& contents) const
-{
-    const QString path = QDir(m_root.path()).filePath(relativePath);
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 std::string CTlsServer::CaFile() const

@@ -7,38 +7,23 @@
 // number of the connection it came on, so that tests can count connections.
 // Stopped by Stop() or the destructor (start it from the test's main thread,
 // see childprocess.h).
-#include <QString>
-#include <QTemporaryDir>
+#include "childprocess.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace zorv::test {
 
-class CChildProcess;
-
-class CTlsServer {
+class CTlsServer : public CFileServerProcess {
 public:
-    CTlsServer();
-    ~CTlsServer();
-    CTlsServer(const CTlsServer&) = delete;
-    CTlsServer& operator=(const CTlsServer&) = delete;
-
     // Makes the certificates, starts nginx and waits (10 s at most) until
     // it accepts connections. False, with the reason in *error, when it
     // cannot (no nginx, no openssl, no free port).
     bool Start(QString* error);
-    void Stop();
 
-    // The folder served as "/".
-    QString Root() const { return m_root.path(); }
-    // Writes a file below Root() (folders are created); false on failure.
-    bool PutFile(const QString& relativePath, const QByteArray& contents) const;
     // The PEM file of the authority that signed the server's certificate.
     std::string CaFile() const;
 
-    int Port() const { return m_port; }
     // "https://127.0.0.1:PORT" + path.
     std::string Url(const std::string& path) const;
 
@@ -54,11 +39,6 @@ public:
 private:
     bool MakeCertificates(QString* error);
     bool RunOpenssl(const QStringList& args, QString* error);
-
-    QTemporaryDir m_root;
-    QTemporaryDir m_work; // certificates, configuration, logs, nginx's temporary files
-    std::unique_ptr<CChildProcess> m_process;
-    int m_port = -1;
 };
 
 } // namespace zorv::test

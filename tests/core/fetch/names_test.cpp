@@ -43,13 +43,22 @@ TEST(FinalName, NumberedNamesKeepTheExtensionAndFitAndOriginsHaveNoCredentials)
     EXPECT_EQ(OriginUrl("https://h/p?mail=a@b"), "https://h/p?mail=a@b");
 }
 
-TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
+// A server's name (Content-Disposition) replaces only a name derived from
+// the URL, while the setting says so; it never replaces whatever holds that
+// name: the download takes the first free numbered one. The launch and the
+// list follow the new name.
+TEST_F(FetchTest, ServerNameReplacesADerivedNameButNeverAFileAnItemOrTheList)
 {
     const struct {
         std::string server; // the Content-Disposition name
-        std::string taken;  // what holds it, unchanged afterwards
+        std::string taken;  // what holds it, unchanged afterwards; empty: nothing
         std::string saved;
+        std::string typed = {}; // the user's name; empty: derived from the URL
+        bool useServerName = true;
     } cases[] = {
+        {"../report.pdf", "", "report.pdf"},
+        {"../report.pdf", "", "mine.bin", "mine.bin"},
+        {"../report.pdf", "", "c2", "", false},
         {"done.bin", "done.bin", "done (1).bin"},              // another item's finished file
         {"queued.bin", "queued.bin", "queued (1).bin"},        // another item's name, no file yet
         {"run.bin.part", "run.bin.part", "run.bin (1).part"},  // another running item's partial file
@@ -69,17 +78,27 @@ TEST_F(FetchTest, ServerNameNeverReplacesAFileAnItemOrTheList)
     for (const char* name : {"done.bin", "run.bin.part", "dup.bin", "dup (1).bin"})
         ASSERT_TRUE(WriteFileBytes(LocalPath(name), QByteArray("held by ") + name));
     CFetchController controller(doc);
-    controller.SetLauncher([](const std::string&) {});
+    std::vector<std::string> launched;
+    controller.SetLauncher([&](const std::string& path) { launched.push_back(path); });
 
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
-        SCOPED_TRACE(c.server);
-        const QByteArray before = LocalBytes(c.taken);
-        ItemPtr item = Add(http.Url("/s/c" + std::to_string(i)), {}, "c" + std::to_string(i));
+        SCOPED_TRACE(c.server + " " + c.saved);
+        options.UseServerFileName = c.useServerName ? 1 : 0;
+        const QByteArray before = c.taken.empty() ? QByteArray() : LocalBytes(c.taken);
+        const std::string derived = "c" + std::to_string(i);
+        ItemPtr item = Add(http.Url("/s/" + derived), {}, c.typed.empty() ? derived : c.typed);
+        doc.SetModifiedFlag(false);
         EXPECT_EQ(Fetch(item), STATE_FETCHED) << item->GetNote();
         EXPECT_EQ(item->m_strFileName, c.saved);
         EXPECT_EQ(LocalBytes(c.saved), QByteArray::fromStdString("body " + std::to_string(i)));
-        EXPECT_EQ(LocalBytes(c.taken), before);
+        ASSERT_FALSE(launched.empty());
+        EXPECT_EQ(launched.back(), LocalPath(c.saved).toStdString()); // the file under its new name
+        const bool renamed = c.saved != derived && c.saved != c.typed;
+        EXPECT_TRUE(!renamed || (doc.IsModified() && !LocalExists(derived)));
+        if (!c.taken.empty()) {
+            EXPECT_EQ(LocalBytes(c.taken), before);
+        }
     }
 }
 

@@ -53,7 +53,10 @@ protected:
     }
 };
 
-TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
+// No argument: an empty untitled list; a list argument is opened with its
+// unfetched items queued; a list that cannot be opened (missing, not a
+// list) ends the start with one message.
+TEST_F(StartupTest, ArgumentIsOpenedAndQueuedOrEndsTheStartWithAMessage)
 {
     ASSERT_TRUE(Start());
     EXPECT_TRUE(Frame().isVisible() && errors.isEmpty());
@@ -65,10 +68,8 @@ TEST_F(StartupTest, WithoutArgumentStartsAnEmptyUntitledList)
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Cancel);
     EXPECT_TRUE(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("キャンセル")));
-}
+    Stop();
 
-TEST_F(StartupTest, ListArgumentIsOpenedAndQueued)
-{
     const QString path = MakeList(QStringLiteral("start.zorv"),
                                   {"http://host/a", "http://host/b", "http://host/c"}, {1});
     ASSERT_TRUE(Start({path}));
@@ -77,18 +78,16 @@ TEST_F(StartupTest, ListArgumentIsOpenedAndQueued)
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("start.zorv - zorv"));
     EXPECT_EQ(View().Model().index(1, COL_STATE).data().toString(), QStringLiteral("取得完了"));
     EXPECT_EQ(app->RecentFiles(), QStringList{path});
-}
+    Stop();
 
-TEST_F(StartupTest, UnopenableListEndsStartWithAMessage)
-{
     const QString missing = settings.Path(QStringLiteral("missing.zorv"));
     const QString junk = settings.Path(QStringLiteral("junk.zorv")); // not a list
     ASSERT_TRUE(WriteFileBytes(junk, "not a list at all"));
-    for (const QString& path : {missing, junk}) {
+    for (const QString& bad : {missing, junk}) {
         errors.clear();
-        EXPECT_FALSE(Start({path}));
+        EXPECT_FALSE(Start({bad}));
         ASSERT_EQ(errors.size(), 1);
-        EXPECT_TRUE(path == junk || errors[0].contains(path)) << errors[0].toStdString();
+        EXPECT_TRUE(bad == junk || errors[0].contains(bad)) << errors[0].toStdString();
         Stop();
     }
 }

@@ -384,10 +384,15 @@ TEST_F(ViewTest, NoteColumnCarriesTheProgressOfAFetchingItem)
     EXPECT_FALSE(note.data(CListModel::ProgressTextRole).toString().isEmpty());
     c->SetState(STATE_FAILED);
     EXPECT_FALSE(note.data(CListModel::ProgressTextRole).isValid());
-    // Painting the cell with a bar works offscreen as on a screen.
+    // The cell is painted from the progress (its bar), offscreen as on a screen.
     c->SetState(STATE_FETCHING);
-    QPixmap image(View().size());
-    View().render(&image);
+    const auto painted = [&](std::uint64_t received) {
+        c->SetProgress({received, 10000, 0, 0});
+        QPixmap image(View().size());
+        View().render(&image);
+        return image.copy(View().visualRect(note).translated(View().viewport()->pos())).toImage();
+    };
+    EXPECT_NE(painted(2500), painted(7500));
 }
 
 // An item's update signals only the cells whose display changed; a row that
