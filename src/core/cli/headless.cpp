@@ -134,6 +134,34 @@ bool PrintAddReport(std::FILE* err, const CAddReport& report)
     return report.Complete();
 }
 
+// Takes args[i], which no option took: "--" ends the options (every
+// argument after it is positional, and i moves past them); anything else
+// that starts with "--" is unknown. False after a usage error on `err`.
+bool TakePositional(const QStringList& args, int& i, QStringList* out, std::FILE* err)
+{
+    if (args[i] == QLatin1String("--")) {
+        *out += args.mid(i + 1);
+        i = static_cast<int>(args.size());
+        return true;
+    }
+    if (args[i].startsWith(QLatin1String("--"))) {
+        UsageError(err, QStringLiteral("unknown option %1").arg(args[i]));
+        return false;
+    }
+    *out += args[i];
+    return true;
+}
+
+// The arguments after a command that takes no options.
+bool Positional(const QStringList& args, QStringList* out, std::FILE* err)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        if (!TakePositional(args, i, out, err))
+            return false;
+    }
+    return true;
+}
+
 int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
 {
     QString referer, destination, name;
@@ -166,13 +194,8 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
                 return UsageError(err, QStringLiteral("--level needs a number from 0 to 255"));
         } else if (a == QLatin1String("--yes")) {
             yes = true;
-        } else if (a == QLatin1String("--")) {
-            positional += args.mid(i + 1);
-            break;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            return UsageError(err, QStringLiteral("unknown option %1").arg(a));
-        } else {
-            positional += a;
+        } else if (!TakePositional(args, i, &positional, err)) {
+            return EXIT_USAGE;
         }
     }
     if (positional.size() < 2)
@@ -193,24 +216,6 @@ int RunAdd(const QStringList& args, std::FILE* /*out*/, std::FILE* err)
     if (!RequestChange(positional[0], request.ToJson(), true, &report, err))
         return EXIT_USAGE;
     return PrintAddReport(err, CAddReport::FromJson(report)) ? EXIT_OK : EXIT_PARTIAL;
-}
-
-// The arguments after the command: options end at "--"; anything else that
-// starts with "--" is unknown. False after a usage error on `err`.
-bool Positional(const QStringList& args, QStringList* out, std::FILE* err)
-{
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--")) {
-            *out += args.mid(i + 1);
-            break;
-        }
-        if (args[i].startsWith(QLatin1String("--"))) {
-            UsageError(err, QStringLiteral("unknown option %1").arg(args[i]));
-            return false;
-        }
-        *out += args[i];
-    }
-    return true;
 }
 
 int RunImport(const QStringList& args, std::FILE* err)
@@ -303,13 +308,8 @@ int RunEdit(const QStringList& args, std::FILE* err)
             if (i + 1 >= args.size() || (args[i + 1].isEmpty() && field != &request.referer))
                 return UsageError(err, QStringLiteral("%1 needs a value").arg(a));
             *field = args[++i].toStdString();
-        } else if (a == QLatin1String("--")) {
-            positional += args.mid(i + 1);
-            break;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            return UsageError(err, QStringLiteral("unknown option %1").arg(a));
-        } else {
-            positional += a;
+        } else if (!TakePositional(args, i, &positional, err)) {
+            return EXIT_USAGE;
         }
     }
     if (positional.size() != 2)

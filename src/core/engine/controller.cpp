@@ -4,7 +4,6 @@
 #include "model/events.h"
 #include "settings/options.h"
 
-#include <algorithm>
 #include <numeric>
 
 namespace zorv {

@@ -159,7 +159,7 @@ void CWorkerPool::Schedule(Loop& loop)
         // Only http, https and ftp URLs are fetched; anything else fails
         // without touching the network, its note unchanged.
         if (!CItem::IsValidUrl(item->FetchParams().url) || item->IsCancelled()) {
-            Settle(item, STATE_FAILED, loop.limits.retrySecond);
+            Settle(item, STATE_FAILED);
             continue;
         }
         m_transferLoop.SetMaxHostConnections(Options().NetSnapshot().MaxConnectionsPerServer);
@@ -181,12 +181,17 @@ void CWorkerPool::Schedule(Loop& loop)
 }
 
 // Posts the result of an item taken from the queue and lets go of it.
-void CWorkerPool::Settle(const ItemPtr& item, int result, std::chrono::milliseconds second)
+void CWorkerPool::Settle(const ItemPtr& item, int result)
 {
     // A server that asked for a pause gets it at once: none of its queued
     // items is taken before the item's result is handled. The item keeps
     // the wait for its own retry.
     if (const auto asked = item->TakeServerRetryAfter()) {
+        std::chrono::milliseconds second;
+        {
+            std::scoped_lock lock(m_workerLock);
+            second = m_limits.retrySecond;
+        }
         const auto wait = ScaledWait(*asked, second);
         item->SetServerRetryAfter(wait);
         m_doc.DelayServer(CItem::ServerOf(item->FetchParams().url), CItem::RetryClock::now() + wait);
@@ -221,7 +226,7 @@ void CWorkerPool::Reap(Loop& loop)
         const ItemPtr item = fetch->Item();
         const int result = fetch->Result();
         fetch.reset();
-        Settle(item, result, loop.limits.retrySecond);
+        Settle(item, result);
     }
     std::erase(loop.items, nullptr);
     m_nBusy.store(static_cast<int>(loop.items.size() + loop.helpers.size()));

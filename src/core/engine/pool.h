@@ -90,7 +90,7 @@ private:
     // The loop thread's work between two waits.
     void Schedule(Loop& loop);
     void Reap(Loop& loop);
-    void Settle(const ItemPtr& item, int result, std::chrono::milliseconds retrySecond);
+    void Settle(const ItemPtr& item, int result);
     void UpdateLive();
 
     CZorvDoc& m_doc;
