@@ -16,7 +16,6 @@
 #include <QItemSelectionModel>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QStatusTipEvent>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
@@ -43,20 +42,6 @@ protected:
         ASSERT_TRUE(RunUntil([&] { return Live() == 0; }));
     }
 };
-
-TEST_F(FrameTest, MenuPromptsReplaceTheSelectionTextWhileShown)
-{
-    ASSERT_TRUE(Start());
-    Fill("abc");
-    Select("b");
-    QStatusTipEvent show(Act(res::ID_EDIT_DELETE).statusTip());
-    QCoreApplication::sendEvent(&Frame(), &show);
-    EXPECT_EQ(Frame().PaneText(0), Act(res::ID_EDIT_DELETE).statusTip());
-    EXPECT_FALSE(Frame().PaneText(0).isEmpty());
-    QStatusTipEvent clear{QString()};
-    QCoreApplication::sendEvent(&Frame(), &clear);
-    EXPECT_EQ(Frame().PaneText(0), QStringLiteral("3個中1個選択中"));
-}
 
 // "目次..." and Help (F1) open the help window at its contents.
 TEST_F(FrameTest, HelpCommandsOpenTheContents)
@@ -185,7 +170,6 @@ TEST_F(FrameTest, TimerPanesShowCountsWorkersAndNoTrafficWhenIdle)
     Run(res::ID_FETCH_START);
     // The worker's notices are handled in order: the traffic before the result.
     ASSERT_TRUE(RunUntil([&] { return finished && app->Pool().ActiveFetches() == 0; }));
-    EXPECT_EQ(View().Model().index(0, COL_STATE).data().toString(), QStringLiteral("取得完了"));
     Tick();
     // Nothing transfers any more: 0, not the mean of the last ten seconds.
     EXPECT_EQ(panes(), QStringLiteral("1個中0個取得待ち|最大2接続中0アクティブ|0.00KBps"));
