@@ -110,6 +110,7 @@ TEST_F(FetchCommandTest, ReportsEveryItemAndExitsByTheResult)
     std::string text = Text(out);
     EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/a.bin") + "\t200000/200000\n"));
     EXPECT_THAT(text, HasSubstr("retrying\t" + http.Url("/flaky") + "\t再試行まで 0:01（503 Service Unavailable）\n"));
+    EXPECT_THAT(text, HasSubstr("fetched\t" + http.Url("/flaky")));
     EXPECT_THAT(text, HasSubstr("fetched\t" + ftp.Url("/pub/f.txt") + "\t5000/5000\n"));
     EXPECT_EQ(SavedStates(), std::vector<int>(3, STATE_FETCHED));
     EXPECT_EQ(ReadFileBytes(settings.Path(QStringLiteral("a.bin"))), QByteArray(200000, 'a'));
